@@ -1,0 +1,62 @@
+// face-viewer: the GLUT layer. Creates the window, registers the callbacks in one place,
+// and forwards every event to the plain operations of app/viewer.h.
+#include "app/viewer.h"
+
+#include <GL/glut.h>
+
+namespace {
+
+ViewerState viewer; // program-wide navigation state; its camera is built before main
+
+void initScene() {
+    initGLState();
+}
+
+void onReshape(int width, int height) {
+    reshapeViewer(viewer, width, height);
+}
+
+void onDisplay() {
+    beginFrame(viewer);
+    drawReferenceFrame();
+    glutSwapBuffers();
+}
+
+void onMouse(int /*button*/, int /*state*/, int x, int y) {
+    viewer.lastMouseX = x;
+    viewer.lastMouseY = y;
+}
+
+void onMotion(int x, int y) {
+    rotateViewer(viewer, x, y);
+    glutPostRedisplay();
+}
+
+void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
+    keyboardViewer(viewer, key);
+    glutPostRedisplay();
+}
+
+void onSpecialKey(int key, int /*x*/, int /*y*/) {
+    specialKeyViewer(viewer, key);
+    glutPostRedisplay();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH); // RGB is GLUT's default (value 0)
+    glutInitWindowPosition(0, 0);
+    glutInitWindowSize(viewer.windowWidth, viewer.windowHeight);
+    glutCreateWindow(argv[0]);
+    glutReshapeFunc(onReshape);
+    glutDisplayFunc(onDisplay);
+    glutMouseFunc(onMouse);
+    glutMotionFunc(onMotion);
+    glutKeyboardFunc(onKeyboard);
+    glutSpecialFunc(onSpecialKey);
+    initScene();
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,8 @@
+# Viewer code without GLUT (tested directly), and the GLUT layer of the executable.
+set(APP_CORE_SOURCES
+    app/viewer.cpp
+    app/wire_cube.cpp
+)
+set(APP_MAIN_SOURCES
+    app/main.cpp
+)

@@ -1,0 +1,2 @@
+set(FACE_SOURCES
+)

@@ -1,0 +1,23 @@
+// Smooth per-vertex normals of a triangle mesh: area-weighted sums of the adjacent face
+// normals, scaled to unit length when longer than the float epsilon.
+#pragma once
+
+#include "geometry/vector.h"
+
+// Float epsilon (2^−23): a summed normal must be strictly longer than this to be scaled.
+constexpr float normalLengthEpsilon = 1.1920929e-7f;
+
+// faceNormals[0..M−1] = (P1 − P0) × (P2 − P0) of each stored triangle (i0, i1, i2),
+// unnormalised (length twice the area). Indices must be below the position count.
+void computeFaceNormals(Vector3* faceNormals, const Vector3* positions, const Triangle* triangles,
+                        int32_t M);
+
+// normals[0..N−1]: zero, plus the face normal of every triangle at each of its three
+// vertices (twice for a vertex listed twice), then scaled by 1/length where the length
+// exceeds normalLengthEpsilon; shorter sums (unused vertices, cancelling faces) are kept.
+void computeVertexNormals(Vector3* normals, int32_t N, const Vector3* faceNormals,
+                          const Triangle* triangles, int32_t M);
+
+// Both steps with a scratch array of M face normals, freed before returning.
+void computeMeshNormals(Vector3* normals, const Vector3* positions, int32_t N,
+                        const Triangle* triangles, int32_t M);

@@ -1,0 +1,3 @@
+set(IO_SOURCES
+    io/normals.cpp
+)

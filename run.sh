@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the viewer (Release, in build/) and starts it from the repository root,
+# so that the relative data/ paths resolve. Arguments go to GLUT.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh run
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target face-viewer
+if [ -z "${DISPLAY:-}" ]; then
+    echo "face-viewer needs a display: DISPLAY is not set; without one, run: xvfb-run -s '-screen 0 1024x768x24' ./run.sh" >&2
+    exit 1
+fi
+exec build/face-viewer "$@"

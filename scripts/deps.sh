@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing. Usage: scripts/deps.sh run|test
+# As root it installs them; otherwise it prints the one apt-get line to run and fails.
+set -euo pipefail
+
+run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
+              libjpeg62-turbo-dev libstb-dev)
+test_packages=(googletest libgtest-dev libbenchmark-dev libosmesa6-dev clang
+               libclang-rt-14-dev xvfb xdotool imagemagick x11-utils)
+
+wanted=("${run_packages[@]}")
+if [ "${1:-run}" = test ]; then wanted+=("${test_packages[@]}"); fi
+
+missing=()
+for p in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages; run: sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

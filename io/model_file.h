@@ -1,0 +1,37 @@
+// Reader of the face model file: a whitespace-separated token stream of nine sections,
+//   1. render vertex count N        2. N positions x y z     3. N texture coordinates u v
+//   4. render triangle count M      5. M triangles a b c (stored as a c b)
+//   6. control point count K        7. K control points x y z
+//   8. control triangle count L     9. L triangles a b c (stored as given)
+// Integers follow the C %i rules (decimal, octal after 0, hexadecimal after 0x); reals
+// are converted as atof does from tokens of at most 255 characters and rounded to float.
+// Render normals are computed at load. Text after section 9 is ignored.
+#pragma once
+
+#include "geometry/vector.h"
+
+#include <cstddef>
+#include <string>
+
+// The ten values of a model file, in the order the face model's constructor takes them.
+struct ModelData {
+    ArrayHolder<Vector3> controlPoints;   // K
+    int32_t controlPointCount = 0;        // K
+    ArrayHolder<Triangle> controlTriangles; // L, indices below K, as listed
+    int32_t controlTriangleCount = 0;     // L
+    ArrayHolder<Vector3> renderPositions; // N
+    ArrayHolder<Vector3> renderNormals;   // N, computed from the stored triangles
+    ArrayHolder<TexCoord> renderTexCoords; // N
+    int32_t renderVertexCount = 0;        // N
+    ArrayHolder<Triangle> renderTriangles; // M, indices below N, file's a b c stored as a c b
+    int32_t renderTriangleCount = 0;      // M
+};
+
+// Reads the model file. On success fills model and returns true. On a bad file returns
+// false, leaves model untouched and sets error to one line naming the file, the section,
+// the item and what is wrong. Never prints.
+bool readModelFile(ModelData& model, const char* fileName, std::string& error);
+
+// The same on a file's contents in memory; fileName only names it in messages.
+bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
+                     std::string& error);

@@ -1,5 +1,7 @@
 #include "tests/support/gl_context.h"
 
+#include "app/wire_cube.h"
+
 void OffscreenGLTest::SetUp() {
     context = OSMesaCreateContextExt(OSMESA_RGBA, 24, 0, 0, nullptr);
     ASSERT_NE(context, nullptr) << "OSMesa context could not be created";
@@ -8,6 +10,8 @@ void OffscreenGLTest::SetUp() {
     // Rows top first, as window pixels are numbered.
     OSMesaPixelStore(OSMESA_Y_UP, 0);
     glViewport(0, 0, width, height);
+    // Display lists belong to a context: a fresh context starts with an empty cache.
+    shapeListCache() = ShapeListCache{};
 }
 
 void OffscreenGLTest::TearDown() {

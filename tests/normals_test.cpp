@@ -1,0 +1,73 @@
+// Smooth vertex normals from positions and triangles.
+#include "io/normals.h"
+
+#include <gtest/gtest.h>
+
+TEST(MeshNormals, SingleTriangleAndUnusedVertex) {
+    const Vector3 positions[4] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}};
+    const Triangle triangles[1] = {{{0, 1, 2}}};
+    Vector3 normals[4];
+    for (Vector3& n : normals)
+        n = {9, 9, 9}; // overwritten entirely
+    computeMeshNormals(normals, positions, 4, triangles, 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(normals[i], (Vector3{0, 0, 1}));
+    EXPECT_EQ(normals[3], (Vector3{0, 0, 0}));
+}
+
+TEST(MeshNormals, SwappedWindingFlipsEveryNormal) {
+    const Vector3 positions[4] = {{0, 0, 0}, {2, 0, 0.5f}, {0, 1, 0}, {1, 1, 1}};
+    const Triangle forward[2] = {{{0, 1, 2}}, {{1, 3, 2}}};
+    const Triangle swapped[2] = {{{0, 2, 1}}, {{1, 2, 3}}};
+    Vector3 a[4], b[4];
+    computeMeshNormals(a, positions, 4, forward, 2);
+    computeMeshNormals(b, positions, 4, swapped, 2);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(b[i], (Vector3{-a[i].x, -a[i].y, -a[i].z}));
+}
+
+TEST(MeshNormals, LargerTrianglesWeighMore) {
+    // Vertex 0 is shared by a large triangle facing +z and a small one facing +x.
+    const Vector3 positions[5] = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 1, 0}, {0, 0, 1}};
+    const Triangle triangles[2] = {{{0, 1, 2}}, {{0, 3, 4}}};
+    Vector3 normals[5];
+    computeMeshNormals(normals, positions, 5, triangles, 2);
+    EXPECT_GT(normals[0].z, normals[0].x);
+    EXPECT_NEAR(length(normals[0]), 1.0f, 1e-6f);
+}
+
+TEST(MeshNormals, CancellingFacesStayUnnormalised) {
+    // The same triangle listed in both windings: the sums cancel to exactly zero.
+    const Vector3 positions[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    const Triangle triangles[2] = {{{0, 1, 2}}, {{0, 2, 1}}};
+    Vector3 normals[3];
+    computeMeshNormals(normals, positions, 3, triangles, 2);
+    for (const Vector3& n : normals)
+        EXPECT_EQ(n, (Vector3{0, 0, 0}));
+}
+
+TEST(MeshNormals, TinySumIsLeftAsItIs) {
+    // A sliver whose cross product is below the float epsilon keeps its tiny normal.
+    const Vector3 positions[3] = {{0, 0, 0}, {1e-4f, 0, 0}, {0, 1e-4f, 0}};
+    const Triangle triangles[1] = {{{0, 1, 2}}};
+    Vector3 normals[3];
+    computeMeshNormals(normals, positions, 3, triangles, 1);
+    EXPECT_GT(normals[0].z, 0.0f);
+    EXPECT_LE(length(normals[0]), normalLengthEpsilon);
+}
+
+TEST(MeshNormals, VertexListedTwiceReceivesTheFaceNormalTwice) {
+    const Vector3 positions[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    const Triangle triangles[1] = {{{0, 0, 1}}}; // degenerate: zero face normal
+    Vector3 faceNormals[1];
+    computeFaceNormals(faceNormals, positions, triangles, 1);
+    EXPECT_EQ(faceNormals[0], (Vector3{0, 0, 0}));
+    // Separately: a face normal added twice to vertex 0, once to vertex 2.
+    const Vector3 given[1] = {{0, 0, 2e-8f}};
+    const Triangle twice[1] = {{{0, 0, 2}}};
+    Vector3 normals[3];
+    computeVertexNormals(normals, 3, given, twice, 1);
+    EXPECT_EQ(normals[0].z, 4e-8f);
+    EXPECT_EQ(normals[2].z, 2e-8f);
+    EXPECT_EQ(normals[1].z, 0.0f);
+}

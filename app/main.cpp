@@ -22,13 +22,12 @@ void onDisplay() {
     glutSwapBuffers();
 }
 
-void onMouse(int /*button*/, int /*state*/, int x, int y) {
-    viewer.lastMouseX = x;
-    viewer.lastMouseY = y;
+void onMouse(int button, int state, int x, int y) {
+    mouseButtonViewer(viewer, nullptr, button, state == GLUT_DOWN, x, y);
 }
 
 void onMotion(int x, int y) {
-    rotateViewer(viewer, x, y);
+    motionViewer(viewer, nullptr, x, y);
     glutPostRedisplay();
 }
 

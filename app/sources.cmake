@@ -1,5 +1,7 @@
 # Viewer code without GLUT (tested directly), and the GLUT layer of the executable.
 set(APP_CORE_SOURCES
+    app/dragger.cpp
+    app/prop_frame.cpp
     app/viewer.cpp
     app/wire_cube.cpp
 )

@@ -1,5 +1,6 @@
 #include "app/viewer.h"
 
+#include "app/dragger.h"
 #include "app/wire_cube.h"
 
 #include <GL/gl.h>
@@ -9,6 +10,7 @@ namespace {
 // GLUT's special-key codes (the library itself is not needed here).
 constexpr int keyLeft = 100, keyUp = 101, keyRight = 102, keyDown = 103;
 constexpr int keyPageUp = 104, keyPageDown = 105, keyHome = 106;
+constexpr int rightButton = 2;
 
 // A zero-sized window (minimised) would give a zero or infinite aspect ratio, non-finite
 // projection elements and divisions by zero in the mouse handlers; such a window is
@@ -171,4 +173,34 @@ void rotateViewer(ViewerState& state, int32_t x, int32_t y) {
 void windowToDevice(const ViewerState& state, int32_t x, int32_t y, float* nx, float* ny) {
     *nx = static_cast<float>(2 * x - state.windowWidth) / windowExtent(state.windowWidth);
     *ny = static_cast<float>(state.windowHeight - 2 * y) / windowExtent(state.windowHeight);
+}
+
+void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, int button,
+                       bool pressed, int32_t x, int32_t y) {
+    if (button == rightButton) {
+        // The flag follows GLUT's reported state rather than flipping on every event, so a
+        // release lost to another window cannot leave it inverted for the rest of the run.
+        state.rightButtonDown = pressed;
+        if (!pressed) {
+            state.selectedPoint = -1;
+        } else if (state.deformMode && state.selectedPoint == -1 && dragger) {
+            float nx, ny;
+            windowToDevice(state, x, y, &nx, &ny);
+            state.selectedPoint = dragger->pick(state.camera, nx, ny, pickRadius);
+        }
+    }
+    state.lastMouseX = x;
+    state.lastMouseY = y;
+}
+
+void motionViewer(ViewerState& state, ControlPointDragger* dragger, int32_t x, int32_t y) {
+    if (!(state.deformMode && state.selectedPoint >= 0 && dragger)) {
+        rotateViewer(state, x, y);
+        return;
+    }
+    float nx, ny;
+    windowToDevice(state, x, y, &nx, &ny);
+    dragger->drag(state.camera, state.selectedPoint, nx, ny);
+    state.lastMouseX = x;
+    state.lastMouseY = y;
 }

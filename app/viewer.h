@@ -6,6 +6,8 @@
 
 #include "geometry/camera.h"
 
+struct ControlPointDragger;
+
 #include <cstdint>
 
 // Fixed parameters of the frame's camera.
@@ -39,7 +41,7 @@ struct ViewerState {
     int32_t selectedPoint = -1; // control point being dragged, −1 for none
     int32_t lastMouseX = 0;     // window pixels, origin top left
     int32_t lastMouseY = 0;
-    bool rightButtonDown = false;
+    bool rightButtonDown = false; // the right button is held (from its press to its release)
     Matrix4 cameraPose = Matrix4::identity();
     Camera camera = makeFrameCamera(Matrix4::identity(), 640, 640);
 };
@@ -68,6 +70,17 @@ void keyboardViewer(ViewerState& state, unsigned char key);
 
 // Arrow, page and home keys slide viewOffset along the axes of the last frame's pose.
 void specialKeyViewer(ViewerState& state, int key);
+
+// A mouse button event (GLUT's button code, pressed or released, window position). A right
+// press in deformation mode with no point selected picks the control point nearest to the
+// cursor within pickRadius; the right release ends the drag. Every event stores the position
+// as the origin of the next motion step. dragger may be null (no control points).
+void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, int button,
+                       bool pressed, int32_t x, int32_t y);
+
+// Mouse motion with a button held: drags the selected control point in deformation mode,
+// otherwise turns the view.
+void motionViewer(ViewerState& state, ControlPointDragger* dragger, int32_t x, int32_t y);
 
 // Mouse motion that is not a control-point drag: turns the view by the distance from the
 // last stored position and stores the new one.

@@ -1,0 +1,59 @@
+#include "app/dragger.h"
+
+#include <GL/gl.h>
+#include <cassert>
+#include <cmath>
+
+int32_t ControlPointDragger::pick(const Camera& camera, float x, float y, float radius) const {
+    if (count == 0)
+        return -1;
+    int32_t best = -1;
+    float limit = radius;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Vector3& p = points[i];
+        const Vector4 o = camera.project({p.x, p.y, p.z, 1.0f});
+        const float dy = o.y - y, dx = o.x - x;
+        const float d = std::sqrt(dy * dy + dx * dx);
+        if (d < limit) { // a NaN distance never qualifies
+            best = static_cast<int32_t>(i);
+            limit = d;
+        }
+    }
+    return best;
+}
+
+void ControlPointDragger::drag(const Camera& camera, int32_t index, float x, float y) {
+    assert(index >= 0 && static_cast<uint32_t>(index) < count);
+    Vector3& p = points[index];
+    const Vector4 o = camera.project({p.x, p.y, p.z, 1.0f});
+    const Vector4 t = camera.unproject({x, y, o.z, 1.0f});
+    p = {t.x, t.y, t.z};
+}
+
+void ControlPointDragger::drawPoints(const Camera& /*camera*/) const {
+    GLboolean depth = GL_FALSE, lighting = GL_FALSE, texturing = GL_FALSE;
+    GLfloat size = 1.0f;
+    glGetBooleanv(GL_DEPTH_TEST, &depth);
+    glGetBooleanv(GL_LIGHTING, &lighting);
+    glGetBooleanv(GL_TEXTURE_2D, &texturing);
+    glGetFloatv(GL_POINT_SIZE, &size);
+    if (depth)
+        glDisable(GL_DEPTH_TEST);
+    if (lighting)
+        glDisable(GL_LIGHTING);
+    if (texturing)
+        glDisable(GL_TEXTURE_2D);
+    glPointSize(controlPointDotSize);
+    glColor3f(1.0f, 0.0f, 0.0f);
+    glBegin(GL_POINTS);
+    for (uint32_t i = 0; i < count; ++i)
+        glVertex3fv(&points[i].x);
+    glEnd();
+    glPointSize(size);
+    if (texturing)
+        glEnable(GL_TEXTURE_2D);
+    if (lighting)
+        glEnable(GL_LIGHTING);
+    if (depth)
+        glEnable(GL_DEPTH_TEST);
+}

@@ -1,0 +1,31 @@
+// Frames spanned by three control points, which carry the rigid props (eyes, teeth)
+// along with the deforming face. A frame is the affine map from frame coordinates to model
+// coordinates whose columns are the first axis, the second axis, the third axis and the
+// origin; the axes need be neither orthogonal nor of unit length, only invertible.
+#pragma once
+
+#include "geometry/matrix.h"
+
+// One third rounded to float: the centroid rule multiplies by it instead of dividing.
+constexpr float oneThird = 0.33333334f;
+
+// The frame of points A, B, C:
+//   first axis x = (B − A)/|B − A|, origin m = (A + B)·0.5,
+//   third axis n = (C − m)/|C − m| (straight at C, not made orthogonal to x),
+//   second axis y = x × n (not normalised: its length is the sine of the angle of x and n).
+// Degenerate points (A = B, C = m, n parallel to x) give non-finite or singular frames.
+Matrix4 frameFromPoints(const Vector3& A, const Vector3& B, const Vector3& C);
+
+// ((p + q) + r)·oneThird per coordinate, each partial sum rounded to float.
+Vector3 centroid(const Vector3& p, const Vector3& q, const Vector3& r);
+
+struct PropFrame {
+    Matrix4 restInverse; // inverse of the frame of the three points at rest
+
+    // Builds and inverts the rest frame once.
+    PropFrame(const Vector3& A, const Vector3& B, const Vector3& C);
+
+    // F·restInverse with F the frame of the current points: maps the rest placement of a
+    // prop to its current one (the identity while the points have not moved).
+    Matrix4 currentTransform(const Vector3& A, const Vector3& B, const Vector3& C) const;
+};

@@ -1,1 +1,3 @@
-set(TEST_FACE_SOURCES)
+set(TEST_FACE_SOURCES
+    support/synthetic_model.cpp
+)

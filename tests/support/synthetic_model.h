@@ -3,9 +3,11 @@
 // surface. Deterministic for a given seed.
 #pragma once
 
+#include "face/face_model.h"
 #include "io/model_file.h"
 
 #include <cstdint>
+#include <memory>
 
 // Small deterministic generator (xorshift32), the same on every platform.
 struct Random {
@@ -40,3 +42,13 @@ float syntheticHeight(const SyntheticModelShape& shape, float x, float y);
 // Fills model with the shape's control grid and render grid; render normals are computed
 // from the stored render triangles (counter-clockwise seen from +z, so normals point up).
 void makeSyntheticModel(ModelData& model, const SyntheticModelShape& shape);
+
+// A face model constructed from the ten values of model.
+std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model,
+                                         SampleSearch search = SampleSearch::indexed);
+
+// Fills model with the given control mesh and render vertices (positions and normals as
+// given, texture coordinates zero) and render triangles.
+void setModel(ModelData& model, const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles,
+              int32_t L, const Vector3* renderPositions, const Vector3* renderNormals, int32_t N,
+              const Triangle* renderTriangles, int32_t M);

@@ -86,7 +86,7 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     copyArray(renderTexCoords, texCoords, N);
     renderTriangleCount = M;
     copyArray(renderTriangles, renderTriangles_, M);
-    packedNets.reset(new float[static_cast<size_t>(subPatchCount) * 30]);
+    packedSubPatches.reset(new PackedSubPatch[subPatchCount]);
 
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.
@@ -181,7 +181,7 @@ int32_t FaceModel::findNearestSample(float& distance, const Vector3& P, const Ve
 }
 
 int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, const Vector3& P,
-                                const Vector3& N, const SampleIndex* index) const {
+                                const Vector3& N, SampleIndex* index) const {
     // 1. The nearest acceptable sample.
     float best;
     const int32_t sample =
@@ -244,7 +244,7 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
         return;
     // The index is scratch of this call.
     SampleIndex index;
-    const SampleIndex* useIndex = nullptr;
+    SampleIndex* useIndex = nullptr;
     if (search == SampleSearch::indexed) {
         buildSampleIndex(index, samplePositions.get(), sampleCount);
         useIndex = &index;

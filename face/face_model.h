@@ -97,7 +97,7 @@ class FaceModel {
     // and distance; returns −1 (writing nothing) when no sample qualifies or when the frame
     // at the attachment point is degenerate (t1 × t2 or the determinant zero or not finite).
     int32_t attachVertex(Attachment& attachment, float& distance, const Vector3& P,
-                         const Vector3& N, const SampleIndex* index) const;
+                         const Vector3& N, SampleIndex* index) const;
 
     // Recomputes the hinting samples and binds every render vertex i from restPositions[i]
     // and restNormals[i] (N each) into attachments[i]: sub-patch, weight
@@ -108,9 +108,9 @@ class FaceModel {
     // Per-frame deformation from controlPoints (K): control, edge and face normals, all
     // sub-patches, then positions[i] (N) from attachment i and normals[i] (N) from the
     // moved mesh. positions and normals are this model's renderPositions and renderNormals.
-    // Fast path: the same steps with the vertex placement and the normal accumulation
-    // regrouped; results within 1e-5 of updateReference relative to the model's size,
-    // sub-patches and control-mesh normals identical.
+    // The vertices are placed with x, y and z in the lanes of one vector register and the
+    // render normals accumulated without a scratch array; every value is computed with the
+    // operations of updateReference in the same order, so the results are identical.
     void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
 
     // The same update, every value computed in the documented operation order: normals
@@ -166,9 +166,13 @@ class FaceModel {
     // Steps shared by both updates: control-mesh normals and all sub-patches.
     void rebuildSurface(const Vector3* controlPoints);
 
-    // Per-frame scratch of the fast update: the ten points of every sub-patch packed in net
-    // order (30 floats per sub-patch, 3L entries).
-    ArrayHolder<float> packedNets;
+    // The ten points of one sub-patch in net order, each padded to four floats, so that the
+    // fast update reads a whole point with one aligned vector load.
+    struct PackedSubPatch {
+        alignas(16) float point[10][4];
+    };
+    // Per-frame scratch of the fast update: every sub-patch packed (3L entries).
+    ArrayHolder<PackedSubPatch> packedSubPatches;
 };
 
 // Numbers the edges of the control triangles (L) in order of first appearance (triangles

@@ -37,6 +37,7 @@ struct SampleIndex {
     int32_t slotCount = 0;              // finite samples
     ArrayHolder<Vector3> points;        // slotCount sample positions in tree order
     ArrayHolder<int32_t> samples;       // slotCount sample indices in tree order
+    int32_t lastSlot = -1; // slot found by the last query, the next query's first candidate
 };
 
 // Builds the index over positions[0..count−1].
@@ -44,8 +45,9 @@ void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t coun
 
 // The nearest sample to P with vertex normal N under the rules above (sampleNormals holds
 // the normals of the samples the index was built from). Returns its index and its
-// distance, or −1 and +∞.
-int32_t findNearestSampleIndexed(float& distance, const SampleIndex& index,
+// distance, or −1 and +∞. The search starts from the last query's answer (which makes
+// queries for neighbouring points fast and never changes a result) and records its own.
+int32_t findNearestSampleIndexed(float& distance, SampleIndex& index,
                                  const Vector3* sampleNormals, const Vector3& P,
                                  const Vector3& N, int32_t freeSampleLimit, float maxDistance,
                                  float minDot);

@@ -304,19 +304,22 @@ void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
     }
 }
 
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName) {
+    if (model.controlTriangleCount <= maxControlTriangleCount)
+        return true;
+    error = std::string(fileName) + ": control triangle count: " +
+            std::to_string(model.controlTriangleCount) +
+            " is more than the face model can sample (at most " +
+            std::to_string(maxControlTriangleCount) + ")";
+    return false;
+}
+
 bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
                    int32_t& controlPointCount, const char* fileName, std::string& error,
                    SampleSearch search) {
     ModelData model;
-    if (!readModelFile(model, fileName, error))
+    if (!readModelFile(model, fileName, error) || !faceModelFits(error, model, fileName))
         return false;
-    if (model.controlTriangleCount > maxControlTriangleCount) {
-        error = std::string(fileName) + ": control triangle count: " +
-                std::to_string(model.controlTriangleCount) +
-                " is more than the face model can sample (at most " +
-                std::to_string(maxControlTriangleCount) + ")";
-        return false;
-    }
     std::unique_ptr<FaceModel> created(new FaceModel(
         model.controlPoints.get(), model.controlPointCount, model.controlTriangles.get(),
         model.controlTriangleCount, model.renderPositions.get(), model.renderNormals.get(),

@@ -187,10 +187,18 @@ void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges*
 void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
                         const TriangleEdges* triangleEdges, int32_t L);
 
+struct ModelData; // io/model_file.h
+
+// Whether the face model can be built from a model read from fileName: its control
+// triangle count must be at most maxControlTriangleCount. If not, returns false with one
+// line naming the file, the count and the limit in error.
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName);
+
 // Reads the model file and builds a new face model from it. On success replaces the
 // caller's face model (destroying the old one), stores the control points (K) into
 // controlPoints and K into controlPointCount, and returns true. On a bad file returns
-// false with the reader's one-line message in error and changes nothing else.
+// false with the reader's one-line message (or faceModelFits') in error and changes nothing
+// else.
 bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
                    int32_t& controlPointCount, const char* fileName, std::string& error,
                    SampleSearch search = SampleSearch::indexed);

@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,29 +85,10 @@ std::string format(const char* pattern, ...) {
 
 std::string vectorText(const Vector3& v) { return format("%.9g %.9g %.9g", v.x, v.y, v.z); }
 
-// Writes data in the model file format; %.9g gives back every float exactly. A stored
-// render triangle (a, b, c) is written a c b, since the reader swaps the last two.
+// Writes data as a model file in the temporary directory.
 std::string writeModel(const ModelData& data, const std::string& name) {
     const std::string path = tempPath(name);
-    std::ofstream file(path);
-    file << data.renderVertexCount << "\n";
-    for (int32_t i = 0; i < data.renderVertexCount; ++i)
-        file << vectorText(data.renderPositions[i]) << "\n";
-    for (int32_t i = 0; i < data.renderVertexCount; ++i)
-        file << format("%.9g %.9g\n", data.renderTexCoords[i].u, data.renderTexCoords[i].v);
-    file << data.renderTriangleCount << "\n";
-    for (int32_t t = 0; t < data.renderTriangleCount; ++t) {
-        const int32_t* i = data.renderTriangles[t].index;
-        file << i[0] << " " << i[2] << " " << i[1] << "\n";
-    }
-    file << data.controlPointCount << "\n";
-    for (int32_t i = 0; i < data.controlPointCount; ++i)
-        file << vectorText(data.controlPoints[i]) << "\n";
-    file << data.controlTriangleCount << "\n";
-    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
-        const int32_t* i = data.controlTriangles[t].index;
-        file << i[0] << " " << i[1] << " " << i[2] << "\n";
-    }
+    EXPECT_TRUE(writeModelFile(data, path));
     return path;
 }
 

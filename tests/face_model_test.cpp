@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
 
 TEST(FaceModelEdges, TwoTrianglesNumberEdgesByFirstAppearance) {
     const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
@@ -152,4 +156,48 @@ TEST(FaceModelConstruction, KeepsOwnCopiesOfTheMeshes) {
     }
     for (int t = 0; t < 8; ++t)
         EXPECT_EQ(model->controlTriangles[t].index[2], data.controlTriangles[t].index[2]);
+}
+
+TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 3;
+    shape.renderCellsX = shape.renderCellsY = 10;
+    ModelData data;
+    makeSyntheticModel(data, shape);
+    const std::string base = testing::TempDir() + "load_face_model_" + std::to_string(getpid());
+    const std::string good = base + "_good.model", bad = base + "_bad.model";
+    ASSERT_TRUE(writeModelFile(data, good));
+    {
+        std::FILE* file = std::fopen(bad.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("2\n0 0 0\n1 1 1\n0 0\n1 1\n1\n0 1 7\n", file); // index 7 of 2 vertices
+        std::fclose(file);
+    }
+
+    std::unique_ptr<FaceModel> model;
+    ArrayHolder<Vector3> points;
+    int32_t K = -1;
+    std::string error;
+    ASSERT_TRUE(loadFaceModel(model, points, K, good.c_str(), error)) << error;
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(K, 16);
+    for (int32_t i = 0; i < K; ++i)
+        EXPECT_TRUE(points[i] == data.controlPoints[i]);
+    // The model is the one the constructor builds from the same arrays.
+    const auto direct = makeFaceModel(data);
+    ASSERT_EQ(model->renderVertexCount, direct->renderVertexCount);
+    EXPECT_EQ(std::memcmp(model->attachments.get(), direct->attachments.get(),
+                          sizeof(Attachment) * static_cast<size_t>(direct->renderVertexCount)),
+              0);
+
+    const FaceModel* kept = model.get();
+    const Vector3* keptPoints = points.get();
+    EXPECT_FALSE(loadFaceModel(model, points, K, bad.c_str(), error));
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(model.get(), kept);
+    EXPECT_EQ(points.get(), keptPoints);
+    EXPECT_EQ(K, 16);
+    std::remove(good.c_str());
+    std::remove(bad.c_str());
 }

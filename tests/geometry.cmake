@@ -1,1 +1,3 @@
 set(TEST_GEOMETRY_SOURCES)
+list(APPEND TEST_GEOMETRY_SOURCES patches_test.cpp)
+list(APPEND TEST_GEOMETRY_SOURCES projection_test.cpp)

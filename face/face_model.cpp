@@ -1,0 +1,333 @@
+#include "face/face_model.h"
+
+#include "face/sample_index.h"
+#include "geometry/bezier.h"
+#include "geometry/patches.h"
+#include "geometry/projection.h"
+#include "io/model_file.h"
+#include "io/normals.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+
+namespace {
+
+template <class T> void copyArray(ArrayHolder<T>& to, const T* from, int32_t count) {
+    to.reset(new T[count]);
+    std::copy(from, from + count, to.get());
+}
+
+bool isFinite(const Vector3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+#ifndef NDEBUG
+bool indicesBelow(const Triangle* triangles, int32_t count, int32_t limit) {
+    for (int32_t t = 0; t < count; ++t)
+        for (int32_t j = 0; j < 3; ++j)
+            if (triangles[t].index[j] < 0 || triangles[t].index[j] >= limit)
+                return false;
+    return true;
+}
+#endif
+
+} // namespace
+
+FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles_,
+                     int32_t L, const Vector3* restPositions, const Vector3* restNormals,
+                     const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles_,
+                     int32_t M, SampleSearch search) {
+    assert(K >= 0 && L >= 0 && N >= 0 && M >= 0);
+    assert(L <= maxControlTriangleCount);
+    assert(indicesBelow(controlTriangles_, L, K));
+    assert(indicesBelow(renderTriangles_, M, N));
+
+    // Control mesh: connectivity, edges, normals.
+    controlPointCount = K;
+    controlNormals.reset(new Vector3[K]);
+    controlTriangleCount = L;
+    copyArray(controlTriangles, controlTriangles_, L);
+    triangleEdges.reset(new TriangleEdges[L]);
+    controlFaceNormals.reset(new Vector3[L]);
+    buildEdgeTable(edges, edgeCount, triangleEdges.get(), controlTriangles.get(), L);
+    computeFaceNormals(controlFaceNormals.get(), controlPoints, controlTriangles.get(), L);
+    computeVertexNormals(controlNormals.get(), K, controlFaceNormals.get(), controlTriangles.get(),
+                         L);
+    edgeNormals.reset(new Vector3[edgeCount]);
+    computeEdgeNormals(edgeNormals.get(), edgeCount, controlFaceNormals.get(), triangleEdges.get(),
+                       L);
+
+    // The smooth surface.
+    const int32_t subPatchCount = 3 * L;
+    for (ArrayHolder<Vector3>* net : {&b300, &b210, &b201, &b120, &b030, &b111, &b102, &b021,
+                                      &b012, &b003})
+        net->reset(new Vector3[subPatchCount]);
+    buildPatches(controlPoints, controlNormals.get(), edgeNormals.get());
+
+    // Overlay tessellation and hinting samples, at their fixed levels.
+    surfaceVertexCount = tessellationVerticesPerSubPatch * subPatchCount;
+    surfacePositions.reset(new Vector3[surfaceVertexCount]);
+    surfaceNormals.reset(new Vector3[surfaceVertexCount]);
+    surfaceTriangleCount = tessellationTrianglesPerSubPatch * subPatchCount;
+    surfaceTriangles.reset(new Triangle[surfaceTriangleCount]);
+    sampleCount = samplesPerSubPatch * subPatchCount;
+    samplePositions.reset(new Vector3[sampleCount]);
+    sampleNormals.reset(new Vector3[sampleCount]);
+    sampleParameters.reset(new PatchParameter[samplesPerSubPatch]);
+    computeHintingSamples(hintingLevel);
+
+    // Render mesh.
+    renderVertexCount = N;
+    renderPositions.reset(new Vector3[N]);
+    renderNormals.reset(new Vector3[N]);
+    copyArray(renderTexCoords, texCoords, N);
+    renderTriangleCount = M;
+    copyArray(renderTriangles, renderTriangles_, M);
+    packedSubPatches.reset(new PackedSubPatch[subPatchCount]);
+
+    // Attachments. The samples were computed just above from the same surface, so the
+    // binding starts from them instead of computing them a second time.
+    attachments.reset(new Attachment[N]);
+    for (int32_t i = 0; i < N; ++i)
+        attachments[i].subPatch = -1;
+    bindRenderVertices(restPositions, restNormals, search);
+}
+
+void FaceModel::buildPatches(const Vector3* controlPoints, const Vector3* normals,
+                             const Vector3* edgeNormals_) {
+    for (int32_t t = 0; t < controlTriangleCount; ++t) {
+        const int32_t* i = controlTriangles[t].index;
+        const EdgeRef* r = triangleEdges[t].edge;
+        TrianglePatchPoints q;
+        buildTrianglePatches(q, controlPoints[i[0]], normals[i[0]], controlPoints[i[1]],
+                             normals[i[1]], controlPoints[i[2]], normals[i[2]],
+                             edgeNormals_[edgeIndex(r[0])], edgeNormals_[edgeIndex(r[1])],
+                             edgeNormals_[edgeIndex(r[2])]);
+        const int32_t s = 3 * t;
+        for (int32_t k = 0; k < 3; ++k) {
+            b210[s + k] = q.E1[k];
+            b120[s + k] = q.E2[k];
+            b201[s + k] = q.I[k];
+            b111[s + k] = q.F[k];
+            b102[s + k] = q.G[k];
+        }
+        b003[s] = q.C;
+        for (int32_t k = 0; k < 3; ++k) {
+            const int32_t next = (k + 1) % 3;
+            b300[s + k] = controlPoints[i[k]];
+            b030[s + k] = controlPoints[i[next]];
+            b021[s + k] = b201[s + next];
+            b012[s + k] = b102[s + next];
+        }
+        b003[s + 1] = b003[s + 2] = b003[s];
+    }
+}
+
+void FaceModel::subPatchNet(Vector3* p, int32_t s) const {
+    p[0] = b300[s];
+    p[1] = b210[s];
+    p[2] = b201[s];
+    p[3] = b120[s];
+    p[4] = b111[s];
+    p[5] = b102[s];
+    p[6] = b030[s];
+    p[7] = b021[s];
+    p[8] = b012[s];
+    p[9] = b003[s];
+}
+
+bool FaceModel::evaluateFrame(Vector3& point, SubPatchFrame& frame, int32_t s, float u,
+                              float v) const {
+    if (s < 0)
+        return false;
+    Vector3 p[10];
+    subPatchNet(p, s);
+    const float w = 1.0f - u - v;
+    evaluateSubPatch(point, frame.t1, frame.t2, p, u, v, w);
+    const Vector3 c = cross(frame.t1, frame.t2);
+    const float len = length(c);
+    frame.n = {c.x / len, c.y / len, c.z / len};
+    return true;
+}
+
+void FaceModel::computeHintingSamples(int32_t level) {
+    assert(level == hintingLevel);
+    Vector3 p[10];
+    for (int32_t s = 0; s < 3 * controlTriangleCount; ++s) {
+        subPatchNet(p, s);
+        sampleCells(&samplePositions[s * samplesPerSubPatch],
+                    &sampleNormals[s * samplesPerSubPatch], 0, p, level);
+    }
+    fillParameterGrid(sampleParameters.get(), level);
+}
+
+int32_t FaceModel::findNearestSample(float& distance, const Vector3& P, const Vector3& N,
+                                     int32_t limit) const {
+    float best = std::numeric_limits<float>::infinity();
+    int32_t result = -1;
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        const float d = sampleDistance(P, samplePositions[i]);
+        if (d < best && d < maxAttachDistance &&
+            sampleNormalAccepted(i, sampleNormals.get(), N, limit, minNormalDot)) {
+            best = d;
+            result = i;
+        }
+    }
+    distance = best;
+    return result;
+}
+
+int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, const Vector3& P,
+                                const Vector3& N, SampleIndex* index) const {
+    // 1. The nearest acceptable sample.
+    float best;
+    const int32_t sample =
+        index ? findNearestSampleIndexed(best, *index, sampleNormals.get(), P, N, hintingFreeSampleLimit,
+                                         maxAttachDistance, minNormalDot)
+              : findNearestSample(best, P, N, hintingFreeSampleLimit);
+    if (sample < 0)
+        return -1;
+
+    // 2-4. Project from the sample's parameters; fall back to them when the projection
+    // leaves the sub-triangle or ends farther away than the sample.
+    const int32_t s = sample / samplesPerSubPatch;
+    const PatchParameter start = sampleParameters[sample % samplesPerSubPatch];
+    float u = start.u, v = start.v, d;
+    Vector3 p[10];
+    subPatchNet(p, s);
+    projectToSubPatch(u, v, d, P, p);
+    if (d * d > best * best || u < 0.0f || v < 0.0f || u + v > 1.0f) {
+        u = start.u;
+        v = start.v;
+        best = std::fabs(d);
+    }
+
+    // 5-7. Coordinates of the vertex in the frame at (u, v): D = offset·(t1, t2, n),
+    // solved with the cofactors of the frame, each scaled by 1/det.
+    Vector3 Q;
+    SubPatchFrame f;
+    evaluateFrame(Q, f, s, u, v);
+    const Vector3 D = P - Q;
+    const Vector3 c1 = cross(f.t2, f.n), c2 = cross(f.n, f.t1), c3 = cross(f.t1, f.t2);
+    const float det = dot(f.t1, c1);
+    const float g = 1.0f / det;
+    const float offset[3] = {dot(c1 * g, D), dot(c2 * g, D), dot(c3 * g, D)};
+
+    // A degenerate frame would carry non-finite offsets into every frame: stay unattached.
+    if (!isFinite(f.n) || det == 0.0f || !std::isfinite(g) ||
+        !isFinite({offset[0], offset[1], offset[2]}))
+        return -1;
+
+    attachment.u = u;
+    attachment.v = v;
+    for (int j = 0; j < 3; ++j)
+        attachment.offset[j] = offset[j];
+    attachment.normalCoords[0] = dot(f.t1, N);
+    attachment.normalCoords[1] = dot(f.t2, N);
+    attachment.normalCoords[2] = dot(f.n, N);
+    distance = best;
+    return s;
+}
+
+void FaceModel::computeAttachments(const Vector3* restPositions, const Vector3* restNormals,
+                                   SampleSearch search) {
+    computeHintingSamples(hintingLevel);
+    bindRenderVertices(restPositions, restNormals, search);
+}
+
+void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
+                                   SampleSearch search) {
+    if (renderVertexCount == 0)
+        return;
+    // The index is scratch of this call.
+    SampleIndex index;
+    SampleIndex* useIndex = nullptr;
+    if (search == SampleSearch::indexed) {
+        buildSampleIndex(index, samplePositions.get(), sampleCount);
+        useIndex = &index;
+    }
+    for (int32_t i = 0; i < renderVertexCount; ++i) {
+        Attachment& a = attachments[i];
+        float distance = 0.0f;
+        a = Attachment{};
+        a.subPatch = attachVertex(a, distance, restPositions[i], restNormals[i], useIndex);
+        a.weight = a.subPatch < 0 ? 0.0f : attachmentWeight(distance / maxAttachDistance);
+        a.restPosition = restPositions[i];
+        a.restNormal = restNormals[i];
+    }
+}
+
+void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges* triangleEdges,
+                    const Triangle* controlTriangles, int32_t L) {
+    // Edge map from (lower, higher) to the edge index; indices follow first appearance,
+    // so a hashed map numbers the edges exactly as an ordered one would.
+    std::unordered_map<uint64_t, int32_t> numbers;
+    numbers.reserve(static_cast<size_t>(L) * 2);
+    int32_t count = 0;
+    for (int32_t t = 0; t < L; ++t) {
+        const int32_t* i = controlTriangles[t].index;
+        for (int32_t j = 0; j < 3; ++j) {
+            const int32_t from = i[j], to = i[(j + 1) % 3];
+            const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(std::min(from, to)))
+                                  << 32) |
+                                 static_cast<uint32_t>(std::max(from, to));
+            const auto inserted = numbers.emplace(key, count);
+            if (inserted.second)
+                ++count;
+            const int32_t e = inserted.first->second;
+            triangleEdges[t].edge[j] = to < from ? ~e : e;
+        }
+    }
+    edgeCount = count;
+    edges.reset(new Edge[count]);
+    for (const auto& entry : numbers)
+        edges[entry.second] = {static_cast<int32_t>(entry.first >> 32),
+                               static_cast<int32_t>(entry.first & 0xffffffffu)};
+}
+
+void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
+                        const TriangleEdges* triangleEdges, int32_t L) {
+    for (int32_t e = 0; e < E; ++e)
+        normals[e] = {0.0f, 0.0f, 0.0f};
+    for (int32_t t = 0; t < L; ++t)
+        for (int32_t j = 0; j < 3; ++j) {
+            Vector3& n = normals[edgeIndex(triangleEdges[t].edge[j])];
+            n = n + faceNormals[t];
+        }
+    for (int32_t e = 0; e < E; ++e) {
+        const float len = length(normals[e]);
+        if (len > normalLengthEpsilon)
+            normals[e] = normals[e] * (1.0f / len);
+    }
+}
+
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName) {
+    if (model.controlTriangleCount <= maxControlTriangleCount)
+        return true;
+    error = std::string(fileName) + ": control triangle count: " +
+            std::to_string(model.controlTriangleCount) +
+            " is more than the face model can sample (at most " +
+            std::to_string(maxControlTriangleCount) + ")";
+    return false;
+}
+
+bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
+                   int32_t& controlPointCount, const char* fileName, std::string& error,
+                   SampleSearch search) {
+    ModelData model;
+    if (!readModelFile(model, fileName, error) || !faceModelFits(error, model, fileName))
+        return false;
+    std::unique_ptr<FaceModel> created(new FaceModel(
+        model.controlPoints.get(), model.controlPointCount, model.controlTriangles.get(),
+        model.controlTriangleCount, model.renderPositions.get(), model.renderNormals.get(),
+        model.renderTexCoords.get(), model.renderVertexCount, model.renderTriangles.get(),
+        model.renderTriangleCount, search));
+    faceModel = std::move(created);
+    controlPoints = std::move(model.controlPoints);
+    controlPointCount = model.controlPointCount;
+    // The remaining arrays of the file are released with model.
+    return true;
+}

@@ -1,0 +1,204 @@
+// The deformable face: a coarse control mesh whose smooth surface (three cubic Bézier
+// sub-patches per control triangle) carries a finer textured render mesh.
+//
+// The face model owns every array below; the control points belong to the application,
+// which lends them to buildPatches, update and draw. Construction builds the edge table,
+// the control and edge normals, all sub-patches, the hinting samples, and attaches every
+// render vertex within reach of the surface (face/attachments.h documents the binding).
+//
+// Sub-patch s = 3t + k belongs to control triangle t = (i0, i1, i2) and lies over the
+// control points i(k), i((k+1) mod 3) and the triangle's split point. Entry s of the ten
+// arrays b300 .. b003 holds its ten control points, named by their monomials in the
+// barycentric weights (a at corner i(k), b at corner i(k+1), c at the split point). The
+// declared order puts b030 fifth; evaluation takes them in net order b300, b210, b201,
+// b120, b111, b102, b030, b021, b012, b003 (subPatchNet).
+#pragma once
+
+#include "face/attachments.h"
+#include "geometry/vector.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct SampleIndex; // face/sample_index.h
+
+// One control-mesh edge: its two vertex indices, the lower first.
+struct Edge {
+    int32_t a, b;
+};
+
+// An edge met by a triangle side: r ≥ 0 names edge r run from its lower to its higher
+// vertex; a negative r is ~e (−e − 1), edge e run from the higher to the lower vertex.
+using EdgeRef = int32_t;
+inline int32_t edgeIndex(EdgeRef r) { return r >= 0 ? r : ~r; }
+
+// The edges of the sides i0→i1, i1→i2, i2→i0 of one control triangle.
+struct TriangleEdges {
+    EdgeRef edge[3];
+};
+
+// Which nearest-sample search binds the render vertices. Both give identical attachments;
+// the exhaustive one compares every vertex with every sample and serves as the reference.
+enum class SampleSearch { indexed, exhaustive };
+
+// Overlay tessellation level and its per-sub-patch sizes.
+constexpr int32_t tessellationLevel = 5;
+constexpr int32_t tessellationVerticesPerSubPatch = 21;  // (5 + 1)(5 + 2)/2
+constexpr int32_t tessellationTrianglesPerSubPatch = 25; // 5²
+
+// Largest control triangle count whose sample count 198·L fits a 32-bit count.
+constexpr int32_t maxControlTriangleCount = INT32_MAX / (3 * samplesPerSubPatch);
+
+class FaceModel {
+  public:
+    // Builds the face model from the ten values of a model file (io/model_file.h):
+    // controlPoints (K), controlTriangles (L, indices below K), restPositions and
+    // restNormals (N), texCoords (N), renderTriangles (M, indices below N). Copies the
+    // triangles and texture coordinates; reads the points and normals during construction
+    // only. Counts must be non-negative and L at most maxControlTriangleCount (asserted:
+    // the model reader refuses anything else). Every render vertex is bound through the
+    // given search (both give the same result).
+    FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles,
+              int32_t L, const Vector3* restPositions, const Vector3* restNormals,
+              const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles, int32_t M,
+              SampleSearch search = SampleSearch::indexed);
+    FaceModel(const FaceModel&) = delete;
+    FaceModel& operator=(const FaceModel&) = delete;
+
+    // Rebuilds all 3L sub-patches (the ten arrays) from controlPoints (K), controlNormals
+    // (K) and edgeNormals (E) with buildTrianglePatches, triangle by triangle.
+    void buildPatches(const Vector3* controlPoints, const Vector3* controlNormals,
+                      const Vector3* edgeNormals);
+
+    // The ten control points of sub-patch s (0 ≤ s < 3L) into p[0..9], in net order.
+    void subPatchNet(Vector3* p, int32_t s) const;
+
+    // Surface point and frame of sub-patch s at (u, v, 1 − u − v) (evaluateSubPatch, with
+    // n = (t1 × t2) / |t1 × t2|). Writes nothing and returns false when s < 0.
+    bool evaluateFrame(Vector3& point, SubPatchFrame& frame, int32_t s, float u, float v) const;
+
+    // Fills samplePositions and sampleNormals (66 per sub-patch, sampleCells of each
+    // sub-patch in order) and sampleParameters (fillParameterGrid). level must be
+    // hintingLevel, the level the arrays are sized for.
+    void computeHintingSamples(int32_t level);
+
+    // The exhaustive nearest-sample search: among samples i with |P − sample i| < 0.5 and,
+    // for i ≥ freeSampleLimit, sampleNormals[i]·N > 0.25, the nearest, ties to the lowest
+    // index. Returns its index and its distance, or −1 and +∞ when none qualifies.
+    int32_t findNearestSample(float& distance, const Vector3& P, const Vector3& N,
+                              int32_t freeSampleLimit) const;
+
+    // Attaches one render vertex (rest position P, rest normal N): nearest sample (through
+    // index, or exhaustively when index is null), projection onto its sub-patch from the
+    // sample's parameters, fallback to those parameters when the projection leaves the
+    // sub-triangle or lands farther than the sample, then the vertex's coordinates in the
+    // frame there. Returns the sub-patch and writes attachment.u, v, offset, normalCoords
+    // and distance; returns −1 (writing nothing) when no sample qualifies or when the frame
+    // at the attachment point is degenerate (t1 × t2 or the determinant zero or not finite).
+    int32_t attachVertex(Attachment& attachment, float& distance, const Vector3& P,
+                         const Vector3& N, SampleIndex* index) const;
+
+    // Recomputes the hinting samples and binds every render vertex i from restPositions[i]
+    // and restNormals[i] (N each) into attachments[i]: sub-patch, weight
+    // attachmentWeight(distance / 0.5) (0 when unattached), rest position and normal.
+    void computeAttachments(const Vector3* restPositions, const Vector3* restNormals,
+                            SampleSearch search = SampleSearch::indexed);
+
+    // Per-frame deformation from controlPoints (K): control, edge and face normals, all
+    // sub-patches, then positions[i] (N) from attachment i and normals[i] (N) from the
+    // moved mesh. positions and normals are this model's renderPositions and renderNormals.
+    // The vertices are placed with x, y and z in the lanes of one vector register and the
+    // render normals accumulated without a scratch array; every value is computed with the
+    // operations of updateReference in the same order, so the results are identical.
+    void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
+
+    // The same update, every value computed in the documented operation order: normals
+    // by computeFaceNormals, computeVertexNormals, computeEdgeNormals; each attached
+    // vertex at (1 − w)·rest + w·(Q + o1·t1 + o2·t2 + o3·n) from evaluateFrame; unattached
+    // vertices at rest; render normals by computeMeshNormals.
+    void updateReference(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
+
+    // Overlay tessellation at the given level (tessellationLevel, for which the arrays are
+    // sized): sampleGrid of every sub-patch s into surfacePositions and surfaceNormals from
+    // s·21 on, and its gridTriangles from entry s·25 on, from the current sub-patches.
+    void tessellateSurface(int32_t level);
+
+    // Updates from controlPoints (K) and draws the textured mesh and the overlays chosen by
+    // drawFlags (bit 1 control mesh, 2 attachments, 4 hinting samples). Defined with the
+    // drawing code (face/draw.cpp); needs a current GL context.
+    void draw(const Vector3* controlPoints, uint32_t drawFlags);
+
+    // Members in this order: counts and the arrays they count. All arrays are allocated
+    // once at construction with exactly the stated number of entries.
+    int32_t controlPointCount = 0;                // K
+    ArrayHolder<Vector3> controlNormals;          // K, unit normal per control point
+    int32_t edgeCount = 0;                        // E, distinct control-mesh edges
+    ArrayHolder<Edge> edges;                      // E, in order of first appearance
+    ArrayHolder<Vector3> edgeNormals;             // E, unit normal per edge
+    int32_t controlTriangleCount = 0;             // L
+    ArrayHolder<Triangle> controlTriangles;       // L, copy, in file order
+    ArrayHolder<TriangleEdges> triangleEdges;     // L
+    ArrayHolder<Vector3> controlFaceNormals;      // L, unnormalised
+    ArrayHolder<Vector3> b300, b210, b201, b120, b030, b111, b102, b021, b012, b003; // 3L each
+    int32_t renderVertexCount = 0;                // N
+    ArrayHolder<Vector3> renderPositions;         // N, written by every update
+    ArrayHolder<Vector3> renderNormals;           // N, written by every update
+    ArrayHolder<TexCoord> renderTexCoords;        // N, copy
+    int32_t renderTriangleCount = 0;              // M
+    ArrayHolder<Triangle> renderTriangles;        // M, copy
+    ArrayHolder<Attachment> attachments;          // N
+    int32_t surfaceVertexCount = 0;               // 63·L
+    ArrayHolder<Vector3> surfacePositions;        // 63·L
+    ArrayHolder<Vector3> surfaceNormals;          // 63·L
+    int32_t surfaceTriangleCount = 0;             // 75·L
+    ArrayHolder<Triangle> surfaceTriangles;       // 75·L
+    int32_t sampleCount = 0;                      // 198·L
+    ArrayHolder<Vector3> samplePositions;         // 198·L, rest pose
+    ArrayHolder<Vector3> sampleNormals;           // 198·L, unit, rest pose
+    ArrayHolder<PatchParameter> sampleParameters; // 66, (u, v) within one sub-patch
+
+  private:
+    // Binds every render vertex from the current samples (computeAttachments without
+    // recomputing them).
+    void bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
+                            SampleSearch search);
+    // Steps shared by both updates: control-mesh normals and all sub-patches.
+    void rebuildSurface(const Vector3* controlPoints);
+
+    // The ten points of one sub-patch in net order, each padded to four floats, so that the
+    // fast update reads a whole point with one aligned vector load.
+    struct PackedSubPatch {
+        alignas(16) float point[10][4];
+    };
+    // Per-frame scratch of the fast update: every sub-patch packed (3L entries).
+    ArrayHolder<PackedSubPatch> packedSubPatches;
+};
+
+// Numbers the edges of the control triangles (L) in order of first appearance (triangles
+// in order, sides i0→i1, i1→i2, i2→i0). Allocates edges (E entries), sets edgeCount and
+// writes triangleEdges[0..L−1] (caller-allocated): e for a side running upwards (or with
+// equal indices), ~e for one running downwards.
+void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges* triangleEdges,
+                    const Triangle* controlTriangles, int32_t L);
+
+// normals[0..E−1]: zero, plus faceNormals[t] for every edge of every triangle t (L), then
+// scaled by 1/length where the length exceeds 2^−23.
+void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
+                        const TriangleEdges* triangleEdges, int32_t L);
+
+struct ModelData; // io/model_file.h
+
+// Whether the face model can be built from a model read from fileName: its control
+// triangle count must be at most maxControlTriangleCount. If not, returns false with one
+// line naming the file, the count and the limit in error.
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName);
+
+// Reads the model file and builds a new face model from it. On success replaces the
+// caller's face model (destroying the old one), stores the control points (K) into
+// controlPoints and K into controlPointCount, and returns true. On a bad file returns
+// false with the reader's one-line message (or faceModelFits') in error and changes nothing
+// else.
+bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
+                   int32_t& controlPointCount, const char* fileName, std::string& error,
+                   SampleSearch search = SampleSearch::indexed);

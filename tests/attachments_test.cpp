@@ -1,0 +1,230 @@
+// Geometry attachments: the sample grids, the weight, the strict distance bound, the
+// normal rule beyond sub-patch 365, ties, and degenerate frames.
+#include "face/attachments.h"
+#include "face/face_model.h"
+#include "face/sample_index.h"
+#include "tests/support/synthetic_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// A flat control mesh in the plane z = 0 (normals +z): cellCount cells of a strip along x,
+// two triangles each, and farCells more cells far away at x = 1000. Triangles 0..121 are
+// the first 61 cells, so sub-patch 365 is the last one near the origin and 366 the first
+// one far away.
+void flatStrip(ModelData& data, int32_t cellCount, int32_t farCells,
+               const std::vector<Vector3>& positions, const std::vector<Vector3>& normals) {
+    std::vector<Vector3> points;
+    std::vector<Triangle> triangles;
+    auto addCells = [&](float x0, int32_t cells) {
+        const int32_t base = static_cast<int32_t>(points.size());
+        for (int32_t i = 0; i <= cells; ++i) {
+            points.push_back({x0 + static_cast<float>(i), 0, 0});
+            points.push_back({x0 + static_cast<float>(i), 1, 0});
+        }
+        for (int32_t i = 0; i < cells; ++i) {
+            const int32_t a = base + 2 * i, b = a + 2, c = a + 1, d = a + 3;
+            triangles.push_back({{a, b, d}});
+            triangles.push_back({{a, d, c}});
+        }
+    };
+    addCells(0, cellCount);
+    if (farCells > 0)
+        addCells(1000, farCells);
+    setModel(data, points.data(), static_cast<int32_t>(points.size()), triangles.data(),
+             static_cast<int32_t>(triangles.size()), positions.data(), normals.data(),
+             static_cast<int32_t>(positions.size()), nullptr, 0);
+}
+
+std::unique_ptr<FaceModel> flatModel(const std::vector<Vector3>& positions,
+                                     const std::vector<Vector3>& normals,
+                                     SampleSearch search = SampleSearch::indexed) {
+    ModelData data;
+    flatStrip(data, 61, 2, positions, normals);
+    return makeFaceModel(data, search);
+}
+
+const Vector3 up = {0, 0, 1};
+
+} // namespace
+
+TEST(HintingSamples, LevelTenParametersAndPositions) {
+    PatchParameter parameters[samplesPerSubPatch];
+    fillParameterGrid(parameters, hintingLevel);
+    EXPECT_NEAR(parameters[0].u, 0.0454545f, 1e-7f);
+    EXPECT_NEAR(parameters[0].v, 0.0454545f, 1e-7f);
+    EXPECT_NEAR(parameters[10].u, 0.9545455f, 1e-7f);
+    EXPECT_NEAR(parameters[10].v, 0.0454545f, 1e-7f);
+    EXPECT_NEAR(1.0f - parameters[10].u - parameters[10].v, 0.0f, 1e-7f); // on the outer edge
+    EXPECT_NEAR(parameters[11].v, 0.1363636f, 1e-7f); // row 1 starts at index 11
+    EXPECT_NEAR(parameters[65].u, 0.0454545f, 1e-7f);
+    EXPECT_NEAR(parameters[65].v, 0.9545455f, 1e-7f);
+    // The float form: step = (10/11)/10, offset = (1 − 10/11)·0.5, u = offset + step·k.
+    const float step = (10.0f / 11.0f) / 10.0f, offset = (1.0f - 10.0f / 11.0f) * 0.5f;
+    EXPECT_EQ(parameters[3].u, offset + step * 3.0f);
+    EXPECT_EQ(parameters[3].v, offset);
+    EXPECT_EQ(parameters[23].u, offset + step * 2.0f); // row 2 holds indices 21 .. 29
+    EXPECT_EQ(parameters[23].v, offset + step * 2.0f);
+
+    // Every sample of the model is its sub-patch evaluated at its parameters.
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 2;
+    shape.renderCellsX = shape.renderCellsY = 1;
+    ModelData data;
+    makeSyntheticModel(data, shape);
+    const auto model = makeFaceModel(data);
+    ASSERT_EQ(model->sampleCount, 24 * 66);
+    Vector3 p[10];
+    for (int32_t i = 0; i < model->sampleCount; i += 7) {
+        model->subPatchNet(p, i / 66);
+        const PatchParameter& q = model->sampleParameters[i % 66];
+        Vector3 point, normal;
+        evaluateSubPatchNormal(point, normal, p, q.u, q.v, 1.0f - q.u - q.v);
+        EXPECT_TRUE(point == model->samplePositions[i]) << i;
+        EXPECT_TRUE(normal == model->sampleNormals[i]) << i;
+    }
+}
+
+TEST(HintingSamples, TessellationGridIncludesCornersInRowOrder) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 1;
+    shape.renderCellsX = shape.renderCellsY = 1;
+    ModelData data;
+    makeSyntheticModel(data, shape);
+    const auto model = makeFaceModel(data);
+    model->tessellateSurface(tessellationLevel);
+    for (int32_t s = 0; s < 6; ++s) {
+        const Vector3* v = &model->surfacePositions[s * 21];
+        EXPECT_TRUE(v[0] == model->b003[s]) << s;  // u = v = 0: the split point
+        EXPECT_TRUE(v[5] == model->b300[s]) << s;  // u = 1
+        EXPECT_TRUE(v[20] == model->b030[s]) << s; // v = 1
+        const Triangle& last = model->surfaceTriangles[s * 25 + 24];
+        EXPECT_EQ(last.index[0], s * 21 + 18);
+        EXPECT_EQ(last.index[2], s * 21 + 20);
+        EXPECT_NEAR(length(model->surfaceNormals[s * 21 + 7]), 1.0f, 1e-6f);
+    }
+    EXPECT_EQ(model->surfaceTriangles[25].index[0], 21);
+    EXPECT_EQ(model->surfaceTriangles[25].index[2], 27);
+}
+
+TEST(AttachmentWeight, FallsFromOneToZeroAtTheBound) {
+    EXPECT_EQ(attachmentWeight(0.0f), 1.0f);
+    EXPECT_NEAR(attachmentWeight(0.5f), 0.9368f, 1e-4f); // distance 0.25
+    const float justBelow = std::nextafter(1.0f, 0.0f);
+    EXPECT_NEAR(attachmentWeight(justBelow), 0.7351f, 1e-4f);
+    EXPECT_EQ(attachmentWeight(1.0f), 0.0f);
+    EXPECT_EQ(attachmentWeight(3.0f), 0.0f);
+    EXPECT_EQ(attachmentWeight(-0.5f), attachmentWeight(0.5f));
+    EXPECT_EQ(attachmentWeight(-1.0f), 0.0f);
+    EXPECT_EQ(attachmentWeight(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+}
+
+TEST(Attachments, DistanceBoundIsStrict) {
+    // Samples of a flat patch lie exactly in z = 0, so a vertex straight above one at
+    // height h is exactly h from it, and every other sample is farther.
+    const auto probe = flatModel({}, {});
+    const int32_t sample = 5 * 66 + 12;
+    const Vector3 S = probe->samplePositions[sample];
+    ASSERT_EQ(S.z, 0.0f);
+    const float below = std::nextafter(0.5f, 0.0f);
+    const auto model = flatModel({{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}},
+                                 {up, up, up, up});
+    const Attachment* a = model->attachments.get();
+    EXPECT_EQ(a[0].subPatch, -1);
+    EXPECT_EQ(a[0].weight, 0.0f);
+    EXPECT_EQ(a[1].subPatch, 5);
+    EXPECT_NEAR(a[1].weight, 0.7351f, 1e-4f);
+    // On the sample itself: weight 1 up to the rounding of the projection.
+    EXPECT_EQ(a[2].subPatch, 5);
+    EXPECT_NEAR(a[2].weight, 1.0f, 1e-6f);
+    EXPECT_NEAR(a[3].weight, 0.9368f, 1e-4f);
+    // Straight above the sample the start is already the foot point: parameters kept,
+    // offset along the normal only.
+    EXPECT_EQ(a[3].u, model->sampleParameters[12].u);
+    EXPECT_EQ(a[3].v, model->sampleParameters[12].v);
+    EXPECT_NEAR(a[3].offset[2], 0.25f, 1e-6f);
+    EXPECT_NEAR(a[3].offset[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(a[3].normalCoords[2], 1.0f, 1e-6f);
+}
+
+TEST(Attachments, NormalRuleStartsAtSubPatch366) {
+    const auto probe = flatModel({}, {});
+    ASSERT_EQ(probe->controlTriangleCount, 126);
+    const Vector3 s365 = probe->samplePositions[365 * 66 + 12];
+    const Vector3 s366 = probe->samplePositions[366 * 66 + 12];
+    ASSERT_LT(s365.x, 100.0f);
+    ASSERT_GT(s366.x, 900.0f);
+    // Sample normals are exactly +z, so (x, 0, 0.25) gives a dot product of exactly 0.25.
+    ASSERT_TRUE(probe->sampleNormals[366 * 66 + 12] == up);
+    const Vector3 down = {0, 0, -1};
+    const Vector3 quarter = {std::sqrt(1.0f - 0.0625f), 0, 0.25f};
+    const Vector3 aboveQuarter = {std::sqrt(1.0f - 0.0625f), 0, std::nextafter(0.25f, 1.0f)};
+    const Vector3 lift = {0, 0, 0.01f};
+    const std::vector<Vector3> positions = {s365 + lift, s366 + lift, s366 + lift, s366 + lift};
+    const std::vector<Vector3> normals = {down, down, quarter, aboveQuarter};
+    for (const SampleSearch search : {SampleSearch::indexed, SampleSearch::exhaustive}) {
+        const auto model = flatModel(positions, normals, search);
+        const Attachment* a = model->attachments.get();
+        EXPECT_EQ(a[0].subPatch, 365) << "free sub-patch, any normal";
+        EXPECT_EQ(a[1].subPatch, -1) << "normal facing away";
+        EXPECT_EQ(a[2].subPatch, -1) << "dot product exactly 0.25";
+        EXPECT_EQ(a[3].subPatch, 366) << "dot product just above 0.25";
+        float d;
+        EXPECT_EQ(model->findNearestSample(d, positions[3], normals[3], hintingFreeSampleLimit),
+                  366 * 66 + 12);
+        EXPECT_EQ(d, 0.01f);
+    }
+}
+
+TEST(Attachments, EqualDistancesTakeTheLowerIndex) {
+    auto model = flatModel({}, {});
+    // Park every sample far away, then make ties: two samples mirrored about P, and a
+    // bundle of identical samples scattered over the index range (so over many leaves).
+    const Vector3 far = {5000, 5000, 5000};
+    for (int32_t i = 0; i < model->sampleCount; ++i)
+        model->samplePositions[i] = far + Vector3{float(i % 97), float(i % 89), 0};
+    const Vector3 P = {1, 2, 3};
+    model->samplePositions[900] = P + Vector3{0.25f, 0, 0};
+    model->samplePositions[300] = P - Vector3{0.25f, 0, 0};
+    const Vector3 Q = {-7, 1, 0.5f};
+    for (const int32_t i : {20000, 20001, 7000, 15000, 123, 24155, 24156})
+        model->samplePositions[i] = Q;
+    SampleIndex index;
+    buildSampleIndex(index, model->samplePositions.get(), model->sampleCount);
+    float d1, d2;
+    EXPECT_EQ(model->findNearestSample(d1, P, up, hintingFreeSampleLimit), 300);
+    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), P, up,
+                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
+              300);
+    EXPECT_EQ(d1, 0.25f);
+    EXPECT_EQ(d2, 0.25f);
+    EXPECT_EQ(model->findNearestSample(d1, Q, up, hintingFreeSampleLimit), 123);
+    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), Q, up,
+                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
+              123);
+    EXPECT_EQ(d2, 0.0f);
+}
+
+TEST(Attachments, DegenerateFrameLeavesTheVertexUnattached) {
+    // Sub-patch 0 collapsed onto a line: finite samples along it, but t1 × t2 = 0.
+    const std::vector<Vector3> positions = {{0.5f, 0.05f, 0.02f}};
+    auto model = flatModel(positions, {up});
+    ASSERT_EQ(model->attachments[0].subPatch, 0);
+    for (ArrayHolder<Vector3>* net :
+         {&model->b300, &model->b210, &model->b201, &model->b120, &model->b030, &model->b111,
+          &model->b102, &model->b021, &model->b012, &model->b003}) {
+        Vector3& p = (*net)[0];
+        p = {p.x, 0.05f, 0};
+    }
+    model->computeAttachments(positions.data(), std::vector<Vector3>{up}.data());
+    float d;
+    ASSERT_GE(model->findNearestSample(d, positions[0], up, hintingFreeSampleLimit), 0);
+    EXPECT_EQ(model->attachments[0].subPatch, -1);
+    EXPECT_EQ(model->attachments[0].weight, 0.0f);
+    EXPECT_TRUE(model->attachments[0].restPosition == positions[0]);
+}

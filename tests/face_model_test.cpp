@@ -1,0 +1,203 @@
+// Face model construction: the edge table, edge normals, the wiring of the sub-patch
+// arrays, and the empty control mesh.
+#include "face/face_model.h"
+#include "geometry/patches.h"
+#include "tests/support/synthetic_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+TEST(FaceModelEdges, TwoTrianglesNumberEdgesByFirstAppearance) {
+    const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
+    TriangleEdges refs[2];
+    ArrayHolder<Edge> edges;
+    int32_t E = -1;
+    buildEdgeTable(edges, E, refs, triangles, 2);
+    ASSERT_EQ(E, 5);
+    const Edge expected[5] = {{0, 1}, {1, 2}, {0, 2}, {1, 3}, {2, 3}};
+    for (int e = 0; e < 5; ++e) {
+        EXPECT_EQ(edges[e].a, expected[e].a) << e;
+        EXPECT_EQ(edges[e].b, expected[e].b) << e;
+    }
+    EXPECT_EQ(refs[0].edge[0], 0);
+    EXPECT_EQ(refs[0].edge[1], 1);
+    EXPECT_EQ(refs[0].edge[2], ~2);
+    EXPECT_EQ(refs[1].edge[0], ~1);
+    EXPECT_EQ(refs[1].edge[1], 3);
+    EXPECT_EQ(refs[1].edge[2], ~4);
+    EXPECT_EQ(edgeIndex(~4), 4);
+    EXPECT_EQ(edgeIndex(3), 3);
+}
+
+TEST(FaceModelEdges, SideWithEqualIndicesCountsAsUpwards) {
+    const Triangle triangles[1] = {{{3, 3, 1}}};
+    TriangleEdges refs[1];
+    ArrayHolder<Edge> edges;
+    int32_t E = 0;
+    buildEdgeTable(edges, E, refs, triangles, 1);
+    ASSERT_EQ(E, 2);
+    EXPECT_EQ(refs[0].edge[0], 0); // 3→3
+    EXPECT_EQ(refs[0].edge[1], ~1); // 3→1
+    EXPECT_EQ(refs[0].edge[2], 1);  // 1→3
+    EXPECT_EQ(edges[0].a, 3);
+    EXPECT_EQ(edges[1].a, 1);
+    EXPECT_EQ(edges[1].b, 3);
+}
+
+TEST(FaceModelEdges, SharedEdgeNormalIsTheNormalisedSumOfItsFaces) {
+    // A fold along the edge (1, 2): one face in the plane z = 0, one tilted up.
+    const Vector3 points[4] = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {2, 2, 2}};
+    const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
+    ModelData data;
+    setModel(data, points, 4, triangles, 2, nullptr, nullptr, 0, nullptr, 0);
+    const auto model = makeFaceModel(data);
+    ASSERT_EQ(model->edgeCount, 5);
+    const Vector3 f0 = model->controlFaceNormals[0], f1 = model->controlFaceNormals[1];
+    EXPECT_TRUE(f0 == (Vector3{0, 0, 4}));
+    const Vector3 sum = f0 + f1;
+    const Vector3 shared = model->edgeNormals[1];
+    EXPECT_NEAR(shared.x, sum.x / length(sum), 1e-6f);
+    EXPECT_NEAR(shared.y, sum.y / length(sum), 1e-6f);
+    EXPECT_NEAR(shared.z, sum.z / length(sum), 1e-6f);
+    // Border edges take their one face's unit normal.
+    EXPECT_NEAR(model->edgeNormals[0].z, 1.0f, 1e-7f);
+    EXPECT_NEAR(length(model->edgeNormals[4]), 1.0f, 1e-6f);
+    EXPECT_NEAR(dot(model->edgeNormals[4], f1), length(f1), 1e-5f);
+}
+
+TEST(FaceModelConstruction, SingleTriangleWiresItsThreeSubPatches) {
+    const Vector3 points[3] = {{0, 0, 0}, {3, 0, 0.5f}, {0, 3, 1}};
+    const Triangle triangles[1] = {{{0, 1, 2}}};
+    ModelData data;
+    setModel(data, points, 3, triangles, 1, nullptr, nullptr, 0, nullptr, 0);
+    const auto model = makeFaceModel(data);
+
+    ASSERT_EQ(model->edgeCount, 3);
+    const Vector3 unit = normalize(model->controlFaceNormals[0]);
+    for (int e = 0; e < 3; ++e) {
+        EXPECT_NEAR(model->edgeNormals[e].x, unit.x, 1e-6f);
+        EXPECT_NEAR(model->edgeNormals[e].y, unit.y, 1e-6f);
+        EXPECT_NEAR(model->edgeNormals[e].z, unit.z, 1e-6f);
+        EXPECT_NEAR(model->controlNormals[e].z, unit.z, 1e-6f);
+    }
+    EXPECT_EQ(model->surfaceVertexCount, 63);
+    EXPECT_EQ(model->surfaceTriangleCount, 75);
+    EXPECT_EQ(model->sampleCount, 198);
+
+    TrianglePatchPoints q;
+    const Vector3* N = model->controlNormals.get();
+    const Vector3* M = model->edgeNormals.get();
+    buildTrianglePatches(q, points[0], N[0], points[1], N[1], points[2], N[2], M[0], M[1], M[2]);
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        EXPECT_TRUE(model->b300[k] == points[k]);
+        EXPECT_TRUE(model->b030[k] == points[next]);
+        EXPECT_TRUE(model->b210[k] == q.E1[k]);
+        EXPECT_TRUE(model->b120[k] == q.E2[k]);
+        EXPECT_TRUE(model->b201[k] == q.I[k]);
+        EXPECT_TRUE(model->b021[k] == q.I[next]);
+        EXPECT_TRUE(model->b111[k] == q.F[k]);
+        EXPECT_TRUE(model->b102[k] == q.G[k]);
+        EXPECT_TRUE(model->b012[k] == q.G[next]);
+        EXPECT_TRUE(model->b003[k] == q.C);
+    }
+    // The net order puts b030 seventh.
+    Vector3 p[10];
+    model->subPatchNet(p, 1);
+    EXPECT_TRUE(p[4] == model->b111[1]);
+    EXPECT_TRUE(p[6] == model->b030[1]);
+    EXPECT_TRUE(p[9] == model->b003[1]);
+}
+
+TEST(FaceModelConstruction, NoControlTrianglesLeavesEveryVertexUnattached) {
+    const Vector3 points[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    const Vector3 positions[3] = {{0, 0, 0}, {0.1f, 0, 0}, {0, 0.1f, 0}};
+    const Vector3 normals[3] = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+    const Triangle render[1] = {{{0, 1, 2}}};
+    ModelData data;
+    setModel(data, points, 3, nullptr, 0, positions, normals, 3, render, 1);
+    const auto model = makeFaceModel(data);
+    EXPECT_EQ(model->edgeCount, 0);
+    EXPECT_EQ(model->sampleCount, 0);
+    EXPECT_EQ(model->surfaceVertexCount, 0);
+    EXPECT_EQ(model->surfaceTriangleCount, 0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(model->attachments[i].subPatch, -1);
+        EXPECT_EQ(model->attachments[i].weight, 0.0f);
+    }
+    model->update(model->renderPositions.get(), model->renderNormals.get(), points);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(model->renderPositions[i] == positions[i]);
+    EXPECT_NEAR(model->renderNormals[0].z, 1.0f, 1e-6f);
+}
+
+TEST(FaceModelConstruction, KeepsOwnCopiesOfTheMeshes) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 2;
+    shape.renderCellsX = shape.renderCellsY = 4;
+    ModelData data;
+    makeSyntheticModel(data, shape);
+    const auto model = makeFaceModel(data);
+    ASSERT_EQ(model->renderVertexCount, 25);
+    ASSERT_EQ(model->renderTriangleCount, 32);
+    EXPECT_NE(model->renderTriangles.get(), data.renderTriangles.get());
+    for (int t = 0; t < 32; ++t)
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(model->renderTriangles[t].index[j], data.renderTriangles[t].index[j]);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(model->renderTexCoords[i].u, data.renderTexCoords[i].u);
+        EXPECT_TRUE(model->attachments[i].restPosition == data.renderPositions[i]);
+        EXPECT_TRUE(model->attachments[i].restNormal == data.renderNormals[i]);
+    }
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(model->controlTriangles[t].index[2], data.controlTriangles[t].index[2]);
+}
+
+TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 3;
+    shape.renderCellsX = shape.renderCellsY = 10;
+    ModelData data;
+    makeSyntheticModel(data, shape);
+    const std::string base = testing::TempDir() + "load_face_model_" + std::to_string(getpid());
+    const std::string good = base + "_good.model", bad = base + "_bad.model";
+    ASSERT_TRUE(writeModelFile(data, good));
+    {
+        std::FILE* file = std::fopen(bad.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("2\n0 0 0\n1 1 1\n0 0\n1 1\n1\n0 1 7\n", file); // index 7 of 2 vertices
+        std::fclose(file);
+    }
+
+    std::unique_ptr<FaceModel> model;
+    ArrayHolder<Vector3> points;
+    int32_t K = -1;
+    std::string error;
+    ASSERT_TRUE(loadFaceModel(model, points, K, good.c_str(), error)) << error;
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(K, 16);
+    for (int32_t i = 0; i < K; ++i)
+        EXPECT_TRUE(points[i] == data.controlPoints[i]);
+    // The model is the one the constructor builds from the same arrays.
+    const auto direct = makeFaceModel(data);
+    ASSERT_EQ(model->renderVertexCount, direct->renderVertexCount);
+    EXPECT_EQ(std::memcmp(model->attachments.get(), direct->attachments.get(),
+                          sizeof(Attachment) * static_cast<size_t>(direct->renderVertexCount)),
+              0);
+
+    const FaceModel* kept = model.get();
+    const Vector3* keptPoints = points.get();
+    EXPECT_FALSE(loadFaceModel(model, points, K, bad.c_str(), error));
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(model.get(), kept);
+    EXPECT_EQ(points.get(), keptPoints);
+    EXPECT_EQ(K, 16);
+    std::remove(good.c_str());
+    std::remove(bad.c_str());
+}

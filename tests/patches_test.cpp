@@ -1,0 +1,216 @@
+// Sub-patch construction: flat reproduction, shared edges, tangent and cross planes, and
+// a curved triangle against an independent double-precision construction.
+#include "geometry/bezier.h"
+#include "geometry/patches.h"
+#include "tests/support/synthetic_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// Double-precision vectors for the independent construction.
+struct D3 {
+    double x, y, z;
+};
+D3 d3(const Vector3& v) { return {v.x, v.y, v.z}; }
+D3 operator+(D3 a, D3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+D3 operator-(D3 a, D3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+D3 operator*(double s, D3 a) { return {s * a.x, s * a.y, s * a.z}; }
+double dotD(D3 a, D3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+D3 crossD(D3 a, D3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+D3 unitD(D3 a) { return (1.0 / std::sqrt(dotD(a, a))) * a; }
+D3 alongD(D3 X, D3 d, D3 Q, D3 H) { return X + (dotD(Q - X, H) / dotD(H, d)) * d; }
+
+// The construction written from its formulas: quadratic normal field by Bernstein
+// polynomials, points by barycentric sums.
+struct ReferencePatches {
+    D3 E1[3], E2[3], I[3], F[3], G[3], C;
+};
+ReferencePatches referenceConstruction(const D3 P[3], const D3 N[3], const D3 M[3]) {
+    ReferencePatches r;
+    D3 H[3];
+    auto field = [&](double a, double b, double c) {
+        return (a * a) * N[0] + (2 * a * b) * M[0] + (2 * a * c) * M[2] + (b * b) * N[1] +
+               (2 * b * c) * M[1] + (c * c) * N[2];
+    };
+    for (int k = 0; k < 3; ++k) {
+        const int n = (k + 1) % 3;
+        for (int end = 0; end < 2; ++end) {
+            const double t = end == 0 ? 1.0 / 3 : 2.0 / 3;
+            const D3 normal = ((1 - t) * (1 - t)) * N[k] + (2 * t * (1 - t)) * M[k] + (t * t) * N[n];
+            const D3 X = (1 - t) * P[k] + t * P[n];
+            (end == 0 ? r.E1[k] : r.E2[k]) =
+                alongD(X, normal, end == 0 ? P[k] : P[n], end == 0 ? N[k] : N[n]);
+        }
+        const D3 D = r.E2[k] - r.E1[k];
+        H[k] = unitD(crossD(crossD(M[k], D), D));
+    }
+    for (int k = 0; k < 3; ++k) {
+        double l[3] = {1.0 / 9, 1.0 / 9, 1.0 / 9};
+        l[k] = 7.0 / 9;
+        r.I[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), P[k], N[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        double l[3] = {4.0 / 9, 4.0 / 9, 4.0 / 9};
+        l[(k + 2) % 3] = 1.0 / 9;
+        r.F[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]),
+                        r.E1[k], H[k]);
+    }
+    for (int k = 0; k < 3; ++k)
+        r.G[k] = (1.0 / 3) * (r.I[k] + r.F[k] + r.F[(k + 2) % 3]);
+    r.C = (1.0 / 3) * (r.G[0] + r.G[1] + r.G[2]);
+    return r;
+}
+
+void expectNear(const Vector3& a, D3 b, double tolerance) {
+    EXPECT_NEAR(a.x, b.x, tolerance);
+    EXPECT_NEAR(a.y, b.y, tolerance);
+    EXPECT_NEAR(a.z, b.z, tolerance);
+}
+
+Vector3 unitVector(Random& random) {
+    const Vector3 v = {random.range(-1, 1), random.range(-1, 1), random.range(-1, 1)};
+    return normalize(v);
+}
+
+// A corner normal tilted at most ~0.3 rad away from up.
+Vector3 tilted(Random& random) {
+    return normalize(Vector3{random.range(-0.3f, 0.3f), random.range(-0.3f, 0.3f), 1.0f});
+}
+
+} // namespace
+
+TEST(SubPatchConstruction, FlatTriangleReproducesItsDomain) {
+    const Vector3 P[3] = {{1, 2, 5}, {7, 3, 5}, {2, 8, 5}};
+    const Vector3 up = {0, 0, 1};
+    TrianglePatchPoints q;
+    buildTrianglePatches(q, P[0], up, P[1], up, P[2], up, up, up, up);
+
+    // The split point is the centroid; every control point of sub-patch k sits at its
+    // domain position (α·P_k + β·P_(k+1) + γ·C)/3.
+    const D3 C = (1.0 / 3) * (d3(P[0]) + d3(P[1]) + d3(P[2]));
+    const double tol = 2e-6 * 8;
+    expectNear(q.C, C, tol);
+    for (int k = 0; k < 3; ++k) {
+        const D3 a = d3(P[k]), b = d3(P[(k + 1) % 3]);
+        expectNear(q.E1[k], (1.0 / 3) * (2 * a + b), tol);     // a²b
+        expectNear(q.E2[k], (1.0 / 3) * (a + 2 * b), tol);     // ab²
+        expectNear(q.I[k], (1.0 / 3) * (2 * a + C), tol);      // a²c
+        expectNear(q.F[k], (1.0 / 3) * (a + b + C), tol);      // abc
+        expectNear(q.G[k], (1.0 / 3) * (a + 2 * C), tol);      // ac²
+        // The lift onto the plane z = 5 is exact: every projection direction is the plane's
+        // own normal.
+        EXPECT_EQ(q.E1[k].z, 5.0f);
+        EXPECT_EQ(q.I[k].z, 5.0f);
+        EXPECT_EQ(q.F[k].z, 5.0f);
+    }
+}
+
+TEST(SubPatchConstruction, SharedEdgeGivesTheSameCurveAndCrossPlaneBothWays) {
+    Random random(7);
+    for (int trial = 0; trial < 50; ++trial) {
+        const Vector3 P = {random.range(-5, 5), random.range(-5, 5), random.range(-1, 1)};
+        const Vector3 Q = {random.range(-5, 5), random.range(-5, 5), random.range(-1, 1)};
+        const Vector3 N = tilted(random), NQ = tilted(random), M = tilted(random);
+        Vector3 e1, e2, h, f1, f2, g;
+        edgePlane(e1, e2, h, P, N, Q, NQ, M);
+        edgePlane(f1, f2, g, Q, NQ, P, N, M);
+        const double tol = 1e-5 * 10;
+        expectNear(e1, d3(f2), tol);
+        expectNear(e2, d3(f1), tol);
+        expectNear(h, d3(g), 1e-5);
+        // edgeInnerPoints alone gives the same two points as edgePlane.
+        Vector3 i1, i2;
+        edgeInnerPoints(i1, i2, P, N, Q, NQ, M);
+        EXPECT_TRUE(i1 == e1 && i2 == e2);
+    }
+}
+
+TEST(SubPatchConstruction, InnerPointsLieInTheirTangentAndCrossPlanes) {
+    Random random(11);
+    for (int trial = 0; trial < 50; ++trial) {
+        Vector3 P[3], N[3], M[3];
+        P[0] = {random.range(-1, 1), random.range(-1, 1), random.range(-1, 1)};
+        P[1] = {4 + random.range(-1, 1), random.range(-1, 1), random.range(-1, 1)};
+        P[2] = {random.range(-1, 1), 4 + random.range(-1, 1), random.range(-1, 1)};
+        for (int k = 0; k < 3; ++k) {
+            N[k] = tilted(random);
+            M[k] = tilted(random);
+        }
+        TrianglePatchPoints q;
+        buildTrianglePatches(q, P[0], N[0], P[1], N[1], P[2], N[2], M[0], M[1], M[2]);
+        for (int k = 0; k < 3; ++k) {
+            const int n = (k + 1) % 3;
+            Vector3 e1, e2, h;
+            edgePlane(e1, e2, h, P[k], N[k], P[n], N[n], M[k]);
+            EXPECT_NEAR(dot(q.E1[k] - P[k], N[k]), 0.0f, 1e-5f);
+            EXPECT_NEAR(dot(q.E2[k] - P[n], N[n]), 0.0f, 1e-5f);
+            EXPECT_NEAR(dot(q.I[k] - P[k], N[k]), 0.0f, 1e-5f);
+            EXPECT_NEAR(dot(q.F[k] - q.E1[k], h), 0.0f, 1e-5f);
+            EXPECT_NEAR(dot(h, h), 1.0f, 1e-6f);
+            EXPECT_NEAR(dot(h, e2 - e1), 0.0f, 1e-5f);
+        }
+    }
+}
+
+TEST(SubPatchConstruction, CurvedTriangleMatchesIndependentConstruction) {
+    Random random(3);
+    for (int trial = 0; trial < 20; ++trial) {
+        Vector3 P[3] = {{0, 0, 0}, {3, 0, 0.5f}, {0.5f, 3, -0.5f}}, N[3], M[3];
+        D3 Pd[3], Nd[3], Md[3];
+        for (int k = 0; k < 3; ++k) {
+            P[k] = P[k] + Vector3{random.range(-0.3f, 0.3f), random.range(-0.3f, 0.3f), 0};
+            N[k] = tilted(random);
+            M[k] = tilted(random);
+            Pd[k] = d3(P[k]);
+            Nd[k] = d3(N[k]);
+            Md[k] = d3(M[k]);
+        }
+        TrianglePatchPoints q;
+        buildTrianglePatches(q, P[0], N[0], P[1], N[1], P[2], N[2], M[0], M[1], M[2]);
+        const ReferencePatches r = referenceConstruction(Pd, Nd, Md);
+        const double tol = 2e-5;
+        for (int k = 0; k < 3; ++k) {
+            expectNear(q.E1[k], r.E1[k], tol);
+            expectNear(q.E2[k], r.E2[k], tol);
+            expectNear(q.I[k], r.I[k], tol);
+            expectNear(q.F[k], r.F[k], tol);
+            expectNear(q.G[k], r.G[k], tol);
+        }
+        expectNear(q.C, r.C, tol);
+    }
+}
+
+TEST(SubPatchConstruction, SpokesAndSplitPointAreThirdsInFloat) {
+    Random random(5);
+    const Vector3 P0 = {0, 0, 0}, P1 = {2, 0, 1}, P2 = {0, 2, -1};
+    const Vector3 N0 = unitVector(random), N1 = tilted(random), N2 = tilted(random);
+    TrianglePatchPoints q;
+    buildTrianglePatches(q, P0, tilted(random), P1, N1, P2, N2, N0, N1, N2);
+    // One third is 0.33333334f, applied term by term and summed left to right.
+    const float third = 0.33333334f;
+    for (int k = 0; k < 3; ++k) {
+        const Vector3& I = q.I[k];
+        const Vector3& F = q.F[k];
+        const Vector3& Fp = q.F[(k + 2) % 3];
+        EXPECT_EQ(q.G[k].x, third * I.x + third * F.x + third * Fp.x);
+        EXPECT_EQ(q.G[k].y, third * I.y + third * F.y + third * Fp.y);
+        EXPECT_EQ(q.G[k].z, third * I.z + third * F.z + third * Fp.z);
+    }
+    EXPECT_EQ(q.C.x, third * q.G[0].x + third * q.G[1].x + third * q.G[2].x);
+    EXPECT_EQ(q.C.z, third * q.G[0].z + third * q.G[1].z + third * q.G[2].z);
+}
+
+TEST(SubPatchConstruction, CubicCurveEndsAndMidpoint) {
+    const Vector3 P0 = {0, 0, 0}, P1 = {1, 2, 0}, P2 = {3, 2, 0}, P3 = {4, 0, 8};
+    Vector3 r;
+    EXPECT_TRUE(evaluateCubicCurve(r, P0, P1, P2, P3, 0.0f) == P0);
+    EXPECT_TRUE(evaluateCubicCurve(r, P0, P1, P2, P3, 1.0f) == P3);
+    evaluateCubicCurve(r, P0, P1, P2, P3, 0.5f);
+    // (P0 + 3 P1 + 3 P2 + P3) / 8, exact in binary.
+    EXPECT_TRUE(r == (Vector3{2.0f, 1.5f, 1.0f}));
+}

@@ -1,0 +1,218 @@
+// Per-frame deformation: rest reproduction, weights, rigid motions, locality, and the
+// fast update against the reference order.
+#include "face/face_model.h"
+#include "tests/support/synthetic_model.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <vector>
+
+namespace {
+
+std::unique_ptr<FaceModel> bumpyModel(ModelData& data, uint32_t seed = 1) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = 6;
+    shape.controlCellsY = 7;
+    shape.renderCellsX = 40;
+    shape.renderCellsY = 48;
+    shape.width = 8;
+    shape.height = 10;
+    shape.amplitude = 1.0f;
+    shape.renderNoise = 0.3f;
+    shape.controlJitter = 0.1f;
+    shape.seed = seed;
+    makeSyntheticModel(data, shape);
+    return makeFaceModel(data);
+}
+
+float distanceBetween(const Vector3& a, const Vector3& b) { return length(a - b); }
+
+// Largest coordinate magnitude of the control points: the model's size.
+float modelSize(const ModelData& data) {
+    float size = 0;
+    for (int32_t i = 0; i < data.controlPointCount; ++i) {
+        const Vector3& p = data.controlPoints[i];
+        size = std::max({size, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    }
+    return size;
+}
+
+} // namespace
+
+TEST(Update, RestPoseReproducesTheRestPositions) {
+    ModelData data;
+    const auto model = bumpyModel(data);
+    int attached = 0, unattached = 0;
+    for (const bool reference : {true, false}) {
+        Vector3* positions = model->renderPositions.get();
+        if (reference)
+            model->updateReference(positions, model->renderNormals.get(), data.controlPoints.get());
+        else
+            model->update(positions, model->renderNormals.get(), data.controlPoints.get());
+        const float tolerance = 1e-5f * modelSize(data);
+        for (int32_t i = 0; i < model->renderVertexCount; ++i) {
+            const Attachment& a = model->attachments[i];
+            if (a.subPatch < 0) {
+                ++unattached;
+                EXPECT_TRUE(positions[i] == a.restPosition) << i;
+            } else {
+                ++attached;
+                EXPECT_LE(distanceBetween(positions[i], a.restPosition), tolerance) << i;
+            }
+        }
+    }
+    // The render grid reaches beyond the control mesh, so both kinds occur.
+    EXPECT_GT(attached, 1000);
+    EXPECT_GT(unattached, 10);
+}
+
+TEST(Update, WeightsBlendRestAndCarriedPositions) {
+    ModelData data;
+    auto model = bumpyModel(data);
+    // Three attached vertices with weights 0, 1 and 0.8; the same vertex set to weight 1
+    // gives the carried position for the 0.8 one.
+    std::vector<int32_t> chosen;
+    for (int32_t i = 0; i < model->renderVertexCount && chosen.size() < 3; i += 97)
+        if (model->attachments[i].subPatch >= 0)
+            chosen.push_back(i);
+    ASSERT_EQ(chosen.size(), 3u);
+    model->attachments[chosen[0]].weight = 0.0f;
+    model->attachments[chosen[1]].weight = 1.0f;
+    model->attachments[chosen[2]].weight = 1.0f;
+
+    // Any deformation: a smooth bulge.
+    std::vector<Vector3> moved(data.controlPoints.get(),
+                               data.controlPoints.get() + data.controlPointCount);
+    for (Vector3& p : moved)
+        p = p + Vector3{0.1f * p.y, 0, 0.5f * std::sin(p.x)};
+    Vector3* positions = model->renderPositions.get();
+    model->updateReference(positions, model->renderNormals.get(), moved.data());
+    const Vector3 carried = positions[chosen[2]];
+    model->attachments[chosen[2]].weight = 0.8f;
+    model->updateReference(positions, model->renderNormals.get(), moved.data());
+
+    EXPECT_TRUE(positions[chosen[0]] == model->attachments[chosen[0]].restPosition);
+    const Vector3 rest1 = model->attachments[chosen[1]].restPosition;
+    EXPECT_GT(distanceBetween(positions[chosen[1]], rest1), 0.01f) << "weight 1 moves";
+    const Vector3 rest = model->attachments[chosen[2]].restPosition;
+    const Vector3 blend = 0.2f * rest + 0.8f * carried;
+    EXPECT_LE(distanceBetween(positions[chosen[2]], blend), 1e-5f);
+}
+
+TEST(Update, RigidMotionsCarryFullWeightVerticesRigidly) {
+    ModelData data;
+    auto model = bumpyModel(data, 3);
+    for (int32_t i = 0; i < model->renderVertexCount; ++i)
+        if (model->attachments[i].subPatch >= 0)
+            model->attachments[i].weight = 1.0f;
+    // A rotation about z by 30 degrees and a translation.
+    const float c = std::cos(0.5235988f), s = std::sin(0.5235988f);
+    const Vector3 shift = {3, -2, 1};
+    auto motion = [&](const Vector3& p) {
+        return Vector3{c * p.x - s * p.y, s * p.x + c * p.y, p.z} + shift;
+    };
+    std::vector<Vector3> moved(data.controlPoints.get(),
+                               data.controlPoints.get() + data.controlPointCount);
+    for (Vector3& p : moved)
+        p = motion(p);
+    for (const bool reference : {true, false}) {
+        Vector3* positions = model->renderPositions.get();
+        if (reference)
+            model->updateReference(positions, model->renderNormals.get(), moved.data());
+        else
+            model->update(positions, model->renderNormals.get(), moved.data());
+        const float tolerance = 2e-5f * modelSize(data);
+        for (int32_t i = 0; i < model->renderVertexCount; ++i) {
+            const Attachment& a = model->attachments[i];
+            const Vector3 expected = a.subPatch >= 0 ? motion(a.restPosition) : a.restPosition;
+            EXPECT_LE(distanceBetween(positions[i], expected), tolerance) << i;
+        }
+    }
+}
+
+TEST(Update, MovingOneControlPointMovesOnlyDependentSubPatches) {
+    ModelData data;
+    auto model = bumpyModel(data);
+    std::vector<Vector3> points(data.controlPoints.get(),
+                                data.controlPoints.get() + data.controlPointCount);
+    Vector3* positions = model->renderPositions.get();
+    model->updateReference(positions, model->renderNormals.get(), points.data());
+    const std::vector<Vector3> before(positions, positions + model->renderVertexCount);
+
+    const int32_t moved = 3 * 7 + 3; // an interior control point
+    points[moved] = points[moved] + Vector3{0.2f, -0.1f, 0.7f};
+    model->updateReference(positions, model->renderNormals.get(), points.data());
+
+    // Its triangles change face normals, so the normals of their corners and the normals
+    // of their edges change: every triangle with a corner in that ring depends on it.
+    std::set<int32_t> ring;
+    for (int32_t t = 0; t < model->controlTriangleCount; ++t) {
+        const int32_t* i = model->controlTriangles[t].index;
+        if (i[0] == moved || i[1] == moved || i[2] == moved)
+            ring.insert({i[0], i[1], i[2]});
+    }
+    int changed = 0, kept = 0;
+    for (int32_t v = 0; v < model->renderVertexCount; ++v) {
+        const int32_t s = model->attachments[v].subPatch;
+        bool dependent = false;
+        if (s >= 0)
+            for (const int32_t corner : model->controlTriangles[s / 3].index)
+                dependent = dependent || ring.count(corner) > 0;
+        if (dependent) {
+            changed += !(positions[v] == before[v]);
+        } else {
+            ++kept;
+            EXPECT_TRUE(positions[v] == before[v]) << v;
+        }
+    }
+    EXPECT_GT(changed, 100);
+    EXPECT_GT(kept, 100);
+}
+
+TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
+    for (const uint32_t seed : {1u, 2u, 5u}) {
+        ModelData data;
+        auto fast = bumpyModel(data, seed);
+        auto reference = makeFaceModel(data);
+        Random random(seed);
+        std::vector<Vector3> points(data.controlPoints.get(),
+                                    data.controlPoints.get() + data.controlPointCount);
+        // Some weights below 1, as the fallback and the distance give them.
+        for (int32_t i = 0; i < fast->renderVertexCount; i += 5)
+            fast->attachments[i].weight = reference->attachments[i].weight = 0.37f;
+        for (int frame = 0; frame < 3; ++frame) {
+            for (Vector3& p : points)
+                p = p + Vector3{random.range(-0.2f, 0.2f), random.range(-0.2f, 0.2f),
+                                random.range(-0.4f, 0.4f)};
+            fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data());
+            reference->updateReference(reference->renderPositions.get(),
+                                       reference->renderNormals.get(), points.data());
+            const size_t bytes = sizeof(Vector3) * static_cast<size_t>(fast->renderVertexCount);
+            EXPECT_EQ(std::memcmp(fast->renderPositions.get(), reference->renderPositions.get(),
+                                  bytes),
+                      0)
+                << seed;
+            EXPECT_EQ(std::memcmp(fast->renderNormals.get(), reference->renderNormals.get(), bytes),
+                      0)
+                << seed;
+        }
+    }
+}
+
+TEST(Update, VertexOfNoTriangleGetsTheZeroNormal) {
+    const Vector3 points[3] = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}};
+    const Triangle control[1] = {{{0, 1, 2}}};
+    const Vector3 positions[4] = {{0.5f, 0.5f, 0}, {1, 0.5f, 0}, {0.5f, 1, 0}, {0.6f, 0.6f, 0.1f}};
+    const Vector3 normals[4] = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+    const Triangle render[1] = {{{0, 1, 2}}};
+    ModelData data;
+    setModel(data, points, 3, control, 1, positions, normals, 4, render, 1);
+    auto model = makeFaceModel(data);
+    model->update(model->renderPositions.get(), model->renderNormals.get(), points);
+    EXPECT_TRUE(model->renderNormals[3] == (Vector3{0, 0, 0}));
+    EXPECT_NEAR(model->renderNormals[0].z, 1.0f, 1e-6f);
+}

@@ -5,9 +5,7 @@
 #pragma once
 
 #include "geometry/matrix.h"
-
-// One third rounded to float: the centroid rule multiplies by it instead of dividing.
-constexpr float oneThird = 0.33333334f;
+#include "geometry/patches.h" // oneThird
 
 // The frame of points A, B, C:
 //   first axis x = (B − A)/|B − A|, origin m = (A + B)·0.5,
@@ -16,7 +14,8 @@ constexpr float oneThird = 0.33333334f;
 // Degenerate points (A = B, C = m, n parallel to x) give non-finite or singular frames.
 Matrix4 frameFromPoints(const Vector3& A, const Vector3& B, const Vector3& C);
 
-// ((p + q) + r)·oneThird per coordinate, each partial sum rounded to float.
+// ((p + q) + r)·oneThird per coordinate (one third rounded to float, 0.33333334, instead of a
+// division by 3), each partial sum rounded to float.
 Vector3 centroid(const Vector3& p, const Vector3& q, const Vector3& r);
 
 struct PropFrame {

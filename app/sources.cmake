@@ -2,6 +2,7 @@
 set(APP_CORE_SOURCES
     app/dragger.cpp
     app/prop_frame.cpp
+    app/scene.cpp
     app/viewer.cpp
     app/wire_cube.cpp
 )

@@ -1,0 +1,132 @@
+#include "app/scene.h"
+
+#include "io/texture.h"
+
+#include <GL/gl.h>
+#include <cstdio>
+
+const PropSlotSpec propSlotSpecs[propSlotCount] = {
+    {"data/black_th0.prop", "data/black_th0.tga", 70, 74, {24, 0, 0}, 1, true},
+    {"data/black_th1.prop", "data/black_th1.tga", 70, 74, {87, 0, 0}, 1, true},
+    {"data/white_eye0.prop", "data/white_eye0.tga", 66, 67, {33, 34, 35}, 3, false},
+    {"data/white_eye1.prop", "data/white_eye1.tga", 68, 69, {53, 54, 55}, 3, false},
+};
+
+namespace {
+
+const char* const modelFile = "data/retarget.model";
+const char* const skinTextureFile = "data/white_skin.tga";
+
+const char* const keyBindingLines[] = {
+    "key bindings:",
+    "\t'a' render geometry attachments",
+    "\t'c' render control mesh",
+    "\t'e' render eyes",
+    "\t'h' render attachment-hinting samples",
+    "\t't' toggle texturing",
+    "\t<space> toggle interactive defo (right click + drag)",
+};
+
+// One whole line on standard output, shown at once.
+void printLine(const char* line) {
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+uint32_t loadTextureOrWarn(const char* fileName) {
+    int width = 0, height = 0, components = 0;
+    std::string reason;
+    const uint32_t name = loadTexture(width, height, components, fileName, &reason);
+    if (name == noTexture)
+        std::fprintf(stderr, "face-viewer: warning: %s (drawn untextured)\n", reason.c_str());
+    return name;
+}
+
+// Loads the props and their textures in start-up order: each pair of props, then their
+// two textures.
+bool loadProps(Scene& scene, std::string& error) {
+    for (int32_t pair = 0; pair < propSlotCount; pair += 2) {
+        for (int32_t s = pair; s < pair + 2; ++s)
+            if (!loadProp(scene.propSlots[s].prop, propSlotSpecs[s].propFile, error))
+                return false;
+        for (int32_t s = pair; s < pair + 2; ++s)
+            scene.propSlots[s].texture = loadTextureOrWarn(propSlotSpecs[s].textureFile);
+    }
+    return true;
+}
+
+void drawProp(const PropSlot& slot, const PropSlotSpec& spec, const Vector3* controlPoints) {
+    Vector3 A, B, C;
+    propFramePoints(A, B, C, spec, controlPoints);
+    const Matrix4 transform = slot.frame->currentTransform(A, B, C);
+    glBindTexture(GL_TEXTURE_2D, slot.texture);
+    glPushMatrix();
+    glMultMatrixf(transform.m);
+    slot.prop->draw();
+    glPopMatrix();
+}
+
+} // namespace
+
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSpec& spec,
+                     const Vector3* controlPoints) {
+    A = controlPoints[spec.first];
+    B = controlPoints[spec.second];
+    C = spec.thirdCount == 3 ? centroid(controlPoints[spec.third[0]], controlPoints[spec.third[1]],
+                                        controlPoints[spec.third[2]])
+                             : controlPoints[spec.third[0]];
+}
+
+bool loadScene(Scene& scene, std::string& error) {
+    printLine("computing attachments...");
+    if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount, modelFile,
+                       error))
+        return false;
+    if (scene.controlPointCount < minControlPointCount) {
+        error = std::string(modelFile) + ": control points: " +
+                std::to_string(scene.controlPointCount) +
+                " control points, but the props' frames need at least " +
+                std::to_string(minControlPointCount);
+        return false;
+    }
+    scene.skinTexture = loadTextureOrWarn(skinTextureFile);
+
+    printLine("loading props...");
+    if (!loadProps(scene, error))
+        return false;
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        Vector3 A, B, C;
+        propFramePoints(A, B, C, propSlotSpecs[s], scene.controlPoints.get());
+        scene.propSlots[s].frame.reset(new PropFrame(A, B, C));
+    }
+
+    scene.dragger.reset(new ControlPointDragger(static_cast<uint32_t>(scene.controlPointCount),
+                                                scene.controlPoints.get()));
+
+    printLine("");
+    for (const char* line : keyBindingLines)
+        printLine(line);
+    printLine("");
+    return true;
+}
+
+void drawScene(Scene& scene, const ViewerState& state) {
+    glBindTexture(GL_TEXTURE_2D, scene.skinTexture);
+    scene.faceModel->draw(scene.controlPoints.get(), state.drawFlags);
+
+    // The blend function is set in every frame: the face's overlays may change it.
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    for (int32_t s = 0; s < propSlotCount; ++s)
+        if (propSlotSpecs[s].alwaysDrawn)
+            drawProp(scene.propSlots[s], propSlotSpecs[s], scene.controlPoints.get());
+    glDisable(GL_BLEND);
+    if (state.showEyes)
+        for (int32_t s = 0; s < propSlotCount; ++s)
+            if (!propSlotSpecs[s].alwaysDrawn)
+                drawProp(scene.propSlots[s], propSlotSpecs[s], scene.controlPoints.get());
+
+    if (state.deformMode)
+        scene.dragger->drawPoints(state.camera);
+}

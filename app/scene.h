@@ -1,0 +1,62 @@
+// The scene of the viewer: the face model with its control points and skin texture, the
+// four rigid props on their frames, and the control-point dragger; its start-up (with the
+// progress lines and key bindings on standard output) and its drawing in every frame.
+#pragma once
+
+#include "app/dragger.h"
+#include "app/prop_frame.h"
+#include "app/viewer.h"
+#include "face/face_model.h"
+#include "io/prop.h"
+
+#include <memory>
+#include <string>
+
+// Where a prop comes from and which control points carry it.
+struct PropSlotSpec {
+    const char* propFile;
+    const char* textureFile;
+    int32_t first, second; // control points of the frame's first and second points
+    int32_t third[3];      // the third point: control point third[0], or the centroid of all
+    int32_t thirdCount;    // three (1 or 3)
+    bool alwaysDrawn;      // blended in every frame; otherwise an eye, only while showEyes
+};
+
+constexpr int32_t propSlotCount = 4;
+// In start-up and drawing order: the two rows of teeth, then the two eyes.
+extern const PropSlotSpec propSlotSpecs[propSlotCount];
+
+// The control points that the props' frames read reach up to index 87.
+constexpr int32_t minControlPointCount = 88;
+
+struct PropSlot {
+    std::unique_ptr<Prop> prop;
+    uint32_t texture = 0;
+    std::unique_ptr<PropFrame> frame;
+};
+
+struct Scene {
+    std::unique_ptr<FaceModel> faceModel;
+    ArrayHolder<Vector3> controlPoints; // controlPointCount, moved in place by dragging
+    int32_t controlPointCount = 0;
+    uint32_t skinTexture = 0;
+    PropSlot propSlots[propSlotCount];
+    std::unique_ptr<ControlPointDragger> dragger;
+};
+
+// The three frame points of a slot from the control points (at least minControlPointCount).
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSpec& spec,
+                     const Vector3* controlPoints);
+
+// Loads the scene from the files under data/, printing "computing attachments...",
+// "loading props..." and the key bindings to standard output (each line flushed). Returns
+// false with one line in error when the model or a prop file is refused or the model has
+// fewer than minControlPointCount control points. A texture that fails to load is not an
+// error: it gets one warning line on standard error, and its surface shows untextured.
+// Needs a current GL context.
+bool loadScene(Scene& scene, std::string& error);
+
+// The scene's part of a frame: the face (updated from the current control points) with the
+// overlays that drawFlags chooses, the teeth blended, the eyes while showEyes, and the
+// control-point dots in deformation mode.
+void drawScene(Scene& scene, const ViewerState& state);

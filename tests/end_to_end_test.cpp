@@ -1,25 +1,202 @@
-// The real face-viewer under its own Xvfb display.
+// The real face-viewer with the committed data, under its own Xvfb display.
+#include "io/model_file.h"
 #include "tests/support/viewer_session.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
 namespace {
+
 bool isRed(const uint8_t* p) { return p[0] > 200 && p[1] < 40 && p[2] < 40; }
+bool isPureRed(const uint8_t* p) { return p[0] == 255 && p[1] == 0 && p[2] == 0; }
+bool isGreen(const uint8_t* p) { return p[0] < 40 && p[1] > 200 && p[2] < 40; }
+bool isBlue(const uint8_t* p) { return p[0] < 40 && p[1] < 40 && p[2] > 150; }
+bool isYellowish(const uint8_t* p) { return p[0] > 120 && p[1] > 120 && p[2] < p[1] / 2; }
+bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] && p[2] > 40; }
+bool isBlack(const uint8_t* p) { return p[0] < 15 && p[1] < 15 && p[2] < 15; }
+bool isNotSkin(const uint8_t* p) { return !isSkin(p); }
+
+const char* const expectedOutput = "computing attachments...\n"
+                                   "loading props...\n"
+                                   "\n"
+                                   "key bindings:\n"
+                                   "\t'a' render geometry attachments\n"
+                                   "\t'c' render control mesh\n"
+                                   "\t'e' render eyes\n"
+                                   "\t'h' render attachment-hinting samples\n"
+                                   "\t't' toggle texturing\n"
+                                   "\t<space> toggle interactive defo (right click + drag)\n"
+                                   "\n";
+
+// Window position of a model point seen by the default camera: at (0, 0, 25) looking down
+// −z, horizontal field of view 1.2217 radians, 640 by 640 pixels.
+void defaultScreenPosition(const Vector3& p, int* x, int* y) {
+    const float f = 1.0f / std::tan(1.2217f / 2);
+    const float d = 25.0f - p.z;
+    *x = static_cast<int>(std::lround((f * p.x / d + 1) * 320));
+    *y = static_cast<int>(std::lround((1 - f * p.y / d) * 320));
+}
+
+Vector3 committedControlPoint(int32_t index) {
+    ModelData model;
+    std::string error;
+    const std::string path = std::string(sourceDirectory()) + "/data/retarget.model";
+    EXPECT_TRUE(readModelFile(model, path.c_str(), error)) << error;
+    EXPECT_GT(model.controlPointCount, index);
+    return model.controlPoints[index];
+}
+
 } // namespace
 
-TEST(EndToEnd, ReferenceCubeAndMouseRotation) {
+TEST(EndToEnd, StartShowsTheFaceAndPrintsTheKeyBindings) {
     ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.standardError();
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    EXPECT_EQ(viewer.standardOutput(), expectedOutput);
+    EXPECT_EQ(viewer.standardError(), "");
+    Screenshot shot;
+    ASSERT_TRUE(viewer.capture(shot));
+    ASSERT_GE(shot.width, 640);
+    // The face fills the middle of the window; the reference cube frames it.
+    EXPECT_GT(shot.count(270, 250, 370, 400, isSkin), 100 * 150 / 2);
+    EXPECT_GT(shot.count(36, 300, 45, 340, isRed), 20);
+    // A left-button drag turns the face: most pixels around it change.
+    viewer.drag(1, 300, 320, 500, 320);
+    Screenshot turned;
+    ASSERT_TRUE(viewer.capture(turned));
+    int changed = 0;
+    for (int y = 150; y < 500; ++y)
+        for (int x = 200; x < 440; ++x)
+            changed += std::memcmp(turned.at(x, y), shot.at(x, y), 3) != 0;
+    EXPECT_GT(changed, 350 * 240 / 3);
+    EXPECT_TRUE(viewer.alive());
+}
+
+TEST(EndToEnd, OverlayKeysBringTheirColours) {
+    ViewerSession viewer(sourceDirectory());
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    Screenshot plain, shot;
+    ASSERT_TRUE(viewer.capture(plain));
+    const int x0 = 180, y0 = 120, x1 = 460, y1 = 520; // around the face
+    EXPECT_EQ(plain.count(x0, y0, x1, y1, isGreen), 0);
+    EXPECT_EQ(plain.count(x0, y0, x1, y1, isBlue), 0);
+    EXPECT_LT(plain.count(x0, y0, x1, y1, isYellowish), 200);
+
+    viewer.key("c");
+    ASSERT_TRUE(viewer.capture(shot));
+    EXPECT_GT(shot.count(x0, y0, x1, y1, isYellowish), 5000);
+    viewer.key("c");
+    viewer.key("a");
+    ASSERT_TRUE(viewer.capture(shot));
+    EXPECT_GT(shot.count(x0, y0, x1, y1, isGreen), 200);
+    EXPECT_GT(shot.count(x0, y0, x1, y1, isRed), 2000);
+    viewer.key("a");
+    viewer.key("h");
+    ASSERT_TRUE(viewer.capture(shot));
+    EXPECT_GT(shot.count(x0, y0, x1, y1, isBlue), 5000);
+    viewer.key("h");
+    ASSERT_TRUE(viewer.capture(shot));
+    EXPECT_EQ(shot.count(x0, y0, x1, y1, isBlue), 0);
+}
+
+TEST(EndToEnd, EyesAndControlPointDots) {
+    ViewerSession viewer(sourceDirectory());
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    // The eye at −x lies between control points 66 and 67.
+    int ax, ay, bx, by;
+    defaultScreenPosition(committedControlPoint(66), &ax, &ay);
+    defaultScreenPosition(committedControlPoint(67), &bx, &by);
+    const int cx = (ax + bx) / 2, cy = (ay + by) / 2;
+    Screenshot closed, open;
+    ASSERT_TRUE(viewer.capture(closed));
+    const int holeBefore = closed.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack);
+    EXPECT_GT(holeBefore, 60) << "the eye opening shows the background";
+    viewer.key("e");
+    ASSERT_TRUE(viewer.capture(open));
+    EXPECT_LT(open.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack), holeBefore / 2);
+
+    // Inside the back square of the reference cube, so that no cube line is counted.
+    EXPECT_EQ(open.count(200, 200, 440, 440, isPureRed), 0);
+    viewer.key("space");
+    Screenshot dots;
+    ASSERT_TRUE(viewer.capture(dots));
+    EXPECT_GT(dots.count(200, 200, 440, 440, isPureRed), 9 * 60);
+}
+
+TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
+    ViewerSession viewer(sourceDirectory());
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    int x, y;
+    defaultScreenPosition(committedControlPoint(87), &x, &y);
+    viewer.key("space");
     Screenshot before;
     ASSERT_TRUE(viewer.capture(before));
-    ASSERT_GE(before.width, 640);
-    // The front face's left edge runs down near x = 40 at the window's mid height.
-    EXPECT_GT(before.count(36, 300, 45, 340, isRed), 20);
-    // A left-button drag of 160 pixels turns the view by a quarter of a half turn.
-    viewer.drag(1, 300, 320, 460, 320);
+    const int mouth = before.count(x - 30, y - 25, x + 30, y + 25, isNotSkin);
+    viewer.drag(3, x, y, x, y + 45);
+    viewer.key("space"); // hide the dots
     Screenshot after;
     ASSERT_TRUE(viewer.capture(after));
-    EXPECT_LT(after.count(36, 300, 45, 340, isRed), 5);
+    // The opened mouth shows its dark inside and the teeth.
+    EXPECT_GT(after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin), mouth + 400);
+    // The face stays deformed after the release: one more redraw changes nothing.
+    viewer.key("Home");
+    Screenshot later;
+    ASSERT_TRUE(viewer.capture(later));
+    EXPECT_EQ(later.rgb, after.rgb);
+}
+
+TEST(EndToEnd, MissingModelStopsWithOneLineAndStatusOne) {
+    char pattern[] = "/tmp/face-empty-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    ViewerSession viewer(pattern);
+    EXPECT_FALSE(viewer.start());
+    EXPECT_EQ(viewer.waitExit(30), 1);
+    EXPECT_EQ(viewer.standardOutput(), "computing attachments...\n");
+    const std::string error = viewer.standardError();
+    EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+    rmdir(pattern);
+}
+
+TEST(EndToEndStress, RandomInputForThirtySeconds) {
+    ViewerSession viewer(sourceDirectory());
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    std::mt19937 rng(20261206);
+    const char* const keys[] = {"a", "c", "e", "h", "t", "space", "plus", "minus", "Left",
+                                "Right", "Up", "Down", "Prior", "Next", "Home", "A", "1"};
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end && viewer.alive()) {
+        switch (pick(4)) {
+        case 0:
+            viewer.xdotool({"key", keys[pick(sizeof keys / sizeof *keys)]});
+            break;
+        case 1:
+        case 2: {
+            const std::string button = std::to_string(1 + pick(3));
+            viewer.xdotool({"mousemove", std::to_string(pick(640)), std::to_string(pick(640)),
+                            "mousedown", button, "mousemove", std::to_string(pick(640)),
+                            std::to_string(pick(640)), "mouseup", button});
+            break;
+        }
+        default:
+            viewer.xdotool({"search", "--name", "face-viewer", "windowsize",
+                            std::to_string(1 + pick(700)), std::to_string(1 + pick(700))});
+        }
+        viewer.settle(0.05);
+    }
+    ASSERT_TRUE(viewer.alive()) << viewer.standardError();
+    EXPECT_EQ(viewer.standardError(), "");
+    // Still answering: back to a known view, then a key changes the picture.
+    viewer.resize(640, 640);
+    Screenshot before, after;
+    ASSERT_TRUE(viewer.capture(before));
+    viewer.key("h");
+    ASSERT_TRUE(viewer.capture(after));
     EXPECT_NE(before.rgb, after.rgb);
     EXPECT_TRUE(viewer.alive());
 }

@@ -114,7 +114,7 @@ bool ViewerSession::start() {
         return false;
     xvfbPid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x800x24",
                      "-nolisten", "tcp"},
-                    "", "", "", "", fds[1]);
+                    "", "", "", tempDir + "/xvfb.log", fds[1]);
     close(fds[1]);
     std::string number;
     char c;
@@ -217,3 +217,7 @@ bool ViewerSession::capture(Screenshot& shot, const std::string& savePath) {
 
 std::string ViewerSession::standardOutput() const { return readFile(tempDir + "/stdout"); }
 std::string ViewerSession::standardError() const { return readFile(tempDir + "/stderr"); }
+
+std::string ViewerSession::diagnostics() const {
+    return "viewer on " + display + ": " + standardError() + "\nXvfb: " + readFile(tempDir + "/xvfb.log");
+}

@@ -58,6 +58,8 @@ class ViewerSession {
 
     std::string standardOutput() const;
     std::string standardError() const;
+    // The viewer's standard error and the X server's log, for failure messages.
+    std::string diagnostics() const;
     const std::string& displayName() const { return display; }
 
   private:

@@ -160,6 +160,10 @@ void buildRenderMesh(FaceMesh& mesh, double spacing) {
 
 namespace {
 
+// How far the lower lip's middle control point sits below the upper lip's: the two would
+// otherwise project to the same pixel, and picking takes the lower index (the upper lip).
+constexpr double lowerLipMiddleDrop = 0.1;
+
 // A control point of a row, listed for the negative-x half from the side inwards
 // (x = |X|; x = 0 is the centre line, present in most rows). On the lip line and the eye
 // slits a point may belong to one side of the cut only, or have a copy on each side.
@@ -305,10 +309,11 @@ void buildControlMesh(ControlMesh& control) {
          upperLipBorder(1.95), upperLipBorder(1.2), upperLipBorder(0.42), upperLipBorder(0)},
         // lip line: the corners, each lip's own points, and the middle of each lip. The
         // lower lip's line has one point near each corner and its middle point, so that
-        // pulling the middle point down opens nearly the whole mouth.
+        // pulling the middle point down opens nearly the whole mouth. That point sits a
+        // hair below the upper lip's, so that a click just below the line picks it.
         {at(s, mouthY), at(8.4, mouthY), at(6.3, mouthY), at(4.6, mouthY), at(3.3, mouthY),
          at(mouthCornerX, mouthY), belowAt(1.5, mouthY), aboveAt(1.2, mouthY),
-         cutAt(0, mouthY, mouthY)},
+         cutAt(0, mouthY, mouthY - lowerLipMiddleDrop)},
         // lower lip's border; in the middle the row dips to the chin, leaving room for
         // the lower lip's middle point to be pulled down without folding the lip
         {at(s, -5.5), at(8.5, -5.45), at(6.4, -5.45), at(4.7, -5.5), at(3.4, -5.45),
@@ -326,32 +331,31 @@ void buildControlMesh(ControlMesh& control) {
     for (const std::vector<RowPoint>& half : rows)
         built.push_back(makeRow(points, half));
 
-    // Triangles strip by strip, then sorted into skin, eyelids and lips. Eyelid triangles
-    // touch an eye corner or rim point; lip triangles touch the lip line between (or at)
-    // the corners and lie within them.
-    std::vector<int> kind; // 0 skin, 1 eyelid, 2 lip
-    for (size_t r = 0; r + 1 < built.size(); ++r) {
-        const size_t first = points.triangles.size();
-        stitchRows(points, built[r].down, built[r + 1].up);
-        for (size_t t = first; t < points.triangles.size(); ++t) {
-            int k = 0;
-            bool onCut = false, withinMouth = true, nearEye = false;
-            for (int v : points.triangles[t].index) {
-                const DomainPoint& p = points.domain[v];
-                const double ax = std::fabs(p.X);
-                withinMouth = withinMouth && ax <= mouthCornerX + 1e-9;
-                onCut = onCut || (p.Y == mouthY && ax <= mouthCornerX + 1e-9 &&
-                                  (static_cast<int>(r) == mouthRow - 1 || static_cast<int>(r) == mouthRow));
-                nearEye = nearEye || ((static_cast<int>(r) == eyeRow - 1 || static_cast<int>(r) == eyeRow) &&
-                                      ax >= eyeInnerX - 1e-9 && ax <= eyeOuterX + 1e-9 &&
-                                      std::fabs(p.Y - eyeSlitY) < 0.6);
-            }
-            if (onCut && withinMouth)
-                k = 2;
-            else if (nearEye)
-                k = 1;
-            kind.push_back(k);
+    // Points of the lip line between the corners (corners included), and of the eyes'
+    // rims (corners included).
+    std::vector<bool> onLipLine(points.positions.size(), false), onEyeRim(onLipLine);
+    for (const std::vector<int>* side : {&built[mouthRow].up, &built[mouthRow].down})
+        for (int v : *side)
+            onLipLine[v] = std::fabs(points.domain[v].X) <= mouthCornerX;
+    for (const std::vector<int>* side : {&built[eyeRow].up, &built[eyeRow].down})
+        for (int v : *side) {
+            const double ax = std::fabs(points.domain[v].X);
+            onEyeRim[v] = ax >= eyeInnerX && ax <= eyeOuterX;
         }
+
+    // Triangles strip by strip, then sorted into skin, eyelids and lips: eyelid triangles
+    // touch an eye's rim, lip triangles touch the lip line and lie between the corners.
+    std::vector<int> kind; // 0 skin, 1 eyelid, 2 lip
+    for (size_t r = 0; r + 1 < built.size(); ++r)
+        stitchRows(points, built[r].down, built[r + 1].up);
+    for (const Triangle& t : points.triangles) {
+        bool lipLine = false, withinMouth = true, eyeRim = false;
+        for (int v : t.index) {
+            lipLine = lipLine || onLipLine[v];
+            withinMouth = withinMouth && std::fabs(points.domain[v].X) <= mouthCornerX;
+            eyeRim = eyeRim || onEyeRim[v];
+        }
+        kind.push_back(lipLine && withinMouth ? 2 : eyeRim ? 1 : 0);
     }
     checkCounterClockwise(points, "control");
 

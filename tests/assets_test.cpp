@@ -162,36 +162,73 @@ Vector3 centroid(int a, int b, int c) {
     return ((controlPoint(a) + controlPoint(b)) + controlPoint(c)) * 0.33333334f;
 }
 
-// Whether the segment from P towards the camera at (0, 0, 25) passes through a render
-// triangle (Möller–Trumbore, skipping triangles that touch P).
-bool hiddenFromCamera(const Vector3& P) {
-    const ModelData& m = assets().model;
-    const Vector3 camera{0, 0, 25};
-    const Vector3 d = camera - P;
-    for (int32_t t = 0; t < m.renderTriangleCount; ++t) {
-        const Vector3& a = m.renderPositions[m.renderTriangles[t].index[0]];
-        const Vector3& b = m.renderPositions[m.renderTriangles[t].index[1]];
-        const Vector3& c = m.renderPositions[m.renderTriangles[t].index[2]];
-        // The segment hardly moves sideways before it leaves the face (z ≤ 9.5).
-        const float reachXY = 0.5f;
-        if (std::min({a.x, b.x, c.x}) > P.x + reachXY || std::max({a.x, b.x, c.x}) < P.x - reachXY ||
-            std::min({a.y, b.y, c.y}) > P.y + reachXY || std::max({a.y, b.y, c.y}) < P.y - reachXY ||
-            std::max({a.z, b.z, c.z}) <= P.z)
-            continue;
-        const Vector3 e1 = b - a, e2 = c - a;
-        const Vector3 h = cross(d, e2);
-        const float det = dot(e1, h);
-        if (std::fabs(det) < 1e-12f)
-            continue;
-        const Vector3 s = P - a;
-        const float u = dot(s, h) / det;
-        const Vector3 q = cross(s, e1);
-        const float v = dot(d, q) / det;
-        const float along = dot(e2, q) / det;
-        if (u >= 0 && v >= 0 && u + v <= 1 && along > 1e-4f && along < 1)
-            return true;
+// Render triangles binned by their shadow on the plane across one viewing direction, to
+// tell quickly whether the face hides a point seen from far away along that direction.
+class FaceShadow {
+  public:
+    explicit FaceShadow(const Vector3& towardsViewer) : d(normalize(towardsViewer)) {
+        const Vector3 helper = std::fabs(d.y) < 0.9f ? Vector3{0, 1, 0} : Vector3{1, 0, 0};
+        e1 = normalize(cross(helper, d));
+        e2 = cross(d, e1);
+        const ModelData& m = assets().model;
+        for (int32_t t = 0; t < m.renderTriangleCount; ++t) {
+            float lo1 = INFINITY, hi1 = -INFINITY, lo2 = INFINITY, hi2 = -INFINITY;
+            for (int32_t v : m.renderTriangles[t].index) {
+                lo1 = std::min(lo1, dot(m.renderPositions[v], e1));
+                hi1 = std::max(hi1, dot(m.renderPositions[v], e1));
+                lo2 = std::min(lo2, dot(m.renderPositions[v], e2));
+                hi2 = std::max(hi2, dot(m.renderPositions[v], e2));
+            }
+            for (int i = cellOf(lo1); i <= cellOf(hi1); ++i)
+                for (int j = cellOf(lo2); j <= cellOf(hi2); ++j)
+                    bins[{i, j}].push_back(t);
+        }
     }
-    return false;
+
+    // Whether the ray from P towards the viewer passes through a render triangle
+    // (Möller–Trumbore; triangles through P itself do not count).
+    bool hides(const Vector3& P) const {
+        const auto bin = bins.find({cellOf(dot(P, e1)), cellOf(dot(P, e2))});
+        if (bin == bins.end())
+            return false;
+        const ModelData& m = assets().model;
+        for (int32_t t : bin->second) {
+            const Vector3& a = m.renderPositions[m.renderTriangles[t].index[0]];
+            const Vector3 e1t = m.renderPositions[m.renderTriangles[t].index[1]] - a;
+            const Vector3 e2t = m.renderPositions[m.renderTriangles[t].index[2]] - a;
+            const Vector3 h = cross(d, e2t);
+            const float det = dot(e1t, h);
+            if (std::fabs(det) < 1e-12f)
+                continue;
+            const Vector3 s = P - a;
+            const float u = dot(s, h) / det;
+            const Vector3 q = cross(s, e1t);
+            const float v = dot(d, q) / det;
+            if (u >= 0 && v >= 0 && u + v <= 1 && dot(e2t, q) / det > 1e-4f)
+                return true;
+        }
+        return false;
+    }
+
+  private:
+    static constexpr float cell = 0.25f;
+    static int cellOf(float t) { return static_cast<int>(std::floor(t / cell)); }
+    Vector3 d, e1, e2;
+    std::map<std::pair<int, int>, std::vector<int32_t>> bins;
+};
+
+// Directions towards viewers in front of the face: straight ahead (first), and turned
+// up to 60 degrees to either side and 25 degrees up or down.
+std::vector<Vector3> frontDirections() {
+    std::vector<Vector3> directions{{0, 0, 1}};
+    const float degree = 3.14159265f / 180;
+    for (float yaw : {-60.0f, -30.0f, 0.0f, 30.0f, 60.0f})
+        for (float pitch : {-25.0f, 0.0f, 25.0f})
+            if (yaw != 0 || pitch != 0)
+                directions.push_back({std::sin(yaw * degree) * std::cos(pitch * degree),
+                                      std::sin(pitch * degree),
+                                      std::cos(yaw * degree) * std::cos(pitch * degree)});
+    return directions;
 }
 
 // Colour of the skin texture where texture coordinates (u, v) land.
@@ -530,19 +567,65 @@ TEST(DefaultAssets, EyesLookForwardThroughTheOpenings) {
         float front = -INFINITY;
         for (int32_t i = 0; i < eye.vertexCount; ++i)
             front = std::max(front, eye.positions[i].z);
+        const FaceShadow ahead(Vector3{0, 0, 1});
         int pupils = 0;
         for (int32_t i = 0; i < eye.vertexCount; ++i)
             if (eye.texCoords[i].v == 0) {
                 ++pupils;
                 EXPECT_EQ(eye.positions[i].z, front) << propFiles[e];
-                EXPECT_FALSE(hiddenFromCamera(eye.positions[i])) << propFiles[e] << " pupil hidden";
+                EXPECT_FALSE(ahead.hides(eye.positions[i])) << propFiles[e] << " pupil hidden";
             }
         EXPECT_GT(pupils, 0) << propFiles[e];
+        // It shows only through its opening, seen from up to 30 degrees aside (from farther
+        // aside the lids are seen edge-on): every eyeball vertex facing the viewer that the
+        // face does not hide lies, seen along the viewing direction, inside the opening's
+        // rim (the render mesh's border edges around the eye; an odd number of them crossed
+        // on the way out).
+        const ModelData& m = assets().model;
+        std::map<std::pair<int32_t, int32_t>, int> edgeUse;
+        for (int32_t t = 0; t < m.renderTriangleCount; ++t)
+            for (int k = 0; k < 3; ++k) {
+                const int32_t a = m.renderTriangles[t].index[k], b = m.renderTriangles[t].index[(k + 1) % 3];
+                ++edgeUse[{std::min(a, b), std::max(a, b)}];
+            }
+        std::vector<std::pair<Vector3, Vector3>> rim;
+        for (const auto& edge : edgeUse) {
+            const Vector3 &a = m.renderPositions[edge.first.first], &b = m.renderPositions[edge.first.second];
+            if (edge.second == 1 && length(a - centre) < 2 * farthest && length(b - centre) < 2 * farthest)
+                rim.push_back({a, b});
+        }
+        ASSERT_GT(rim.size(), 20u) << propFiles[e] << ": no opening around the eye";
+        for (const Vector3& direction : frontDirections()) {
+            if (direction.z < 0.85f)
+                continue;
+            const FaceShadow shadow(direction);
+            const Vector3 e1 = normalize(cross(Vector3{0, 1, 0}, direction)), e2 = cross(direction, e1);
+            for (int32_t i = 0; i < eye.vertexCount; ++i) {
+                const Vector3& P = eye.positions[i];
+                if (dot(eye.normals[i], direction) <= 0 || shadow.hides(P))
+                    continue;
+                const float px = dot(P, e1), py = dot(P, e2);
+                int crossings = 0;
+                for (const auto& edge : rim) {
+                    const float ax = dot(edge.first, e1), ay = dot(edge.first, e2);
+                    const float bx = dot(edge.second, e1), by = dot(edge.second, e2);
+                    if ((ay > py) != (by > py) && px < ax + (py - ay) * (bx - ax) / (by - ay))
+                        ++crossings;
+                }
+                ASSERT_EQ(crossings % 2, 1) << propFiles[e] << " vertex " << i
+                                            << " shows outside its opening, seen from ("
+                                            << direction.x << ", " << direction.y << ", "
+                                            << direction.z << ")";
+            }
+        }
     }
 }
 
 TEST(DefaultAssets, TeethHideBehindTheLipsAtRest) {
     ASSERT_ASSETS_LOADED();
+    std::vector<FaceShadow> shadows;
+    for (const Vector3& direction : frontDirections())
+        shadows.emplace_back(direction);
     float upperY = 0, lowerY = 0;
     for (int p : {upperTeeth, lowerTeeth}) {
         const PropData& teeth = assets().props[p];
@@ -552,7 +635,9 @@ TEST(DefaultAssets, TeethHideBehindTheLipsAtRest) {
             meanY += v.y / teeth.vertexCount;
             EXPECT_LE(std::fabs(v.x), mouthHalfWidth()) << propFiles[p] << " vertex " << i;
             EXPECT_GT(teeth.normals[i].z, 0.5f) << propFiles[p] << " vertex " << i << " faces away";
-            ASSERT_TRUE(hiddenFromCamera(v)) << propFiles[p] << " vertex " << i << " shows at rest";
+            for (size_t k = 0; k < shadows.size(); ++k)
+                ASSERT_TRUE(shadows[k].hides(v))
+                    << propFiles[p] << " vertex " << i << " shows at rest from direction " << k;
         }
         (p == upperTeeth ? upperY : lowerY) = meanY;
     }

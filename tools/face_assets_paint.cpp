@@ -114,10 +114,12 @@ double eyebrow(double X, double Y) {
 // Hair above the forehead and at the temples.
 double hair(double X, double Y) {
     const double x = std::fabs(X);
-    const double hairline = 7.6 + 0.45 * gaussian(x - 4.3, 1.1) - 3.6 * smoothstep(6.3, 9.8, x);
-    const double cover = smoothstep(hairline - 0.1, hairline + 0.35, Y);
-    const double strand = valueNoise(X * 1.5, Y * 9.0, 5);
-    return cover * (0.85 + 0.15 * strand);
+    // Lowest in the middle and over the temples' corners, receding a little between.
+    const double hairline = 7.0 + 0.2 * x * x / (1.0 + x * x) + 0.35 * gaussian(x - 3.8, 1.0) -
+                            3.4 * smoothstep(6.0, 9.8, x);
+    const double cover = smoothstep(hairline - 0.08, hairline + 0.3, Y + 0.15 * valueNoise(X * 4.0, 0.0, 8));
+    const double strand = valueNoise(X * 9.0, Y * 1.2, 5);
+    return cover * (0.8 + 0.2 * strand);
 }
 
 // Upper lash line along the upper lid's rim, a fainter one along the lower rim, and a

@@ -99,12 +99,12 @@ double eyeSockets(double X, double Y) {
 // steep sides), plus the rounded tip, the wings and the nostrils.
 double nose(double X, double Y) {
     static const double keys[] = {-2.75, -2.45, -2.05, -1.65, -1.25, -0.4, 0.6, 1.6, 2.6, 3.5};
-    static const double height[] = {0.0, 0.55, 1.6, 2.25, 2.25, 1.75, 1.2, 0.7, 0.3, 0.0};
-    static const double width[] = {0.75, 0.7, 0.62, 0.56, 0.5, 0.44, 0.4, 0.42, 0.55, 0.9};
+    static const double height[] = {0.0, 0.5, 1.45, 2.05, 2.05, 1.6, 1.1, 0.65, 0.3, 0.0};
+    static const double width[] = {0.75, 0.7, 0.62, 0.56, 0.5, 0.44, 0.38, 0.38, 0.5, 0.9};
     const int count = sizeof keys / sizeof keys[0];
     const double h = profile(keys, height, count, Y);
     const double w = profile(keys, width, count, Y);
-    const double ridge = h * std::exp(-0.5 * std::pow(std::fabs(X) / w, 2.6));
+    const double ridge = h * std::exp(-0.5 * std::pow(std::fabs(X) / w, 2.3));
     const double tip = 0.25 * bump(X, Y, 0.0, -1.5, 0.42, 0.38);
     const double wings = 0.62 * bumpPair(X, Y, 0.95, -1.95, 0.36, 0.36);
     const double nostrils = -0.3 * bumpPair(X, Y, 0.45, -2.3, 0.2, 0.12);
@@ -127,9 +127,9 @@ double lipTaper(double X) {
 // dimples at the corners.
 double mouth(double X, double Y) {
     const double muzzle = 0.85 * bump(X, Y, 0.0, -4.4, 1.9, 1.6);
-    const double philtrumBand = smoothstep(-4.1, -3.8, Y) * (1.0 - smoothstep(-2.9, -2.6, Y));
+    const double philtrumBand = smoothstep(-4.2, -3.7, Y) * (1.0 - smoothstep(-3.1, -2.5, Y));
     const double philtrum =
-        philtrumBand * (0.05 * (gaussian(X - 0.38, 0.2) + gaussian(X + 0.38, 0.2)) - 0.05 * gaussian(X, 0.22));
+        philtrumBand * (0.025 * (gaussian(X - 0.38, 0.25) + gaussian(X + 0.38, 0.25)) - 0.03 * gaussian(X, 0.25));
     const double corners = -0.3 * bumpPair(X, Y, mouthCornerX, mouthY, 0.35, 0.35);
     return muzzle + philtrum + corners;
 }

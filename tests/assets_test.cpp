@@ -35,11 +35,16 @@ std::string dataPath(const char* name) {
 enum PropSlot { upperTeeth, lowerTeeth, leftEye, rightEye, propCount };
 const char* const propFiles[propCount] = {"black_th0.prop", "black_th1.prop", "white_eye0.prop",
                                           "white_eye1.prop"};
-enum TextureSlot { skin, upperTeethTexture, lowerTeethTexture, leftEyeTexture, rightEyeTexture,
-                   textureCount };
-const char* const textureFiles[textureCount] = {"white_skin.tga", "black_th0.tga",
-                                                "black_th1.tga", "white_eye0.tga",
-                                                "white_eye1.tga"};
+enum TextureSlot {
+    skin,
+    upperTeethTexture,
+    lowerTeethTexture,
+    leftEyeTexture,
+    rightEyeTexture,
+    textureCount
+};
+const char* const textureFiles[textureCount] = {"white_skin.tga", "black_th0.tga", "black_th1.tga",
+                                                "white_eye0.tga", "white_eye1.tga"};
 
 // The committed data, read and bound once for all tests.
 struct Assets {
@@ -64,11 +69,11 @@ const Assets& assets() {
                 a.error = error;
         if (a.error.empty()) {
             const ModelData& m = a.model;
-            a.face = std::make_unique<FaceModel>(
-                m.controlPoints.get(), m.controlPointCount, m.controlTriangles.get(),
-                m.controlTriangleCount, m.renderPositions.get(), m.renderNormals.get(),
-                m.renderTexCoords.get(), m.renderVertexCount, m.renderTriangles.get(),
-                m.renderTriangleCount);
+            a.face = std::make_unique<FaceModel>(m.controlPoints.get(), m.controlPointCount,
+                                                 m.controlTriangles.get(), m.controlTriangleCount,
+                                                 m.renderPositions.get(), m.renderNormals.get(),
+                                                 m.renderTexCoords.get(), m.renderVertexCount,
+                                                 m.renderTriangles.get(), m.renderTriangleCount);
         }
         return a;
     }();
@@ -77,11 +82,17 @@ const Assets& assets() {
 
 #define ASSERT_ASSETS_LOADED() ASSERT_TRUE(assets().error.empty()) << assets().error
 
-const Vector3& controlPoint(int i) { return assets().model.controlPoints[i]; }
+const Vector3& controlPoint(int i) {
+    return assets().model.controlPoints[i];
+}
 
 // The lip line: the height of the lips' middle points, and the mouth's half-width.
-float lipLineY() { return controlPoint(controlRole::upperLipMiddle).y; }
-float mouthHalfWidth() { return std::fabs(controlPoint(controlRole::leftMouthCorner).x); }
+float lipLineY() {
+    return controlPoint(controlRole::upperLipMiddle).y;
+}
+float mouthHalfWidth() {
+    return std::fabs(controlPoint(controlRole::leftMouthCorner).x);
+}
 
 // For every render vertex: whether any of its triangles lies above (bit 1) or below (bit 2)
 // the lip line, judged by the triangle's centroid.
@@ -147,8 +158,8 @@ int lipSideOfControlTriangle(int32_t t) {
 // condition number (largest over smallest singular value) is sqrt((1 + |c|)/(1 − |c|))
 // with c = x·n, since x and n are unit vectors and x × n is orthogonal to both.
 struct Frame {
-    float baseLength;  // |B − A|
-    float reach;       // |C − (A + B)/2|
+    float baseLength; // |B − A|
+    float reach;      // |C − (A + B)/2|
     float condition;
 };
 Frame frameOf(const Vector3& A, const Vector3& B, const Vector3& C) {
@@ -250,14 +261,17 @@ Colour skinNear(float x, float y, float radius) {
         const Vector3& p = m.renderPositions[i];
         if (std::hypot(p.x - x, p.y - y) > radius || p.z < 2.0f)
             continue;
-        const Colour c = texel(assets().textures[skin], m.renderTexCoords[i].u, m.renderTexCoords[i].v);
+        const Colour c =
+            texel(assets().textures[skin], m.renderTexCoords[i].u, m.renderTexCoords[i].v);
         sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b};
         ++count;
     }
     EXPECT_GT(count, 0) << "no render vertex near (" << x << ", " << y << ")";
     return count > 0 ? Colour{sum.r / count, sum.g / count, sum.b / count} : sum;
 }
-float luminance(const Colour& c) { return 0.3f * c.r + 0.59f * c.g + 0.11f * c.b; }
+float luminance(const Colour& c) {
+    return 0.3f * c.r + 0.59f * c.g + 0.11f * c.b;
+}
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -363,8 +377,10 @@ TEST(DefaultAssets, PropFramesAreWellConditioned) {
     ASSERT_ASSETS_LOADED();
     using namespace controlRole;
     const Frame frames[4] = {
-        frameOf(controlPoint(leftMouthCorner), controlPoint(rightMouthCorner), controlPoint(upperLipMiddle)),
-        frameOf(controlPoint(leftMouthCorner), controlPoint(rightMouthCorner), controlPoint(lowerLipMiddle)),
+        frameOf(controlPoint(leftMouthCorner), controlPoint(rightMouthCorner),
+                controlPoint(upperLipMiddle)),
+        frameOf(controlPoint(leftMouthCorner), controlPoint(rightMouthCorner),
+                controlPoint(lowerLipMiddle)),
         frameOf(controlPoint(leftEyeInner), controlPoint(leftEyeOuter),
                 centroid(leftUpperLid[0], leftUpperLid[1], leftUpperLid[2])),
         frameOf(controlPoint(rightEyeInner), controlPoint(rightEyeOuter),
@@ -410,7 +426,8 @@ TEST(DefaultAssets, LipsAreCutApartAndTheirTrianglesComeLast) {
     EXPECT_GE(lowerTriangles, 2);
     EXPECT_GE(lineEdges.size(), 4u);
     for (const auto& edge : lineEdges)
-        EXPECT_EQ(edge.second, 1) << "lip line edge " << edge.first.first << "-" << edge.first.second;
+        EXPECT_EQ(edge.second, 1) << "lip line edge " << edge.first.first << "-"
+                                  << edge.first.second;
 
     // Render mesh: every vertex on the lip line between the corners belongs to one lip's
     // triangles only, and each position there has a copy for each lip.
@@ -438,10 +455,12 @@ TEST(DefaultAssets, EyelidTrianglesComeLast) {
     std::map<std::pair<int32_t, int32_t>, int> edgeUse;
     for (int32_t t = 0; t < m.controlTriangleCount; ++t)
         for (int k = 0; k < 3; ++k) {
-            const int32_t a = m.controlTriangles[t].index[k], b = m.controlTriangles[t].index[(k + 1) % 3];
+            const int32_t a = m.controlTriangles[t].index[k],
+                          b = m.controlTriangles[t].index[(k + 1) % 3];
             ++edgeUse[{std::min(a, b), std::max(a, b)}];
         }
-    const Vector3 &l0 = controlPoint(controlRole::leftEyeInner), &l1 = controlPoint(controlRole::leftEyeOuter);
+    const Vector3 &l0 = controlPoint(controlRole::leftEyeInner),
+                  &l1 = controlPoint(controlRole::leftEyeOuter);
     auto nearAnEye = [&](const Vector3& p) {
         const float ax = std::fabs(p.x);
         return ax >= std::fabs(l0.x) - 1e-3f && ax <= std::fabs(l1.x) + 1e-3f &&
@@ -454,8 +473,9 @@ TEST(DefaultAssets, EyelidTrianglesComeLast) {
             rim.insert(e.first.first);
             rim.insert(e.first.second);
         }
-    for (int role : {controlRole::leftEyeInner, controlRole::leftEyeOuter, controlRole::rightEyeInner,
-                     controlRole::rightEyeOuter, controlRole::leftUpperLid[1], controlRole::rightUpperLid[1]})
+    for (int role :
+         {controlRole::leftEyeInner, controlRole::leftEyeOuter, controlRole::rightEyeInner,
+          controlRole::rightEyeOuter, controlRole::leftUpperLid[1], controlRole::rightUpperLid[1]})
         EXPECT_EQ(rim.count(role), 1u) << "control point " << role << " is not on an eye's rim";
     for (int32_t t = 0; t < m.controlTriangleCount; ++t)
         for (int32_t v : m.controlTriangles[t].index)
@@ -532,7 +552,8 @@ TEST(DefaultAssets, PullingTheLowerLipDownOpensTheMouthWithoutTearing) {
     float worst = 0;
     for (int32_t t = 0; t < m.renderTriangleCount; ++t)
         for (int k = 0; k < 3; ++k) {
-            const int32_t a = m.renderTriangles[t].index[k], b = m.renderTriangles[t].index[(k + 1) % 3];
+            const int32_t a = m.renderTriangles[t].index[k],
+                          b = m.renderTriangles[t].index[(k + 1) % 3];
             const float rest = length(m.renderPositions[a] - m.renderPositions[b]);
             if (rest > 0)
                 worst = std::max(worst, length(positions[a] - positions[b]) / rest);
@@ -560,8 +581,10 @@ TEST(DefaultAssets, EyesLookForwardThroughTheOpenings) {
         }
         EXPECT_LT(farthest / nearest, 1.05f) << propFiles[e];
         // Between its eye's corners, and its pupil (v = 0) in front, seen by the camera.
-        const float inner = controlPoint(e == leftEye ? controlRole::leftEyeInner : controlRole::rightEyeInner).x;
-        const float outer = controlPoint(e == leftEye ? controlRole::leftEyeOuter : controlRole::rightEyeOuter).x;
+        const float inner =
+            controlPoint(e == leftEye ? controlRole::leftEyeInner : controlRole::rightEyeInner).x;
+        const float outer =
+            controlPoint(e == leftEye ? controlRole::leftEyeOuter : controlRole::rightEyeOuter).x;
         EXPECT_GT(centre.x, std::min(inner, outer));
         EXPECT_LT(centre.x, std::max(inner, outer));
         float front = -INFINITY;
@@ -585,13 +608,16 @@ TEST(DefaultAssets, EyesLookForwardThroughTheOpenings) {
         std::map<std::pair<int32_t, int32_t>, int> edgeUse;
         for (int32_t t = 0; t < m.renderTriangleCount; ++t)
             for (int k = 0; k < 3; ++k) {
-                const int32_t a = m.renderTriangles[t].index[k], b = m.renderTriangles[t].index[(k + 1) % 3];
+                const int32_t a = m.renderTriangles[t].index[k],
+                              b = m.renderTriangles[t].index[(k + 1) % 3];
                 ++edgeUse[{std::min(a, b), std::max(a, b)}];
             }
         std::vector<std::pair<Vector3, Vector3>> rim;
         for (const auto& edge : edgeUse) {
-            const Vector3 &a = m.renderPositions[edge.first.first], &b = m.renderPositions[edge.first.second];
-            if (edge.second == 1 && length(a - centre) < 2 * farthest && length(b - centre) < 2 * farthest)
+            const Vector3 &a = m.renderPositions[edge.first.first],
+                          &b = m.renderPositions[edge.first.second];
+            if (edge.second == 1 && length(a - centre) < 2 * farthest &&
+                length(b - centre) < 2 * farthest)
                 rim.push_back({a, b});
         }
         ASSERT_GT(rim.size(), 20u) << propFiles[e] << ": no opening around the eye";
@@ -599,7 +625,8 @@ TEST(DefaultAssets, EyesLookForwardThroughTheOpenings) {
             if (direction.z < 0.85f)
                 continue;
             const FaceShadow shadow(direction);
-            const Vector3 e1 = normalize(cross(Vector3{0, 1, 0}, direction)), e2 = cross(direction, e1);
+            const Vector3 e1 = normalize(cross(Vector3{0, 1, 0}, direction)),
+                          e2 = cross(direction, e1);
             for (int32_t i = 0; i < eye.vertexCount; ++i) {
                 const Vector3& P = eye.positions[i];
                 if (dot(eye.normals[i], direction) <= 0 || shadow.hides(P))
@@ -612,10 +639,9 @@ TEST(DefaultAssets, EyesLookForwardThroughTheOpenings) {
                     if ((ay > py) != (by > py) && px < ax + (py - ay) * (bx - ax) / (by - ay))
                         ++crossings;
                 }
-                ASSERT_EQ(crossings % 2, 1) << propFiles[e] << " vertex " << i
-                                            << " shows outside its opening, seen from ("
-                                            << direction.x << ", " << direction.y << ", "
-                                            << direction.z << ")";
+                ASSERT_EQ(crossings % 2, 1)
+                    << propFiles[e] << " vertex " << i << " shows outside its opening, seen from ("
+                    << direction.x << ", " << direction.y << ", " << direction.z << ")";
             }
         }
     }
@@ -695,7 +721,8 @@ TEST(FaceAssetsGenerator, ReproducesTheCommittedDataByteForByte) {
     for (const char* name : defaultAssetNames) {
         const std::string path = std::string(folder) + "/" + name;
         if (written) {
-            const std::string fresh = readWholeFile(path), committed = readWholeFile(dataPath(name));
+            const std::string fresh = readWholeFile(path),
+                              committed = readWholeFile(dataPath(name));
             EXPECT_FALSE(fresh.empty()) << name;
             EXPECT_TRUE(fresh == committed) << name << " differs from the committed file";
         }

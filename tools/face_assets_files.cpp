@@ -57,7 +57,8 @@ bool writeDefaultAssets(const std::string& folder, FILE* log) {
 double renderSpacingFor(double vertexCount) {
     FaceMesh render;
     buildRenderMesh(render, defaultRenderSpacing);
-    return defaultRenderSpacing * std::sqrt(static_cast<double>(render.positions.size()) / vertexCount);
+    return defaultRenderSpacing *
+           std::sqrt(static_cast<double>(render.positions.size()) / vertexCount);
 }
 
 bool writeDenseModels(const std::string& folder, FILE* log) {

@@ -28,8 +28,8 @@ void checkCounterClockwise(const FaceMesh& mesh, const char* what) {
         const DomainPoint& c = mesh.domain[t.index[2]];
         const double area = (b.X - a.X) * (c.Y - a.Y) - (b.Y - a.Y) * (c.X - a.X);
         if (!(area > 0.0)) {
-            std::fprintf(stderr, "face-assets: %s triangle at (%.3f, %.3f) is folded\n", what,
-                         a.X, a.Y);
+            std::fprintf(stderr, "face-assets: %s triangle at (%.3f, %.3f) is folded\n", what, a.X,
+                         a.Y);
             std::exit(1);
         }
     }
@@ -51,8 +51,9 @@ std::vector<double> gradedPositions(double start, const GridSegment* segments, i
     std::vector<double> positions{start};
     for (int s = 0; s < count; ++s) {
         const double from = positions.back(), to = segments[s].end;
-        const int cells = std::max(
-            1, static_cast<int>(std::lround(std::fabs(to - from) / (spacing * segments[s].spacingFactor))));
+        const int cells =
+            std::max(1, static_cast<int>(std::lround(std::fabs(to - from) /
+                                                     (spacing * segments[s].spacingFactor))));
         for (int i = 1; i < cells; ++i)
             positions.push_back(from + (to - from) * i / cells);
         positions.push_back(to);
@@ -96,9 +97,12 @@ void buildRenderMesh(FaceMesh& mesh, double spacing) {
 
     // Rows above the lip line at fixed heights, finest around the lips; the eye slit and
     // the lip line are rows.
-    const GridSegment upperSegments[] = {{eyeSlitY + eyeWarpReach, 1.4}, {eyeSlitY, 1.0},
-                                         {eyeSlitY - eyeWarpReach, 1.0}, {-1.0, 1.0},
-                                         {mouthY + 0.8, 0.8},          {mouthY + lipRollRows, 0.55},
+    const GridSegment upperSegments[] = {{eyeSlitY + eyeWarpReach, 1.4},
+                                         {eyeSlitY, 1.0},
+                                         {eyeSlitY - eyeWarpReach, 1.0},
+                                         {-1.0, 1.0},
+                                         {mouthY + 0.8, 0.8},
+                                         {mouthY + lipRollRows, 0.55},
                                          {mouthY, 0.2}};
     const std::vector<double> upperRows = gradedPositions(topY, upperSegments, 7, spacing);
     // Rows below the lip line as fractions of the way down to the lower edge (whose
@@ -173,10 +177,18 @@ struct RowPoint {
     Side side;
     double lowerY; // the copy below a cut
 };
-RowPoint at(double x, double y) { return {x, y, Side::both, y}; }
-RowPoint aboveAt(double x, double y) { return {x, y, Side::aboveOnly, y}; }
-RowPoint belowAt(double x, double y) { return {x, y, Side::belowOnly, y}; }
-RowPoint cutAt(double x, double y, double lowerY) { return {x, y, Side::cut, lowerY}; }
+RowPoint at(double x, double y) {
+    return {x, y, Side::both, y};
+}
+RowPoint aboveAt(double x, double y) {
+    return {x, y, Side::aboveOnly, y};
+}
+RowPoint belowAt(double x, double y) {
+    return {x, y, Side::belowOnly, y};
+}
+RowPoint cutAt(double x, double y, double lowerY) {
+    return {x, y, Side::cut, lowerY};
+}
 
 // A row of the finished mesh from left to right, as the strip above it sees it (`up`)
 // and as the strip below sees it (`down`); the two differ only along a cut.
@@ -229,8 +241,8 @@ void stitchRows(FaceMesh& mesh, const std::vector<int>& above, const std::vector
         else if (j == lastB)
             advanceAbove = true;
         else
-            advanceAbove = distance(mesh, above[i + 1], below[j]) <=
-                           distance(mesh, above[i], below[j + 1]);
+            advanceAbove =
+                distance(mesh, above[i + 1], below[j]) <= distance(mesh, above[i], below[j + 1]);
         if (advanceAbove) {
             left.insert(left.end(), {{0, i}, {1, j}, {0, i + 1}});
             ++i;
@@ -319,8 +331,8 @@ void buildControlMesh(ControlMesh& control) {
         {at(s, -5.5), at(8.5, -5.45), at(6.4, -5.45), at(4.7, -5.5), at(3.4, -5.45),
          lowerLipBorder(1.7), at(0, -6.9)},
         // chin
-        {at(s, -6.05), at(8.6, -6.1), at(6.6, -6.35), at(4.9, -6.6), at(3.4, -6.8),
-         at(2.0, -7.25), at(0.95, -7.65), at(0, -7.8)},
+        {at(s, -6.05), at(8.6, -6.1), at(6.6, -6.35), at(4.9, -6.6), at(3.4, -6.8), at(2.0, -7.25),
+         at(0.95, -7.65), at(0, -7.8)},
         // lower edge
         {onBottom(s), onBottom(9.0), onBottom(6.6), onBottom(4.6), onBottom(2.9), onBottom(1.4),
          onBottom(0)},

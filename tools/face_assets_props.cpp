@@ -62,11 +62,11 @@ void buildEyeball(PropMesh& eye, int sign) {
         const double polar = pi * k / eyeStacks;
         for (int i = 0; i <= eyeSlices; ++i) {
             const double around = 2.0 * pi * i / eyeSlices;
-            eye.positions.push_back(
-                centre + Point3{r * std::sin(polar) * std::cos(around),
-                                r * std::sin(polar) * std::sin(around), r * std::cos(polar)});
-            eye.texCoords.push_back({static_cast<double>(i) / eyeSlices,
-                                     static_cast<double>(k) / eyeStacks});
+            eye.positions.push_back(centre + Point3{r * std::sin(polar) * std::cos(around),
+                                                    r * std::sin(polar) * std::sin(around),
+                                                    r * std::cos(polar)});
+            eye.texCoords.push_back(
+                {static_cast<double>(i) / eyeSlices, static_cast<double>(k) / eyeStacks});
         }
     }
     const int backPole = static_cast<int>(eye.positions.size());

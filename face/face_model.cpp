@@ -87,6 +87,8 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     renderTriangleCount = M;
     copyArray(renderTriangles, renderTriangles_, M);
     packedSubPatches.reset(new PackedSubPatch[subPatchCount]);
+    paddedPositions.reset(new PaddedPoint[N]);
+    normalSums.reset(new PaddedPoint[N]);
 
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.

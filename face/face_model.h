@@ -108,9 +108,10 @@ class FaceModel {
     // Per-frame deformation from controlPoints (K): control, edge and face normals, all
     // sub-patches, then positions[i] (N) from attachment i and normals[i] (N) from the
     // moved mesh. positions and normals are this model's renderPositions and renderNormals.
-    // The vertices are placed with x, y and z in the lanes of one vector register and the
-    // render normals accumulated without a scratch array; every value is computed with the
-    // operations of updateReference in the same order, so the results are identical.
+    // The vertices are placed and the render normals accumulated with x, y and z in the
+    // lanes of vector registers (two vertices at once where the processor has AVX); every
+    // value is computed with the operations of updateReference in the same order, so the
+    // results are identical.
     void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
 
     // The same update, every value computed in the documented operation order: normals
@@ -171,8 +172,16 @@ class FaceModel {
     struct PackedSubPatch {
         alignas(16) float point[10][4];
     };
-    // Per-frame scratch of the fast update: every sub-patch packed (3L entries).
+    // A point padded to four floats, for aligned vector loads and stores.
+    struct PaddedPoint {
+        alignas(16) float v[4];
+    };
+    // Per-frame scratch of update, allocated at construction: every sub-patch packed
+    // (3L entries), the new render positions padded (N) and the render normals' running
+    // sums (N).
     ArrayHolder<PackedSubPatch> packedSubPatches;
+    ArrayHolder<PaddedPoint> paddedPositions;
+    ArrayHolder<PaddedPoint> normalSums;
 };
 
 // Numbers the edges of the control triangles (L) in order of first appearance (triangles

@@ -28,8 +28,8 @@ void checkCounterClockwise(const FaceMesh& mesh, const char* what) {
         const DomainPoint& c = mesh.domain[t.index[2]];
         const double area = (b.X - a.X) * (c.Y - a.Y) - (b.Y - a.Y) * (c.X - a.X);
         if (!(area > 0.0)) {
-            std::fprintf(stderr, "face-assets: %s triangle at (%.3f, %.3f) is folded\n", what,
-                         a.X, a.Y);
+            std::fprintf(stderr, "face-assets: %s triangle at (%.3f, %.3f) is folded\n", what, a.X,
+                         a.Y);
             std::exit(1);
         }
     }
@@ -51,8 +51,9 @@ std::vector<double> gradedPositions(double start, const GridSegment* segments, i
     std::vector<double> positions{start};
     for (int s = 0; s < count; ++s) {
         const double from = positions.back(), to = segments[s].end;
-        const int cells = std::max(
-            1, static_cast<int>(std::lround(std::fabs(to - from) / (spacing * segments[s].spacingFactor))));
+        const int cells =
+            std::max(1, static_cast<int>(std::lround(std::fabs(to - from) /
+                                                     (spacing * segments[s].spacingFactor))));
         for (int i = 1; i < cells; ++i)
             positions.push_back(from + (to - from) * i / cells);
         positions.push_back(to);
@@ -96,9 +97,12 @@ void buildRenderMesh(FaceMesh& mesh, double spacing) {
 
     // Rows above the lip line at fixed heights, finest around the lips; the eye slit and
     // the lip line are rows.
-    const GridSegment upperSegments[] = {{eyeSlitY + eyeWarpReach, 1.4}, {eyeSlitY, 1.0},
-                                         {eyeSlitY - eyeWarpReach, 1.0}, {-1.0, 1.0},
-                                         {mouthY + 0.8, 0.8},          {mouthY + lipRollRows, 0.55},
+    const GridSegment upperSegments[] = {{eyeSlitY + eyeWarpReach, 1.4},
+                                         {eyeSlitY, 1.0},
+                                         {eyeSlitY - eyeWarpReach, 1.0},
+                                         {-1.0, 1.0},
+                                         {mouthY + 0.8, 0.8},
+                                         {mouthY + lipRollRows, 0.55},
                                          {mouthY, 0.2}};
     const std::vector<double> upperRows = gradedPositions(topY, upperSegments, 7, spacing);
     // Rows below the lip line as fractions of the way down to the lower edge (whose
@@ -160,6 +164,10 @@ void buildRenderMesh(FaceMesh& mesh, double spacing) {
 
 namespace {
 
+// How far the lower lip's middle control point sits below the upper lip's: the two would
+// otherwise project to the same pixel, and picking takes the lower index (the upper lip).
+constexpr double lowerLipMiddleDrop = 0.1;
+
 // A control point of a row, listed for the negative-x half from the side inwards
 // (x = |X|; x = 0 is the centre line, present in most rows). On the lip line and the eye
 // slits a point may belong to one side of the cut only, or have a copy on each side.
@@ -169,10 +177,18 @@ struct RowPoint {
     Side side;
     double lowerY; // the copy below a cut
 };
-RowPoint at(double x, double y) { return {x, y, Side::both, y}; }
-RowPoint aboveAt(double x, double y) { return {x, y, Side::aboveOnly, y}; }
-RowPoint belowAt(double x, double y) { return {x, y, Side::belowOnly, y}; }
-RowPoint cutAt(double x, double y, double lowerY) { return {x, y, Side::cut, lowerY}; }
+RowPoint at(double x, double y) {
+    return {x, y, Side::both, y};
+}
+RowPoint aboveAt(double x, double y) {
+    return {x, y, Side::aboveOnly, y};
+}
+RowPoint belowAt(double x, double y) {
+    return {x, y, Side::belowOnly, y};
+}
+RowPoint cutAt(double x, double y, double lowerY) {
+    return {x, y, Side::cut, lowerY};
+}
 
 // A row of the finished mesh from left to right, as the strip above it sees it (`up`)
 // and as the strip below sees it (`down`); the two differ only along a cut.
@@ -225,8 +241,8 @@ void stitchRows(FaceMesh& mesh, const std::vector<int>& above, const std::vector
         else if (j == lastB)
             advanceAbove = true;
         else
-            advanceAbove = distance(mesh, above[i + 1], below[j]) <=
-                           distance(mesh, above[i], below[j + 1]);
+            advanceAbove =
+                distance(mesh, above[i + 1], below[j]) <= distance(mesh, above[i], below[j + 1]);
         if (advanceAbove) {
             left.insert(left.end(), {{0, i}, {1, j}, {0, i + 1}});
             ++i;
@@ -305,17 +321,18 @@ void buildControlMesh(ControlMesh& control) {
          upperLipBorder(1.95), upperLipBorder(1.2), upperLipBorder(0.42), upperLipBorder(0)},
         // lip line: the corners, each lip's own points, and the middle of each lip. The
         // lower lip's line has one point near each corner and its middle point, so that
-        // pulling the middle point down opens nearly the whole mouth.
+        // pulling the middle point down opens nearly the whole mouth. That point sits a
+        // hair below the upper lip's, so that a click just below the line picks it.
         {at(s, mouthY), at(8.4, mouthY), at(6.3, mouthY), at(4.6, mouthY), at(3.3, mouthY),
          at(mouthCornerX, mouthY), belowAt(1.5, mouthY), aboveAt(1.2, mouthY),
-         cutAt(0, mouthY, mouthY)},
+         cutAt(0, mouthY, mouthY - lowerLipMiddleDrop)},
         // lower lip's border; in the middle the row dips to the chin, leaving room for
         // the lower lip's middle point to be pulled down without folding the lip
         {at(s, -5.5), at(8.5, -5.45), at(6.4, -5.45), at(4.7, -5.5), at(3.4, -5.45),
          lowerLipBorder(1.7), at(0, -6.9)},
         // chin
-        {at(s, -6.05), at(8.6, -6.1), at(6.6, -6.35), at(4.9, -6.6), at(3.4, -6.8),
-         at(2.0, -7.25), at(0.95, -7.65), at(0, -7.8)},
+        {at(s, -6.05), at(8.6, -6.1), at(6.6, -6.35), at(4.9, -6.6), at(3.4, -6.8), at(2.0, -7.25),
+         at(0.95, -7.65), at(0, -7.8)},
         // lower edge
         {onBottom(s), onBottom(9.0), onBottom(6.6), onBottom(4.6), onBottom(2.9), onBottom(1.4),
          onBottom(0)},
@@ -326,32 +343,31 @@ void buildControlMesh(ControlMesh& control) {
     for (const std::vector<RowPoint>& half : rows)
         built.push_back(makeRow(points, half));
 
-    // Triangles strip by strip, then sorted into skin, eyelids and lips. Eyelid triangles
-    // touch an eye corner or rim point; lip triangles touch the lip line between (or at)
-    // the corners and lie within them.
-    std::vector<int> kind; // 0 skin, 1 eyelid, 2 lip
-    for (size_t r = 0; r + 1 < built.size(); ++r) {
-        const size_t first = points.triangles.size();
-        stitchRows(points, built[r].down, built[r + 1].up);
-        for (size_t t = first; t < points.triangles.size(); ++t) {
-            int k = 0;
-            bool onCut = false, withinMouth = true, nearEye = false;
-            for (int v : points.triangles[t].index) {
-                const DomainPoint& p = points.domain[v];
-                const double ax = std::fabs(p.X);
-                withinMouth = withinMouth && ax <= mouthCornerX + 1e-9;
-                onCut = onCut || (p.Y == mouthY && ax <= mouthCornerX + 1e-9 &&
-                                  (static_cast<int>(r) == mouthRow - 1 || static_cast<int>(r) == mouthRow));
-                nearEye = nearEye || ((static_cast<int>(r) == eyeRow - 1 || static_cast<int>(r) == eyeRow) &&
-                                      ax >= eyeInnerX - 1e-9 && ax <= eyeOuterX + 1e-9 &&
-                                      std::fabs(p.Y - eyeSlitY) < 0.6);
-            }
-            if (onCut && withinMouth)
-                k = 2;
-            else if (nearEye)
-                k = 1;
-            kind.push_back(k);
+    // Points of the lip line between the corners (corners included), and of the eyes'
+    // rims (corners included).
+    std::vector<bool> onLipLine(points.positions.size(), false), onEyeRim(onLipLine);
+    for (const std::vector<int>* side : {&built[mouthRow].up, &built[mouthRow].down})
+        for (int v : *side)
+            onLipLine[v] = std::fabs(points.domain[v].X) <= mouthCornerX;
+    for (const std::vector<int>* side : {&built[eyeRow].up, &built[eyeRow].down})
+        for (int v : *side) {
+            const double ax = std::fabs(points.domain[v].X);
+            onEyeRim[v] = ax >= eyeInnerX && ax <= eyeOuterX;
         }
+
+    // Triangles strip by strip, then sorted into skin, eyelids and lips: eyelid triangles
+    // touch an eye's rim, lip triangles touch the lip line and lie between the corners.
+    std::vector<int> kind; // 0 skin, 1 eyelid, 2 lip
+    for (size_t r = 0; r + 1 < built.size(); ++r)
+        stitchRows(points, built[r].down, built[r + 1].up);
+    for (const Triangle& t : points.triangles) {
+        bool lipLine = false, withinMouth = true, eyeRim = false;
+        for (int v : t.index) {
+            lipLine = lipLine || onLipLine[v];
+            withinMouth = withinMouth && std::fabs(points.domain[v].X) <= mouthCornerX;
+            eyeRim = eyeRim || onEyeRim[v];
+        }
+        kind.push_back(lipLine && withinMouth ? 2 : eyeRim ? 1 : 0);
     }
     checkCounterClockwise(points, "control");
 

@@ -17,14 +17,20 @@ struct Colour {
 Colour mix(const Colour& a, const Colour& b, double t) {
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
-Colour scale(const Colour& a, double s) { return {a.r * s, a.g * s, a.b * s}; }
+Colour scale(const Colour& a, double s) {
+    return {a.r * s, a.g * s, a.b * s};
+}
 
-double clamp01(double t) { return std::min(1.0, std::max(0.0, t)); }
+double clamp01(double t) {
+    return std::min(1.0, std::max(0.0, t));
+}
 double smoothstep(double edge0, double edge1, double t) {
     const double s = clamp01((t - edge0) / (edge1 - edge0));
     return s * s * (3.0 - 2.0 * s);
 }
-double gaussian(double t, double sigma) { return std::exp(-0.5 * (t / sigma) * (t / sigma)); }
+double gaussian(double t, double sigma) {
+    return std::exp(-0.5 * (t / sigma) * (t / sigma));
+}
 double bumpPair(double X, double Y, double cx, double cy, double sx, double sy) {
     return (gaussian(X - cx, sx) + gaussian(X + cx, sx)) * gaussian(Y - cy, sy);
 }
@@ -45,12 +51,15 @@ double valueNoise(double x, double y, uint32_t seed) {
     const double tx = smoothstep(0.0, 1.0, x - fx), ty = smoothstep(0.0, 1.0, y - fy);
     const double top = latticeValue(ix, iy, seed) +
                        (latticeValue(ix + 1, iy, seed) - latticeValue(ix, iy, seed)) * tx;
-    const double bottom = latticeValue(ix, iy + 1, seed) +
-                          (latticeValue(ix + 1, iy + 1, seed) - latticeValue(ix, iy + 1, seed)) * tx;
+    const double bottom =
+        latticeValue(ix, iy + 1, seed) +
+        (latticeValue(ix + 1, iy + 1, seed) - latticeValue(ix, iy + 1, seed)) * tx;
     return top + (bottom - top) * ty;
 }
 
-uint8_t toByte(double t) { return static_cast<uint8_t>(std::lround(clamp01(t) * 255.0)); }
+uint8_t toByte(double t) {
+    return static_cast<uint8_t>(std::lround(clamp01(t) * 255.0));
+}
 
 void setPixel(Image& image, int x, int y, const Colour& c, double alpha = 1.0) {
     uint8_t* p = &image.pixels[(static_cast<size_t>(y) * image.width + x) * image.channels];
@@ -89,7 +98,8 @@ Colour skinBase(double X, double Y) {
 
 // Cheeks, nose tip and chin slightly rosy.
 double rosiness(double X, double Y) {
-    return 0.42 * bumpPair(X, Y, 3.7, -1.3, 1.1, 0.9) + 0.18 * gaussian(X, 0.55) * gaussian(Y + 1.5, 0.45) +
+    return 0.42 * bumpPair(X, Y, 3.7, -1.3, 1.1, 0.9) +
+           0.18 * gaussian(X, 0.55) * gaussian(Y + 1.5, 0.45) +
            0.12 * gaussian(X, 1.2) * gaussian(Y + 7.2, 0.7);
 }
 
@@ -98,7 +108,8 @@ double rosiness(double X, double Y) {
 double eyebrow(double X, double Y) {
     const double x = std::fabs(X);
     const double t = clamp01((x - 1.55) / 3.5); // 0 at the inner end, 1 at the tail
-    const double centreY = 3.02 + 0.3 * std::sin(pi * std::min(1.0, t * 1.25)) * (1.0 - 0.4 * t) - 0.15 * t * t;
+    const double centreY =
+        3.02 + 0.3 * std::sin(pi * std::min(1.0, t * 1.25)) * (1.0 - 0.4 * t) - 0.15 * t * t;
     const double halfWidth = 0.2 * (1.0 - t) + 0.07;
     const double band = smoothstep(halfWidth + 0.06, halfWidth - 0.04, std::fabs(Y - centreY)) *
                         smoothstep(1.4, 1.65, x) * smoothstep(5.2, 4.85, x);
@@ -114,10 +125,13 @@ double eyebrow(double X, double Y) {
 // Hair above the forehead and at the temples.
 double hair(double X, double Y) {
     const double x = std::fabs(X);
-    const double hairline = 7.6 + 0.45 * gaussian(x - 4.3, 1.1) - 3.6 * smoothstep(6.3, 9.8, x);
-    const double cover = smoothstep(hairline - 0.1, hairline + 0.35, Y);
-    const double strand = valueNoise(X * 1.5, Y * 9.0, 5);
-    return cover * (0.85 + 0.15 * strand);
+    // Lowest in the middle and over the temples' corners, receding a little between.
+    const double hairline = 7.0 + 0.2 * x * x / (1.0 + x * x) + 0.35 * gaussian(x - 3.8, 1.0) -
+                            3.4 * smoothstep(6.0, 9.8, x);
+    const double cover =
+        smoothstep(hairline - 0.08, hairline + 0.3, Y + 0.15 * valueNoise(X * 4.0, 0.0, 8));
+    const double strand = valueNoise(X * 9.0, Y * 1.2, 5);
+    return cover * (0.8 + 0.2 * strand);
 }
 
 // Upper lash line along the upper lid's rim, a fainter one along the lower rim, and a
@@ -146,7 +160,8 @@ double lipColour(double X, double Y, double& lineDarkness) {
     const double dy = Y - mouthY;
     const double height = dy >= 0.0 ? upperLipHeight(X) : lowerLipHeight(X);
     const double inside = smoothstep(height + 0.035, height - 0.035, std::fabs(dy));
-    lineDarkness = smoothstep(0.09, 0.0, std::fabs(dy)) * smoothstep(mouthCornerX + 0.1, mouthCornerX - 0.2, ax);
+    lineDarkness = smoothstep(0.09, 0.0, std::fabs(dy)) *
+                   smoothstep(mouthCornerX + 0.1, mouthCornerX - 0.2, ax);
     return inside;
 }
 
@@ -164,7 +179,8 @@ Colour skinColour(double X, double Y) {
     c = mix(c, lipLine, 0.8 * lineDarkness);
     // Nostrils and the corners of the mouth.
     c = mix(c, Colour{0.3, 0.14, 0.12}, 0.9 * bumpPair(X, Y, 0.48, -2.33, 0.2, 0.09));
-    c = mix(c, Colour{0.55, 0.35, 0.32}, 0.35 * bumpPair(X, Y, mouthCornerX + 0.05, mouthY, 0.15, 0.12));
+    c = mix(c, Colour{0.55, 0.35, 0.32},
+            0.35 * bumpPair(X, Y, mouthCornerX + 0.05, mouthY, 0.15, 0.12));
     c = mix(c, lashes, lashLine);
     return c;
 }
@@ -195,14 +211,19 @@ void paintEye(Image& image) {
             if (polar < irisEnd) {
                 // Iris: fibres radiating from the pupil, a light ring near it, dark rim.
                 const double t = (polar - pupilEnd) / (irisEnd - pupilEnd);
-                const double fibres = 0.5 + 0.5 * std::sin(around * 41.0 + 5.0 * valueNoise(around * 6.0, t * 4.0, 6));
+                const double fibres =
+                    0.5 +
+                    0.5 * std::sin(around * 41.0 + 5.0 * valueNoise(around * 6.0, t * 4.0, 6));
                 c = scale(mix(irisInner, irisOuter, clamp01(t)), 0.8 + 0.35 * fibres);
                 c = scale(c, 1.0 - 0.7 * smoothstep(irisEnd - rimWidth, irisEnd, polar));
-                c = mix(Colour{0.02, 0.02, 0.03}, c, smoothstep(pupilEnd - 0.015, pupilEnd + 0.015, polar));
+                c = mix(Colour{0.02, 0.02, 0.03}, c,
+                        smoothstep(pupilEnd - 0.015, pupilEnd + 0.015, polar));
             } else {
                 const double vessels = valueNoise(around * 12.0, polar * 10.0, 7);
-                c = mix(white, backOfEye, smoothstep(0.9, 1.8, polar) + 0.15 * vessels * smoothstep(0.7, 1.4, polar));
-                c = mix(Colour{0.25, 0.3, 0.4}, c, smoothstep(irisEnd - 0.01, irisEnd + 0.03, polar));
+                c = mix(white, backOfEye,
+                        smoothstep(0.9, 1.8, polar) + 0.15 * vessels * smoothstep(0.7, 1.4, polar));
+                c = mix(Colour{0.25, 0.3, 0.4}, c,
+                        smoothstep(irisEnd - 0.01, irisEnd + 0.03, polar));
             }
             // A reflection of the light up and to the left of the pupil.
             const double dx = polar * std::cos(around) + 0.13, dy = polar * std::sin(around) - 0.13;
@@ -241,7 +262,8 @@ void paintTeeth(Image& image, bool upper) {
             // Tooth outline: straight sides with a small gap, rounded corners at the tip;
             // the canine comes to a point.
             const double tipLength = gumDepth + (1.0 - gumDepth - 0.03) * lengths[tooth];
-            const double point = tooth == 2 ? 0.12 * across : 0.06 * across * across * across * across;
+            const double point =
+                tooth == 2 ? 0.12 * across : 0.06 * across * across * across * across;
             const double toTip = tipLength - point - fromGum;
             const double edgeSoftness = 0.06;
             const double inSide = smoothstep(1.0, 1.0 - edgeSoftness * 3.0, across);

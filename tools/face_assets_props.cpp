@@ -28,6 +28,23 @@ void gridCells(std::vector<Triangle>& triangles, int base, int rows, int columns
         }
 }
 
+// Distance the teeth keep from the inside of the face, measured from the head's axis.
+constexpr double insideMargin = 0.2;
+
+// The point moved towards the head's vertical axis, if needed, until it lies at least
+// margin inside the face surface on the same horizontal ray from the axis (so that the
+// face hides it from every side, not only from the front).
+Point3 keepInside(const Point3& p, double margin) {
+    const double dx = p.x, dz = p.z - headAxisZ;
+    const double radius = std::sqrt(dx * dx + dz * dz);
+    const Point3 surface = facePoint(std::atan2(dx, dz) * headRadius, p.y);
+    const double sx = surface.x, sz = surface.z - headAxisZ;
+    const double limit = std::sqrt(sx * sx + sz * sz) - margin;
+    if (radius <= limit)
+        return p;
+    return {dx * limit / radius, p.y, headAxisZ + dz * limit / radius};
+}
+
 } // namespace
 
 void buildEyeball(PropMesh& eye, int sign) {
@@ -45,11 +62,11 @@ void buildEyeball(PropMesh& eye, int sign) {
         const double polar = pi * k / eyeStacks;
         for (int i = 0; i <= eyeSlices; ++i) {
             const double around = 2.0 * pi * i / eyeSlices;
-            eye.positions.push_back(
-                centre + Point3{r * std::sin(polar) * std::cos(around),
-                                r * std::sin(polar) * std::sin(around), r * std::cos(polar)});
-            eye.texCoords.push_back({static_cast<double>(i) / eyeSlices,
-                                     static_cast<double>(k) / eyeStacks});
+            eye.positions.push_back(centre + Point3{r * std::sin(polar) * std::cos(around),
+                                                    r * std::sin(polar) * std::sin(around),
+                                                    r * std::cos(polar)});
+            eye.texCoords.push_back(
+                {static_cast<double>(i) / eyeSlices, static_cast<double>(k) / eyeStacks});
         }
     }
     const int backPole = static_cast<int>(eye.positions.size());
@@ -89,7 +106,8 @@ void buildTeeth(PropMesh& teeth, bool upper) {
         const double lean = topLean * (1.0 - v);
         for (int c = 0; c <= teethColumns; ++c) {
             const double s = 2.0 * c / teethColumns - 1.0; // −1 .. 1 across the arch
-            teeth.positions.push_back({halfWidth * s, y, front + lean - depth * s * s});
+            teeth.positions.push_back(
+                keepInside({halfWidth * s, y, front + lean - depth * s * s}, insideMargin));
             teeth.texCoords.push_back({static_cast<double>(c) / teethColumns, v});
         }
     }

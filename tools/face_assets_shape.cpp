@@ -7,13 +7,19 @@
 
 namespace {
 
-double square(double t) { return t * t; }
-double clamp01(double t) { return std::min(1.0, std::max(0.0, t)); }
+double square(double t) {
+    return t * t;
+}
+double clamp01(double t) {
+    return std::min(1.0, std::max(0.0, t));
+}
 double smoothstep(double edge0, double edge1, double t) {
     const double s = clamp01((t - edge0) / (edge1 - edge0));
     return s * s * (3.0 - 2.0 * s);
 }
-double gaussian(double t, double sigma) { return std::exp(-0.5 * square(t / sigma)); }
+double gaussian(double t, double sigma) {
+    return std::exp(-0.5 * square(t / sigma));
+}
 
 // A Gaussian bump centred at (cx, cy) with widths sx, sy.
 double bump(double X, double Y, double cx, double cy, double sx, double sy) {
@@ -71,18 +77,24 @@ double baseRadius(double angle, double Y) {
                     -1.0 / headSquareness);
 }
 
-Point3 axisPoint(double Y) { return {0.0, Y, headAxisZ}; }
-Point3 radialDirection(double angle) { return {std::sin(angle), 0.0, std::cos(angle)}; }
+Point3 axisPoint(double Y) {
+    return {0.0, Y, headAxisZ};
+}
+Point3 radialDirection(double angle) {
+    return {std::sin(angle), 0.0, std::cos(angle)};
+}
 
 // ---- Features: each returns how far it raises (or lowers) the surface radially -------
 
 double foreheadAndTemples(double X, double Y) {
-    return 0.18 * bumpPair(X, Y, 2.4, 6.0, 1.6, 1.5)   // frontal eminences
+    return 0.18 * bumpPair(X, Y, 2.4, 6.0, 1.6, 1.5)    // frontal eminences
            - 0.35 * bumpPair(X, Y, 6.4, 3.4, 0.9, 1.4); // temple hollows
 }
 
 // Curve of the brows' ridge: highest a little outside the eye centres.
-double browLineY(double X) { return 3.05 + 0.22 * gaussian(std::fabs(X) - 3.3, 1.4); }
+double browLineY(double X) {
+    return 3.05 + 0.22 * gaussian(std::fabs(X) - 3.3, 1.4);
+}
 
 double browRidge(double X, double Y) {
     const double along = std::exp(-std::pow(std::fabs(X) / 5.4, 6.0)); // fades at the temples
@@ -99,12 +111,12 @@ double eyeSockets(double X, double Y) {
 // steep sides), plus the rounded tip, the wings and the nostrils.
 double nose(double X, double Y) {
     static const double keys[] = {-2.75, -2.45, -2.05, -1.65, -1.25, -0.4, 0.6, 1.6, 2.6, 3.5};
-    static const double height[] = {0.0, 0.55, 1.6, 2.25, 2.25, 1.75, 1.2, 0.7, 0.3, 0.0};
-    static const double width[] = {0.75, 0.7, 0.62, 0.56, 0.5, 0.44, 0.4, 0.42, 0.55, 0.9};
+    static const double height[] = {0.0, 0.5, 1.45, 2.05, 2.05, 1.6, 1.1, 0.65, 0.3, 0.0};
+    static const double width[] = {0.75, 0.7, 0.62, 0.56, 0.5, 0.44, 0.38, 0.38, 0.5, 0.9};
     const int count = sizeof keys / sizeof keys[0];
     const double h = profile(keys, height, count, Y);
     const double w = profile(keys, width, count, Y);
-    const double ridge = h * std::exp(-0.5 * std::pow(std::fabs(X) / w, 2.6));
+    const double ridge = h * std::exp(-0.5 * std::pow(std::fabs(X) / w, 2.3));
     const double tip = 0.25 * bump(X, Y, 0.0, -1.5, 0.42, 0.38);
     const double wings = 0.62 * bumpPair(X, Y, 0.95, -1.95, 0.36, 0.36);
     const double nostrils = -0.3 * bumpPair(X, Y, 0.45, -2.3, 0.2, 0.12);
@@ -127,9 +139,10 @@ double lipTaper(double X) {
 // dimples at the corners.
 double mouth(double X, double Y) {
     const double muzzle = 0.85 * bump(X, Y, 0.0, -4.4, 1.9, 1.6);
-    const double philtrumBand = smoothstep(-4.1, -3.8, Y) * (1.0 - smoothstep(-2.9, -2.6, Y));
+    const double philtrumBand = smoothstep(-4.2, -3.7, Y) * (1.0 - smoothstep(-3.1, -2.5, Y));
     const double philtrum =
-        philtrumBand * (0.05 * (gaussian(X - 0.38, 0.2) + gaussian(X + 0.38, 0.2)) - 0.05 * gaussian(X, 0.22));
+        philtrumBand *
+        (0.025 * (gaussian(X - 0.38, 0.25) + gaussian(X + 0.38, 0.25)) - 0.03 * gaussian(X, 0.25));
     const double corners = -0.3 * bumpPair(X, Y, mouthCornerX, mouthY, 0.35, 0.35);
     return muzzle + philtrum + corners;
 }
@@ -153,7 +166,8 @@ double lips(double X, double Y) {
     // like a quarter ellipse, so that right at the line its surface runs straight back
     // into the mouth (normal straight down); the lower lip's top slopes back more gently
     // (normal up and forwards).
-    const double rollDepth = 0.3 * std::sqrt(std::max(0.0, 1.0 - std::pow(std::fabs(X) / mouthCornerX, 24.0)));
+    const double rollDepth =
+        0.3 * std::sqrt(std::max(0.0, 1.0 - std::pow(std::fabs(X) / mouthCornerX, 24.0)));
     double roll = 0.0;
     if (above >= 0.0) {
         const double t = above / 0.28;
@@ -168,7 +182,7 @@ double lips(double X, double Y) {
 }
 
 double chin(double X, double Y) {
-    return 1.0 * bump(X, Y, 0.0, -7.3, 1.6, 0.9)     // chin prominence
+    return 1.0 * bump(X, Y, 0.0, -7.3, 1.6, 0.9)      // chin prominence
            - 0.15 * bump(X, Y, 0.0, -5.9, 1.5, 0.35); // groove under the lower lip
 }
 
@@ -185,9 +199,9 @@ double faceRelief(double X, double Y) {
 
 // ---- Eyelids ----------------------------------------------------------------------------
 
-constexpr double lidThickness = 0.2;  // lid skin over the eyeball, away from the rim
-constexpr double rimGap = 0.04;       // lid margin's distance from the eyeball
-constexpr double lidBlend = 0.3;      // width of the crease where the lids meet the face
+constexpr double lidThickness = 0.2; // lid skin over the eyeball, away from the rim
+constexpr double rimGap = 0.04;      // lid margin's distance from the eyeball
+constexpr double lidBlend = 0.3;     // width of the crease where the lids meet the face
 
 // Normalised lid shape s^a (1 − s)^b, 1 at its peak; s runs from the inner corner (0)
 // to the outer corner (1).
@@ -197,7 +211,9 @@ double lidShape(double s, double a, double b) {
     const double peak = a / (a + b);
     return std::pow(s, a) * std::pow(1.0 - s, b) / (std::pow(peak, a) * std::pow(1.0 - peak, b));
 }
-double lidParameter(double X) { return (std::fabs(X) - eyeInnerX) / (eyeOuterX - eyeInnerX); }
+double lidParameter(double X) {
+    return (std::fabs(X) - eyeInnerX) / (eyeOuterX - eyeInnerX);
+}
 
 // Radial offset (from the base head) where the ray of (angle, Y) meets the sphere of
 // radius eyeballRadius + thickness around the eyeball on the side of X; −infinity when
@@ -222,14 +238,19 @@ double bottomY(double X) {
     return chinBottomY + (jawSideBottomY - chinBottomY) * s;
 }
 
-double upperLidY(double X) { return eyeSlitY + upperLidRise * lidShape(lidParameter(X), 1.0, 1.4); }
-double lowerLidY(double X) { return eyeSlitY - lowerLidDrop * lidShape(lidParameter(X), 1.4, 1.0); }
+double upperLidY(double X) {
+    return eyeSlitY + upperLidRise * lidShape(lidParameter(X), 1.0, 1.4);
+}
+double lowerLidY(double X) {
+    return eyeSlitY - lowerLidDrop * lidShape(lidParameter(X), 1.4, 1.0);
+}
 
 double eyeOpeningDistance(double X, double Y) {
     // Exact near the eyes; elsewhere a lower bound of at least 1 is enough for every use.
     const double ax = std::fabs(X);
     if (ax < eyeInnerX - 1.0 || ax > eyeOuterX + 1.0 || std::fabs(Y - eyeSlitY) > 1.6)
-        return 1.0 + std::max({eyeInnerX - 1.0 - ax, ax - eyeOuterX - 1.0, std::fabs(Y - eyeSlitY) - 1.6, 0.0});
+        return 1.0 + std::max({eyeInnerX - 1.0 - ax, ax - eyeOuterX - 1.0,
+                               std::fabs(Y - eyeSlitY) - 1.6, 0.0});
     // The outline as two polylines from corner to corner.
     constexpr int segments = 48;
     double best = std::numeric_limits<double>::infinity();
@@ -254,7 +275,8 @@ double upperLipHeight(double X) {
     if (taper <= 0.0)
         return 0.0;
     // Cupid's bow: two peaks either side of a dip in the middle.
-    const double bow = 0.06 * (gaussian(X - 0.42, 0.2) + gaussian(X + 0.42, 0.2)) - 0.07 * gaussian(X, 0.16);
+    const double bow =
+        0.06 * (gaussian(X - 0.42, 0.2) + gaussian(X + 0.42, 0.2)) - 0.07 * gaussian(X, 0.16);
     return (0.55 + bow) * std::pow(taper, 0.7);
 }
 

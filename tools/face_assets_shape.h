@@ -18,27 +18,35 @@
 struct Point3 {
     double x, y, z;
 };
-inline Point3 operator+(const Point3& a, const Point3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Point3 operator-(const Point3& a, const Point3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Point3 operator*(const Point3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(const Point3& a, const Point3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Point3 operator+(const Point3& a, const Point3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Point3 operator-(const Point3& a, const Point3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Point3 operator*(const Point3& a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+inline double dot(const Point3& a, const Point3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Point3 cross(const Point3& a, const Point3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
 // Layout of the face in the domain (model units).
-constexpr double headRadius = 8.0;   // X = headRadius · angle around the vertical axis
-constexpr double headAxisZ = -3.3;   // the vertical axis runs through (0, Y, headAxisZ)
-constexpr double sideAngle = 1.45;   // ear to ear: angles −1.45 .. 1.45 (83 degrees)
+constexpr double headRadius = 8.0; // X = headRadius · angle around the vertical axis
+constexpr double headAxisZ = -3.3; // the vertical axis runs through (0, Y, headAxisZ)
+constexpr double sideAngle = 1.45; // ear to ear: angles −1.45 .. 1.45 (83 degrees)
 constexpr double sideX = headRadius * sideAngle;
-constexpr double topY = 8.4;         // hairline
-constexpr double chinBottomY = -8.6; // lowest point of the chin
+constexpr double topY = 8.4;            // top edge, at the front of the hair
+constexpr double chinBottomY = -8.6;    // lowest point of the chin
 constexpr double jawSideBottomY = -6.6; // lower edge at the sides of the face
 
-constexpr double eyeSlitY = 1.75;    // height of the eye corners
-constexpr double eyeInnerX = 1.85;   // |X| of the inner eye corners
-constexpr double eyeOuterX = 4.55;   // |X| of the outer eye corners
-constexpr double upperLidRise = 0.5; // highest point of the upper lid above the corners
+constexpr double eyeSlitY = 1.75;     // height of the eye corners
+constexpr double eyeInnerX = 1.85;    // |X| of the inner eye corners
+constexpr double eyeOuterX = 4.55;    // |X| of the outer eye corners
+constexpr double upperLidRise = 0.5;  // highest point of the upper lid above the corners
 constexpr double lowerLidDrop = 0.42; // lowest point of the lower lid below them
 constexpr double eyeballRadius = 1.6;
 

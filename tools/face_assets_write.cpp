@@ -31,7 +31,9 @@ void appendLine(std::string& out, const Point3& p) {
     out += '\n';
 }
 
-void appendCount(std::string& out, size_t count) { out += std::to_string(count) + '\n'; }
+void appendCount(std::string& out, size_t count) {
+    out += std::to_string(count) + '\n';
+}
 
 void appendTriangle(std::string& out, int a, int b, int c) {
     out += std::to_string(a) + ' ' + std::to_string(b) + ' ' + std::to_string(c) + '\n';
@@ -102,12 +104,12 @@ bool writeTgaFile(const char* path, const Image& image, bool runLength) {
     // run-length encoded), origin (0, 0), size, bits per pixel, and a descriptor giving
     // the alpha bits with the origin at the bottom left.
     std::string out;
-    out += '\0';                          // id length
-    out += '\0';                          // colour map type
+    out += '\0'; // id length
+    out += '\0'; // colour map type
     out += static_cast<char>(runLength ? 10 : 2);
-    out.append(5, '\0');                  // colour map specification
-    appendLittleEndian16(out, 0);         // x origin
-    appendLittleEndian16(out, 0);         // y origin
+    out.append(5, '\0');          // colour map specification
+    appendLittleEndian16(out, 0); // x origin
+    appendLittleEndian16(out, 0); // y origin
     appendLittleEndian16(out, image.width);
     appendLittleEndian16(out, image.height);
     out += static_cast<char>(image.channels * 8);

@@ -27,6 +27,21 @@ struct ModelData {
     int32_t renderTriangleCount = 0;      // M
 };
 
+// Messages have the form "<file>, line <L>: <section>, item <i> (<component>): <what>",
+// for instance
+//   data/retarget.model, line 7: render triangles, item 2 (c): index 9 is outside the render
+//   mesh (9 vertices)
+// (one line), with the section named "render vertex count", "render positions", "render
+// texture coordinates", "render triangle count", "render triangles", "control point count",
+// "control points", "control triangle count" or "control triangles"; items count from 0 and
+// count sections have no item. A file that cannot be read or holds no token gives
+// "<file>: cannot open (<reason>)" or "<file>: the file is empty". Refused: a file that ends
+// before its last section; a negative count, or one larger than the rest of the file could
+// hold (checked before anything is allocated); an index outside its mesh; an integer token
+// that is not wholly a 32-bit %i integer ("12abc", "1.5"); a real token with no numeric prefix
+// ("abc"), one whose value is not a finite float (nan, inf, 1e39), or one longer than 255
+// characters.
+//
 // Reads the model file. On success fills model and returns true. On a bad file returns
 // false, leaves model untouched and sets error to one line naming the file, the section,
 // the item and what is wrong. Never prints.
@@ -35,3 +50,4 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error);
 // The same on a file's contents in memory; fileName only names it in messages.
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
                      std::string& error);
+

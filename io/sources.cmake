@@ -1,3 +1,10 @@
 set(IO_SOURCES
+    io/file_contents.cpp
+    io/jpeg.cpp
+    io/model_file.cpp
     io/normals.cpp
+    io/prop.cpp
+    io/text_scanner.cpp
+    io/texture.cpp
+    io/tga.cpp
 )

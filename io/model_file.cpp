@@ -1,0 +1,65 @@
+#include "io/model_file.h"
+
+#include "io/file_contents.h"
+#include "io/normals.h"
+#include "io/text_scanner.h"
+
+#include <utility>
+
+bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
+                     std::string& error) {
+    TextScanner scanner = makeScanner(data, size, fileName, error);
+    if (!hasToken(scanner))
+        return refuseFile(scanner, "the file is empty");
+
+    // Everything is built here and handed over only when the whole file has been read.
+    ModelData read;
+    int32_t& N = read.renderVertexCount;
+    int32_t& M = read.renderTriangleCount;
+    int32_t& K = read.controlPointCount;
+    int32_t& L = read.controlTriangleCount;
+
+    // Each render vertex has five real tokens: a position and a texture coordinate pair.
+    if (!readCount(N, scanner, "render vertex count", 5))
+        return false;
+    read.renderPositions.reset(new Vector3[N]);
+    if (!readPoints(read.renderPositions.get(), N, scanner, "render positions"))
+        return false;
+    read.renderTexCoords.reset(new TexCoord[N]);
+    if (!readTexCoords(read.renderTexCoords.get(), N, scanner, "render texture coordinates"))
+        return false;
+
+    if (!readCount(M, scanner, "render triangle count", 3))
+        return false;
+    read.renderTriangles.reset(new Triangle[M]);
+    if (!readTriangles(read.renderTriangles.get(), M, N, true, scanner, "render triangles",
+                       "render mesh"))
+        return false;
+
+    if (!readCount(K, scanner, "control point count", 3))
+        return false;
+    read.controlPoints.reset(new Vector3[K]);
+    if (!readPoints(read.controlPoints.get(), K, scanner, "control points"))
+        return false;
+
+    if (!readCount(L, scanner, "control triangle count", 3))
+        return false;
+    read.controlTriangles.reset(new Triangle[L]);
+    if (!readTriangles(read.controlTriangles.get(), L, K, false, scanner, "control triangles",
+                       "control mesh"))
+        return false;
+    // Anything after the last control triangle is ignored.
+
+    read.renderNormals.reset(new Vector3[N]);
+    computeMeshNormals(read.renderNormals.get(), read.renderPositions.get(), N,
+                       read.renderTriangles.get(), M);
+    model = std::move(read);
+    return true;
+}
+
+bool readModelFile(ModelData& model, const char* fileName, std::string& error) {
+    std::string contents;
+    if (!readWholeFile(contents, fileName, error))
+        return false;
+    return readModelBuffer(model, contents.data(), contents.size(), fileName, error);
+}

@@ -1,0 +1,86 @@
+#include "io/prop.h"
+
+#include "io/file_contents.h"
+#include "io/normals.h"
+#include "io/text_scanner.h"
+
+#include <GL/gl.h>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+template <class T> ArrayHolder<T> copyArray(const T* source, int32_t count) {
+    ArrayHolder<T> copy(new T[count]);
+    if (count > 0)
+        std::memcpy(copy.get(), source, sizeof(T) * static_cast<size_t>(count));
+    return copy;
+}
+
+} // namespace
+
+Prop::Prop(const Vector3* positions_, const Vector3* normals_, const TexCoord* texCoords_,
+           int32_t N, const Triangle* triangles_, int32_t M)
+    : vertexCount(N), positions(copyArray(positions_, N)), normals(copyArray(normals_, N)),
+      texCoords(copyArray(texCoords_, N)), triangleCount(M),
+      triangles(copyArray(triangles_, M)) {}
+
+void Prop::draw() const {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, positions.get());
+    glNormalPointer(GL_FLOAT, 0, normals.get());
+    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.get());
+    glDrawElements(GL_TRIANGLES, 3 * triangleCount, GL_UNSIGNED_INT, triangles.get());
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
+                    std::string& error) {
+    TextScanner scanner = makeScanner(data, size, fileName, error);
+    if (!hasToken(scanner))
+        return refuseFile(scanner, "the file is empty");
+
+    PropData read;
+    int32_t& N = read.vertexCount;
+    int32_t& M = read.triangleCount;
+    // Each vertex has five real tokens: a position and a texture coordinate pair.
+    if (!readCount(N, scanner, "vertex count", 5))
+        return false;
+    read.positions.reset(new Vector3[N]);
+    if (!readPoints(read.positions.get(), N, scanner, "positions"))
+        return false;
+    read.texCoords.reset(new TexCoord[N]);
+    if (!readTexCoords(read.texCoords.get(), N, scanner, "texture coordinates"))
+        return false;
+    if (!readCount(M, scanner, "triangle count", 3))
+        return false;
+    read.triangles.reset(new Triangle[M]);
+    if (!readTriangles(read.triangles.get(), M, N, true, scanner, "triangles", "prop"))
+        return false;
+
+    read.normals.reset(new Vector3[N]);
+    computeMeshNormals(read.normals.get(), read.positions.get(), N, read.triangles.get(), M);
+    prop = std::move(read);
+    return true;
+}
+
+bool readPropFile(PropData& prop, const char* fileName, std::string& error) {
+    std::string contents;
+    if (!readWholeFile(contents, fileName, error))
+        return false;
+    return readPropBuffer(prop, contents.data(), contents.size(), fileName, error);
+}
+
+bool loadProp(std::unique_ptr<Prop>& prop, const char* fileName, std::string& error) {
+    PropData read;
+    if (!readPropFile(read, fileName, error))
+        return false;
+    prop.reset(new Prop(read.positions.get(), read.normals.get(), read.texCoords.get(),
+                        read.vertexCount, read.triangles.get(), read.triangleCount));
+    return true;
+}

@@ -1,0 +1,59 @@
+// Rigid textured meshes that ride on the face (eyes and the like), read from prop files.
+// A prop file is the first five sections of a model file, with the same token rules:
+//   1. vertex count N   2. N positions x y z   3. N texture coordinates u v
+//   4. triangle count M 5. M triangles a b c, indices below N, stored as a c b
+// Nothing after section 5 is read. Normals are computed at load.
+#pragma once
+
+#include "geometry/vector.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// The six values of a prop file.
+struct PropData {
+    ArrayHolder<Vector3> positions;  // N
+    ArrayHolder<Vector3> normals;    // N, computed from the stored triangles
+    ArrayHolder<TexCoord> texCoords; // N
+    int32_t vertexCount = 0;         // N
+    ArrayHolder<Triangle> triangles; // M, indices below N, file's a b c stored as a c b
+    int32_t triangleCount = 0;       // M
+};
+
+// A prop mesh that owns copies of its arrays and draws itself with client-side arrays.
+class Prop {
+  public:
+    // Copies positions[0..N−1], normals[0..N−1], texCoords[0..N−1] and triangles[0..M−1];
+    // the caller keeps its arrays.
+    Prop(const Vector3* positions, const Vector3* normals, const TexCoord* texCoords, int32_t N,
+         const Triangle* triangles, int32_t M);
+
+    // Draws the M triangles with the current texture, matrices and material: enables the
+    // vertex, normal and texture-coordinate client arrays, draws the indexed triangles, and
+    // disables the three arrays again (they end disabled whatever they were before).
+    void draw() const;
+
+    int32_t vertexCount;
+    ArrayHolder<Vector3> positions;  // vertexCount, as in the file
+    ArrayHolder<Vector3> normals;    // vertexCount, unit (zero where no triangle uses a vertex)
+    ArrayHolder<TexCoord> texCoords; // vertexCount
+    int32_t triangleCount;
+    ArrayHolder<Triangle> triangles; // triangleCount, stored order (drawn as stored)
+};
+
+// Reads a prop file. On success fills prop and returns true; on a bad file returns false,
+// leaves prop untouched and sets error to one line
+//   "<file>, line <L>: <section>, item <i> (<component>): <what>"
+// with the sections "vertex count", "positions", "texture coordinates", "triangle count" and
+// "triangles", refused as the model reader refuses (see io/model_file.h). Never prints.
+bool readPropFile(PropData& prop, const char* fileName, std::string& error);
+
+// The same on a file's contents in memory; fileName only names it in messages.
+bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
+                    std::string& error);
+
+// Reads the prop file and, on success, replaces the Prop that prop holds (destroying the
+// old one) with a new one made from it, and returns true. On failure returns false with the
+// reader's message in error and leaves prop as it was.
+bool loadProp(std::unique_ptr<Prop>& prop, const char* fileName, std::string& error);

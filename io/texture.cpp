@@ -1,0 +1,62 @@
+#include "io/texture.h"
+
+#include "io/file_contents.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cstring>
+
+ImageFormat imageFormatOf(const char* fileName) {
+    if (std::strstr(fileName, ".tga"))
+        return ImageFormat::tga;
+    if (std::strstr(fileName, ".jpg") || std::strstr(fileName, ".jpeg"))
+        return ImageFormat::jpeg;
+    return ImageFormat::none;
+}
+
+bool decodeImage(DecodedImage& out, const char* fileName, std::string& error) {
+    const ImageFormat format = imageFormatOf(fileName);
+    if (format == ImageFormat::none) {
+        error = std::string(fileName) + ": the name has neither \".tga\" nor \".jpg\" or " +
+                "\".jpeg\" in it";
+        return false;
+    }
+    std::string contents;
+    if (!readWholeFile(contents, fileName, error))
+        return false;
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(contents.data());
+    if (format == ImageFormat::tga)
+        return decodeTgaBuffer(out, data, contents.size(), fileName, error);
+    return decodeJpegBuffer(out, data, contents.size(), fileName, error);
+}
+
+uint32_t uploadTexture(const DecodedImage& image) {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    // RGB rows of an odd width are not 4-byte aligned; ours are packed.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, image.channels, image.width, image.height,
+                      image.channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
+                      image.pixels.get());
+    return name;
+}
+
+uint32_t loadTexture(int& width, int& height, int& components, const char* fileName,
+                     std::string* error) {
+    DecodedImage image;
+    std::string reason;
+    if (!decodeImage(image, fileName, reason)) {
+        if (error)
+            *error = reason;
+        return noTexture;
+    }
+    const uint32_t name = uploadTexture(image);
+    width = image.width;
+    height = image.height;
+    components = image.components;
+    return name;
+}

@@ -1,0 +1,73 @@
+// Textures from image files: true-colour TGA (24 or 32 bits per pixel, uncompressed or
+// run-length encoded) and colour JPEG, decoded into packed 8-bit RGB or RGBA rows with the
+// picture's top row first, then uploaded as mip-mapped OpenGL textures.
+//
+// Decoding never touches OpenGL, so it can be checked (and fuzzed) on its own. Refusals are
+// one line "<file>: <part>: <what>", for instance
+//   data/eye.tga: TGA header: 16 bits per pixel (only 24 and 32 are read)
+//   data/skin.jpg: JPEG data: Premature end of JPEG file
+#pragma once
+
+#include "geometry/vector.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Largest width or height accepted; larger images are refused before decoding.
+constexpr int32_t maxImageSide = 16384;
+
+// The name loadTexture returns when no texture was made (all bits set, −1 as an int).
+constexpr uint32_t noTexture = 0xFFFFFFFFu;
+
+// A decoded picture.
+struct DecodedImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;   // bytes per pixel in pixels: 3 (R, G, B) or 4 (R, G, B, A)
+    int32_t components = 0; // the count reported to callers: 3, or 4 when alpha varies
+    ArrayHolder<uint8_t> pixels; // width × height × channels bytes; rows packed, top row first
+};
+
+enum class ImageFormat { none, tga, jpeg };
+
+// Format chosen by the name alone, by case-sensitive substring anywhere in it: ".tga" gives
+// tga; otherwise ".jpg" or ".jpeg" gives jpeg; otherwise none (so "x.tga.bak" is a TGA and
+// "x.JPG" is none).
+ImageFormat imageFormatOf(const char* fileName);
+
+// Decodes a TGA held in memory (fileName only names it in messages). Read: image types 2
+// (uncompressed) and 10 (run-length encoded) true colour without a colour map, 24 bits per
+// pixel (channels 3, components 3) or 32 (channels 4; components 3 when every pixel's alpha
+// equals the first pixel's, else 4). Rows come out top first whatever the file's origin bits
+// say (stored bottom first, the default, or top first; right-to-left rows are mirrored).
+// Refused: another type or depth, a colour map, interleaved rows, no pixels, a side above
+// maxSide, and image data that ends before the last pixel. On success fills out and returns
+// true; otherwise returns false with the message in error and out untouched.
+bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
+                     std::string& error, int32_t maxSide = maxImageSide);
+
+// Decodes a JPEG held in memory with libjpeg's default parameters. Only three-component
+// (colour) images are read: channels 3, components 3. Refused: another component count, a
+// side above maxSide (checked from the header, before decoding), and any error or warning
+// that libjpeg reports for the data (so a truncated file is refused rather than shown half
+// grey). libjpeg's messages are never printed. Results as for decodeTgaBuffer.
+bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
+                      std::string& error, int32_t maxSide = maxImageSide);
+
+// Reads the file and decodes it by the format its name gives (imageFormatOf). Refused also:
+// a name of neither format (nothing is opened) and a file that cannot be read.
+bool decodeImage(DecodedImage& out, const char* fileName, std::string& error);
+
+// Makes a mip-mapped texture of the image in the current GL context and returns its name:
+// glGenTextures, glBindTexture(GL_TEXTURE_2D), min filter GL_LINEAR_MIPMAP_NEAREST, texture
+// environment GL_MODULATE, GL_UNPACK_ALIGNMENT 1 (odd widths of RGB rows), then
+// gluBuild2DMipmaps with image.channels components as GL_RGB or GL_RGBA. The texture stays
+// bound. Image row 0 becomes texture row t = 0.
+uint32_t uploadTexture(const DecodedImage& image);
+
+// Decodes the file and uploads it. Returns the texture name and sets width, height and
+// components (image.components), or returns noTexture with the outputs untouched and no GL
+// call made. Never prints: the reason goes to *error when error is not null.
+uint32_t loadTexture(int& width, int& height, int& components, const char* fileName,
+                     std::string* error = nullptr);

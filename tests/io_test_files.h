@@ -1,0 +1,55 @@
+// Scratch files for the reader and texture tests: a temporary directory that is removed
+// with its files when the test ends.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+class TempDir {
+  public:
+    TempDir() {
+        char pattern[] = "/tmp/face-io-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        EXPECT_NE(made, nullptr);
+        path = made ? made : "/tmp";
+    }
+    ~TempDir() {
+        for (const std::string& file : files)
+            std::remove(file.c_str());
+        rmdir(path.c_str());
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // Writes bytes to <dir>/<name> and returns the full path.
+    std::string write(const std::string& name, const void* bytes, size_t size) {
+        const std::string file = path + "/" + name;
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        EXPECT_NE(f, nullptr) << file;
+        if (f) {
+            if (size > 0) {
+                EXPECT_EQ(std::fwrite(bytes, 1, size, f), size);
+            }
+            std::fclose(f);
+        }
+        files.push_back(file);
+        return file;
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        return write(name, text.data(), text.size());
+    }
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        return write(name, bytes.data(), bytes.size());
+    }
+
+    std::string path;
+
+  private:
+    std::vector<std::string> files;
+};

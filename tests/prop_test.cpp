@@ -1,0 +1,183 @@
+#include "io/model_file.h"
+#include "io/prop.h"
+#include "tests/io_test_files.h"
+#include "tests/support/gl_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// A small curved render mesh: a 5 × 4 grid of vertices, two triangles per cell.
+std::string gridMeshSections() {
+    std::ostringstream text;
+    const int columns = 5, rows = 4;
+    text << columns * rows << "\n";
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            text << c * 0.25 << " " << r * 0.3 << " " << (c * c + r) * 0.01 << "\n";
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            text << c / 4.0 << " " << r / 3.0 << "\n";
+    text << 2 * (columns - 1) * (rows - 1) << "\n";
+    for (int r = 0; r + 1 < rows; ++r)
+        for (int c = 0; c + 1 < columns; ++c) {
+            const int v = r * columns + c;
+            text << v << " " << v + 1 << " " << v + columns << "\n";
+            text << v + 1 << " " << v + columns + 1 << " " << v + columns << "\n";
+        }
+    return text.str();
+}
+
+template <class T> bool sameBytes(const T* a, const T* b, int32_t count) {
+    return std::memcmp(a, b, sizeof(T) * static_cast<size_t>(count)) == 0;
+}
+
+TEST(PropFile, FirstFiveModelSectionsGiveTheModelsRenderMesh) {
+    const std::string mesh = gridMeshSections();
+    const std::string model = mesh + "3\n0 0 0 1 0 0 0 1 0\n1\n0 1 2\n";
+    ModelData expected;
+    std::string error;
+    ASSERT_TRUE(readModelBuffer(expected, model.data(), model.size(), "m", error)) << error;
+
+    TempDir dir;
+    // Text after the fifth section is not read, even when it is not a model's.
+    const std::string path = dir.write("piece.prop", mesh + "not read 1e999");
+    std::unique_ptr<Prop> prop;
+    ASSERT_TRUE(loadProp(prop, path.c_str(), error)) << error;
+    ASSERT_NE(prop, nullptr);
+    ASSERT_EQ(prop->vertexCount, expected.renderVertexCount);
+    ASSERT_EQ(prop->triangleCount, expected.renderTriangleCount);
+    const int32_t N = prop->vertexCount, M = prop->triangleCount;
+    EXPECT_TRUE(sameBytes(prop->positions.get(), expected.renderPositions.get(), N));
+    EXPECT_TRUE(sameBytes(prop->normals.get(), expected.renderNormals.get(), N));
+    EXPECT_TRUE(sameBytes(prop->texCoords.get(), expected.renderTexCoords.get(), N));
+    EXPECT_TRUE(sameBytes(prop->triangles.get(), expected.renderTriangles.get(), M));
+    // Triangle 0 1 5 of the file is stored 0 5 1.
+    EXPECT_EQ(prop->triangles[0].index[1], 5);
+    EXPECT_EQ(prop->triangles[0].index[2], 1);
+}
+
+TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
+    PropData prop;
+    std::string error;
+    const std::string good = "3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1 2";
+    ASSERT_TRUE(readPropBuffer(prop, good.data(), good.size(), "eye.prop", error)) << error;
+
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "eye.prop: the file is empty"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1   ",
+         "eye.prop, line 1: triangles, item 0 (c): the file ends too early"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1",
+         "eye.prop, line 1: triangle count: the count 1 needs at least 6 more bytes but the "
+         "file has 5"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 3 2",
+         "eye.prop, line 1: triangles, item 0 (b): index 3 is outside the prop (3 vertices)"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 q 0 1  1  0 1 2",
+         "eye.prop, line 1: texture coordinates, item 1 (v): \"q\" is not a number"},
+        {"-3 0 0 0", "eye.prop, line 1: vertex count: the count -3 is negative"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  0x7fffffff 0 1 2",
+         "eye.prop, line 1: triangle count: the count 2147483647 needs"},
+        {"1 0 0 inf 0 0", "eye.prop, line 1: positions, item 0 (z): \"inf\" is not a finite"},
+    };
+    for (const auto& [text, message] : cases) {
+        error.clear();
+        EXPECT_FALSE(readPropBuffer(prop, text.data(), text.size(), "eye.prop", error)) << text;
+        EXPECT_EQ(error.rfind(message, 0), 0u) << error;
+    }
+    EXPECT_EQ(prop.vertexCount, 3);
+    EXPECT_EQ(prop.triangles[0].index[1], 2);
+}
+
+TEST(PropFile, LoadPropReplacesThePropOnlyOnSuccess) {
+    TempDir dir;
+    const std::string good = dir.write("a.prop", gridMeshSections());
+    const std::string bad = dir.write("b.prop", "3 0.000 0.000 0.000 0.000 0.000 0.000 0.0");
+    std::unique_ptr<Prop> prop;
+    std::string error;
+    ASSERT_TRUE(loadProp(prop, good.c_str(), error)) << error;
+    const Prop* first = prop.get();
+    EXPECT_FALSE(loadProp(prop, bad.c_str(), error));
+    EXPECT_NE(error.find("b.prop, line 1: positions, item 2 (y): the file ends too early"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(prop.get(), first);
+    EXPECT_FALSE(loadProp(prop, (dir.path + "/missing.prop").c_str(), error));
+    EXPECT_NE(error.find("missing.prop: cannot open"), std::string::npos) << error;
+    EXPECT_EQ(prop.get(), first);
+}
+
+TEST(PropFile, ConstructorCopiesTheArrays) {
+    Vector3 positions[1] = {{1, 2, 3}};
+    Vector3 normals[1] = {{0, 0, 1}};
+    TexCoord texCoords[1] = {{0.5f, 0.25f}};
+    Triangle triangles[1] = {{{0, 0, 0}}};
+    Prop prop(positions, normals, texCoords, 1, triangles, 1);
+    positions[0].x = 9;
+    triangles[0].index[0] = 7;
+    EXPECT_EQ(prop.positions[0].x, 1.0f);
+    EXPECT_EQ(prop.triangles[0].index[0], 0);
+    EXPECT_EQ(prop.texCoords[0].v, 0.25f);
+    const Prop empty(nullptr, nullptr, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(empty.vertexCount, 0);
+    EXPECT_EQ(empty.triangleCount, 0);
+}
+
+class PropDraw : public OffscreenGLTest {
+  protected:
+    // A prop of one triangle covering the lower-left half of the window, listed in the
+    // file in the given order of the corners (-1,-1), (1,-1), (-1,1).
+    std::unique_ptr<Prop> triangleProp(const char* order, int triangles = 1) {
+        const std::string text = std::string("3  -1 -1 0  1 -1 0  -1 1 0  0 0 1 0 0 1  ") +
+                                 std::to_string(triangles) + " " + order;
+        PropData data;
+        std::string error;
+        EXPECT_TRUE(readPropBuffer(data, text.data(), text.size(), "t.prop", error)) << error;
+        return std::make_unique<Prop>(data.positions.get(), data.normals.get(),
+                                      data.texCoords.get(), data.vertexCount,
+                                      data.triangles.get(), data.triangleCount);
+    }
+
+    int whitePixels() {
+        return countPixels([](Rgb p) { return p.r == 255 && p.g == 255 && p.b == 255; });
+    }
+
+    void SetUp() override {
+        OffscreenGLTest::SetUp();
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColor3f(1, 1, 1);
+        // Back faces culled: only triangles counter-clockwise on screen are drawn.
+        glEnable(GL_CULL_FACE);
+    }
+};
+
+TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
+    // Written counter-clockwise (0 1 2), stored and drawn clockwise (0 2 1): culled.
+    triangleProp("0 1 2")->draw();
+    EXPECT_EQ(whitePixels(), 0);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    // Written clockwise, drawn counter-clockwise: about half the window.
+    triangleProp("0 2 1")->draw();
+    const int drawn = whitePixels();
+    EXPECT_GT(drawn, width * height / 2 - width * 2);
+    EXPECT_LT(drawn, width * height / 2 + width * 2);
+    EXPECT_FALSE(isEnabled(GL_VERTEX_ARRAY));
+    EXPECT_FALSE(isEnabled(GL_NORMAL_ARRAY));
+    EXPECT_FALSE(isEnabled(GL_TEXTURE_COORD_ARRAY));
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(PropDraw, NoTrianglesDrawNothing) {
+    triangleProp("", 0)->draw();
+    Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
+    EXPECT_EQ(whitePixels(), 0);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_FALSE(isEnabled(GL_VERTEX_ARRAY));
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+// The viewer's whole frame (camera, reference cube, face update and drawing, props, dots)
+// for the committed face at 640 by 640, in an offscreen context with Mesa's software
+// renderer. Run from the repository root, where data/ is.
+#include "app/scene.h"
+#include "app/viewer.h"
+
+#include <GL/osmesa.h>
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int windowSize = 640;
+
+struct OffscreenScene {
+    OSMesaContext context = nullptr;
+    std::vector<unsigned char> pixels;
+    ViewerState viewer;
+    Scene scene;
+    std::string error;
+    bool ready = false;
+
+    OffscreenScene() : pixels(static_cast<size_t>(windowSize) * windowSize * 4) {
+        context = OSMesaCreateContextExt(OSMESA_RGBA, 24, 0, 0, nullptr);
+        if (!context ||
+            !OSMesaMakeCurrent(context, pixels.data(), GL_UNSIGNED_BYTE, windowSize, windowSize)) {
+            error = "no OSMesa context";
+            return;
+        }
+        initGLState();
+        reshapeViewer(viewer, windowSize, windowSize);
+        // The start-up lines go to /dev/null; the benchmark's report keeps standard output.
+        std::fflush(stdout);
+        const int savedOutput = dup(1);
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        ready = loadScene(scene, error);
+        std::fflush(stdout);
+        dup2(savedOutput, 1);
+        close(devNull);
+        close(savedOutput);
+    }
+};
+
+OffscreenScene& offscreenScene() {
+    static OffscreenScene scene;
+    return scene;
+}
+
+// One frame with the given overlay flags, eyes and dots.
+void frame(benchmark::State& state, uint32_t flags, bool eyes, bool dots) {
+    OffscreenScene& s = offscreenScene();
+    if (!s.ready) {
+        state.SkipWithError(s.error.c_str());
+        return;
+    }
+    s.viewer.drawFlags = flags;
+    s.viewer.showEyes = eyes;
+    s.viewer.deformMode = dots;
+    for (auto _ : state) {
+        beginFrame(s.viewer);
+        drawReferenceFrame();
+        drawScene(s.scene, s.viewer);
+        glFinish();
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                               benchmark::Counter::kIsRate);
+}
+
+void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }
+void frameEyesAndDots(benchmark::State& state) { frame(state, 0, true, true); }
+void frameControlMesh(benchmark::State& state) { frame(state, 1, false, false); }
+void frameAttachments(benchmark::State& state) { frame(state, 2, false, false); }
+void frameHintingSamples(benchmark::State& state) { frame(state, 4, false, false); }
+void frameAllOverlays(benchmark::State& state) { frame(state, 7, true, true); }
+
+// For comparison: the hinting samples' points and normals alone, first as the overlay sends
+// them (one glBegin/glEnd pair per point and per line), then the same primitives batched into
+// two pairs. The difference is the cost of immediate mode per primitive in Mesa.
+void samplesOnePairEach(benchmark::State& state) {
+    OffscreenScene& s = offscreenScene();
+    const FaceModel& face = *s.scene.faceModel;
+    for (auto _ : state) {
+        for (int32_t i = 0; i < face.sampleCount; ++i) {
+            const Vector3& p = face.samplePositions[i];
+            const Vector3 q = p + face.sampleNormals[i];
+            glColor3f(0.0f, 0.0f, 1.0f);
+            glBegin(GL_POINTS);
+            glVertex3fv(&p.x);
+            glEnd();
+            glColor3f(0.0f, 0.0f, 0.8f);
+            glBegin(GL_LINES);
+            glVertex3fv(&p.x);
+            glVertex3fv(&q.x);
+            glEnd();
+        }
+        glFinish();
+    }
+}
+
+void samplesBatched(benchmark::State& state) {
+    OffscreenScene& s = offscreenScene();
+    const FaceModel& face = *s.scene.faceModel;
+    for (auto _ : state) {
+        glColor3f(0.0f, 0.0f, 1.0f);
+        glBegin(GL_POINTS);
+        for (int32_t i = 0; i < face.sampleCount; ++i)
+            glVertex3fv(&face.samplePositions[i].x);
+        glEnd();
+        glColor3f(0.0f, 0.0f, 0.8f);
+        glBegin(GL_LINES);
+        for (int32_t i = 0; i < face.sampleCount; ++i) {
+            const Vector3& p = face.samplePositions[i];
+            const Vector3 q = p + face.sampleNormals[i];
+            glVertex3fv(&p.x);
+            glVertex3fv(&q.x);
+        }
+        glEnd();
+        glFinish();
+    }
+}
+
+BENCHMARK(frameNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frameEyesAndDots)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frameControlMesh)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frameAttachments)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frameHintingSamples)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frameAllOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(samplesOnePairEach)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(samplesBatched)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

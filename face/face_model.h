@@ -56,9 +56,10 @@ class FaceModel {
     // controlPoints (K), controlTriangles (L, indices below K), restPositions and
     // restNormals (N), texCoords (N), renderTriangles (M, indices below N). Copies the
     // triangles and texture coordinates; reads the points and normals during construction
-    // only. Counts must be non-negative and L at most maxControlTriangleCount (asserted:
-    // the model reader refuses anything else). Every render vertex is bound through the
-    // given search (both give the same result).
+    // only. Counts must be non-negative, indices in range and L at most
+    // maxControlTriangleCount (asserted: the model reader and loadFaceModel refuse anything
+    // else). Every render vertex is bound through the given search (both give the same
+    // result).
     FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles,
               int32_t L, const Vector3* restPositions, const Vector3* restNormals,
               const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles, int32_t M,

@@ -191,7 +191,8 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
             fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data());
             reference->updateReference(reference->renderPositions.get(),
                                        reference->renderNormals.get(), points.data());
-            const size_t patchBytes = sizeof(Vector3) * 3 * static_cast<size_t>(fast->controlTriangleCount);
+            const size_t patchBytes =
+                sizeof(Vector3) * 3 * static_cast<size_t>(fast->controlTriangleCount);
             for (const auto member : {&FaceModel::b300, &FaceModel::b210, &FaceModel::b201,
                                       &FaceModel::b120, &FaceModel::b030, &FaceModel::b111,
                                       &FaceModel::b102, &FaceModel::b021, &FaceModel::b012,

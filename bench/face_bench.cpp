@@ -231,7 +231,12 @@ BENCHMARK(BM_Update)
 BENCHMARK(BM_DefaultModelLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DefaultModelUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Argument: 0 arrays in memory, 1 through loadFaceModel from a file.
-BENCHMARK(BM_PeakMemory1M)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PeakMemory1M)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], peakMemoryFlag) == 0)

@@ -187,8 +187,8 @@ int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, const V
     // 1. The nearest acceptable sample.
     float best;
     const int32_t sample =
-        index ? findNearestSampleIndexed(best, *index, sampleNormals.get(), P, N, hintingFreeSampleLimit,
-                                         maxAttachDistance, minNormalDot)
+        index ? findNearestSampleIndexed(best, *index, sampleNormals.get(), P, N,
+                                         hintingFreeSampleLimit, maxAttachDistance, minNormalDot)
               : findNearestSample(best, P, N, hintingFreeSampleLimit);
     if (sample < 0)
         return -1;

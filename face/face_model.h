@@ -56,9 +56,10 @@ class FaceModel {
     // controlPoints (K), controlTriangles (L, indices below K), restPositions and
     // restNormals (N), texCoords (N), renderTriangles (M, indices below N). Copies the
     // triangles and texture coordinates; reads the points and normals during construction
-    // only. Counts must be non-negative and L at most maxControlTriangleCount (asserted:
-    // the model reader refuses anything else). Every render vertex is bound through the
-    // given search (both give the same result).
+    // only. Counts must be non-negative, indices in range and L at most
+    // maxControlTriangleCount (asserted: the model reader and loadFaceModel refuse anything
+    // else). Every render vertex is bound through the given search (both give the same
+    // result).
     FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles,
               int32_t L, const Vector3* restPositions, const Vector3* restNormals,
               const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles, int32_t M,
@@ -90,7 +91,8 @@ class FaceModel {
                               int32_t freeSampleLimit) const;
 
     // Attaches one render vertex (rest position P, rest normal N): nearest sample (through
-    // index, or exhaustively when index is null), projection onto its sub-patch from the
+    // index, which records its answer as the next query's start, or exhaustively when
+    // index is null), projection onto its sub-patch from the
     // sample's parameters, fallback to those parameters when the projection leaves the
     // sub-triangle or lands farther than the sample, then the vertex's coordinates in the
     // frame there. Returns the sub-patch and writes attachment.u, v, offset, normalCoords
@@ -164,7 +166,7 @@ class FaceModel {
     // recomputing them).
     void bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
                             SampleSearch search);
-    // Steps shared by both updates: control-mesh normals and all sub-patches.
+    // The reference update's first steps: control-mesh normals and all sub-patches.
     void rebuildSurface(const Vector3* controlPoints);
 
     // The ten points of one sub-patch in net order, each padded to four floats, so that the

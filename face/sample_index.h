@@ -1,5 +1,7 @@
-// Spatial index over the hinting samples: a k-d tree with bounding boxes, answering the
-// nearest-sample query of the binding with exactly the result of the exhaustive search.
+// Spatial index over the hinting samples, answering the nearest-sample query of the
+// binding with exactly the result of the exhaustive search: a bounding-box hierarchy over
+// the samples sorted along a Morton curve (each node splits its range where the Morton
+// cell splits, so the boxes are compact), searched depth first, nearer child first.
 //
 // Exactness: every candidate's distance is computed by sampleDistance, the expression of
 // the exhaustive search, and the same acceptance rules apply (distance < maxDistance

@@ -30,7 +30,8 @@ struct ProjectionEvaluation {
 //   Da, Db, Dc = 3·quadratic sub-nets A, B, C;  Hxy = 6·linear sub-nets (aa, ab, bb, ac,
 //   bc, cc); Su = Da − Dc, Sv = Db − Dc, Suu = Haa − 2Hac + Hcc, Svv = Hbb − 2Hbc + Hcc,
 //   Suv = Hab − Hac − Hbc + Hcc; α = R·Su, β = R·Sv, f = α² + β²;
-//   fu = 2α(Su·Su + R·Suu) + 2β(Su·Sv + R·Suv), fv = 2β(Sv·Sv + R·Svv) + 2α(Su·Sv + R·Suv).
+//   fu = 2α(Su·Su + R·Suu) + 2β(Su·Sv + R·Suv),
+//   fv = 2β(Sv·Sv + R·Svv) + 2α(Su·Sv + R·Suv).
 void evaluateProjectionObjective(ProjectionEvaluation& out, const Vector3& X, const Vector3* p,
                                  float u, float v, float w);
 

@@ -18,14 +18,15 @@ namespace {
 // the first 61 cells, so sub-patch 365 is the last one near the origin and 366 the first
 // one far away.
 void flatStrip(ModelData& data, int32_t cellCount, int32_t farCells,
-               const std::vector<Vector3>& positions, const std::vector<Vector3>& normals) {
+               const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
+               float cellSize = 1.0f) {
     std::vector<Vector3> points;
     std::vector<Triangle> triangles;
     auto addCells = [&](float x0, int32_t cells) {
         const int32_t base = static_cast<int32_t>(points.size());
         for (int32_t i = 0; i <= cells; ++i) {
-            points.push_back({x0 + static_cast<float>(i), 0, 0});
-            points.push_back({x0 + static_cast<float>(i), 1, 0});
+            points.push_back({cellSize * (x0 + static_cast<float>(i)), 0, 0});
+            points.push_back({cellSize * (x0 + static_cast<float>(i)), cellSize, 0});
         }
         for (int32_t i = 0; i < cells; ++i) {
             const int32_t a = base + 2 * i, b = a + 2, c = a + 1, d = a + 3;
@@ -227,4 +228,48 @@ TEST(Attachments, DegenerateFrameLeavesTheVertexUnattached) {
     EXPECT_EQ(model->attachments[0].subPatch, -1);
     EXPECT_EQ(model->attachments[0].weight, 0.0f);
     EXPECT_TRUE(model->attachments[0].restPosition == positions[0]);
+}
+
+TEST(Attachments, ProjectionLeavingTheSubTriangleFallsBackToTheSample) {
+    // Cells of 10 units, so that the projection's absolute tolerance lets it move. Sample 50
+    // of sub-patch 30 lies on the strip's border edge y = 0 (w = 0), sample 12 inside.
+    ModelData probeData;
+    flatStrip(probeData, 10, 0, {}, {}, 10.0f);
+    const auto probe = makeFaceModel(probeData);
+    const Vector3 border = probe->samplePositions[30 * 66 + 50];
+    const Vector3 interior = probe->samplePositions[30 * 66 + 12];
+    ASSERT_EQ(border.y, 0.0f);
+    const Vector3 outside = border + Vector3{0.1f, -0.2f, 0.05f};
+    const Vector3 inside = interior + Vector3{0.1f, 0.15f, 0.05f};
+    ModelData data;
+    flatStrip(data, 10, 0, {outside, inside}, {up, up}, 10.0f);
+    const auto model = makeFaceModel(data);
+    float d0, d1;
+    ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit), 30 * 66 + 50);
+    ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit), 30 * 66 + 12);
+
+    // Beyond the border the foot point is outside the sub-triangle: the sample's parameters
+    // are kept, and the projected distance (the height 0.05 above the plane) gives the
+    // weight instead of the sample's distance.
+    const Attachment& a = model->attachments[0];
+    EXPECT_EQ(a.subPatch, 30);
+    EXPECT_EQ(a.u, model->sampleParameters[50].u);
+    EXPECT_EQ(a.v, model->sampleParameters[50].v);
+    EXPECT_GT(d0, 0.2f);
+    // The iteration stops with f < 0.01, a few hundredths from the foot point: |d| lies
+    // between the height and 0.06, far below the sample's distance.
+    EXPECT_LE(a.weight, attachmentWeight(0.05f / 0.5f) + 1e-6f);
+    EXPECT_GT(a.weight, attachmentWeight(0.06f / 0.5f));
+
+    // Inside, the projected parameters are kept, and the sample's distance gives the weight.
+    const Attachment& b = model->attachments[1];
+    EXPECT_EQ(b.subPatch, 30);
+    EXPECT_NE(b.u, model->sampleParameters[12].u);
+    EXPECT_EQ(b.weight, attachmentWeight(d1 / 0.5f));
+    Vector3 Q;
+    SubPatchFrame frame;
+    model->evaluateFrame(Q, frame, b.subPatch, b.u, b.v);
+    EXPECT_NEAR(Q.x, inside.x, 0.03f);
+    EXPECT_NEAR(Q.y, inside.y, 0.03f);
+    EXPECT_NEAR(b.offset[2], 0.05f, 1e-3f);
 }

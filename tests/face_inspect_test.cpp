@@ -157,9 +157,9 @@ TEST_F(FaceInspect, DumpsAgreeWithTheReferencePaths) {
     for (int32_t i = 0; i < model->renderVertexCount; ++i)
         positions.push_back(vectorText(model->renderPositions[i]) + " " +
                             vectorText(model->renderNormals[i]));
-    const ToolRun moveRun = runInspect("--dump positions --move 7 0.25 -0.5 0.75 --move 12 0 0 -0.3 "
-                                   "--move 7 0.125 0 0 " +
-                                   path);
+    const ToolRun moveRun = runInspect("--dump positions --move 7 0.25 -0.5 0.75 "
+                                       "--move 12 0 0 -0.3 --move 7 0.125 0 0 " +
+                                       path);
     ASSERT_EQ(moveRun.status, 0) << moveRun.errors;
     EXPECT_EQ(moveRun.lines, positions);
 

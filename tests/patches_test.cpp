@@ -41,7 +41,8 @@ ReferencePatches referenceConstruction(const D3 P[3], const D3 N[3], const D3 M[
         const int n = (k + 1) % 3;
         for (int end = 0; end < 2; ++end) {
             const double t = end == 0 ? 1.0 / 3 : 2.0 / 3;
-            const D3 normal = ((1 - t) * (1 - t)) * N[k] + (2 * t * (1 - t)) * M[k] + (t * t) * N[n];
+            const D3 normal =
+                ((1 - t) * (1 - t)) * N[k] + (2 * t * (1 - t)) * M[k] + (t * t) * N[n];
             const D3 X = (1 - t) * P[k] + t * P[n];
             (end == 0 ? r.E1[k] : r.E2[k]) =
                 alongD(X, normal, end == 0 ? P[k] : P[n], end == 0 ? N[k] : N[n]);
@@ -52,7 +53,8 @@ ReferencePatches referenceConstruction(const D3 P[3], const D3 N[3], const D3 M[
     for (int k = 0; k < 3; ++k) {
         double l[3] = {1.0 / 9, 1.0 / 9, 1.0 / 9};
         l[k] = 7.0 / 9;
-        r.I[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), P[k], N[k]);
+        r.I[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), P[k],
+                        N[k]);
     }
     for (int k = 0; k < 3; ++k) {
         double l[3] = {4.0 / 9, 4.0 / 9, 4.0 / 9};

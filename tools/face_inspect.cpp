@@ -67,7 +67,8 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
         const std::string arg = argv[a];
         if (arg == "--dump") {
             if (dumpGiven || a + 1 >= argc)
-                return problem = "--dump takes one of attachments, patches, edges, positions, once", false;
+                return problem = "--dump takes attachments, patches, edges or positions, once",
+                       false;
             const std::string what = argv[++a];
             dumpGiven = true;
             if (what == "attachments")

@@ -59,7 +59,8 @@ void makeSyntheticModel(ModelData& model, const SyntheticModelShape& shape) {
             const float s = static_cast<float>(i) / shape.renderCellsX;
             const float t = static_cast<float>(j) / shape.renderCellsY;
             const float x = x0 + spanX * s, y = y0 + spanY * t;
-            const float z = syntheticHeight(shape, x, y) + random.range(-0.5f, 0.5f) * shape.renderNoise;
+            const float z =
+                syntheticHeight(shape, x, y) + random.range(-0.5f, 0.5f) * shape.renderNoise;
             model.renderPositions[v] = {x, y, z};
             model.renderTexCoords[v] = {s, 1.0f - t};
         }
@@ -107,7 +108,9 @@ bool writeModelFile(const ModelData& model, const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (!file)
         return false;
-    auto point = [file](const Vector3& p) { std::fprintf(file, "%.9g %.9g %.9g\n", p.x, p.y, p.z); };
+    auto point = [file](const Vector3& p) {
+        std::fprintf(file, "%.9g %.9g %.9g\n", p.x, p.y, p.z);
+    };
     std::fprintf(file, "%d\n", model.renderVertexCount);
     for (int32_t i = 0; i < model.renderVertexCount; ++i)
         point(model.renderPositions[i]);

@@ -51,6 +51,11 @@ Vector3 committedControlPoint(int32_t index) {
     return model.controlPoints[index];
 }
 
+// Waits for the first frame: skin in the middle of the window.
+bool showsFace(const Screenshot& shot) {
+    return shot.width >= 640 && shot.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
+}
+
 } // namespace
 
 TEST(EndToEnd, StartShowsTheFaceAndPrintsTheKeyBindings) {
@@ -58,49 +63,57 @@ TEST(EndToEnd, StartShowsTheFaceAndPrintsTheKeyBindings) {
     ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
     EXPECT_EQ(viewer.standardOutput(), expectedOutput);
     EXPECT_EQ(viewer.standardError(), "");
-    Screenshot shot;
-    ASSERT_TRUE(viewer.capture(shot));
-    ASSERT_GE(shot.width, 640);
     // The face fills the middle of the window; the reference cube frames it.
-    EXPECT_GT(shot.count(270, 250, 370, 400, isSkin), 100 * 150 / 2);
+    Screenshot shot;
+    ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
     EXPECT_GT(shot.count(36, 300, 45, 340, isRed), 20);
     // A left-button drag turns the face: most pixels around it change.
     viewer.drag(1, 300, 320, 500, 320);
+    auto changed = [&](const Screenshot& turned) {
+        int n = 0;
+        for (int y = 150; y < 500; ++y)
+            for (int x = 200; x < 440; ++x)
+                n += std::memcmp(turned.at(x, y), shot.at(x, y), 3) != 0;
+        return n;
+    };
     Screenshot turned;
-    ASSERT_TRUE(viewer.capture(turned));
-    int changed = 0;
-    for (int y = 150; y < 500; ++y)
-        for (int x = 200; x < 440; ++x)
-            changed += std::memcmp(turned.at(x, y), shot.at(x, y), 3) != 0;
-    EXPECT_GT(changed, 350 * 240 / 3);
+    EXPECT_TRUE(viewer.captureUntil(turned, [&](const Screenshot& s) {
+        return changed(s) > 350 * 240 / 3;
+    })) << changed(turned);
     EXPECT_TRUE(viewer.alive());
 }
 
 TEST(EndToEnd, OverlayKeysBringTheirColours) {
     ViewerSession viewer(sourceDirectory());
     ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
-    Screenshot plain, shot;
-    ASSERT_TRUE(viewer.capture(plain));
     const int x0 = 180, y0 = 120, x1 = 460, y1 = 520; // around the face
-    EXPECT_EQ(plain.count(x0, y0, x1, y1, isGreen), 0);
-    EXPECT_EQ(plain.count(x0, y0, x1, y1, isBlue), 0);
-    EXPECT_LT(plain.count(x0, y0, x1, y1, isYellowish), 200);
+    auto count = [&](bool (*colour)(const uint8_t*)) {
+        return [=](const Screenshot& shot) { return shot.count(x0, y0, x1, y1, colour); };
+    };
+    Screenshot shot;
+    ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
+    EXPECT_EQ(count(isGreen)(shot), 0);
+    EXPECT_EQ(count(isBlue)(shot), 0);
+    EXPECT_LT(count(isYellowish)(shot), 200);
 
     viewer.key("c");
-    ASSERT_TRUE(viewer.capture(shot));
-    EXPECT_GT(shot.count(x0, y0, x1, y1, isYellowish), 5000);
+    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
+        return count(isYellowish)(s) > 5000;
+    })) << count(isYellowish)(shot);
     viewer.key("c");
     viewer.key("a");
-    ASSERT_TRUE(viewer.capture(shot));
-    EXPECT_GT(shot.count(x0, y0, x1, y1, isGreen), 200);
-    EXPECT_GT(shot.count(x0, y0, x1, y1, isRed), 2000);
+    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
+        return count(isGreen)(s) > 200 && count(isRed)(s) > 2000 && count(isYellowish)(s) < 200;
+    })) << count(isGreen)(shot) << " green, " << count(isRed)(shot) << " red";
     viewer.key("a");
     viewer.key("h");
-    ASSERT_TRUE(viewer.capture(shot));
-    EXPECT_GT(shot.count(x0, y0, x1, y1, isBlue), 5000);
+    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
+        return count(isBlue)(s) > 5000 && count(isGreen)(s) == 0;
+    })) << count(isBlue)(shot) << " blue";
     viewer.key("h");
-    ASSERT_TRUE(viewer.capture(shot));
-    EXPECT_EQ(shot.count(x0, y0, x1, y1, isBlue), 0);
+    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
+        return count(isBlue)(s) == 0 && count(isSkin)(s) > 20000;
+    }));
 }
 
 TEST(EndToEnd, EyesAndControlPointDots) {
@@ -112,19 +125,21 @@ TEST(EndToEnd, EyesAndControlPointDots) {
     defaultScreenPosition(committedControlPoint(67), &bx, &by);
     const int cx = (ax + bx) / 2, cy = (ay + by) / 2;
     Screenshot closed, open;
-    ASSERT_TRUE(viewer.capture(closed));
+    ASSERT_TRUE(viewer.captureUntil(closed, showsFace));
     const int holeBefore = closed.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack);
     EXPECT_GT(holeBefore, 60) << "the eye opening shows the background";
     viewer.key("e");
-    ASSERT_TRUE(viewer.capture(open));
-    EXPECT_LT(open.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack), holeBefore / 2);
+    EXPECT_TRUE(viewer.captureUntil(open, [&](const Screenshot& s) {
+        return s.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack) < holeBefore / 2;
+    }));
 
     // Inside the back square of the reference cube, so that no cube line is counted.
     EXPECT_EQ(open.count(200, 200, 440, 440, isPureRed), 0);
     viewer.key("space");
     Screenshot dots;
-    ASSERT_TRUE(viewer.capture(dots));
-    EXPECT_GT(dots.count(200, 200, 440, 440, isPureRed), 9 * 60);
+    EXPECT_TRUE(viewer.captureUntil(dots, [](const Screenshot& s) {
+        return s.count(200, 200, 440, 440, isPureRed) > 9 * 60;
+    }));
 }
 
 TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
@@ -134,14 +149,18 @@ TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
     defaultScreenPosition(committedControlPoint(87), &x, &y);
     viewer.key("space");
     Screenshot before;
-    ASSERT_TRUE(viewer.capture(before));
+    ASSERT_TRUE(viewer.captureUntil(before, [](const Screenshot& s) {
+        return showsFace(s) && s.count(200, 200, 440, 440, isPureRed) > 9 * 60;
+    }));
     const int mouth = before.count(x - 30, y - 25, x + 30, y + 25, isNotSkin);
     viewer.drag(3, x, y, x, y + 45);
     viewer.key("space"); // hide the dots
-    Screenshot after;
-    ASSERT_TRUE(viewer.capture(after));
     // The opened mouth shows its dark inside and the teeth.
-    EXPECT_GT(after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin), mouth + 400);
+    Screenshot after;
+    EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) {
+        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) > mouth + 400 &&
+               s.count(200, 200, 440, 440, isPureRed) == 0;
+    })) << after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) << " vs " << mouth;
     // The face stays deformed after the release: one more redraw changes nothing.
     viewer.key("Home");
     Screenshot later;
@@ -193,10 +212,10 @@ TEST(EndToEndStress, RandomInputForThirtySeconds) {
     EXPECT_EQ(viewer.standardError(), "");
     // Still answering: back to a known view, then a key changes the picture.
     viewer.resize(640, 640);
+    viewer.settle(2.0);
     Screenshot before, after;
     ASSERT_TRUE(viewer.capture(before));
     viewer.key("h");
-    ASSERT_TRUE(viewer.capture(after));
-    EXPECT_NE(before.rgb, after.rgb);
+    EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) { return s.rgb != before.rgb; }));
     EXPECT_TRUE(viewer.alive());
 }

@@ -55,6 +55,18 @@ class ViewerSession {
 
     // Captures the whole screen (the window sits at (0, 0)); optionally saves the PNG.
     bool capture(Screenshot& shot, const std::string& savePath = "");
+    // Captures until the picture satisfies the condition (a slow frame, as under the
+    // sanitizers, may still be drawing) or timeoutSeconds pass; returns whether it did.
+    template <class Condition>
+    bool captureUntil(Screenshot& shot, Condition condition, double timeoutSeconds = 20.0) {
+        for (double waited = 0;; waited += 0.25) {
+            if (capture(shot) && condition(shot))
+                return true;
+            if (waited >= timeoutSeconds)
+                return false;
+            settle(0.25);
+        }
+    }
 
     std::string standardOutput() const;
     std::string standardError() const;

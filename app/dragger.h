@@ -14,7 +14,7 @@ constexpr float pickRadius = 0.1f;
 constexpr float controlPointDotSize = 3.0f;
 
 struct ControlPointDragger {
-    uint32_t count; // number of control points
+    uint32_t count;  // number of control points
     Vector3* points; // the viewer's control points (not owned), moved in place
 
     ControlPointDragger(uint32_t pointCount, Vector3* pointArray)

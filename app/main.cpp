@@ -23,9 +23,7 @@ void initScene() {
     }
 }
 
-void onReshape(int width, int height) {
-    reshapeViewer(viewer, width, height);
-}
+void onReshape(int width, int height) { reshapeViewer(viewer, width, height); }
 
 void onDisplay() {
     beginFrame(viewer);

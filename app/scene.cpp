@@ -5,7 +5,7 @@
 #include <GL/gl.h>
 #include <cstdio>
 
-const PropSlotSpec propSlotSpecs[propSlotCount] = {
+const PropSlotSource propSlotSources[propSlotCount] = {
     {"data/black_th0.prop", "data/black_th0.tga", 70, 74, {24, 0, 0}, 1, true},
     {"data/black_th1.prop", "data/black_th1.tga", 70, 74, {87, 0, 0}, 1, true},
     {"data/white_eye0.prop", "data/white_eye0.tga", 66, 67, {33, 34, 35}, 3, false},
@@ -48,17 +48,17 @@ uint32_t loadTextureOrWarn(const char* fileName) {
 bool loadProps(Scene& scene, std::string& error) {
     for (int32_t pair = 0; pair < propSlotCount; pair += 2) {
         for (int32_t s = pair; s < pair + 2; ++s)
-            if (!loadProp(scene.propSlots[s].prop, propSlotSpecs[s].propFile, error))
+            if (!loadProp(scene.propSlots[s].prop, propSlotSources[s].propFile, error))
                 return false;
         for (int32_t s = pair; s < pair + 2; ++s)
-            scene.propSlots[s].texture = loadTextureOrWarn(propSlotSpecs[s].textureFile);
+            scene.propSlots[s].texture = loadTextureOrWarn(propSlotSources[s].textureFile);
     }
     return true;
 }
 
-void drawProp(const PropSlot& slot, const PropSlotSpec& spec, const Vector3* controlPoints) {
+void drawProp(const PropSlot& slot, const PropSlotSource& source, const Vector3* controlPoints) {
     Vector3 A, B, C;
-    propFramePoints(A, B, C, spec, controlPoints);
+    propFramePoints(A, B, C, source, controlPoints);
     const Matrix4 transform = slot.frame->currentTransform(A, B, C);
     glBindTexture(GL_TEXTURE_2D, slot.texture);
     glPushMatrix();
@@ -69,13 +69,14 @@ void drawProp(const PropSlot& slot, const PropSlotSpec& spec, const Vector3* con
 
 } // namespace
 
-void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSpec& spec,
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
                      const Vector3* controlPoints) {
-    A = controlPoints[spec.first];
-    B = controlPoints[spec.second];
-    C = spec.thirdCount == 3 ? centroid(controlPoints[spec.third[0]], controlPoints[spec.third[1]],
-                                        controlPoints[spec.third[2]])
-                             : controlPoints[spec.third[0]];
+    A = controlPoints[source.first];
+    B = controlPoints[source.second];
+    C = source.thirdCount == 3
+            ? centroid(controlPoints[source.third[0]], controlPoints[source.third[1]],
+                       controlPoints[source.third[2]])
+            : controlPoints[source.third[0]];
 }
 
 bool loadScene(Scene& scene, std::string& error) {
@@ -84,8 +85,8 @@ bool loadScene(Scene& scene, std::string& error) {
                        error))
         return false;
     if (scene.controlPointCount < minControlPointCount) {
-        error = std::string(modelFile) + ": control points: " +
-                std::to_string(scene.controlPointCount) +
+        error = std::string(modelFile) +
+                ": control points: " + std::to_string(scene.controlPointCount) +
                 " control points, but the props' frames need at least " +
                 std::to_string(minControlPointCount);
         return false;
@@ -97,7 +98,7 @@ bool loadScene(Scene& scene, std::string& error) {
         return false;
     for (int32_t s = 0; s < propSlotCount; ++s) {
         Vector3 A, B, C;
-        propFramePoints(A, B, C, propSlotSpecs[s], scene.controlPoints.get());
+        propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
         scene.propSlots[s].frame.reset(new PropFrame(A, B, C));
     }
 
@@ -119,13 +120,13 @@ void drawScene(Scene& scene, const ViewerState& state) {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glEnable(GL_BLEND);
     for (int32_t s = 0; s < propSlotCount; ++s)
-        if (propSlotSpecs[s].alwaysDrawn)
-            drawProp(scene.propSlots[s], propSlotSpecs[s], scene.controlPoints.get());
+        if (propSlotSources[s].alwaysDrawn)
+            drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get());
     glDisable(GL_BLEND);
     if (state.showEyes)
         for (int32_t s = 0; s < propSlotCount; ++s)
-            if (!propSlotSpecs[s].alwaysDrawn)
-                drawProp(scene.propSlots[s], propSlotSpecs[s], scene.controlPoints.get());
+            if (!propSlotSources[s].alwaysDrawn)
+                drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get());
 
     if (state.deformMode)
         scene.dragger->drawPoints(state.camera);

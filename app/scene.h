@@ -13,7 +13,7 @@
 #include <string>
 
 // Where a prop comes from and which control points carry it.
-struct PropSlotSpec {
+struct PropSlotSource {
     const char* propFile;
     const char* textureFile;
     int32_t first, second; // control points of the frame's first and second points
@@ -24,7 +24,7 @@ struct PropSlotSpec {
 
 constexpr int32_t propSlotCount = 4;
 // In start-up and drawing order: the two rows of teeth, then the two eyes.
-extern const PropSlotSpec propSlotSpecs[propSlotCount];
+extern const PropSlotSource propSlotSources[propSlotCount];
 
 // The control points that the props' frames read reach up to index 87.
 constexpr int32_t minControlPointCount = 88;
@@ -45,7 +45,7 @@ struct Scene {
 };
 
 // The three frame points of a slot from the control points (at least minControlPointCount).
-void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSpec& spec,
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
                      const Vector3* controlPoints);
 
 // Loads the scene from the files under data/, printing "computing attachments...",

@@ -68,7 +68,7 @@ void drawBoxFaces(double x0, double x1, double y0, double y1, double z0, double 
         std::swap(z0, z1);
     const double corners[8][3] = {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0},
                                   {x1, y0, z0}, {x1, y0, z1}, {x1, y1, z1}, {x1, y1, z0}};
-    static const double normals[6][3] = {{-1, 0, 0}, {0, 1, 0},  {1, 0, 0},
+    static const double normals[6][3] = {{-1, 0, 0}, {0, 1, 0}, {1, 0, 0},
                                          {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
     static const int faces[6][4] = {{0, 1, 2, 3}, {3, 2, 6, 7}, {7, 6, 5, 4},
                                     {4, 5, 1, 0}, {5, 6, 2, 1}, {7, 4, 0, 3}};

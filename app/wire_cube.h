@@ -10,10 +10,10 @@ constexpr int32_t shapeKindWireCube = 1;
 constexpr int32_t shapeKindCount = 2;
 
 struct ShapeListEntry {
-    uint32_t list;                         // compiled display list
-    std::unique_ptr<ShapeListEntry> next;  // next older entry of the same kind
-    int32_t count;                         // number of parameter values
-    std::unique_ptr<double[]> params;      // the values the list was compiled for
+    uint32_t list;                        // compiled display list
+    std::unique_ptr<ShapeListEntry> next; // next older entry of the same kind
+    int32_t count;                        // number of parameter values
+    std::unique_ptr<double[]> params;     // the values the list was compiled for
 };
 
 // Per kind, a singly linked list of entries, newest first. Entries are never removed.

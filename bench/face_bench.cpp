@@ -48,16 +48,16 @@ const ModelData& cachedModel(int32_t renderSide, int32_t controlCells) {
 }
 
 void perVertexCounter(benchmark::State& state, int32_t N) {
-    state.counters["per_vertex"] = benchmark::Counter(
-        static_cast<double>(N), benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+    state.counters["per_vertex"] =
+        benchmark::Counter(static_cast<double>(N), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
     state.counters["vertices"] = N;
 }
 
 // Construction including the binding of every render vertex.
 void BM_Bind(benchmark::State& state) {
-    const ModelData& data = cachedModel(static_cast<int32_t>(state.range(0)),
-                                        static_cast<int32_t>(state.range(1)));
+    const ModelData& data =
+        cachedModel(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
     const SampleSearch search = state.range(2) ? SampleSearch::exhaustive : SampleSearch::indexed;
     std::unique_ptr<FaceModel> model;
     for (auto _ : state) {
@@ -81,8 +81,8 @@ void BM_Bind(benchmark::State& state) {
 
 // One per-frame update with the control points slightly moved.
 void BM_Update(benchmark::State& state) {
-    const ModelData& data = cachedModel(static_cast<int32_t>(state.range(0)),
-                                        static_cast<int32_t>(state.range(1)));
+    const ModelData& data =
+        cachedModel(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
     const bool reference = state.range(2) != 0;
     const auto model = makeFaceModel(data);
     std::vector<Vector3> points(data.controlPoints.get(),
@@ -95,8 +95,7 @@ void BM_Update(benchmark::State& state) {
             model->updateReference(model->renderPositions.get(), model->renderNormals.get(),
                                    points.data());
         else
-            model->update(model->renderPositions.get(), model->renderNormals.get(),
-                          points.data());
+            model->update(model->renderPositions.get(), model->renderNormals.get(), points.data());
         benchmark::DoNotOptimize(model->renderNormals.get());
         benchmark::ClobberMemory();
     }

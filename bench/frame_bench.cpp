@@ -68,8 +68,8 @@ void frame(benchmark::State& state, uint32_t flags, bool eyes, bool dots) {
         drawScene(s.scene, s.viewer);
         glFinish();
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }

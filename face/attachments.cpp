@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u,
-                      float v, float w) {
+void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u, float v,
+                      float w) {
     Vector3 A, B, C;
     evaluateQuadraticTriangle(A, p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
     evaluateQuadraticTriangle(B, p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
@@ -27,8 +27,8 @@ void evaluateSubPatchNormal(Vector3& point, Vector3& normal, const Vector3* p, f
 namespace {
 
 // Evaluates the grid points (u0 + step·k, u0 + step·i) of a level-n grid.
-void sampleGridPoints(Vector3* positions, Vector3* normals, int32_t strideBytes,
-                      const Vector3* p, int32_t n, float step, float start) {
+void sampleGridPoints(Vector3* positions, Vector3* normals, int32_t strideBytes, const Vector3* p,
+                      int32_t n, float step, float start) {
     const size_t stride = strideBytes < 12 ? 12 : static_cast<size_t>(strideBytes);
     char* pos = reinterpret_cast<char*>(positions);
     char* nor = reinterpret_cast<char*>(normals);

@@ -15,12 +15,12 @@
 #include <cstdint>
 
 // Fixed attachment parameters.
-constexpr float maxAttachDistance = 0.5f; // samples this far or farther are never taken;
-                                          // also the distance scale of the weight
+constexpr float maxAttachDistance = 0.5f;  // samples this far or farther are never taken;
+                                           // also the distance scale of the weight
 constexpr int32_t freeSubPatchCount = 366; // samples of sub-patches below this are taken on
                                            // distance alone
-constexpr float minNormalDot = 0.25f; // later samples need normal·vertex normal above this
-constexpr int32_t hintingLevel = 10;  // sample grid level
+constexpr float minNormalDot = 0.25f;      // later samples need normal·vertex normal above this
+constexpr int32_t hintingLevel = 10;       // sample grid level
 constexpr int32_t samplesPerSubPatch = 66; // (10 + 1)(10 + 2)/2
 constexpr int32_t hintingFreeSampleLimit = samplesPerSubPatch * freeSubPatchCount; // 24,156
 
@@ -49,8 +49,8 @@ struct PatchParameter {
 
 // point = combine3(A, B, C; u, v, w) with A, B, C the quadratic sub-nets (p1..p6),
 // (p2, p4, p5, p7, p8, p9), (p3, p5, p6, p8, p9, p10) at (u, v, w); t1 = A − C, t2 = B − C.
-void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u,
-                      float v, float w);
+void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u, float v,
+                      float w);
 
 // point as above and normal = (t1 × t2) / |t1 × t2| (non-finite where t1 × t2 = 0).
 void evaluateSubPatchNormal(Vector3& point, Vector3& normal, const Vector3* p, float u, float v,

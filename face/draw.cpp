@@ -31,8 +31,8 @@ struct PointOverlayState {
     bool depth, lighting, texturing;
     GLfloat pointSize = 1.0f;
 
-    PointOverlayState() : depth(isOn(GL_DEPTH_TEST)), lighting(isOn(GL_LIGHTING)),
-                          texturing(isOn(GL_TEXTURE_2D)) {
+    PointOverlayState()
+        : depth(isOn(GL_DEPTH_TEST)), lighting(isOn(GL_LIGHTING)), texturing(isOn(GL_TEXTURE_2D)) {
         glGetFloatv(GL_POINT_SIZE, &pointSize);
         if (depth)
             glDisable(GL_DEPTH_TEST);

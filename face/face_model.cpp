@@ -62,8 +62,8 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
 
     // The smooth surface.
     const int32_t subPatchCount = 3 * L;
-    for (ArrayHolder<Vector3>* net : {&b300, &b210, &b201, &b120, &b030, &b111, &b102, &b021,
-                                      &b012, &b003})
+    for (ArrayHolder<Vector3>* net :
+         {&b300, &b210, &b201, &b120, &b030, &b111, &b102, &b021, &b012, &b003})
         net->reset(new Vector3[subPatchCount]);
     buildPatches(controlPoints, controlNormals.get(), edgeNormals.get());
 
@@ -273,9 +273,9 @@ void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges*
         const int32_t* i = controlTriangles[t].index;
         for (int32_t j = 0; j < 3; ++j) {
             const int32_t from = i[j], to = i[(j + 1) % 3];
-            const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(std::min(from, to)))
-                                  << 32) |
-                                 static_cast<uint32_t>(std::max(from, to));
+            const uint64_t key =
+                (static_cast<uint64_t>(static_cast<uint32_t>(std::min(from, to))) << 32) |
+                static_cast<uint32_t>(std::max(from, to));
             const auto inserted = numbers.emplace(key, count);
             if (inserted.second)
                 ++count;
@@ -309,8 +309,8 @@ void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
 bool faceModelFits(std::string& error, const ModelData& model, const char* fileName) {
     if (model.controlTriangleCount <= maxControlTriangleCount)
         return true;
-    error = std::string(fileName) + ": control triangle count: " +
-            std::to_string(model.controlTriangleCount) +
+    error = std::string(fileName) +
+            ": control triangle count: " + std::to_string(model.controlTriangleCount) +
             " is more than the face model can sample (at most " +
             std::to_string(maxControlTriangleCount) + ")";
     return false;

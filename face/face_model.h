@@ -60,9 +60,9 @@ class FaceModel {
     // maxControlTriangleCount (asserted: the model reader and loadFaceModel refuse anything
     // else). Every render vertex is bound through the given search (both give the same
     // result).
-    FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles,
-              int32_t L, const Vector3* restPositions, const Vector3* restNormals,
-              const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles, int32_t M,
+    FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles, int32_t L,
+              const Vector3* restPositions, const Vector3* restNormals, const TexCoord* texCoords,
+              int32_t N, const Triangle* renderTriangles, int32_t M,
               SampleSearch search = SampleSearch::indexed);
     FaceModel(const FaceModel&) = delete;
     FaceModel& operator=(const FaceModel&) = delete;
@@ -134,16 +134,17 @@ class FaceModel {
 
     // Members in this order: counts and the arrays they count. All arrays are allocated
     // once at construction with exactly the stated number of entries.
-    int32_t controlPointCount = 0;                // K
-    ArrayHolder<Vector3> controlNormals;          // K, unit normal per control point
-    int32_t edgeCount = 0;                        // E, distinct control-mesh edges
-    ArrayHolder<Edge> edges;                      // E, in order of first appearance
-    ArrayHolder<Vector3> edgeNormals;             // E, unit normal per edge
-    int32_t controlTriangleCount = 0;             // L
-    ArrayHolder<Triangle> controlTriangles;       // L, copy, in file order
-    ArrayHolder<TriangleEdges> triangleEdges;     // L
-    ArrayHolder<Vector3> controlFaceNormals;      // L, unnormalised
-    ArrayHolder<Vector3> b300, b210, b201, b120, b030, b111, b102, b021, b012, b003; // 3L each
+    int32_t controlPointCount = 0;            // K
+    ArrayHolder<Vector3> controlNormals;      // K, unit normal per control point
+    int32_t edgeCount = 0;                    // E, distinct control-mesh edges
+    ArrayHolder<Edge> edges;                  // E, in order of first appearance
+    ArrayHolder<Vector3> edgeNormals;         // E, unit normal per edge
+    int32_t controlTriangleCount = 0;         // L
+    ArrayHolder<Triangle> controlTriangles;   // L, copy, in file order
+    ArrayHolder<TriangleEdges> triangleEdges; // L
+    ArrayHolder<Vector3> controlFaceNormals;  // L, unnormalised
+    // The ten control points of every sub-patch, 3L each.
+    ArrayHolder<Vector3> b300, b210, b201, b120, b030, b111, b102, b021, b012, b003;
     int32_t renderVertexCount = 0;                // N
     ArrayHolder<Vector3> renderPositions;         // N, written by every update
     ArrayHolder<Vector3> renderNormals;           // N, written by every update

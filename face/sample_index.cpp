@@ -196,10 +196,9 @@ void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t coun
     }
 }
 
-int32_t findNearestSampleIndexed(float& distance, SampleIndex& index,
-                                 const Vector3* sampleNormals, const Vector3& P,
-                                 const Vector3& N, int32_t freeSampleLimit, float maxDistance,
-                                 float minDot) {
+int32_t findNearestSampleIndexed(float& distance, SampleIndex& index, const Vector3* sampleNormals,
+                                 const Vector3& P, const Vector3& N, int32_t freeSampleLimit,
+                                 float maxDistance, float minDot) {
     float best = std::numeric_limits<float>::infinity();
     int32_t result = -1, resultSlot = -1;
     // Takes the sample in slot when the rules accept it and (distance, index) is smaller.
@@ -229,9 +228,9 @@ int32_t findNearestSampleIndexed(float& distance, SampleIndex& index,
         // The squared pruning bound: boxes farther than the current best (or the maximal
         // distance), widened by the margins, cannot hold a sample the rules would take.
         auto bound2 = [&]() {
-            const double bound = static_cast<double>(std::min(best, maxDistance)) *
-                                     (1.0 + pruneRelativeMargin) +
-                                 pruneAbsoluteMargin;
+            const double bound =
+                static_cast<double>(std::min(best, maxDistance)) * (1.0 + pruneRelativeMargin) +
+                pruneAbsoluteMargin;
             return bound * bound;
         };
         Pending stack[maxDepth];

@@ -49,7 +49,6 @@ void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t coun
 // the normals of the samples the index was built from). Returns its index and its
 // distance, or −1 and +∞. The search starts from the last query's answer (which makes
 // queries for neighbouring points fast and never changes a result) and records its own.
-int32_t findNearestSampleIndexed(float& distance, SampleIndex& index,
-                                 const Vector3* sampleNormals, const Vector3& P,
-                                 const Vector3& N, int32_t freeSampleLimit, float maxDistance,
-                                 float minDot);
+int32_t findNearestSampleIndexed(float& distance, SampleIndex& index, const Vector3* sampleNormals,
+                                 const Vector3& P, const Vector3& N, int32_t freeSampleLimit,
+                                 float maxDistance, float minDot);

@@ -27,8 +27,8 @@ inline Float4 combine4(Float4 A, Float4 B, Float4 C, float a, float b, float c) 
 }
 
 // The quadratic triangle's two de Casteljau steps, as evaluateQuadraticTriangle.
-inline Float4 quadratic4(Float4 q1, Float4 q2, Float4 q3, Float4 q4, Float4 q5, Float4 q6,
-                         float a, float b, float c) {
+inline Float4 quadratic4(Float4 q1, Float4 q2, Float4 q3, Float4 q4, Float4 q5, Float4 q6, float a,
+                         float b, float c) {
     return combine4(combine4(q1, q2, q3, a, b, c), combine4(q2, q4, q5, a, b, c),
                     combine4(q3, q5, q6, a, b, c), a, b, c);
 }
@@ -58,8 +58,8 @@ inline Float4 projectAlong4(Float4 X, Float4 d, Float4 Q, Float4 H) {
 }
 
 // edgePlane in lanes: the edge's inner points E1, E2 and its cross-plane normal H.
-inline void edgePlane4(Float4& E1, Float4& E2, Float4& H, Float4 P, Float4 N, Float4 P2,
-                       Float4 N2, Float4 M) {
+inline void edgePlane4(Float4& E1, Float4& E2, Float4& H, Float4 P, Float4 N, Float4 P2, Float4 N2,
+                       Float4 M) {
     Float4 normal = lerp4(lerp4(N, M, oneThird), lerp4(M, N2, oneThird), oneThird);
     E1 = projectAlong4(lerp4(P, P2, oneThird), normal, P, N);
     normal = lerp4(lerp4(N, M, twoThirds), lerp4(M, N2, twoThirds), twoThirds);
@@ -72,11 +72,11 @@ inline void edgePlane4(Float4& E1, Float4& E2, Float4& H, Float4 P, Float4 N, Fl
 // buildTrianglePatches in lanes, with its steps in its order: the same bits.
 inline void trianglePatches4(Float4 out[16], const Float4 P[3], const Float4 N[3],
                              const Float4 M[3]) {
-    Float4* E1 = out;      // 0..2
-    Float4* E2 = out + 3;  // 3..5
-    Float4* I = out + 6;   // 6..8
-    Float4* F = out + 9;   // 9..11
-    Float4* G = out + 12;  // 12..14
+    Float4* E1 = out;     // 0..2
+    Float4* E2 = out + 3; // 3..5
+    Float4* I = out + 6;  // 6..8
+    Float4* F = out + 9;  // 9..11
+    Float4* G = out + 12; // 12..14
     Float4& C = out[15];
     Float4 H[3];
     for (int k = 0; k < 3; ++k) {
@@ -137,8 +137,8 @@ FACE_AVX inline Float8 splat(float low, float high) {
 FACE_AVX inline Float8 combine8(Float8 A, Float8 B, Float8 C, Float8 a, Float8 b, Float8 c) {
     return (a * A + b * B) + c * C;
 }
-FACE_AVX inline Float8 quadratic8(Float8 q1, Float8 q2, Float8 q3, Float8 q4, Float8 q5,
-                                  Float8 q6, Float8 a, Float8 b, Float8 c) {
+FACE_AVX inline Float8 quadratic8(Float8 q1, Float8 q2, Float8 q3, Float8 q4, Float8 q5, Float8 q6,
+                                  Float8 a, Float8 b, Float8 c) {
     return combine8(combine8(q1, q2, q3, a, b, c), combine8(q2, q4, q5, a, b, c),
                     combine8(q3, q5, q6, a, b, c), a, b, c);
 }
@@ -173,8 +173,8 @@ FACE_AVX void placeVertexPair(Vector3& out0, Vector3& out1, Float4& padded0, Flo
                            splat(a0.offset[1], a1.offset[1]) * t2 +
                            splat(a0.offset[2], a1.offset[2]) * n;
     const Float8 rest = join(load3(a0.restPosition), load3(a1.restPosition));
-    const Float8 result = splat(1.0f - a0.weight, 1.0f - a1.weight) * rest +
-                          splat(a0.weight, a1.weight) * carried;
+    const Float8 result =
+        splat(1.0f - a0.weight, 1.0f - a1.weight) * rest + splat(a0.weight, a1.weight) * carried;
     out0 = {result[0], result[1], result[2]};
     out1 = {result[4], result[5], result[6]};
     padded0 = __builtin_shufflevector(result, result, 0, 1, 2, 3);
@@ -252,8 +252,8 @@ void FaceModel::update(Vector3* positions, Vector3* normals, const Vector3* cont
             const int next = (k + 1) % 3;
             const int32_t s = 3 * t + k;
             // Net order: b300, b210, b201, b120, b111, b102, b030, b021, b012, b003.
-            const Float4 net[10] = {P[k], E1[k], I[k], E2[k], F[k], G[k], P[next], I[next],
-                                    G[next], C};
+            const Float4 net[10] = {P[k], E1[k],   I[k],    E2[k],   F[k],
+                                    G[k], P[next], I[next], G[next], C};
             Float4* packed = reinterpret_cast<Float4*>(packedSubPatches[s].point);
             for (int j = 0; j < 10; ++j)
                 packed[j] = net[j];

@@ -26,6 +26,6 @@ Vector3& evaluateCubicTriangle(Vector3& result, const Vector3& p1, const Vector3
 }
 
 Vector3& evaluateCubicTriangle(Vector3& result, const Vector3* p, float a, float b, float c) {
-    return evaluateCubicTriangle(result, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8],
-                                 p[9], a, b, c);
+    return evaluateCubicTriangle(result, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9],
+                                 a, b, c);
 }

@@ -79,8 +79,7 @@ void buildTrianglePatches(TrianglePatchPoints& out, const Vector3& P0, const Vec
 
     // Spokes and the split point: plain averages, which keep the three sub-patches C1.
     for (int k = 0; k < 3; ++k)
-        combine3(out.G[k], out.I[k], out.F[k], out.F[(k + 2) % 3], oneThird, oneThird,
-                 oneThird);
+        combine3(out.G[k], out.I[k], out.F[k], out.F[(k + 2) % 3], oneThird, oneThird, oneThird);
     combine3(out.C, out.G[0], out.G[1], out.G[2], oneThird, oneThird, oneThird);
 }
 

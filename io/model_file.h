@@ -15,16 +15,16 @@
 
 // The ten values of a model file, in the order the face model's constructor takes them.
 struct ModelData {
-    ArrayHolder<Vector3> controlPoints;   // K
-    int32_t controlPointCount = 0;        // K
+    ArrayHolder<Vector3> controlPoints;     // K
+    int32_t controlPointCount = 0;          // K
     ArrayHolder<Triangle> controlTriangles; // L, indices below K, as listed
-    int32_t controlTriangleCount = 0;     // L
-    ArrayHolder<Vector3> renderPositions; // N
-    ArrayHolder<Vector3> renderNormals;   // N, computed from the stored triangles
-    ArrayHolder<TexCoord> renderTexCoords; // N
-    int32_t renderVertexCount = 0;        // N
-    ArrayHolder<Triangle> renderTriangles; // M, indices below N, file's a b c stored as a c b
-    int32_t renderTriangleCount = 0;      // M
+    int32_t controlTriangleCount = 0;       // L
+    ArrayHolder<Vector3> renderPositions;   // N
+    ArrayHolder<Vector3> renderNormals;     // N, computed from the stored triangles
+    ArrayHolder<TexCoord> renderTexCoords;  // N
+    int32_t renderVertexCount = 0;          // N
+    ArrayHolder<Triangle> renderTriangles;  // M, indices below N, file's a b c stored as a c b
+    int32_t renderTriangleCount = 0;        // M
 };
 
 // Messages have the form "<file>, line <L>: <section>, item <i> (<component>): <what>",
@@ -50,4 +50,3 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error);
 // The same on a file's contents in memory; fileName only names it in messages.
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
                      std::string& error);
-

@@ -23,8 +23,7 @@ template <class T> ArrayHolder<T> copyArray(const T* source, int32_t count) {
 Prop::Prop(const Vector3* positions_, const Vector3* normals_, const TexCoord* texCoords_,
            int32_t N, const Triangle* triangles_, int32_t M)
     : vertexCount(N), positions(copyArray(positions_, N)), normals(copyArray(normals_, N)),
-      texCoords(copyArray(texCoords_, N)), triangleCount(M),
-      triangles(copyArray(triangles_, M)) {}
+      texCoords(copyArray(texCoords_, N)), triangleCount(M), triangles(copyArray(triangles_, M)) {}
 
 void Prop::draw() const {
     glEnableClientState(GL_VERTEX_ARRAY);

@@ -186,8 +186,7 @@ bool readIntegerItem(int32_t& value, TextScanner& s, const char* section, long i
     return true;
 }
 
-bool readRealItem(float& value, TextScanner& s, const char* section, long item,
-                  char component) {
+bool readRealItem(float& value, TextScanner& s, const char* section, long item, char component) {
     const char* token = nullptr;
     size_t length = 0;
     if (!nextToken(s, token, length))
@@ -315,8 +314,7 @@ bool readPoints(Vector3* points, int32_t count, TextScanner& scanner, const char
     return true;
 }
 
-bool readTexCoords(TexCoord* texCoords, int32_t count, TextScanner& scanner,
-                   const char* section) {
+bool readTexCoords(TexCoord* texCoords, int32_t count, TextScanner& scanner, const char* section) {
     for (int32_t i = 0; i < count; ++i) {
         TexCoord& t = texCoords[i];
         if (!readRealItem(t.u, scanner, section, i, 'u') ||

@@ -61,8 +61,7 @@ bool readCount(int32_t& count, TextScanner& scanner, const char* section, int to
 bool readPoints(Vector3* points, int32_t count, TextScanner& scanner, const char* section);
 
 // Reads count texture coordinates, two real tokens u v each: texCoords[0..count−1].
-bool readTexCoords(TexCoord* texCoords, int32_t count, TextScanner& scanner,
-                   const char* section);
+bool readTexCoords(TexCoord* texCoords, int32_t count, TextScanner& scanner, const char* section);
 
 // Reads count triangles, three integer tokens a b c each, every index in [0, vertexCount).
 // Stored as (a, c, b) when swapWinding, else as (a, b, c): triangles[0..count−1]. meshName
@@ -72,4 +71,3 @@ bool readTriangles(Triangle* triangles, int32_t count, int32_t vertexCount, bool
 
 // Sets the scanner's error to "<file>: <what>" (no line) and returns false.
 bool refuseFile(TextScanner& scanner, const char* what);
-

@@ -40,8 +40,7 @@ uint32_t uploadTexture(const DecodedImage& image) {
     // RGB rows of an odd width are not 4-byte aligned; ours are packed.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     gluBuild2DMipmaps(GL_TEXTURE_2D, image.channels, image.width, image.height,
-                      image.channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
-                      image.pixels.get());
+                      image.channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, image.pixels.get());
     return name;
 }
 

@@ -24,8 +24,8 @@ constexpr uint32_t noTexture = 0xFFFFFFFFu;
 struct DecodedImage {
     int32_t width = 0;
     int32_t height = 0;
-    int32_t channels = 0;   // bytes per pixel in pixels: 3 (R, G, B) or 4 (R, G, B, A)
-    int32_t components = 0; // the count reported to callers: 3, or 4 when alpha varies
+    int32_t channels = 0;        // bytes per pixel in pixels: 3 (R, G, B) or 4 (R, G, B, A)
+    int32_t components = 0;      // the count reported to callers: 3, or 4 when alpha varies
     ArrayHolder<uint8_t> pixels; // width × height × channels bytes; rows packed, top row first
 };
 

@@ -41,8 +41,9 @@ size_t rleDataEnd(const uint8_t* data, size_t size, size_t offset, uint64_t pixe
         }
         const uint8_t packet = data[p++];
         const uint64_t count = uint64_t(packet & tgaRlePacketCount) + 1;
-        const size_t bytes = (packet & tgaRlePacketIsRun) ? bytesPerPixel
-                                                          : static_cast<size_t>(count) * bytesPerPixel;
+        const size_t bytes = (packet & tgaRlePacketIsRun)
+                                 ? bytesPerPixel
+                                 : static_cast<size_t>(count) * bytesPerPixel;
         if (size - p < bytes) {
             firstMissing = covered;
             return 0;
@@ -57,7 +58,7 @@ size_t rleDataEnd(const uint8_t* data, size_t size, size_t offset, uint64_t pixe
 
 bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
                      std::string& error, int32_t maxSide) {
-    // Header: id length, colour map type, image type, colour map spec (5 bytes), x and y
+    // Header: id length, colour map type, image type, colour map fields (5 bytes), x and y
     // origin, width, height, pixel depth, image descriptor.
     if (size < tgaHeaderSize)
         return refuse(error, fileName, "TGA header",
@@ -83,13 +84,12 @@ bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const 
         return refuse(error, fileName, "TGA header", "interleaved rows");
     if (width == 0 || height == 0)
         return refuse(error, fileName, "TGA header",
-                      "the image is " + std::to_string(width) + " by " +
-                          std::to_string(height) + " pixels");
+                      "the image is " + std::to_string(width) + " by " + std::to_string(height) +
+                          " pixels");
     if (width > maxSide || height > maxSide)
         return refuse(error, fileName, "TGA header",
-                      "the image is " + std::to_string(width) + " by " +
-                          std::to_string(height) + " pixels, more than " +
-                          std::to_string(maxSide) + " on a side");
+                      "the image is " + std::to_string(width) + " by " + std::to_string(height) +
+                          " pixels, more than " + std::to_string(maxSide) + " on a side");
 
     // Check that every pixel is in the file before decoding: the decoder would silently
     // fill missing data with zeros.
@@ -139,7 +139,8 @@ bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const 
             uint8_t* row = pixels.get() + size_t(y) * rowBytes;
             for (int32_t l = 0, r = width - 1; l < r; ++l, --r)
                 for (size_t c = 0; c < bytesPerPixel; ++c)
-                    std::swap(row[size_t(l) * bytesPerPixel + c], row[size_t(r) * bytesPerPixel + c]);
+                    std::swap(row[size_t(l) * bytesPerPixel + c],
+                              row[size_t(r) * bytesPerPixel + c]);
         }
     }
 

@@ -28,9 +28,7 @@
 
 namespace {
 
-std::string dataPath(const char* name) {
-    return std::string(FACE_SOURCE_DIR) + "/data/" + name;
-}
+std::string dataPath(const char* name) { return std::string(FACE_SOURCE_DIR) + "/data/" + name; }
 
 enum PropSlot { upperTeeth, lowerTeeth, leftEye, rightEye, propCount };
 const char* const propFiles[propCount] = {"black_th0.prop", "black_th1.prop", "white_eye0.prop",
@@ -82,17 +80,11 @@ const Assets& assets() {
 
 #define ASSERT_ASSETS_LOADED() ASSERT_TRUE(assets().error.empty()) << assets().error
 
-const Vector3& controlPoint(int i) {
-    return assets().model.controlPoints[i];
-}
+const Vector3& controlPoint(int i) { return assets().model.controlPoints[i]; }
 
 // The lip line: the height of the lips' middle points, and the mouth's half-width.
-float lipLineY() {
-    return controlPoint(controlRole::upperLipMiddle).y;
-}
-float mouthHalfWidth() {
-    return std::fabs(controlPoint(controlRole::leftMouthCorner).x);
-}
+float lipLineY() { return controlPoint(controlRole::upperLipMiddle).y; }
+float mouthHalfWidth() { return std::fabs(controlPoint(controlRole::leftMouthCorner).x); }
 
 // For every render vertex: whether any of its triangles lies above (bit 1) or below (bit 2)
 // the lip line, judged by the triangle's centroid.
@@ -269,9 +261,7 @@ Colour skinNear(float x, float y, float radius) {
     EXPECT_GT(count, 0) << "no render vertex near (" << x << ", " << y << ")";
     return count > 0 ? Colour{sum.r / count, sum.g / count, sum.b / count} : sum;
 }
-float luminance(const Colour& c) {
-    return 0.3f * c.r + 0.59f * c.g + 0.11f * c.b;
-}
+float luminance(const Colour& c) { return 0.3f * c.r + 0.59f * c.g + 0.11f * c.b; }
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

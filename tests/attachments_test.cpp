@@ -133,8 +133,8 @@ TEST(Attachments, DistanceBoundIsStrict) {
     const Vector3 S = probe->samplePositions[sample];
     ASSERT_EQ(S.z, 0.0f);
     const float below = std::nextafter(0.5f, 0.0f);
-    const auto model = flatModel({{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}},
-                                 {up, up, up, up});
+    const auto model =
+        flatModel({{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}}, {up, up, up, up});
     const Attachment* a = model->attachments.get();
     EXPECT_EQ(a[0].subPatch, -1);
     EXPECT_EQ(a[0].weight, 0.0f);

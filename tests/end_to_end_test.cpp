@@ -102,14 +102,18 @@ TEST(EndToEnd, OverlayKeysBringTheirColours) {
     })) << count(isYellowish)(shot);
     viewer.key("c");
     viewer.key("a");
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return count(isGreen)(s) > 200 && count(isRed)(s) > 2000 && count(isYellowish)(s) < 200;
-    })) << count(isGreen)(shot) << " green, " << count(isRed)(shot) << " red";
+    EXPECT_TRUE(viewer.captureUntil(shot,
+                                    [&](const Screenshot& s) {
+                                        return count(isGreen)(s) > 200 && count(isRed)(s) > 2000 &&
+                                               count(isYellowish)(s) < 200;
+                                    }))
+        << count(isGreen)(shot) << " green, " << count(isRed)(shot) << " red";
     viewer.key("a");
     viewer.key("h");
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return count(isBlue)(s) > 5000 && count(isGreen)(s) == 0;
-    })) << count(isBlue)(shot) << " blue";
+    EXPECT_TRUE(viewer.captureUntil(
+        shot,
+        [&](const Screenshot& s) { return count(isBlue)(s) > 5000 && count(isGreen)(s) == 0; }))
+        << count(isBlue)(shot) << " blue";
     viewer.key("h");
     EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
         return count(isBlue)(s) == 0 && count(isSkin)(s) > 20000;
@@ -137,9 +141,8 @@ TEST(EndToEnd, EyesAndControlPointDots) {
     EXPECT_EQ(open.count(200, 200, 440, 440, isPureRed), 0);
     viewer.key("space");
     Screenshot dots;
-    EXPECT_TRUE(viewer.captureUntil(dots, [](const Screenshot& s) {
-        return s.count(200, 200, 440, 440, isPureRed) > 9 * 60;
-    }));
+    EXPECT_TRUE(viewer.captureUntil(
+        dots, [](const Screenshot& s) { return s.count(200, 200, 440, 440, isPureRed) > 9 * 60; }));
 }
 
 TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
@@ -157,10 +160,13 @@ TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
     viewer.key("space"); // hide the dots
     // The opened mouth shows its dark inside and the teeth.
     Screenshot after;
-    EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) {
-        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) > mouth + 400 &&
-               s.count(200, 200, 440, 440, isPureRed) == 0;
-    })) << after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) << " vs " << mouth;
+    EXPECT_TRUE(viewer.captureUntil(after,
+                                    [&](const Screenshot& s) {
+                                        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) >
+                                                   mouth + 400 &&
+                                               s.count(200, 200, 440, 440, isPureRed) == 0;
+                                    }))
+        << after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) << " vs " << mouth;
     // The face stays deformed after the release: one more redraw changes nothing.
     viewer.key("Home");
     Screenshot later;
@@ -185,8 +191,9 @@ TEST(EndToEndStress, RandomInputForThirtySeconds) {
     ViewerSession viewer(sourceDirectory());
     ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
     std::mt19937 rng(20261206);
-    const char* const keys[] = {"a", "c", "e", "h", "t", "space", "plus", "minus", "Left",
-                                "Right", "Up", "Down", "Prior", "Next", "Home", "A", "1"};
+    const char* const keys[] = {"a",     "c",     "e",    "h",     "t",  "space",
+                                "plus",  "minus", "Left", "Right", "Up", "Down",
+                                "Prior", "Next",  "Home", "A",     "1"};
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end && viewer.alive()) {
@@ -216,6 +223,7 @@ TEST(EndToEndStress, RandomInputForThirtySeconds) {
     Screenshot before, after;
     ASSERT_TRUE(viewer.capture(before));
     viewer.key("h");
-    EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) { return s.rgb != before.rgb; }));
+    EXPECT_TRUE(
+        viewer.captureUntil(after, [&](const Screenshot& s) { return s.rgb != before.rgb; }));
     EXPECT_TRUE(viewer.alive());
 }

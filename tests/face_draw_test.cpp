@@ -133,8 +133,7 @@ TEST_F(FaceDrawGL, AllFlagsDrawTheOverlaysInOrder) {
     for (char c : order.substr(samplesStart))
         EXPECT_TRUE(c == 'b' || c == 'n') << order;
 
-    int edgeLines = 0, surfaceTriangles = 0, vertexPoints = 0, attachedPoints = 0,
-        samplePoints = 0;
+    int edgeLines = 0, surfaceTriangles = 0, vertexPoints = 0, attachedPoints = 0, samplePoints = 0;
     for (const Primitive& p : drawn) {
         edgeLines += p.kind == 'L' && colourIs(p, 0.2f, 0.2f, 0);
         surfaceTriangles += p.kind == 'T' && colourIs(p, 0.8f, 0.8f, 0);

@@ -25,8 +25,8 @@ namespace {
 // tests of this file in parallel processes).
 std::vector<std::string> temporaryFiles;
 std::string tempPath(const std::string& name) {
-    temporaryFiles.push_back(testing::TempDir() + "face_inspect_" + std::to_string(getpid()) +
-                             "_" + name);
+    temporaryFiles.push_back(testing::TempDir() + "face_inspect_" + std::to_string(getpid()) + "_" +
+                             name);
     return temporaryFiles.back();
 }
 
@@ -151,8 +151,7 @@ TEST_F(FaceInspect, DumpsAgreeWithTheReferencePaths) {
     points[7] = points[7] + Vector3{0.25f, -0.5f, 0.75f};
     points[7] = points[7] + Vector3{0.125f, 0, 0};
     points[12] = points[12] + Vector3{0, 0, -0.3f};
-    model->updateReference(model->renderPositions.get(), model->renderNormals.get(),
-                           points.data());
+    model->updateReference(model->renderPositions.get(), model->renderNormals.get(), points.data());
     std::vector<std::string> positions;
     for (int32_t i = 0; i < model->renderVertexCount; ++i)
         positions.push_back(vectorText(model->renderPositions[i]) + " " +
@@ -185,7 +184,7 @@ TEST_F(FaceInspect, EdgeTableOfTwoTriangles) {
     setModel(data, points, 4, triangles, 2, nullptr, nullptr, 0, nullptr, 0);
     const ToolRun run = runInspect("--dump edges " + writeModel(data, "two.model"));
     ASSERT_EQ(run.status, 0) << run.errors;
-    const std::vector<std::string> expected = {"5",   "0 1", "1 2",     "0 2",
+    const std::vector<std::string> expected = {"5",   "0 1", "1 2",    "0 2",
                                                "1 3", "2 3", "0 1 -3", "-2 3 -5"};
     EXPECT_EQ(run.lines, expected);
 }

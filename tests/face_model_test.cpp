@@ -41,7 +41,7 @@ TEST(FaceModelEdges, SideWithEqualIndicesCountsAsUpwards) {
     int32_t E = 0;
     buildEdgeTable(edges, E, refs, triangles, 1);
     ASSERT_EQ(E, 2);
-    EXPECT_EQ(refs[0].edge[0], 0); // 3→3
+    EXPECT_EQ(refs[0].edge[0], 0);  // 3→3
     EXPECT_EQ(refs[0].edge[1], ~1); // 3→1
     EXPECT_EQ(refs[0].edge[2], 1);  // 1→3
     EXPECT_EQ(edges[0].a, 3);

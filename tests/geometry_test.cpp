@@ -144,8 +144,15 @@ void expectTriangles(const std::vector<Triangle>& actual, const std::vector<Tria
 TEST(GridTriangles, LevelsOneToThree) {
     expectTriangles(grid(0, 1), {{{0, 1, 2}}});
     expectTriangles(grid(0, 2), {{{0, 1, 3}}, {{1, 4, 3}}, {{1, 2, 4}}, {{3, 4, 5}}});
-    expectTriangles(grid(0, 3), {{{0, 1, 4}}, {{1, 5, 4}}, {{1, 2, 5}}, {{2, 6, 5}}, {{2, 3, 6}},
-                                 {{4, 5, 7}}, {{5, 8, 7}}, {{5, 6, 8}}, {{7, 8, 9}}});
+    expectTriangles(grid(0, 3), {{{0, 1, 4}},
+                                 {{1, 5, 4}},
+                                 {{1, 2, 5}},
+                                 {{2, 6, 5}},
+                                 {{2, 3, 6}},
+                                 {{4, 5, 7}},
+                                 {{5, 8, 7}},
+                                 {{5, 6, 8}},
+                                 {{7, 8, 9}}});
 }
 
 TEST(GridTriangles, ShiftedBaseShiftsEveryIndexAndStaysInside) {

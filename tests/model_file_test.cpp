@@ -83,12 +83,11 @@ TEST(ModelFile, IntegersFollowPercentIRules) {
 }
 
 TEST(ModelFile, RealsAreConvertedAsAtofAndRoundedToFloat) {
-    const char* tokens[] = {"1.5e2", "3.7cm", "-0.0", ".5", "5.", "0x1p-1", "1e-50",
-                            "1e-40", "0.1",   "2.5E+1x", "-7", "3.40282346e38"};
+    const char* tokens[] = {"1.5e2", "3.7cm", "-0.0", ".5",      "5.", "0x1p-1",
+                            "1e-50", "1e-40", "0.1",  "2.5E+1x", "-7", "3.40282346e38"};
     for (const char* token : tokens) {
         float value = 12345.0f;
-        ASSERT_EQ(parseRealToken(value, token, std::strlen(token)), RealTokenStatus::ok)
-            << token;
+        ASSERT_EQ(parseRealToken(value, token, std::strlen(token)), RealTokenStatus::ok) << token;
         const float expected = static_cast<float>(std::atof(token));
         EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0)
             << token << ": " << value << " instead of " << expected;
@@ -199,7 +198,8 @@ class ModelRefusal : public ::testing::Test {
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         EXPECT_EQ(error.rfind("bad.model", 0), 0u) << error;
         for (const char* piece : pieces)
-            EXPECT_NE(error.find(piece), std::string::npos) << "'" << piece << "' not in: " << error;
+            EXPECT_NE(error.find(piece), std::string::npos)
+                << "'" << piece << "' not in: " << error;
         ASSERT_EQ(model.renderVertexCount, 3);
         ASSERT_EQ(model.controlTriangleCount, 1);
         EXPECT_EQ(model.renderTriangles[0].index[1], 2);

@@ -53,14 +53,14 @@ ReferencePatches referenceConstruction(const D3 P[3], const D3 N[3], const D3 M[
     for (int k = 0; k < 3; ++k) {
         double l[3] = {1.0 / 9, 1.0 / 9, 1.0 / 9};
         l[k] = 7.0 / 9;
-        r.I[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), P[k],
-                        N[k]);
+        r.I[k] =
+            alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), P[k], N[k]);
     }
     for (int k = 0; k < 3; ++k) {
         double l[3] = {4.0 / 9, 4.0 / 9, 4.0 / 9};
         l[(k + 2) % 3] = 1.0 / 9;
-        r.F[k] = alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]),
-                        r.E1[k], H[k]);
+        r.F[k] =
+            alongD(l[0] * P[0] + l[1] * P[1] + l[2] * P[2], field(l[0], l[1], l[2]), r.E1[k], H[k]);
     }
     for (int k = 0; k < 3; ++k)
         r.G[k] = (1.0 / 3) * (r.I[k] + r.F[k] + r.F[(k + 2) % 3]);
@@ -99,11 +99,11 @@ TEST(SubPatchConstruction, FlatTriangleReproducesItsDomain) {
     expectNear(q.C, C, tol);
     for (int k = 0; k < 3; ++k) {
         const D3 a = d3(P[k]), b = d3(P[(k + 1) % 3]);
-        expectNear(q.E1[k], (1.0 / 3) * (2 * a + b), tol);     // a²b
-        expectNear(q.E2[k], (1.0 / 3) * (a + 2 * b), tol);     // ab²
-        expectNear(q.I[k], (1.0 / 3) * (2 * a + C), tol);      // a²c
-        expectNear(q.F[k], (1.0 / 3) * (a + b + C), tol);      // abc
-        expectNear(q.G[k], (1.0 / 3) * (a + 2 * C), tol);      // ac²
+        expectNear(q.E1[k], (1.0 / 3) * (2 * a + b), tol); // a²b
+        expectNear(q.E2[k], (1.0 / 3) * (a + 2 * b), tol); // ab²
+        expectNear(q.I[k], (1.0 / 3) * (2 * a + C), tol);  // a²c
+        expectNear(q.F[k], (1.0 / 3) * (a + b + C), tol);  // abc
+        expectNear(q.G[k], (1.0 / 3) * (a + 2 * C), tol);  // ac²
         // The lift onto the plane z = 5 is exact: every projection direction is the plane's
         // own normal.
         EXPECT_EQ(q.E1[k].z, 5.0f);

@@ -136,8 +136,8 @@ class PropDraw : public OffscreenGLTest {
         std::string error;
         EXPECT_TRUE(readPropBuffer(data, text.data(), text.size(), "t.prop", error)) << error;
         return std::make_unique<Prop>(data.positions.get(), data.normals.get(),
-                                      data.texCoords.get(), data.vertexCount,
-                                      data.triangles.get(), data.triangleCount);
+                                      data.texCoords.get(), data.vertexCount, data.triangles.get(),
+                                      data.triangleCount);
     }
 
     int whitePixels() {

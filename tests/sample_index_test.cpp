@@ -56,8 +56,8 @@ std::vector<Query> makeQueries(const FaceModel& model, Random& random, int32_t c
             break;
         case 2: {
             const int32_t i = sample();
-            const int32_t j = std::min(i + 1 + static_cast<int32_t>(random.next() % 12),
-                                       model.sampleCount - 1);
+            const int32_t j =
+                std::min(i + 1 + static_cast<int32_t>(random.next() % 12), model.sampleCount - 1);
             queries.push_back({0.5f * (model.samplePositions[i] + model.samplePositions[j]), N});
             break;
         }
@@ -185,9 +185,7 @@ TEST(SampleIndex, EmptyAndNonFiniteSamples) {
     buildSampleIndex(index, positions, 4);
     EXPECT_EQ(index.slotCount, 3);
     // Sample 1 is refused by its normal (limit 0: every sample obeys the normal rule).
-    EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 0, 0.5f, 0.25f),
-              3);
+    EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 0, 0.5f, 0.25f), 3);
     EXPECT_EQ(d, 0.1f);
-    EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 2, 0.5f, 0.25f),
-              1);
+    EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 2, 0.5f, 0.25f), 1);
 }

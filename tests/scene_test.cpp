@@ -53,8 +53,7 @@ class SceneInDirectory : public OffscreenGLTest {
         ASSERT_TRUE(writeModelFile(model, "data/retarget.model"));
     }
     void copyCommitted(const char* pattern) {
-        const std::string command =
-            std::string("cp ") + previous + "/data/" + pattern + " data/";
+        const std::string command = std::string("cp ") + previous + "/data/" + pattern + " data/";
         ASSERT_EQ(system(command.c_str()), 0);
     }
     std::string directory;
@@ -86,7 +85,7 @@ TEST_F(SceneGL, CommittedDataLoadsWithTheExactOutput) {
     // At rest every prop is drawn exactly as stored.
     for (int32_t s = 0; s < propSlotCount; ++s) {
         Vector3 A, B, C;
-        propFramePoints(A, B, C, propSlotSpecs[s], scene.controlPoints.get());
+        propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
         const Matrix4 m = scene.propSlots[s].frame->currentTransform(A, B, C);
         for (int i = 0; i < 16; ++i)
             EXPECT_NEAR(m.m[i], Matrix4::identity().m[i], 1e-4f) << "slot " << s;

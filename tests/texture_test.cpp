@@ -98,7 +98,8 @@ std::vector<uint8_t> jpegFile(int width, int height, int components,
     jpeg_set_quality(&info, 100, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(&pixels[size_t(info.next_scanline) * width * components]);
+        JSAMPROW row =
+            const_cast<uint8_t*>(&pixels[size_t(info.next_scanline) * width * components]);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
@@ -123,9 +124,9 @@ bool decodeTga(DecodedImage& image, const std::vector<uint8_t>& file, std::strin
 }
 
 std::vector<uint8_t> pixelsOf(const DecodedImage& image) {
-    return std::vector<uint8_t>(
-        image.pixels.get(),
-        image.pixels.get() + size_t(image.width) * image.height * image.channels);
+    return std::vector<uint8_t>(image.pixels.get(), image.pixels.get() + size_t(image.width) *
+                                                                             image.height *
+                                                                             image.channels);
 }
 
 TEST(TgaDecoding, BottomFirstFileArrivesTopRowFirst) {
@@ -163,9 +164,9 @@ TEST(TgaDecoding, RunLengthFileEqualsItsUncompressedTwin) {
     Picture picture{37, 9, 4, {}};
     for (int i = 0; i < 37 * 9; ++i) {
         const int shade = (i < 150) ? 10 : (i < 160 ? i : 20 + (i / 7) * 3);
-        picture.pixels.insert(picture.pixels.end(), {uint8_t(shade), uint8_t(shade + 1),
-                                                     uint8_t(255 - shade),
-                                                     uint8_t(i < 150 ? 255 : i % 3 * 100)});
+        picture.pixels.insert(picture.pixels.end(),
+                              {uint8_t(shade), uint8_t(shade + 1), uint8_t(255 - shade),
+                               uint8_t(i < 150 ? 255 : i % 3 * 100)});
     }
     const std::vector<uint8_t> rle = tgaFile(picture, true);
     const std::vector<uint8_t> plain = tgaFile(picture, false);
@@ -376,8 +377,8 @@ TEST_F(TextureUpload, ThirtyTwoBitImageUploadsRgbaEvenWhenItsAlphaIsConstant) {
     for (size_t i = 3; i < picture.pixels.size(); i += 4)
         picture.pixels[i] = 128;
     int imageWidth = 0, imageHeight = 0, components = 0;
-    const uint32_t name =
-        loadTexture(imageWidth, imageHeight, components, dir.write("a.tga", tgaFile(picture)).c_str());
+    const uint32_t name = loadTexture(imageWidth, imageHeight, components,
+                                      dir.write("a.tga", tgaFile(picture)).c_str());
     ASSERT_NE(name, noTexture);
     EXPECT_EQ(components, 3);
     EXPECT_EQ(readBack(2, 2, 4), picture.pixels);
@@ -396,7 +397,8 @@ TEST_F(TextureUpload, RefusedFileMakesNoTextureAndLeavesTheOutputs) {
     for (const std::string& file : files) {
         int imageWidth = 7, imageHeight = 8, components = 9;
         std::string error;
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str(), &error), noTexture);
+        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str(), &error),
+                  noTexture);
         EXPECT_EQ(error.rfind(file + ": ", 0), 0u) << error;
         EXPECT_EQ(imageWidth, 7);
         EXPECT_EQ(imageHeight, 8);

@@ -203,17 +203,17 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
                                        reference->renderNormals.get(), points.data());
             const size_t patchBytes =
                 sizeof(Vector3) * 3 * static_cast<size_t>(fast->controlTriangleCount);
-            for (const auto member : {&FaceModel::b300, &FaceModel::b210, &FaceModel::b201,
-                                      &FaceModel::b120, &FaceModel::b030, &FaceModel::b111,
-                                      &FaceModel::b102, &FaceModel::b021, &FaceModel::b012,
-                                      &FaceModel::b003})
-                ASSERT_EQ(std::memcmp(((*fast).*member).get(), ((*reference).*member).get(),
-                                      patchBytes),
-                          0);
+            for (const auto member :
+                 {&FaceModel::b300, &FaceModel::b210, &FaceModel::b201, &FaceModel::b120,
+                  &FaceModel::b030, &FaceModel::b111, &FaceModel::b102, &FaceModel::b021,
+                  &FaceModel::b012, &FaceModel::b003})
+                ASSERT_EQ(
+                    std::memcmp(((*fast).*member).get(), ((*reference).*member).get(), patchBytes),
+                    0);
             const size_t bytes = sizeof(Vector3) * static_cast<size_t>(fast->renderVertexCount);
-            EXPECT_EQ(std::memcmp(fast->renderPositions.get(), reference->renderPositions.get(),
-                                  bytes),
-                      0)
+            EXPECT_EQ(
+                std::memcmp(fast->renderPositions.get(), reference->renderPositions.get(), bytes),
+                0)
                 << seed;
             EXPECT_EQ(std::memcmp(fast->renderNormals.get(), reference->renderNormals.get(), bytes),
                       0)

@@ -11,12 +11,12 @@ bool isBlack(Rgb p) { return p.r < 10 && p.g < 10 && p.b < 10; }
 } // namespace
 
 // Whether a red pixel lies within 3 pixels of (x, y) along the given direction.
-#define EXPECT_RED_NEAR(x, y, dx, dy)                                                          \
-    EXPECT_TRUE([&] {                                                                          \
-        for (int d = -3; d <= 3; ++d)                                                          \
-            if (isRed(pixel((x) + d * (dx), (y) + d * (dy))))                                  \
-                return true;                                                                   \
-        return false;                                                                          \
+#define EXPECT_RED_NEAR(x, y, dx, dy)                                                              \
+    EXPECT_TRUE([&] {                                                                              \
+        for (int d = -3; d <= 3; ++d)                                                              \
+            if (isRed(pixel((x) + d * (dx), (y) + d * (dy))))                                      \
+                return true;                                                                       \
+        return false;                                                                              \
     }())
 
 TEST(ShapeListCacheTest, LookupMatchesKindCountAndExactValues) {

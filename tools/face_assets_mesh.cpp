@@ -177,18 +177,10 @@ struct RowPoint {
     Side side;
     double lowerY; // the copy below a cut
 };
-RowPoint at(double x, double y) {
-    return {x, y, Side::both, y};
-}
-RowPoint aboveAt(double x, double y) {
-    return {x, y, Side::aboveOnly, y};
-}
-RowPoint belowAt(double x, double y) {
-    return {x, y, Side::belowOnly, y};
-}
-RowPoint cutAt(double x, double y, double lowerY) {
-    return {x, y, Side::cut, lowerY};
-}
+RowPoint at(double x, double y) { return {x, y, Side::both, y}; }
+RowPoint aboveAt(double x, double y) { return {x, y, Side::aboveOnly, y}; }
+RowPoint belowAt(double x, double y) { return {x, y, Side::belowOnly, y}; }
+RowPoint cutAt(double x, double y, double lowerY) { return {x, y, Side::cut, lowerY}; }
 
 // A row of the finished mesh from left to right, as the strip above it sees it (`up`)
 // and as the strip below sees it (`down`); the two differ only along a cut.

@@ -17,20 +17,14 @@ struct Colour {
 Colour mix(const Colour& a, const Colour& b, double t) {
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
-Colour scale(const Colour& a, double s) {
-    return {a.r * s, a.g * s, a.b * s};
-}
+Colour scale(const Colour& a, double s) { return {a.r * s, a.g * s, a.b * s}; }
 
-double clamp01(double t) {
-    return std::min(1.0, std::max(0.0, t));
-}
+double clamp01(double t) { return std::min(1.0, std::max(0.0, t)); }
 double smoothstep(double edge0, double edge1, double t) {
     const double s = clamp01((t - edge0) / (edge1 - edge0));
     return s * s * (3.0 - 2.0 * s);
 }
-double gaussian(double t, double sigma) {
-    return std::exp(-0.5 * (t / sigma) * (t / sigma));
-}
+double gaussian(double t, double sigma) { return std::exp(-0.5 * (t / sigma) * (t / sigma)); }
 double bumpPair(double X, double Y, double cx, double cy, double sx, double sy) {
     return (gaussian(X - cx, sx) + gaussian(X + cx, sx)) * gaussian(Y - cy, sy);
 }
@@ -57,9 +51,7 @@ double valueNoise(double x, double y, uint32_t seed) {
     return top + (bottom - top) * ty;
 }
 
-uint8_t toByte(double t) {
-    return static_cast<uint8_t>(std::lround(clamp01(t) * 255.0));
-}
+uint8_t toByte(double t) { return static_cast<uint8_t>(std::lround(clamp01(t) * 255.0)); }
 
 void setPixel(Image& image, int x, int y, const Colour& c, double alpha = 1.0) {
     uint8_t* p = &image.pixels[(static_cast<size_t>(y) * image.width + x) * image.channels];

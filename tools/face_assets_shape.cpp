@@ -7,19 +7,13 @@
 
 namespace {
 
-double square(double t) {
-    return t * t;
-}
-double clamp01(double t) {
-    return std::min(1.0, std::max(0.0, t));
-}
+double square(double t) { return t * t; }
+double clamp01(double t) { return std::min(1.0, std::max(0.0, t)); }
 double smoothstep(double edge0, double edge1, double t) {
     const double s = clamp01((t - edge0) / (edge1 - edge0));
     return s * s * (3.0 - 2.0 * s);
 }
-double gaussian(double t, double sigma) {
-    return std::exp(-0.5 * square(t / sigma));
-}
+double gaussian(double t, double sigma) { return std::exp(-0.5 * square(t / sigma)); }
 
 // A Gaussian bump centred at (cx, cy) with widths sx, sy.
 double bump(double X, double Y, double cx, double cy, double sx, double sy) {
@@ -77,12 +71,8 @@ double baseRadius(double angle, double Y) {
                     -1.0 / headSquareness);
 }
 
-Point3 axisPoint(double Y) {
-    return {0.0, Y, headAxisZ};
-}
-Point3 radialDirection(double angle) {
-    return {std::sin(angle), 0.0, std::cos(angle)};
-}
+Point3 axisPoint(double Y) { return {0.0, Y, headAxisZ}; }
+Point3 radialDirection(double angle) { return {std::sin(angle), 0.0, std::cos(angle)}; }
 
 // ---- Features: each returns how far it raises (or lowers) the surface radially -------
 
@@ -92,9 +82,7 @@ double foreheadAndTemples(double X, double Y) {
 }
 
 // Curve of the brows' ridge: highest a little outside the eye centres.
-double browLineY(double X) {
-    return 3.05 + 0.22 * gaussian(std::fabs(X) - 3.3, 1.4);
-}
+double browLineY(double X) { return 3.05 + 0.22 * gaussian(std::fabs(X) - 3.3, 1.4); }
 
 double browRidge(double X, double Y) {
     const double along = std::exp(-std::pow(std::fabs(X) / 5.4, 6.0)); // fades at the temples
@@ -102,9 +90,7 @@ double browRidge(double X, double Y) {
     return 0.55 * along * glabella * gaussian(Y - browLineY(X), 0.5);
 }
 
-double eyeSockets(double X, double Y) {
-    return -0.75 * bumpPair(X, Y, 3.15, 1.7, 1.25, 0.85);
-}
+double eyeSockets(double X, double Y) { return -0.75 * bumpPair(X, Y, 3.15, 1.7, 1.25, 0.85); }
 
 // Nose: a ridge along X = 0 whose height and width follow a profile table from the root
 // between the eyes down to the tip and the nostrils' base (flat-topped across, with
@@ -211,9 +197,7 @@ double lidShape(double s, double a, double b) {
     const double peak = a / (a + b);
     return std::pow(s, a) * std::pow(1.0 - s, b) / (std::pow(peak, a) * std::pow(1.0 - peak, b));
 }
-double lidParameter(double X) {
-    return (std::fabs(X) - eyeInnerX) / (eyeOuterX - eyeInnerX);
-}
+double lidParameter(double X) { return (std::fabs(X) - eyeInnerX) / (eyeOuterX - eyeInnerX); }
 
 // Radial offset (from the base head) where the ray of (angle, Y) meets the sphere of
 // radius eyeballRadius + thickness around the eyeball on the side of X; −infinity when
@@ -238,12 +222,8 @@ double bottomY(double X) {
     return chinBottomY + (jawSideBottomY - chinBottomY) * s;
 }
 
-double upperLidY(double X) {
-    return eyeSlitY + upperLidRise * lidShape(lidParameter(X), 1.0, 1.4);
-}
-double lowerLidY(double X) {
-    return eyeSlitY - lowerLidDrop * lidShape(lidParameter(X), 1.4, 1.0);
-}
+double upperLidY(double X) { return eyeSlitY + upperLidRise * lidShape(lidParameter(X), 1.0, 1.4); }
+double lowerLidY(double X) { return eyeSlitY - lowerLidDrop * lidShape(lidParameter(X), 1.4, 1.0); }
 
 double eyeOpeningDistance(double X, double Y) {
     // Exact near the eyes; elsewhere a lower bound of at least 1 is enough for every use.

@@ -24,12 +24,8 @@ inline Point3 operator+(const Point3& a, const Point3& b) {
 inline Point3 operator-(const Point3& a, const Point3& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-inline Point3 operator*(const Point3& a, double s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-inline double dot(const Point3& a, const Point3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
+inline Point3 operator*(const Point3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+inline double dot(const Point3& a, const Point3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline Point3 cross(const Point3& a, const Point3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }

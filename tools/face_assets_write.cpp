@@ -31,9 +31,7 @@ void appendLine(std::string& out, const Point3& p) {
     out += '\n';
 }
 
-void appendCount(std::string& out, size_t count) {
-    out += std::to_string(count) + '\n';
-}
+void appendCount(std::string& out, size_t count) { out += std::to_string(count) + '\n'; }
 
 void appendTriangle(std::string& out, int a, int b, int c) {
     out += std::to_string(a) + ' ' + std::to_string(b) + ' ' + std::to_string(c) + '\n';
@@ -107,7 +105,7 @@ bool writeTgaFile(const char* path, const Image& image, bool runLength) {
     out += '\0'; // id length
     out += '\0'; // colour map type
     out += static_cast<char>(runLength ? 10 : 2);
-    out.append(5, '\0');          // colour map specification
+    out.append(5, '\0');          // colour map description
     appendLittleEndian16(out, 0); // x origin
     appendLittleEndian16(out, 0); // y origin
     appendLittleEndian16(out, image.width);

@@ -96,8 +96,7 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
             Move move;
             if (a + 4 >= argc || !parseIndex(move.index, argv[a + 1]) ||
                 !parseFloat(move.delta[0], argv[a + 2]) ||
-                !parseFloat(move.delta[1], argv[a + 3]) ||
-                !parseFloat(move.delta[2], argv[a + 4]))
+                !parseFloat(move.delta[1], argv[a + 3]) || !parseFloat(move.delta[2], argv[a + 4]))
                 return problem = "--move takes a control point index and three finite numbers",
                        false;
             options.moves.push_back(move);
@@ -215,8 +214,7 @@ int main(int argc, char** argv) {
     const auto readStart = std::chrono::steady_clock::now();
     ModelData data;
     std::string error;
-    if (!readModelFile(data, options.model, error) ||
-        !faceModelFits(error, data, options.model)) {
+    if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -231,9 +229,9 @@ int main(int argc, char** argv) {
 
     const auto bindStart = std::chrono::steady_clock::now();
     FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
-                    data.controlTriangleCount, data.renderPositions.get(),
-                    data.renderNormals.get(), data.renderTexCoords.get(), data.renderVertexCount,
-                    data.renderTriangles.get(), data.renderTriangleCount, options.search);
+                    data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
+                    data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
+                    data.renderTriangleCount, options.search);
     const double bindMs = millisecondsSince(bindStart);
 
     switch (options.dump) {

@@ -90,8 +90,7 @@ template <class T> void copyInto(ArrayHolder<T>& to, const T* from, int32_t coun
 
 void setModel(ModelData& model, const Vector3* controlPoints, int32_t K,
               const Triangle* controlTriangles, int32_t L, const Vector3* renderPositions,
-              const Vector3* renderNormals, int32_t N, const Triangle* renderTriangles,
-              int32_t M) {
+              const Vector3* renderNormals, int32_t N, const Triangle* renderTriangles, int32_t M) {
     model.controlPointCount = K;
     copyInto(model.controlPoints, controlPoints, K);
     model.controlTriangleCount = L;

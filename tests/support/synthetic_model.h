@@ -30,10 +30,10 @@ struct SyntheticModelShape {
     int32_t controlCellsX = 11, controlCellsY = 11; // control triangles: 2 per cell
     int32_t renderCellsX = 99, renderCellsY = 99;   // render vertices: (cells + 1)² grid
     float width = 16.0f, height = 20.0f;            // extent of the domain in x and y
-    float amplitude = 1.5f;        // height of the bumps
-    float controlJitter = 0.0f;    // random displacement of control points (all axes)
-    float renderNoise = 0.05f;     // random height of render vertices off the field
-    float renderMargin = 0.5f;     // render grid reaches this far beyond the control grid
+    float amplitude = 1.5f;                         // height of the bumps
+    float controlJitter = 0.0f; // random displacement of control points (all axes)
+    float renderNoise = 0.05f;  // random height of render vertices off the field
+    float renderMargin = 0.5f;  // render grid reaches this far beyond the control grid
     uint32_t seed = 1;
 };
 

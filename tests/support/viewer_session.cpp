@@ -21,9 +21,7 @@ const char* sourceDirectory() { return FACE_SOURCE_DIR; }
 
 namespace {
 
-void sleepSeconds(double s) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(s));
-}
+void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
 
 // Forks a child that dies with us, optionally redirects its output, and execs argv.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& display,
@@ -47,8 +45,10 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& display,
     if (!dir.empty() && chdir(dir.c_str()) != 0)
         _exit(127);
     const int devNull = open("/dev/null", O_RDWR);
-    const int out = outPath.empty() ? devNull : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = errPath.empty() ? devNull : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out =
+        outPath.empty() ? devNull : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err =
+        errPath.empty() ? devNull : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(devNull, 0);
     dup2(out, 1);
     dup2(err, 2);
@@ -137,8 +137,8 @@ bool ViewerSession::start() {
     for (int i = 0; i < 600; ++i) {
         if (!alive())
             return false;
-        if (runAndWait({"xdotool", "search", "--onlyvisible", "--name", "face-viewer"},
-                       display) == 0) {
+        if (runAndWait({"xdotool", "search", "--onlyvisible", "--name", "face-viewer"}, display) ==
+            0) {
             settle(1.0);
             return alive();
         }
@@ -224,5 +224,6 @@ std::string ViewerSession::standardOutput() const { return readFile(tempDir + "/
 std::string ViewerSession::standardError() const { return readFile(tempDir + "/stderr"); }
 
 std::string ViewerSession::diagnostics() const {
-    return "viewer on " + display + ": " + standardError() + "\nXvfb: " + readFile(tempDir + "/xvfb.log");
+    return "viewer on " + display + ": " + standardError() +
+           "\nXvfb: " + readFile(tempDir + "/xvfb.log");
 }

@@ -1,5 +1,7 @@
 #include "app/dragger.h"
 
+#include "face/point_overlay.h"
+
 #include <GL/gl.h>
 #include <cassert>
 #include <cmath>
@@ -31,29 +33,11 @@ void ControlPointDragger::drag(const Camera& camera, int32_t index, float x, flo
 }
 
 void ControlPointDragger::drawPoints(const Camera& /*camera*/) const {
-    GLboolean depth = GL_FALSE, lighting = GL_FALSE, texturing = GL_FALSE;
-    GLfloat size = 1.0f;
-    glGetBooleanv(GL_DEPTH_TEST, &depth);
-    glGetBooleanv(GL_LIGHTING, &lighting);
-    glGetBooleanv(GL_TEXTURE_2D, &texturing);
-    glGetFloatv(GL_POINT_SIZE, &size);
-    if (depth)
-        glDisable(GL_DEPTH_TEST);
-    if (lighting)
-        glDisable(GL_LIGHTING);
-    if (texturing)
-        glDisable(GL_TEXTURE_2D);
-    glPointSize(controlPointDotSize);
+    const PointOverlayState saved = beginPointOverlay(controlPointDotSize);
     glColor3f(1.0f, 0.0f, 0.0f);
     glBegin(GL_POINTS);
     for (uint32_t i = 0; i < count; ++i)
         glVertex3fv(&points[i].x);
     glEnd();
-    glPointSize(size);
-    if (texturing)
-        glEnable(GL_TEXTURE_2D);
-    if (lighting)
-        glEnable(GL_LIGHTING);
-    if (depth)
-        glEnable(GL_DEPTH_TEST);
+    endPointOverlay(saved);
 }

@@ -2,6 +2,7 @@
 // by the viewer's flags (control mesh, attachments, hinting samples). Every overlay saves
 // the GL switches it changes and restores them.
 #include "face/face_model.h"
+#include "face/point_overlay.h"
 #include "geometry/patches.h"
 
 #include <GL/gl.h>
@@ -24,34 +25,6 @@ bool isOn(GLenum capability) {
     glGetBooleanv(capability, &on);
     return on == GL_TRUE;
 }
-
-// Depth test, lighting and texturing switched off and a 2-pixel point size, for the point
-// and line overlays; restore() brings back what was on and the point size.
-struct PointOverlayState {
-    bool depth, lighting, texturing;
-    GLfloat pointSize = 1.0f;
-
-    PointOverlayState()
-        : depth(isOn(GL_DEPTH_TEST)), lighting(isOn(GL_LIGHTING)), texturing(isOn(GL_TEXTURE_2D)) {
-        glGetFloatv(GL_POINT_SIZE, &pointSize);
-        if (depth)
-            glDisable(GL_DEPTH_TEST);
-        if (lighting)
-            glDisable(GL_LIGHTING);
-        if (texturing)
-            glDisable(GL_TEXTURE_2D);
-        glPointSize(overlayPointSize);
-    }
-    void restore() const {
-        glPointSize(pointSize);
-        if (texturing)
-            glEnable(GL_TEXTURE_2D);
-        if (lighting)
-            glEnable(GL_LIGHTING);
-        if (depth)
-            glEnable(GL_DEPTH_TEST);
-    }
-};
 
 void drawPoint(const Vector3& p) {
     glBegin(GL_POINTS);
@@ -137,7 +110,7 @@ void drawControlMeshOverlay(FaceModel& face, const Vector3* controlPoints) {
 // Attachments: for an attached vertex a green point at its attachment point on the current
 // surface and a dark red line from there to the vertex; a red point at every vertex.
 void drawAttachmentsOverlay(const FaceModel& face) {
-    const PointOverlayState saved;
+    const PointOverlayState saved = beginPointOverlay(overlayPointSize);
     for (int32_t i = 0; i < face.renderVertexCount; ++i) {
         const Attachment& a = face.attachments[i];
         const Vector3& position = face.renderPositions[i];
@@ -152,12 +125,12 @@ void drawAttachmentsOverlay(const FaceModel& face) {
         glColor3f(1.0f, 0.0f, 0.0f);
         drawPoint(position);
     }
-    saved.restore();
+    endPointOverlay(saved);
 }
 
 // Hinting samples of the rest pose: a blue point each and its unit normal as a line.
 void drawHintingSamplesOverlay(const FaceModel& face) {
-    const PointOverlayState saved;
+    const PointOverlayState saved = beginPointOverlay(overlayPointSize);
     for (int32_t i = 0; i < face.sampleCount; ++i) {
         const Vector3& p = face.samplePositions[i];
         glColor3f(0.0f, 0.0f, 1.0f);
@@ -165,10 +138,33 @@ void drawHintingSamplesOverlay(const FaceModel& face) {
         glColor3f(0.0f, 0.0f, 0.8f);
         drawLine(p, p + face.sampleNormals[i]);
     }
-    saved.restore();
+    endPointOverlay(saved);
 }
 
 } // namespace
+
+PointOverlayState beginPointOverlay(float pointSize) {
+    PointOverlayState saved = {isOn(GL_DEPTH_TEST), isOn(GL_LIGHTING), isOn(GL_TEXTURE_2D), 1.0f};
+    glGetFloatv(GL_POINT_SIZE, &saved.pointSize);
+    if (saved.depthTest)
+        glDisable(GL_DEPTH_TEST);
+    if (saved.lighting)
+        glDisable(GL_LIGHTING);
+    if (saved.texturing)
+        glDisable(GL_TEXTURE_2D);
+    glPointSize(pointSize);
+    return saved;
+}
+
+void endPointOverlay(const PointOverlayState& saved) {
+    glPointSize(saved.pointSize);
+    if (saved.texturing)
+        glEnable(GL_TEXTURE_2D);
+    if (saved.lighting)
+        glEnable(GL_LIGHTING);
+    if (saved.depthTest)
+        glEnable(GL_DEPTH_TEST);
+}
 
 void FaceModel::draw(const Vector3* controlPoints, uint32_t drawFlags) {
     update(renderPositions.get(), renderNormals.get(), controlPoints);

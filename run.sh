@@ -7,7 +7,7 @@ scripts/deps.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target face-viewer
 if [ -z "${DISPLAY:-}" ]; then
-    echo "face-viewer needs a display: DISPLAY is not set; without one, run: xvfb-run -s '-screen 0 1024x768x24' ./run.sh" >&2
+    echo "face-viewer needs a display: DISPLAY is not set; without one, run (with the xvfb and xauth packages): xvfb-run -s '-screen 0 1024x768x24' ./run.sh" >&2
     exit 1
 fi
 exec build/face-viewer "$@"

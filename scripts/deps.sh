@@ -6,7 +6,7 @@ set -euo pipefail
 run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
               libjpeg62-turbo-dev libstb-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev libosmesa6-dev clang
-               libclang-rt-14-dev xvfb xdotool imagemagick x11-utils)
+               libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-utils)
 
 wanted=("${run_packages[@]}")
 if [ "${1:-run}" = test ]; then wanted+=("${test_packages[@]}"); fi

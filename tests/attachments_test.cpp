@@ -91,28 +91,6 @@ TEST(HintingSamples, LevelTenParametersAndPositions) {
     }
 }
 
-TEST(HintingSamples, TessellationGridIncludesCornersInRowOrder) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = shape.controlCellsY = 1;
-    shape.renderCellsX = shape.renderCellsY = 1;
-    ModelData data;
-    makeSyntheticModel(data, shape);
-    const auto model = makeFaceModel(data);
-    model->tessellateSurface(tessellationLevel);
-    for (int32_t s = 0; s < 6; ++s) {
-        const Vector3* v = &model->surfacePositions[s * 21];
-        EXPECT_TRUE(v[0] == model->b003[s]) << s;  // u = v = 0: the split point
-        EXPECT_TRUE(v[5] == model->b300[s]) << s;  // u = 1
-        EXPECT_TRUE(v[20] == model->b030[s]) << s; // v = 1
-        const Triangle& last = model->surfaceTriangles[s * 25 + 24];
-        EXPECT_EQ(last.index[0], s * 21 + 18);
-        EXPECT_EQ(last.index[2], s * 21 + 20);
-        EXPECT_NEAR(length(model->surfaceNormals[s * 21 + 7]), 1.0f, 1e-6f);
-    }
-    EXPECT_EQ(model->surfaceTriangles[25].index[0], 21);
-    EXPECT_EQ(model->surfaceTriangles[25].index[2], 27);
-}
-
 TEST(AttachmentWeight, FallsFromOneToZeroAtTheBound) {
     EXPECT_EQ(attachmentWeight(0.0f), 1.0f);
     EXPECT_NEAR(attachmentWeight(0.5f), 0.9368f, 1e-4f); // distance 0.25

@@ -1,4 +1,5 @@
-// The perspective camera: worked values, inverse pairs, projection round trips.
+// The perspective camera: worked values and inverse pairs. Projecting and unprojecting
+// are exercised through picking and dragging.
 #include "geometry/camera.h"
 
 #include <gtest/gtest.h>
@@ -35,44 +36,9 @@ TEST(CameraTest, WorkedValuesForAspectOneAndAHalf) {
     EXPECT_EQ(camera.zFar, 100.0f);
 }
 
-TEST(CameraTest, SquareAspectGivesEqualScales) {
-    Camera camera;
-    camera.setPerspective(Matrix4::identity(), 1.2217f, 1.0f, 1.0f, 100.0f);
-    EXPECT_EQ(camera.projection.m[0], camera.projection.m[5]);
-    EXPECT_NEAR(camera.projection.m[0], 1.0f / std::tan(1.2217f / 2), 1e-5f);
-    expectIdentity(camera.view, 0.0f);
-}
-
 TEST(CameraTest, InversePairsMultiplyToIdentity) {
     Camera camera;
     camera.setPerspective(somePose(), 1.2217f, 1.3f, 1.0f, 100.0f);
     expectIdentity(camera.projection * camera.inverseProjection, 1e-5f);
     expectIdentity(camera.pose * camera.view, 1e-5f);
-}
-
-TEST(CameraTest, ProjectAndUnprojectRoundTrip) {
-    Camera camera;
-    camera.setPerspective(somePose(), 1.2217f, 1.3f, 1.0f, 100.0f);
-    const Vector4 world = {2.0f, 1.0f, 3.0f, 1.0f};
-    const Vector4 ndc = camera.project(world);
-    EXPECT_NEAR(ndc.w, 1.0f, 1e-6f);
-    const Vector4 back = camera.unproject(ndc);
-    EXPECT_NEAR(back.x, world.x, 1e-3f);
-    EXPECT_NEAR(back.y, world.y, 1e-3f);
-    EXPECT_NEAR(back.z, world.z, 1e-3f);
-}
-
-TEST(CameraTest, ProjectMapsTheViewAxisToTheCentre) {
-    Camera camera;
-    Matrix4 pose = Matrix4::identity();
-    pose.m[14] = 25.0f; // at (0, 0, 25) looking down −z
-    camera.setPerspective(pose, 1.2217f, 1.0f, 1.0f, 100.0f);
-    const Vector4 ndc = camera.project({0, 0, 0, 1});
-    EXPECT_EQ(ndc.x, 0.0f);
-    EXPECT_EQ(ndc.y, 0.0f);
-    EXPECT_GT(ndc.z, -1.0f);
-    EXPECT_LT(ndc.z, 1.0f);
-    // A point at the right edge of the horizontal field of view lands at x = 1.
-    const float halfWidth = 25.0f * std::tan(1.2217f / 2);
-    EXPECT_NEAR(camera.project({halfWidth, 0, 0, 1}).x, 1.0f, 1e-5f);
 }

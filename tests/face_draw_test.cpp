@@ -135,17 +135,13 @@ TEST_F(FaceDrawGL, AllFlagsDrawTheOverlaysInOrder) {
 
     int edgeLines = 0, surfaceTriangles = 0, vertexPoints = 0, attachedPoints = 0, samplePoints = 0;
     for (const Primitive& p : drawn) {
-        edgeLines += p.kind == 'L' && colourIs(p, 0.2f, 0.2f, 0);
+        const bool edge = p.kind == 'L' && colourIs(p, 0.2f, 0.2f, 0);
+        edgeLines += edge;
+        EXPECT_TRUE(!edge || std::abs(p.a - 0.33f) < 0.01f) << "edges are translucent";
         surfaceTriangles += p.kind == 'T' && colourIs(p, 0.8f, 0.8f, 0);
         vertexPoints += p.kind == 'P' && colourIs(p, 1, 0, 0);
         attachedPoints += p.kind == 'P' && colourIs(p, 0, 1, 0);
         samplePoints += p.kind == 'P' && colourIs(p, 0, 0, 1);
-    }
-    // Translucent overlay colours carry alpha 0.33.
-    for (const Primitive& p : drawn) {
-        if (p.kind == 'L' && colourIs(p, 0.2f, 0.2f, 0)) {
-            EXPECT_NEAR(p.a, 0.33f, 0.01f);
-        }
     }
     // Five segments per edge (clipping may drop a few off screen, none here).
     EXPECT_EQ(edgeLines, 5 * model->edgeCount);
@@ -214,4 +210,5 @@ TEST_F(FaceDrawGL, TessellationTrianglesOfLevelFive) {
     EXPECT_EQ(model->surfacePositions[0], model->b003[0]);
     EXPECT_EQ(model->surfacePositions[5], data.controlPoints[first.index[0]]);
     EXPECT_EQ(model->surfacePositions[20], data.controlPoints[first.index[1]]);
+    EXPECT_NEAR(length(model->surfaceNormals[7]), 1.0f, 1e-6f);
 }

@@ -1,7 +1,7 @@
 // face-inspect end to end: the dumps of a model file the test writes against the face
 // model built in this process from the same arrays (attachments through the exhaustive
-// reference search, positions through the reference update order), the worked edge table
-// of two triangles, the summary, and the exit statuses of bad files and bad arguments.
+// reference search, positions through the reference update order), the summary, and the
+// exit statuses of bad files and bad arguments.
 #include "face/face_model.h"
 #include "tests/support/synthetic_model.h"
 
@@ -167,26 +167,12 @@ TEST_F(FaceInspect, DumpsAgreeWithTheReferencePaths) {
     std::string text;
     for (const std::string& line : summary.lines)
         text += line + "\n";
-    EXPECT_NE(text.find(format("render vertices (N): %d\n", model->renderVertexCount)),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find(format("sub-patches: %d\n", 3 * model->controlTriangleCount)),
-              std::string::npos);
-    EXPECT_NE(text.find(format("attached: %d (", attached)), std::string::npos) << text;
-    EXPECT_NE(text.find(format("unattached: %d\n", model->renderVertexCount - attached)),
-              std::string::npos);
-}
-
-TEST_F(FaceInspect, EdgeTableOfTwoTriangles) {
-    const Vector3 points[4] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0.5f}};
-    const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
-    ModelData data;
-    setModel(data, points, 4, triangles, 2, nullptr, nullptr, 0, nullptr, 0);
-    const ToolRun run = runInspect("--dump edges " + writeModel(data, "two.model"));
-    ASSERT_EQ(run.status, 0) << run.errors;
-    const std::vector<std::string> expected = {"5",   "0 1", "1 2",    "0 2",
-                                               "1 3", "2 3", "0 1 -3", "-2 3 -5"};
-    EXPECT_EQ(run.lines, expected);
+    for (const std::string& expected :
+         {format("render vertices (N): %d\n", model->renderVertexCount),
+          format("sub-patches: %d\n", 3 * model->controlTriangleCount),
+          format("attached: %d (", attached),
+          format("unattached: %d\n", model->renderVertexCount - attached)})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in:\n" << text;
 }
 
 TEST_F(FaceInspect, BadFilesAndBadArguments) {

@@ -76,23 +76,6 @@ TEST(BezierTriangle, FlatCubicNetReproducesItsTriangle) {
     }
 }
 
-TEST(BezierTriangle, QuadraticMatchesBernsteinSum) {
-    const Vector3 q[6] = {{1, 0, 0}, {0, 2, 0}, {0, 0, 3}, {4, 1, 0}, {0, 5, 1}, {1, 1, 6}};
-    const float a = 0.2f, b = 0.3f, c = 0.5f;
-    Vector3 r;
-    evaluateQuadraticTriangle(r, q, a, b, c);
-    const Vector3 expected = (a * a) * q[0] + (2 * a * b) * q[1] + (2 * a * c) * q[2] +
-                             (b * b) * q[3] + (2 * b * c) * q[4] + (c * c) * q[5];
-    expectNear(r, expected, 1e-5f);
-}
-
-TEST(Matrix4Test, IdentityIsSharedAndInvertsToItself) {
-    EXPECT_EQ(&Matrix4::identity(), &Matrix4::identity());
-    const Matrix4 inv = Matrix4::inverse(Matrix4::identity());
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(inv.m[i], Matrix4::identity().m[i]);
-}
-
 TEST(Matrix4Test, ProductFollowsColumnMajorLayout) {
     // A translation by (1, 2, 3) applied after a scale by 2: T·S maps (1, 1, 1) to (3, 4, 5).
     Matrix4 T = Matrix4::identity(), S = Matrix4::identity();
@@ -155,34 +138,29 @@ TEST(GridTriangles, LevelsOneToThree) {
                                  {{7, 8, 9}}});
 }
 
-TEST(GridTriangles, ShiftedBaseShiftsEveryIndexAndStaysInside) {
+TEST(GridTriangles, EveryLevelShiftsCoversAndRunsCounterClockwise) {
     for (int32_t n = 1; n <= 10; ++n) {
         const std::vector<Triangle> plain = grid(0, n), shifted = grid(1000, n);
-        std::vector<int> uses(static_cast<size_t>(gridVertexCount(n)), 0);
-        for (size_t t = 0; t < plain.size(); ++t)
+        // Parameters (k, row) of each vertex in grid order, and how often each is used.
+        std::vector<std::pair<int, int>> uv;
+        for (int r = 0; r <= n; ++r)
+            for (int k = 0; k <= n - r; ++k)
+                uv.push_back({k, r});
+        std::vector<int> uses(uv.size(), 0);
+        for (size_t t = 0; t < plain.size(); ++t) {
             for (int j = 0; j < 3; ++j) {
                 EXPECT_EQ(shifted[t].index[j], plain[t].index[j] + 1000);
                 ASSERT_LT(plain[t].index[j], gridVertexCount(n));
                 ++uses[static_cast<size_t>(plain[t].index[j])];
             }
+            const auto &p = uv[plain[t].index[0]], &q = uv[plain[t].index[1]],
+                       &s = uv[plain[t].index[2]];
+            EXPECT_EQ((q.first - p.first) * (s.second - p.second) -
+                          (q.second - p.second) * (s.first - p.first),
+                      1)
+                << "twice the area of triangle " << t << " at level " << n;
+        }
         for (int u : uses)
             EXPECT_GT(u, 0) << "every grid vertex is used at level " << n;
-    }
-}
-
-TEST(GridTriangles, EveryTriangleRunsCounterClockwiseInParameterPlane) {
-    const int32_t n = 5;
-    // Parameters of each vertex in grid order.
-    std::vector<std::pair<int, int>> uv;
-    for (int r = 0; r <= n; ++r)
-        for (int k = 0; k <= n - r; ++k)
-            uv.push_back({k, r});
-    for (const Triangle& t : grid(0, n)) {
-        const auto& p = uv[t.index[0]];
-        const auto& q = uv[t.index[1]];
-        const auto& s = uv[t.index[2]];
-        const int area2 = (q.first - p.first) * (s.second - p.second) -
-                          (q.second - p.second) * (s.first - p.first);
-        EXPECT_EQ(area2, 1);
     }
 }

@@ -27,25 +27,19 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // Writes bytes to <dir>/<name> and returns the full path.
-    std::string write(const std::string& name, const void* bytes, size_t size) {
+    // Writes bytes (a std::string or a std::vector<uint8_t>) to <dir>/<name> and returns
+    // the full path.
+    template <class Bytes> std::string write(const std::string& name, const Bytes& bytes) {
         const std::string file = path + "/" + name;
         std::FILE* f = std::fopen(file.c_str(), "wb");
         EXPECT_NE(f, nullptr) << file;
         if (f) {
-            if (size > 0) {
-                EXPECT_EQ(std::fwrite(bytes, 1, size, f), size);
-            }
+            EXPECT_EQ(bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f),
+                      bytes.size());
             std::fclose(f);
         }
         files.push_back(file);
         return file;
-    }
-    std::string write(const std::string& name, const std::string& text) {
-        return write(name, text.data(), text.size());
-    }
-    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        return write(name, bytes.data(), bytes.size());
     }
 
     std::string path;

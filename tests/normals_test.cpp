@@ -55,19 +55,3 @@ TEST(MeshNormals, TinySumIsLeftAsItIs) {
     EXPECT_GT(normals[0].z, 0.0f);
     EXPECT_LE(length(normals[0]), normalLengthEpsilon);
 }
-
-TEST(MeshNormals, VertexListedTwiceReceivesTheFaceNormalTwice) {
-    const Vector3 positions[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    const Triangle triangles[1] = {{{0, 0, 1}}}; // degenerate: zero face normal
-    Vector3 faceNormals[1];
-    computeFaceNormals(faceNormals, positions, triangles, 1);
-    EXPECT_EQ(faceNormals[0], (Vector3{0, 0, 0}));
-    // Separately: a face normal added twice to vertex 0, once to vertex 2.
-    const Vector3 given[1] = {{0, 0, 2e-8f}};
-    const Triangle twice[1] = {{{0, 0, 2}}};
-    Vector3 normals[3];
-    computeVertexNormals(normals, 3, given, twice, 1);
-    EXPECT_EQ(normals[0].z, 4e-8f);
-    EXPECT_EQ(normals[2].z, 2e-8f);
-    EXPECT_EQ(normals[1].z, 0.0f);
-}

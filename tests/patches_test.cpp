@@ -74,11 +74,6 @@ void expectNear(const Vector3& a, D3 b, double tolerance) {
     EXPECT_NEAR(a.z, b.z, tolerance);
 }
 
-Vector3 unitVector(Random& random) {
-    const Vector3 v = {random.range(-1, 1), random.range(-1, 1), random.range(-1, 1)};
-    return normalize(v);
-}
-
 // A corner normal tilted at most ~0.3 rad away from up.
 Vector3 tilted(Random& random) {
     return normalize(Vector3{random.range(-0.3f, 0.3f), random.range(-0.3f, 0.3f), 1.0f});
@@ -190,7 +185,7 @@ TEST(SubPatchConstruction, CurvedTriangleMatchesIndependentConstruction) {
 TEST(SubPatchConstruction, SpokesAndSplitPointAreThirdsInFloat) {
     Random random(5);
     const Vector3 P0 = {0, 0, 0}, P1 = {2, 0, 1}, P2 = {0, 2, -1};
-    const Vector3 N0 = unitVector(random), N1 = tilted(random), N2 = tilted(random);
+    const Vector3 N0 = tilted(random), N1 = tilted(random), N2 = tilted(random);
     TrianglePatchPoints q;
     buildTrianglePatches(q, P0, tilted(random), P1, N1, P2, N2, N0, N1, N2);
     // One third is 0.33333334f, applied term by term and summed left to right.

@@ -94,7 +94,8 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
 TEST(PropFile, LoadPropReplacesThePropOnlyOnSuccess) {
     TempDir dir;
     const std::string good = dir.write("a.prop", gridMeshSections());
-    const std::string bad = dir.write("b.prop", "3 0.000 0.000 0.000 0.000 0.000 0.000 0.0");
+    const std::string bad =
+        dir.write("b.prop", std::string("3 0.000 0.000 0.000 0.000 0.000 0.000 0.0"));
     std::unique_ptr<Prop> prop;
     std::string error;
     ASSERT_TRUE(loadProp(prop, good.c_str(), error)) << error;
@@ -107,22 +108,6 @@ TEST(PropFile, LoadPropReplacesThePropOnlyOnSuccess) {
     EXPECT_FALSE(loadProp(prop, (dir.path + "/missing.prop").c_str(), error));
     EXPECT_NE(error.find("missing.prop: cannot open"), std::string::npos) << error;
     EXPECT_EQ(prop.get(), first);
-}
-
-TEST(PropFile, ConstructorCopiesTheArrays) {
-    Vector3 positions[1] = {{1, 2, 3}};
-    Vector3 normals[1] = {{0, 0, 1}};
-    TexCoord texCoords[1] = {{0.5f, 0.25f}};
-    Triangle triangles[1] = {{{0, 0, 0}}};
-    Prop prop(positions, normals, texCoords, 1, triangles, 1);
-    positions[0].x = 9;
-    triangles[0].index[0] = 7;
-    EXPECT_EQ(prop.positions[0].x, 1.0f);
-    EXPECT_EQ(prop.triangles[0].index[0], 0);
-    EXPECT_EQ(prop.texCoords[0].v, 0.25f);
-    const Prop empty(nullptr, nullptr, nullptr, 0, nullptr, 0);
-    EXPECT_EQ(empty.vertexCount, 0);
-    EXPECT_EQ(empty.triangleCount, 0);
 }
 
 class PropDraw : public OffscreenGLTest {

@@ -94,48 +94,6 @@ TEST_F(SceneGL, CommittedDataLoadsWithTheExactOutput) {
     EXPECT_EQ(scene.dragger->points, scene.controlPoints.get());
 }
 
-TEST_F(SceneGL, EyesOnlyWhileShownAndDotsOnlyInDeformMode) {
-    Scene scene;
-    std::string error;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(loadScene(scene, error)) << error;
-    testing::internal::GetCapturedStdout();
-    initGLState();
-    ViewerState viewer;
-    beginFrame(viewer);
-
-    // Counts the primitives of one frame through feedback mode.
-    auto countPrimitives = [&](GLint wanted) {
-        std::vector<GLfloat> feedback(16 << 20);
-        glFeedbackBuffer(static_cast<GLsizei>(feedback.size()), GL_3D, feedback.data());
-        glRenderMode(GL_FEEDBACK);
-        drawScene(scene, viewer);
-        const GLint used = glRenderMode(GL_RENDER);
-        EXPECT_GT(used, 0);
-        int count = 0;
-        for (GLint i = 0; i < used;) {
-            const GLint token = static_cast<GLint>(feedback[i++]);
-            int vertices = token == GL_POINT_TOKEN ? 1 : token == GL_POLYGON_TOKEN ? 0 : 2;
-            if (token == GL_POLYGON_TOKEN)
-                vertices = static_cast<int>(feedback[i++]);
-            count += token == wanted;
-            i += 3 * vertices;
-        }
-        return count;
-    };
-    const int withoutEyes = countPrimitives(GL_POLYGON_TOKEN);
-    viewer.showEyes = true;
-    const int withEyes = countPrimitives(GL_POLYGON_TOKEN);
-    EXPECT_GT(withEyes, withoutEyes);
-    EXPECT_EQ(countPrimitives(GL_POINT_TOKEN), 0);
-    viewer.deformMode = true;
-    EXPECT_EQ(countPrimitives(GL_POINT_TOKEN), scene.controlPointCount);
-    // A frame leaves blending off and lighting and depth test on.
-    EXPECT_FALSE(isEnabled(GL_BLEND));
-    EXPECT_TRUE(isEnabled(GL_LIGHTING));
-    EXPECT_TRUE(isEnabled(GL_DEPTH_TEST));
-}
-
 using SceneFiles = SceneInDirectory;
 
 TEST_F(SceneFiles, TooFewControlPointsAreRefusedBeforeTheProps) {

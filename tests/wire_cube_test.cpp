@@ -19,18 +19,6 @@ bool isBlack(Rgb p) { return p.r < 10 && p.g < 10 && p.b < 10; }
         return false;                                                                              \
     }())
 
-TEST(ShapeListCacheTest, LookupMatchesKindCountAndExactValues) {
-    ShapeListCache cache;
-    std::unique_ptr<double[]> a(new double[2]{1.0, 2.0});
-    // Without a GL context glGenLists is not called here: insert by hand.
-    cache.heads[1].reset(new ShapeListEntry{7, nullptr, 2, std::move(a)});
-    const double same[2] = {1.0, 2.0}, other[2] = {1.0, 2.0000001};
-    EXPECT_EQ(lookupShapeList(cache, 1, same, 2), 7u);
-    EXPECT_EQ(lookupShapeList(cache, 1, other, 2), 0u);
-    EXPECT_EQ(lookupShapeList(cache, 1, same, 1), 0u);
-    EXPECT_EQ(lookupShapeList(cache, 0, same, 2), 0u);
-}
-
 using WireCubeGL = OffscreenGLTest;
 
 TEST_F(WireCubeGL, CubeIsCompiledOnceAndReplayed) {

@@ -4,6 +4,7 @@
 #include "face/face_model.h"
 #include "face/point_overlay.h"
 #include "geometry/patches.h"
+#include "io/mesh_draw.h"
 
 #include <GL/gl.h>
 
@@ -170,16 +171,8 @@ void FaceModel::draw(const Vector3* controlPoints, uint32_t drawFlags) {
     update(renderPositions.get(), renderNormals.get(), controlPoints);
 
     // The textured render mesh, with whatever texture, lighting and material are set.
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, renderPositions.get());
-    glNormalPointer(GL_FLOAT, 0, renderNormals.get());
-    glTexCoordPointer(2, GL_FLOAT, 0, renderTexCoords.get());
-    glDrawElements(GL_TRIANGLES, 3 * renderTriangleCount, GL_UNSIGNED_INT, renderTriangles.get());
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
+    drawTexturedMesh(renderPositions.get(), renderNormals.get(), renderTexCoords.get(),
+                     renderTriangles.get(), renderTriangleCount);
 
     if (drawFlags & flagControlMesh)
         drawControlMeshOverlay(*this, controlPoints);

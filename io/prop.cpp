@@ -1,10 +1,9 @@
 #include "io/prop.h"
 
 #include "io/file_contents.h"
+#include "io/mesh_draw.h"
 #include "io/normals.h"
 #include "io/text_scanner.h"
-
-#include <GL/gl.h>
 
 #include <cstring>
 #include <utility>
@@ -26,16 +25,8 @@ Prop::Prop(const Vector3* positions_, const Vector3* normals_, const TexCoord* t
       texCoords(copyArray(texCoords_, N)), triangleCount(M), triangles(copyArray(triangles_, M)) {}
 
 void Prop::draw() const {
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, positions.get());
-    glNormalPointer(GL_FLOAT, 0, normals.get());
-    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.get());
-    glDrawElements(GL_TRIANGLES, 3 * triangleCount, GL_UNSIGNED_INT, triangles.get());
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
+    drawTexturedMesh(positions.get(), normals.get(), texCoords.get(), triangles.get(),
+                     triangleCount);
 }
 
 bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,

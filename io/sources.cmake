@@ -2,6 +2,7 @@ set(IO_SOURCES
     io/file_contents.cpp
     io/jpeg.cpp
     io/model_file.cpp
+    io/mesh_draw.cpp
     io/normals.cpp
     io/prop.cpp
     io/text_scanner.cpp

@@ -1,5 +1,6 @@
 // The real face-viewer with the committed data, under its own Xvfb display.
 #include "io/model_file.h"
+#include "tests/support/start_output.h"
 #include "tests/support/viewer_session.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,6 @@ bool isYellowish(const uint8_t* p) { return p[0] > 120 && p[1] > 120 && p[2] < p
 bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] && p[2] > 40; }
 bool isBlack(const uint8_t* p) { return p[0] < 15 && p[1] < 15 && p[2] < 15; }
 bool isNotSkin(const uint8_t* p) { return !isSkin(p); }
-
-const char* const expectedOutput = "computing attachments...\n"
-                                   "loading props...\n"
-                                   "\n"
-                                   "key bindings:\n"
-                                   "\t'a' render geometry attachments\n"
-                                   "\t'c' render control mesh\n"
-                                   "\t'e' render eyes\n"
-                                   "\t'h' render attachment-hinting samples\n"
-                                   "\t't' toggle texturing\n"
-                                   "\t<space> toggle interactive defo (right click + drag)\n"
-                                   "\n";
 
 // Window position of a model point seen by the default camera: at (0, 0, 25) looking down
 // −z, horizontal field of view 1.2217 radians, 640 by 640 pixels.
@@ -61,7 +50,7 @@ bool showsFace(const Screenshot& shot) {
 TEST(EndToEnd, StartShowsTheFaceAndPrintsTheKeyBindings) {
     ViewerSession viewer(sourceDirectory());
     ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
-    EXPECT_EQ(viewer.standardOutput(), expectedOutput);
+    EXPECT_EQ(viewer.standardOutput(), expectedStartOutput);
     EXPECT_EQ(viewer.standardError(), "");
     // The face fills the middle of the window; the reference cube frames it.
     Screenshot shot;

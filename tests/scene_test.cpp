@@ -2,6 +2,7 @@
 // of unusable files, the props' slots and what each frame draws.
 #include "app/scene.h"
 #include "tests/support/gl_context.h"
+#include "tests/support/start_output.h"
 #include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +14,6 @@
 #include <string>
 
 namespace {
-
-const char* const expectedOutput = "computing attachments...\n"
-                                   "loading props...\n"
-                                   "\n"
-                                   "key bindings:\n"
-                                   "\t'a' render geometry attachments\n"
-                                   "\t'c' render control mesh\n"
-                                   "\t'e' render eyes\n"
-                                   "\t'h' render attachment-hinting samples\n"
-                                   "\t't' toggle texturing\n"
-                                   "\t<space> toggle interactive defo (right click + drag)\n"
-                                   "\n";
 
 // Runs the test body in a fresh directory with a data/ folder of its own.
 class SceneInDirectory : public OffscreenGLTest {
@@ -73,7 +62,7 @@ TEST_F(SceneGL, CommittedDataLoadsWithTheExactOutput) {
     const std::string output = testing::internal::GetCapturedStdout();
     const std::string warnings = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(loaded) << error;
-    EXPECT_EQ(output, expectedOutput);
+    EXPECT_EQ(output, expectedStartOutput);
     EXPECT_EQ(warnings, "");
     EXPECT_GE(scene.controlPointCount, minControlPointCount);
     EXPECT_TRUE(glIsTexture(scene.skinTexture));
@@ -136,7 +125,7 @@ TEST_F(SceneFiles, MissingTexturesWarnAndTheSceneGoesOn) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_TRUE(loadScene(scene, error)) << error;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), expectedOutput);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expectedStartOutput);
     const std::string warnings = testing::internal::GetCapturedStderr();
     for (const char* name : {"data/white_skin.tga", "data/black_th0.tga", "data/black_th1.tga",
                              "data/white_eye0.tga", "data/white_eye1.tga"})

@@ -4,6 +4,7 @@
 // this without a window.
 #pragma once
 
+#include "face/draw_flags.h"
 #include "geometry/camera.h"
 
 struct ControlPointDragger;
@@ -19,11 +20,6 @@ constexpr float distanceStep = 0.25f;     // "+" and "-"
 constexpr float offsetStep = 0.25f;       // arrow, page and home keys
 constexpr float dragTurnFactor = 3.1416f; // radians per window width or height of drag
 constexpr double referenceCubeEdge = 19.0;
-
-// drawFlags bits: the face model's overlays.
-constexpr uint32_t drawControlMesh = 1;
-constexpr uint32_t drawAttachments = 2;
-constexpr uint32_t drawHintingSamples = 4;
 
 // Camera of the identity pose with the frame's parameters for the given window.
 Camera makeFrameCamera(const Matrix4& pose, int32_t windowWidth, int32_t windowHeight);

@@ -1,6 +1,7 @@
 // Drawing of the face model: the deformed textured render mesh, then the overlays chosen
 // by the viewer's flags (control mesh, attachments, hinting samples). Every overlay saves
 // the GL switches it changes and restores them.
+#include "face/draw_flags.h"
 #include "face/face_model.h"
 #include "face/point_overlay.h"
 #include "geometry/patches.h"
@@ -9,11 +10,6 @@
 #include <GL/gl.h>
 
 namespace {
-
-// drawFlags bits.
-constexpr uint32_t flagControlMesh = 1;
-constexpr uint32_t flagAttachments = 2;
-constexpr uint32_t flagHintingSamples = 4;
 
 // Each control-mesh edge is drawn as its cubic boundary curve in this many segments.
 constexpr int edgeCurveSegments = 5;
@@ -174,10 +170,10 @@ void FaceModel::draw(const Vector3* controlPoints, uint32_t drawFlags) {
     drawTexturedMesh(renderPositions.get(), renderNormals.get(), renderTexCoords.get(),
                      renderTriangles.get(), renderTriangleCount);
 
-    if (drawFlags & flagControlMesh)
+    if (drawFlags & drawControlMesh)
         drawControlMeshOverlay(*this, controlPoints);
-    if (drawFlags & flagAttachments)
+    if (drawFlags & drawAttachments)
         drawAttachmentsOverlay(*this);
-    if (drawFlags & flagHintingSamples)
+    if (drawFlags & drawHintingSamples)
         drawHintingSamplesOverlay(*this);
 }

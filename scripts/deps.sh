@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that are missing. Usage: scripts/deps.sh run|test
+# Installs the Debian packages that are missing. Usage: scripts/deps.sh run|test|ci
+#   run   what the Release build of the viewer and the tools needs (build/)
+#   test  run, plus the test tree, the sanitizer build, benchmarks and the end-to-end tools
+#   ci    test, plus what the fresh-machine check needs on the host
 # As root it installs them; otherwise it prints the one apt-get line to run and fails.
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
-              libjpeg62-turbo-dev libstb-dev)
-test_packages=(googletest libgtest-dev libbenchmark-dev libosmesa6-dev clang
-               libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-utils)
+              libjpeg62-turbo-dev libstb-dev libnanoflann-dev libosmesa6-dev
+              libassimp-dev libmeshoptimizer-dev)
+test_packages=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels)
+ci_packages=(debootstrap git ca-certificates)
 
 wanted=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then wanted+=("${test_packages[@]}"); fi
+case "${1:-run}" in
+    run) ;;
+    test) wanted+=("${test_packages[@]}") ;;
+    ci) wanted+=("${test_packages[@]}" "${ci_packages[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|ci" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${wanted[@]}"; do

@@ -159,6 +159,13 @@ kill -0 "$viewer" 2>/dev/null ||
     fail "the viewer did not stay up for $viewer_seconds s; see $cache/run-display.log"
 grep -q 'computing attachments' "$cache/run-display.log" ||
     fail "the viewer printed no start-up lines; see $cache/run-display.log"
+# The window shows the textured face: a picture of many colours, not a cleared screen.
+if command -v import >/dev/null; then
+    DISPLAY="$display" import -window root "$cache/run-display.png"
+    colours=$(convert "$cache/run-display.png" -format %k info:)
+    [ "$colours" -ge 1000 ] ||
+        fail "the viewer's window shows $colours colours, not the face; see $cache/run-display.png"
+fi
 kill_inside
 wait "$viewer" 2>/dev/null || true
 

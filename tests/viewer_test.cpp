@@ -113,7 +113,7 @@ TEST(ViewerMouse, WindowToDeviceCoordinates) {
     const float device[3] = {0.0f, -1.0f, 1.0f};
     for (int i = 0; i < 3; ++i) {
         float nx, ny;
-        windowToDevice(s, window[i], window[i], &nx, &ny);
+        windowToDevice(nx, ny, s, window[i], window[i]);
         EXPECT_TRUE(nx == device[i] && ny == -device[i]) << window[i];
     }
 }

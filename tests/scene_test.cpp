@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,83 +102,60 @@ int32_t drawnPolygons(Scene& scene, const ViewerState& state, int32_t maxPolygon
     return polygons;
 }
 
-bool loadQuietly(Scene& scene) {
-    std::string error;
-    testing::internal::CaptureStdout();
-    const bool loaded = loadScene(scene, error);
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(loaded) << error;
-    return loaded;
-}
-
 } // namespace
 
 using SceneGL = OffscreenGLTest;
 
-TEST_F(SceneGL, CommittedDataLoadsWithTheExactOutput) {
+// The committed data: the exact start-up output and every slot filled, each prop drawn as
+// stored at rest. Then a drag puts black_th0's third point (control point 24) on the
+// mid-point of its first two (70 and 74), which makes its frame degenerate: the prop is
+// left out, nothing non-finite reaches GL, the face and the other props are drawn, and one
+// warning is given each time the frame becomes degenerate.
+TEST_F(SceneGL, CommittedDataLoadsAndDrawsAndLeavesOutADegenerateProp) {
     Scene scene;
     std::string error;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const bool loaded = loadScene(scene, error);
-    const std::string output = testing::internal::GetCapturedStdout();
-    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expectedStartOutput);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_TRUE(loaded) << error;
-    EXPECT_EQ(output, expectedStartOutput);
-    EXPECT_EQ(warnings, "");
-    EXPECT_GE(scene.controlPointCount, minControlPointCount);
     EXPECT_TRUE(glIsTexture(scene.skinTexture));
-    for (const PropSlot& slot : scene.propSlots) {
-        ASSERT_TRUE(slot.prop);
-        ASSERT_TRUE(slot.frame);
-        EXPECT_TRUE(glIsTexture(slot.texture));
-    }
-    // At rest every prop is drawn exactly as stored.
+    Vector3* points = scene.controlPoints.get();
+    int32_t everything = scene.faceModel->renderTriangleCount;
     for (int32_t s = 0; s < propSlotCount; ++s) {
+        const PropSlot& slot = scene.propSlots[s];
+        ASSERT_TRUE(slot.prop && slot.frame);
+        EXPECT_TRUE(glIsTexture(slot.texture));
+        everything += slot.prop->triangleCount;
         Vector3 A, B, C;
-        propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
+        propFramePoints(A, B, C, propSlotSources[s], points);
         Matrix4 m;
-        ASSERT_TRUE(scene.propSlots[s].frame->currentTransform(m, A, B, C)) << "slot " << s;
+        ASSERT_TRUE(slot.frame->currentTransform(m, A, B, C)) << "slot " << s;
         for (int i = 0; i < 16; ++i)
             EXPECT_NEAR(m.m[i], Matrix4::identity().m[i], 1e-4f) << "slot " << s;
     }
     EXPECT_EQ(scene.dragger->count, static_cast<uint32_t>(scene.controlPointCount));
-    EXPECT_EQ(scene.dragger->points, scene.controlPoints.get());
-}
+    EXPECT_EQ(scene.dragger->points, points);
 
-// A drag that puts black_th0's third point (control point 24) on the mid-point of its first
-// two (70 and 74) makes its frame degenerate: the prop is left out, nothing non-finite
-// reaches GL, the face and the other props are drawn, and one warning is given each time
-// the frame becomes degenerate.
-TEST_F(SceneGL, DegeneratePropFrameIsLeftOutWithOneWarning) {
-    Scene scene;
-    ASSERT_TRUE(loadQuietly(scene));
     initGLState();
     glDisable(GL_CULL_FACE); // every triangle reaches the feedback
     ViewerState state;
     state.showEyes = true;
     beginFrame(state);
-    int32_t everything = scene.faceModel->renderTriangleCount;
-    for (const PropSlot& slot : scene.propSlots)
-        everything += slot.prop->triangleCount;
     const int32_t withoutTeeth0 = everything - scene.propSlots[0].prop->triangleCount;
-
-    Vector3* points = scene.controlPoints.get();
     const Vector3 rest = points[24], degenerate = (points[70] + points[74]) * 0.5f;
-    const struct {
-        Vector3 point24;
-        int32_t polygons;
-    } frames[] = {{rest, everything},
-                  {degenerate, withoutTeeth0},
-                  {degenerate, withoutTeeth0},
-                  {rest, everything},
-                  {degenerate, withoutTeeth0}};
+    const std::pair<Vector3, int32_t> frames[] = {{rest, everything},
+                                                  {degenerate, withoutTeeth0},
+                                                  {degenerate, withoutTeeth0},
+                                                  {rest, everything},
+                                                  {degenerate, withoutTeeth0}};
     multipliedMatrices = nonFiniteMatrices = 0;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     for (const auto& frame : frames) {
-        points[24] = frame.point24;
-        EXPECT_EQ(drawnPolygons(scene, state, everything), frame.polygons);
+        points[24] = frame.first;
+        EXPECT_EQ(drawnPolygons(scene, state, everything), frame.second);
     }
     const std::string output = testing::internal::GetCapturedStdout();
     const std::string warnings = testing::internal::GetCapturedStderr();
@@ -191,36 +169,36 @@ TEST_F(SceneGL, DegeneratePropFrameIsLeftOutWithOneWarning) {
 
 using SceneFiles = SceneInDirectory;
 
-TEST_F(SceneFiles, TooFewControlPointsAreRefusedBeforeTheProps) {
-    writeModel(8); // 81 control points
-    Scene scene;
-    std::string error;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(loadScene(scene, error));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "computing attachments...\n");
-    EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
-    EXPECT_NE(error.find("81"), std::string::npos) << error;
-    EXPECT_NE(error.find("88"), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos);
-}
-
-TEST_F(SceneFiles, MissingModelOrPropIsRefusedWithTheReadersMessage) {
-    Scene scene;
-    std::string error;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(loadScene(scene, error));
-    testing::internal::GetCapturedStdout();
-    EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
-
-    writeModel(9); // 100 control points
-    copyCommitted("black_th0.*");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr(); // the skin texture is missing too: one warning
-    EXPECT_FALSE(loadScene(scene, error));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "computing attachments...\nloading props...\n");
-    testing::internal::GetCapturedStderr();
-    EXPECT_NE(error.find("data/black_th1.prop"), std::string::npos) << error;
+// Unusable model and prop files, one after another in the same folder: each is refused
+// with one line that names it, after the progress lines printed so far.
+TEST_F(SceneFiles, UnusableFilesAreRefusedWithOneLine) {
+    const struct {
+        std::function<void()> prepare;
+        const char* output;
+        std::vector<std::string> inError;
+    } cases[] = {
+        {[] {}, "computing attachments...\n", {"data/retarget.model"}},
+        {[&] { writeModel(8); }, "computing attachments...\n", {"data/retarget.model", "81", "88"}},
+        {[&] {
+             writeModel(9); // 100 control points; of the props, only the first
+             copyCommitted("black_th0.*");
+         },
+         "computing attachments...\nloading props...\n",
+         {"data/black_th1.prop"}},
+    };
+    for (const auto& c : cases) {
+        c.prepare();
+        Scene scene;
+        std::string error;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr(); // the missing skin texture's warning
+        EXPECT_FALSE(loadScene(scene, error));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        testing::internal::GetCapturedStderr();
+        for (const std::string& part : c.inError)
+            EXPECT_NE(error.find(part), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
 }
 
 TEST_F(SceneFiles, MissingTexturesWarnAndTheSceneGoesOn) {

@@ -6,30 +6,41 @@
 #include <GL/glut.h>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 namespace {
 
 ViewerState viewer; // program-wide navigation state; its camera is built before main
 Scene scene;        // the face, its control points, props and dragger
 
-// The GL state, then the scene. A model or prop file that cannot be used ends the program
-// with its one-line message.
+// One line on standard error and status 1: an orderly stop instead of an uncaught exception.
+[[noreturn]] void stop(const char* message) {
+    std::fprintf(stderr, "face-viewer: %s\n", message);
+    std::exit(1);
+}
+
+// The GL state, then the scene. A model or prop file that cannot be used, or too little
+// memory to load it, ends the program with its one-line message.
 void initScene() {
     initGLState();
     std::string error;
-    if (!loadScene(scene, error)) {
-        std::fprintf(stderr, "face-viewer: %s\n", error.c_str());
-        std::exit(1);
-    }
+    if (!loadScene(scene, error))
+        stop(error.c_str());
 }
 
 void onReshape(int width, int height) { reshapeViewer(viewer, width, height); }
 
+// An exception must not unwind through GLUT's C frames: the frame, which may warn about a
+// prop (and so build a message), ends the program itself when memory runs out.
 void onDisplay() {
-    beginFrame(viewer);
-    drawReferenceFrame();
-    drawScene(scene, viewer);
-    glutSwapBuffers();
+    try {
+        beginFrame(viewer);
+        drawReferenceFrame();
+        drawScene(scene, viewer);
+        glutSwapBuffers();
+    } catch (const std::bad_alloc&) {
+        stop("out of memory while drawing");
+    }
 }
 
 void onMouse(int button, int state, int x, int y) {
@@ -53,7 +64,7 @@ void onSpecialKey(int key, int /*x*/, int /*y*/) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH); // RGB is GLUT's default (value 0)
     glutInitWindowPosition(0, 0);
@@ -68,4 +79,6 @@ int main(int argc, char** argv) {
     initScene();
     glutMainLoop();
     return 0;
+} catch (const std::bad_alloc&) {
+    stop("out of memory");
 }

@@ -14,17 +14,31 @@
 // Degenerate points (A = B, C = m, n parallel to x) give non-finite or singular frames.
 Matrix4 frameFromPoints(const Vector3& A, const Vector3& B, const Vector3& C);
 
+// Below this length of the second axis (the sine of the angle between x and n) the third
+// point counts as on the line through the first two: rounding alone leaves cross products
+// of parallel unit vectors about 1e-7 long, so the frame is singular in all but name.
+constexpr float minSecondAxisLength = 1e-6f;
+
+// True when frame (from frameFromPoints) cannot carry a prop: a value is not finite
+// (A = B, or C at the mid-point) or the second axis is shorter than minSecondAxisLength (C on
+// the line through A and B), which makes the frame singular.
+bool frameIsDegenerate(const Matrix4& frame);
+
 // ((p + q) + r)·oneThird per coordinate (one third rounded to float, 0.33333334, instead of a
 // division by 3), each partial sum rounded to float.
 Vector3 centroid(const Vector3& p, const Vector3& q, const Vector3& r);
 
 struct PropFrame {
-    Matrix4 restInverse; // inverse of the frame of the three points at rest
+    Matrix4 restInverse;   // inverse of the frame of the three points at rest
+    bool degenerateAtRest; // the rest frame is degenerate, so restInverse is meaningless
 
     // Builds and inverts the rest frame once.
     PropFrame(const Vector3& A, const Vector3& B, const Vector3& C);
 
-    // F·restInverse with F the frame of the current points: maps the rest placement of a
-    // prop to its current one (the identity while the points have not moved).
-    Matrix4 currentTransform(const Vector3& A, const Vector3& B, const Vector3& C) const;
+    // transform = F·restInverse with F the frame of the current points: maps the rest
+    // placement of a prop to its current one (the identity while the points have not
+    // moved). Returns false when the rest frame or F is degenerate, or a value of the
+    // product is not finite; transform must then not be used.
+    bool currentTransform(Matrix4& transform, const Vector3& A, const Vector3& B,
+                          const Vector3& C) const;
 };

@@ -4,12 +4,13 @@
 
 #include <GL/gl.h>
 #include <cstdio>
+#include <new>
 
 const PropSlotSource propSlotSources[propSlotCount] = {
-    {"data/black_th0.prop", "data/black_th0.tga", 70, 74, {24, 0, 0}, 1, true},
-    {"data/black_th1.prop", "data/black_th1.tga", 70, 74, {87, 0, 0}, 1, true},
-    {"data/white_eye0.prop", "data/white_eye0.tga", 66, 67, {33, 34, 35}, 3, false},
-    {"data/white_eye1.prop", "data/white_eye1.tga", 68, 69, {53, 54, 55}, 3, false},
+    {"black_th0", "data/black_th0.prop", "data/black_th0.tga", 70, 74, {24, 0, 0}, 1, true},
+    {"black_th1", "data/black_th1.prop", "data/black_th1.tga", 70, 74, {87, 0, 0}, 1, true},
+    {"white_eye0", "data/white_eye0.prop", "data/white_eye0.tga", 66, 67, {33, 34, 35}, 3, false},
+    {"white_eye1", "data/white_eye1.prop", "data/white_eye1.tga", 68, 69, {53, 54, 55}, 3, false},
 };
 
 namespace {
@@ -37,7 +38,12 @@ void printLine(const char* line) {
 uint32_t loadTextureOrWarn(const char* fileName) {
     int width = 0, height = 0, components = 0;
     std::string reason;
-    const uint32_t name = loadTexture(width, height, components, fileName, &reason);
+    uint32_t name = noTexture;
+    try {
+        name = loadTexture(width, height, components, fileName, &reason);
+    } catch (const std::bad_alloc&) {
+        reason = std::string(fileName) + ": out of memory while decoding";
+    }
     if (name == noTexture)
         std::fprintf(stderr, "face-viewer: warning: %s (drawn untextured)\n", reason.c_str());
     return name;
@@ -47,19 +53,30 @@ uint32_t loadTextureOrWarn(const char* fileName) {
 // two textures.
 bool loadProps(Scene& scene, std::string& error) {
     for (int32_t pair = 0; pair < propSlotCount; pair += 2) {
-        for (int32_t s = pair; s < pair + 2; ++s)
+        for (int32_t s = pair; s < pair + 2; ++s) {
+            scene.loadingFile = propSlotSources[s].propFile;
             if (!loadProp(scene.propSlots[s].prop, propSlotSources[s].propFile, error))
                 return false;
+        }
         for (int32_t s = pair; s < pair + 2; ++s)
             scene.propSlots[s].texture = loadTextureOrWarn(propSlotSources[s].textureFile);
     }
     return true;
 }
 
-void drawProp(const PropSlot& slot, const PropSlotSource& source, const Vector3* controlPoints) {
+void drawProp(PropSlot& slot, const PropSlotSource& source, const Vector3* controlPoints) {
     Vector3 A, B, C;
     propFramePoints(A, B, C, source, controlPoints);
-    const Matrix4 transform = slot.frame->currentTransform(A, B, C);
+    Matrix4 transform;
+    const bool usable = slot.frame->currentTransform(transform, A, B, C);
+    if (!usable && !slot.degenerate)
+        std::fprintf(stderr,
+                     "face-viewer: warning: the frame of %s is degenerate; the prop is not "
+                     "drawn\n",
+                     propFrameText(source).c_str());
+    slot.degenerate = !usable;
+    if (!usable)
+        return;
     glBindTexture(GL_TEXTURE_2D, slot.texture);
     glPushMatrix();
     glMultMatrixf(transform.m);
@@ -68,6 +85,17 @@ void drawProp(const PropSlot& slot, const PropSlotSource& source, const Vector3*
 }
 
 } // namespace
+
+std::string propFrameText(const PropSlotSource& source) {
+    std::string text = std::string(source.name) + " (control points " +
+                       std::to_string(source.first) + ", " + std::to_string(source.second);
+    if (source.thirdCount == 3)
+        text += " and the centroid of " + std::to_string(source.third[0]) + ", " +
+                std::to_string(source.third[1]) + ", " + std::to_string(source.third[2]);
+    else
+        text += ", " + std::to_string(source.third[0]);
+    return text + ")";
+}
 
 void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
                      const Vector3* controlPoints) {
@@ -79,8 +107,11 @@ void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& s
             : controlPoints[source.third[0]];
 }
 
-bool loadScene(Scene& scene, std::string& error) {
+namespace {
+
+bool loadSceneFiles(Scene& scene, std::string& error) {
     printLine("computing attachments...");
+    scene.loadingFile = modelFile;
     if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount, modelFile,
                        error))
         return false;
@@ -91,11 +122,13 @@ bool loadScene(Scene& scene, std::string& error) {
                 std::to_string(minControlPointCount);
         return false;
     }
+    scene.loadingFile = nullptr; // textures fail with a warning of their own
     scene.skinTexture = loadTextureOrWarn(skinTextureFile);
 
     printLine("loading props...");
     if (!loadProps(scene, error))
         return false;
+    scene.loadingFile = nullptr;
     for (int32_t s = 0; s < propSlotCount; ++s) {
         Vector3 A, B, C;
         propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
@@ -110,6 +143,19 @@ bool loadScene(Scene& scene, std::string& error) {
         printLine(line);
     printLine("");
     return true;
+}
+
+} // namespace
+
+bool loadScene(Scene& scene, std::string& error) {
+    scene.loadingFile = nullptr;
+    try {
+        return loadSceneFiles(scene, error);
+    } catch (const std::bad_alloc&) {
+        error = scene.loadingFile ? std::string("out of memory while loading ") + scene.loadingFile
+                                  : std::string("out of memory while loading the scene");
+        return false;
+    }
 }
 
 void drawScene(Scene& scene, const ViewerState& state) {

@@ -14,6 +14,7 @@
 
 // Where a prop comes from and which control points carry it.
 struct PropSlotSource {
+    const char* name; // in messages: "black_th0"
     const char* propFile;
     const char* textureFile;
     int32_t first, second; // control points of the frame's first and second points
@@ -29,13 +30,20 @@ extern const PropSlotSource propSlotSources[propSlotCount];
 // The control points that the props' frames read reach up to index 87.
 constexpr int32_t minControlPointCount = 88;
 
+// The slot's name and the control points of its frame, for messages:
+// "black_th0 (control points 70, 74, 24)", or for an eye
+// "white_eye0 (control points 66, 67 and the centroid of 33, 34, 35)".
+std::string propFrameText(const PropSlotSource& source);
+
 struct PropSlot {
     std::unique_ptr<Prop> prop;
     uint32_t texture = 0;
     std::unique_ptr<PropFrame> frame;
+    bool degenerate = false; // the frame was degenerate when the prop was last to be drawn
 };
 
 struct Scene {
+    const char* loadingFile = nullptr; // the file being loaded during start-up, for messages
     std::unique_ptr<FaceModel> faceModel;
     ArrayHolder<Vector3> controlPoints; // controlPointCount, moved in place by dragging
     int32_t controlPointCount = 0;
@@ -50,13 +58,15 @@ void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& s
 
 // Loads the scene from the files under data/, printing "computing attachments...",
 // "loading props..." and the key bindings to standard output (each line flushed). Returns
-// false with one line in error when the model or a prop file is refused or the model has
-// fewer than minControlPointCount control points. A texture that fails to load is not an
-// error: it gets one warning line on standard error, and its surface shows untextured.
-// Needs a current GL context.
+// false with one line in error when the model or a prop file is refused, the model has
+// fewer than minControlPointCount control points, or memory runs out while loading the
+// model or a prop ("out of memory while loading data/retarget.model"). A texture that fails
+// to load, for want of memory too, is not an error: it gets one warning line on standard
+// error, and its surface shows untextured. Needs a current GL context.
 bool loadScene(Scene& scene, std::string& error);
 
 // The scene's part of a frame: the face (updated from the current control points) with the
 // overlays that drawFlags chooses, the teeth blended, the eyes while showEyes, and the
-// control-point dots in deformation mode.
+// control-point dots in deformation mode. A prop whose frame is degenerate is not drawn;
+// the first frame in which it is (again) gets one warning line on standard error.
 void drawScene(Scene& scene, const ViewerState& state);

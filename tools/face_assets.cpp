@@ -9,12 +9,20 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--dense") == 0)
-        return writeDenseModels(argv[2], stdout) ? 0 : 1;
-    if (argc == 1 || (argc == 2 && argv[1][0] != '-'))
-        return writeDefaultAssets(argc == 2 ? argv[1] : "data", stdout) ? 0 : 1;
+    const bool dense = argc == 3 && std::strcmp(argv[1], "--dense") == 0;
+    const char* folder = dense ? argv[2] : argc == 2 ? argv[1] : "data";
+    try {
+        if (dense)
+            return writeDenseModels(folder, stdout) ? 0 : 1;
+        if (argc == 1 || (argc == 2 && argv[1][0] != '-'))
+            return writeDefaultAssets(folder, stdout) ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "face-assets: out of memory while making the files for %s\n", folder);
+        return 1;
+    }
     std::fprintf(stderr, "usage: face-assets [folder]   (default: data)\n"
                          "       face-assets --dense folder\n");
     return 2;

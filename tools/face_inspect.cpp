@@ -1,6 +1,7 @@
 // face-inspect: a command-line view of a face model file for the people who build models.
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
+#include "app/degenerate_geometry.h"
 #include "face/face_model.h"
 #include "io/model_file.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,10 @@ const char usageText[] =
     "                      (any number of times)\n"
     "  --search            nearest-sample search of the binding (default index; both give\n"
     "                      the same attachments)\n";
+
+// The model file while it is read and the face model built from it, for the out-of-memory
+// message.
+const char* loadingFile = nullptr;
 
 enum class Dump { none, attachments, patches, edges, positions };
 
@@ -205,7 +211,7 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
@@ -214,6 +220,7 @@ int main(int argc, char** argv) {
     const auto readStart = std::chrono::steady_clock::now();
     ModelData data;
     std::string error;
+    loadingFile = options.model;
     if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -233,10 +240,12 @@ int main(int argc, char** argv) {
                     data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
                     data.renderTriangleCount, options.search);
     const double bindMs = millisecondsSince(bindStart);
+    loadingFile = nullptr;
 
     switch (options.dump) {
     case Dump::none:
         printSummary(model, data, readMs, bindMs, options.search);
+        printDegenerateGeometry(stdout, model, data.controlPoints.get(), data.controlPointCount);
         break;
     case Dump::attachments:
         dumpAttachments(model);
@@ -258,4 +267,10 @@ int main(int argc, char** argv) {
     }
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
+} catch (const std::bad_alloc&) {
+    if (loadingFile)
+        std::fprintf(stderr, "face-inspect: out of memory while loading %s\n", loadingFile);
+    else
+        std::fprintf(stderr, "face-inspect: out of memory\n");
+    return 1;
 }

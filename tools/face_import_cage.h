@@ -1,0 +1,28 @@
+// face-import's control mesh: the user's own (welded) or one simplified from the render
+// mesh with meshoptimizer.
+#pragma once
+
+#include "geometry/vector.h"
+
+#include <cstdint>
+#include <vector>
+
+// The props' frames use control points up to 87, so a control mesh needs 88 at least.
+constexpr int32_t minControlPoints = 88;
+constexpr int32_t defaultControlPoints = 240;
+
+struct ControlCage {
+    std::vector<Vector3> points;     // K
+    std::vector<Triangle> triangles; // L, counter-clockwise seen from outside
+};
+
+// Joins the vertices of the triangles that share a position exactly (in order of first
+// use) and drops triangles that joining collapses. Points no triangle uses are dropped.
+void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
+                   const std::vector<Triangle>& triangles);
+
+// Simplifies the welded mesh to about targetPoints points with the quadric simplifier,
+// keeping every border vertex (the mesh's outline and its eye or mouth openings) in place.
+// The points are a subset of the welded positions, so they lie on the render surface.
+// A mesh whose borders alone hold more points keeps them all.
+void simplifyCage(ControlCage& cage, const ControlCage& welded, int32_t targetPoints);

@@ -12,9 +12,9 @@
 
 namespace {
 
-// Position and texture coordinates of one vertex, compared bit for bit when joining.
+// Position, texture coordinates and normal of one vertex, compared bit for bit when joining.
 struct VertexKey {
-    float value[5];
+    float value[8];
     bool operator==(const VertexKey& other) const {
         return std::memcmp(value, other.value, sizeof value) == 0;
     }
@@ -22,7 +22,7 @@ struct VertexKey {
 
 struct VertexKeyHash {
     size_t operator()(const VertexKey& key) const {
-        uint32_t bits[5];
+        uint32_t bits[8];
         std::memcpy(bits, key.value, sizeof bits);
         size_t h = 1469598103934665603ull;
         for (uint32_t b : bits)
@@ -135,7 +135,8 @@ bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int
                         ? TexCoord{source.mTextureCoords[0][i].x,
                                    static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))}
                         : TexCoord{0.0f, 0.0f};
-                const VertexKey key{{p.x, p.y, p.z, uv.u, uv.v}};
+                const aiVector3D n = source.HasNormals() ? source.mNormals[i] : aiVector3D();
+                const VertexKey key{{p.x, p.y, p.z, uv.u, uv.v, n.x, n.y, n.z}};
                 const auto found =
                     joined.emplace(key, static_cast<int32_t>(result.positions.size()));
                 if (found.second) {

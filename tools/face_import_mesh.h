@@ -38,8 +38,11 @@ struct EmbeddedPicture {
 
 // Reads mesh meshIndex (or, when it is −1, the one with the most triangles) of the file,
 // triangulated, with the transform of the first scene node that uses it applied. Points and
-// lines are dropped; vertices with equal position and texture coordinates are joined (in
-// order of first use), and triangles that joining collapses are dropped. listing receives
+// lines are dropped; vertices with equal position, texture coordinates and (where the file
+// has them) normals are joined, in order of first use, and triangles that joining collapses
+// are dropped. The normals keep apart the two sides of a cut that share positions and
+// texture coordinates, such as closed lips: formats that store one vertex per triangle
+// corner (OBJ, as assimp reads it) would otherwise sew such a cut shut. listing receives
 // every mesh of the file; chosen the index read. When the material names an embedded
 // picture it goes to embedded. Returns false with one line in error when the file cannot
 // be read, the index is out of range or no triangle is left.

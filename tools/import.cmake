@@ -15,3 +15,8 @@ add_executable(face-import
 target_link_libraries(face-import PRIVATE facecore PkgConfig::ASSIMP meshoptimizer::meshoptimizer
                       ${FACE_OFFSCREEN_GL})
 target_compile_options(face-import PRIVATE ${FACE_WARNINGS})
+
+# face-inspect's shared summary, OBJ export, pose files and binding picture (OSMesa).
+target_sources(face-inspect PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/model_export.cpp
+               ${CMAKE_CURRENT_SOURCE_DIR}/model_summary.cpp)
+target_link_libraries(face-inspect PRIVATE ${FACE_OFFSCREEN_GL})

@@ -86,7 +86,7 @@ void simplifyCage(ControlCage& cage, const ControlCage& welded, int32_t targetPo
         const size_t target = (low + high) / 2 / 3 * 3;
         const size_t count = meshopt_simplify(result.data(), source.data(), indexCount, xyz,
                                               welded.points.size(), sizeof(Vector3), target,
-                                              unlimitedError, meshopt_SimplifyLockBorder, nullptr);
+                                              unlimitedError, 0, nullptr);
         const size_t points = usedPoints(result, count, seen);
         const size_t distance =
             points > size_t(targetPoints) ? points - targetPoints : targetPoints - points;

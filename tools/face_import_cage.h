@@ -21,8 +21,10 @@ struct ControlCage {
 void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
                    const std::vector<Triangle>& triangles);
 
-// Simplifies the welded mesh to about targetPoints points with the quadric simplifier,
-// keeping every border vertex (the mesh's outline and its eye or mouth openings) in place.
-// The points are a subset of the welded positions, so they lie on the render surface.
-// A mesh whose borders alone hold more points keeps them all.
+// Simplifies the welded mesh to about targetPoints points with the quadric simplifier.
+// Border vertices (the mesh's outline and its eye or mouth openings) only collapse along
+// their border, so every opening stays an opening. Borders are not locked in place: a face
+// with open eyes and lips has hundreds of border vertices (the default face 644), more than
+// the points asked for. The points are a subset of the welded positions, so they lie on the
+// render surface.
 void simplifyCage(ControlCage& cage, const ControlCage& welded, int32_t targetPoints);

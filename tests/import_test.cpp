@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -28,8 +29,13 @@
 
 namespace {
 
+// Its second mesh (index 1) is a textured head (Head.jpg).
 const char iqmFile[] = "/usr/share/assimp/models/IQM/mrfixit.iqm";
-const int iqmHead = 1; // the second mesh: the textured head (Head.jpg)
+
+std::string readText(const std::string& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 struct ToolRun {
     int status = -1;
@@ -44,8 +50,7 @@ ToolRun run(const std::string& program, const std::string& arguments, const Temp
         r.output += static_cast<char>(c);
     const int status = pipe ? pclose(pipe) : -1;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream errors(errorFile);
-    r.errors.assign(std::istreambuf_iterator<char>(errors), {});
+    r.errors = readText(errorFile);
     return r;
 }
 ToolRun runImport(const std::string& arguments, const TempDir& dir) {
@@ -73,84 +78,63 @@ int32_t attachedCount(const FaceModel& model) {
                                               [](const Attachment& a) { return a.subPatch >= 0; }));
 }
 
-// The imported head, made once for the tests that look at it.
-class IqmHead : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        if (!std::filesystem::exists(iqmFile))
-            return;
-        dir = new TempDir;
-        result = new ToolRun(runImport(std::string(iqmFile) + " --mesh " + std::to_string(iqmHead) +
-                                           " --front x --out " + dir->path,
-                                       *dir));
+// The bounding box of n points.
+void bounds(Vector3& low, Vector3& high, const Vector3* points, int32_t n) {
+    low = high = points[0];
+    for (int32_t i = 1; i < n; ++i) {
+        low = {std::min(low.x, points[i].x), std::min(low.y, points[i].y),
+               std::min(low.z, points[i].z)};
+        high = {std::max(high.x, points[i].x), std::max(high.y, points[i].y),
+                std::max(high.z, points[i].z)};
     }
-    static void TearDownTestSuite() {
-        delete result;
-        delete dir;
-    }
-    void SetUp() override {
-        if (!dir)
-            GTEST_SKIP() << iqmFile << " is missing (package assimp-testmodels)";
-        ASSERT_EQ(result->status, 0) << result->errors;
-    }
-    static TempDir* dir;
-    static ToolRun* result;
-};
-TempDir* IqmHead::dir = nullptr;
-ToolRun* IqmHead::result = nullptr;
-
-TEST_F(IqmHead, KeepsTheTrianglesPlacesThemAndBindsThem) {
-    Assimp::Importer importer;
-    const aiMesh& file = *importer.ReadFile(iqmFile, aiProcess_Triangulate)->mMeshes[iqmHead];
-    ModelData data;
-    const auto model = buildModel(data, dir->path + "/data/retarget.model");
-    EXPECT_EQ(data.renderTriangleCount, static_cast<int32_t>(file.mNumFaces));
-    EXPECT_LE(data.renderVertexCount, static_cast<int32_t>(file.mNumVertices));
-    // 16 units tall, centred, and the printed scale is the source height's ratio to that.
-    float low[3] = {1e9f, 1e9f, 1e9f}, high[3] = {-1e9f, -1e9f, -1e9f};
-    for (int32_t i = 0; i < data.renderVertexCount; ++i) {
-        const float* p = &data.renderPositions[i].x;
-        for (int c = 0; c < 3; ++c)
-            low[c] = std::min(low[c], p[c]), high[c] = std::max(high[c], p[c]);
-    }
-    EXPECT_NEAR(high[1] - low[1], 16.0f, 1e-4f);
-    for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(low[c] + high[c], 0.0f, 1e-4f);
-    // The printed scale brings the source's own height to 16.
-    const ToolRun kept = runImport(
-        std::string(iqmFile) + " --mesh 1 --keep-placement --out " + dir->path + "/kept", *dir);
-    ModelData source;
-    std::string error;
-    ASSERT_TRUE(readModelFile(source, (dir->path + "/kept/data/retarget.model").c_str(), error));
-    const auto byHeight = [](const Vector3& a, const Vector3& b) { return a.y < b.y; };
-    const auto range =
-        std::minmax_element(source.renderPositions.get(),
-                            source.renderPositions.get() + source.renderVertexCount, byHeight);
-    float scale = 0;
-    ASSERT_EQ(std::sscanf(result->output.c_str(), "scale: %f", &scale), 1) << result->output;
-    EXPECT_NEAR(scale * (range.second->y - range.first->y), 16.0f, 1e-3f);
-    // The foremost vertex (the goggles) faces the camera: the stored winding is the front.
-    const Vector3* front = std::max_element(
-        data.renderPositions.get(), data.renderPositions.get() + data.renderVertexCount,
-        [](const Vector3& a, const Vector3& b) { return a.z < b.z; });
-    EXPECT_GT(data.renderNormals[front - data.renderPositions.get()].z, 0.5f);
-    EXPECT_EQ(attachedCount(*model), data.renderVertexCount);
 }
 
-TEST_F(IqmHead, WritesTheHeadTextureUprightAndTheViewerShowsAndDeformsIt) {
-    DecodedImage skin;
+// The foremost of n points (largest z).
+const Vector3& foremost(const Vector3* points, int32_t n) {
+    return *std::max_element(points, points + n, [](auto& a, auto& b) { return a.z < b.z; });
+}
+
+TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
+    if (!std::filesystem::exists(iqmFile))
+        GTEST_SKIP() << iqmFile << " is missing (package assimp-testmodels)";
+    TempDir dir;
+    const std::string head = iqmFile + std::string(" --mesh 1 ");
+    const ToolRun placed = runImport(head + "--front x --out " + dir.path, dir);
+    ASSERT_EQ(placed.status, 0) << placed.errors;
+    ASSERT_EQ(runImport(head + "--keep-placement --out " + dir.path + "/kept", dir).status, 0);
+    ModelData data, kept;
+    const auto model = buildModel(data, dir.path + "/data/retarget.model");
     std::string error;
-    ASSERT_TRUE(decodeImage(skin, (dir->path + "/data/white_skin.tga").c_str(), error)) << error;
+    ASSERT_TRUE(readModelFile(kept, (dir.path + "/kept/data/retarget.model").c_str(), error));
+    Assimp::Importer importer;
+    const aiMesh& file = *importer.ReadFile(iqmFile, aiProcess_Triangulate)->mMeshes[1];
+    EXPECT_EQ(data.renderTriangleCount, static_cast<int32_t>(file.mNumFaces));
+    EXPECT_LE(data.renderVertexCount, static_cast<int32_t>(file.mNumVertices));
+    EXPECT_EQ(attachedCount(*model), data.renderVertexCount);
+    // 16 units tall and centred; the printed scale takes the source's height to 16.
+    Vector3 low, high, keptLow, keptHigh;
+    bounds(low, high, data.renderPositions.get(), data.renderVertexCount);
+    bounds(keptLow, keptHigh, kept.renderPositions.get(), kept.renderVertexCount);
+    EXPECT_NEAR(high.y - low.y, 16.0f, 1e-4f);
+    EXPECT_LT(length(low + high), 1e-4f);
+    float scale = 0;
+    ASSERT_EQ(std::sscanf(placed.output.c_str(), "scale: %f", &scale), 1) << placed.output;
+    EXPECT_NEAR(scale * (keptHigh.y - keptLow.y), 16.0f, 1e-3f);
+    // The foremost vertex (the goggles) faces the camera: the stored winding is the front.
+    const Vector3* positions = data.renderPositions.get();
+    EXPECT_GT(data.renderNormals[&foremost(positions, data.renderVertexCount) - positions].z, 0.5f);
+    // The skin texture holds the head's picture, pixel for pixel.
+    DecodedImage skin;
+    ASSERT_TRUE(decodeImage(skin, (dir.path + "/data/white_skin.tga").c_str(), error)) << error;
     int width, height, channels;
     const std::string jpeg = std::filesystem::path(iqmFile).parent_path() / "Head.jpg";
     stbi_uc* picture = stbi_load(jpeg.c_str(), &width, &height, &channels, 3);
     ASSERT_NE(picture, nullptr);
-    ASSERT_EQ(skin.width, width);
-    ASSERT_EQ(skin.height, height);
+    ASSERT_EQ(std::make_pair(skin.width, skin.height), std::make_pair(width, height));
     EXPECT_TRUE(std::equal(picture, picture + width * height * 3, skin.pixels.get()));
     stbi_image_free(picture);
 
-    ViewerSession viewer(dir->path);
+    ViewerSession viewer(dir.path);
     ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
     // The head's green skin fills the middle of the window, and the red lenses of its goggles
     // show where the texture puts them (upside down, they would be missing there).
@@ -161,28 +145,20 @@ TEST_F(IqmHead, WritesTheHeadTextureUprightAndTheViewerShowsAndDeformsIt) {
     Screenshot before, after;
     ASSERT_TRUE(viewer.captureUntil(
         before, [&](const Screenshot& s) { return s.count(220, 220, 420, 420, isGreen) > 9000; }));
-    EXPECT_GT(before.count(230, 230, 410, 310, isRed), 600)
-        << before.count(230, 230, 410, 310, isRed);
-    // Drag the foremost control point downwards in deformation mode.
-    ModelData data;
-    ASSERT_TRUE(readModelFile(data, (dir->path + "/data/retarget.model").c_str(), error));
-    const Vector3* p = std::max_element(
-        data.controlPoints.get(), data.controlPoints.get() + data.controlPointCount,
-        [](const Vector3& a, const Vector3& b) { return a.z < b.z; });
+    EXPECT_GT(before.count(230, 230, 410, 310, isRed), 600);
+    // Drag the foremost control point down in deformation mode: the picture changes.
+    const Vector3& p = foremost(data.controlPoints.get(), data.controlPointCount);
     ViewerState state;
-    beginFrame(state);
-    const Vector4 ndc = state.camera.project({p->x, p->y, p->z, 1.0f});
+    const Vector4 ndc =
+        makeFrameCamera(computeCameraPose(state), 640, 640).project({p.x, p.y, p.z, 1});
     const int x = static_cast<int>((ndc.x + 1) * 320), y = static_cast<int>((1 - ndc.y) * 320);
     viewer.key("space");
     viewer.drag(3, x, y, x, y + 60);
     viewer.key("space");
-    int changed = 0;
     EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) {
-        changed = 0;
-        for (size_t i = 0; i < s.rgb.size(); ++i)
-            changed += s.rgb[i] != before.rgb[i];
-        return changed > 600;
-    })) << changed;
+        return std::inner_product(s.rgb.begin(), s.rgb.end(), before.rgb.begin(), 0, std::plus<>(),
+                                  std::not_equal_to<>()) > 600;
+    }));
 }
 
 // Maps the vertices of a onto those of b through their triangles (same order, corner by
@@ -217,6 +193,18 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
                                     "/cage.obj --keep-placement " + "--out " + dir.path + "/out",
                                 dir);
     ASSERT_EQ(r.status, 0) << r.errors;
+    // A pose file moves as --move does.
+    const std::string pose =
+        dir.write("pose.txt", std::string("# lip\n87 0 -1.5 0\n\n24 .5 0 1\n"));
+    for (const std::string& moves :
+         {"--pose " + pose, std::string("--move 87 0 -1.5 0 --move 24 .5 0 1")})
+        ASSERT_EQ(inspect("--export-obj " + dir.path + "/" + moves.substr(2, 4) + ".obj " + moves +
+                              " " + defaultModel(),
+                          dir)
+                      .status,
+                  0);
+    EXPECT_EQ(readText(dir.path + "/pose.obj"), readText(dir.path + "/move.obj"));
+    EXPECT_NE(readText(dir.path + "/pose.obj"), readText(dir.path + "/face.obj"));
 
     ModelData copy;
     const auto after = buildModel(copy, dir.path + "/out/data/retarget.model");
@@ -271,7 +259,7 @@ TEST(FaceImport, AutomaticControlMeshLiesOnTheSurfaceAndReachesEveryVertex) {
     }
 }
 
-TEST(InspectOutputs, PictureShowsWeightsAndUnattachedVerticesAndPoseFileMovesLikeMove) {
+TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
     TempDir dir;
     // The default face with its right half (x > 0) pushed 2 units off the surface.
     std::ifstream in(defaultModel());
@@ -304,32 +292,13 @@ TEST(InspectOutputs, PictureShowsWeightsAndUnattachedVerticesAndPoseFileMovesLik
     EXPECT_EQ(red[0], 0);
     EXPECT_GT(red[1], 5000);
     EXPECT_EQ(yellow[1], 0);
-
-    const std::string pose = dir.write("pose.txt", std::string("# lower lip down\n87 0 -1.5 0\n\n"
-                                                               "24 0.5 0 0.25\n"));
-    ASSERT_EQ(inspect("--export-obj " + dir.path + "/a.obj --move 87 0 -1.5 0 --move 24 0.5 0 " +
-                          "0.25 " + defaultModel(),
-                      dir)
-                  .status,
-              0);
-    ASSERT_EQ(
-        inspect("--export-obj " + dir.path + "/b.obj --pose " + pose + " " + defaultModel(), dir)
-            .status,
-        0);
-    std::ifstream a(dir.path + "/a.obj"), b(dir.path + "/b.obj");
-    const std::string moved((std::istreambuf_iterator<char>(a)), {});
-    EXPECT_EQ(moved, std::string((std::istreambuf_iterator<char>(b)), {}));
 }
 
 TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     TempDir dir;
-    std::string cube;
-    for (int i = 0; i < 8; ++i)
-        cube += "v " + std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " +
-                std::to_string(i >> 2) + "\n";
-    cube += "f 1 3 2\nf 2 3 4\nf 5 6 7\nf 6 8 7\nf 1 2 5\nf 2 6 5\nf 3 7 4\nf 4 7 8\n"
-            "f 1 5 3\nf 3 5 7\nf 2 4 6\nf 4 8 6\n";
-    const std::string cubeFile = dir.write("cube.obj", cube);
+    const std::string tetrahedron =
+        dir.write("tetrahedron.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n"
+                                                 "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n"));
     const std::string lines =
         dir.write("lines.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n"));
     const std::string badPose = dir.write("bad.pose", std::string("87 0 -1 0\n87 0 x 0\n"));
@@ -338,8 +307,8 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     } cases[] = {
         {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot read"},
         {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
-        {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --front x --cage ") + cubeFile,
-         "cube.obj: the control mesh has 8 points, fewer than 88"},
+        {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --cage ") + tetrahedron,
+         "tetrahedron.obj: the control mesh has 4 points, fewer than 88"},
         {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + badPose,
          "bad.pose, line 2: \"x\" is not a finite number"},
     };

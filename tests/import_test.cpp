@@ -320,6 +320,7 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
         EXPECT_EQ(r.status, 1) << c.arguments;
         EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+        EXPECT_EQ(r.output, "");
         EXPECT_FALSE(std::filesystem::exists(dir.path + "/out")) << c.arguments;
     }
 }

@@ -10,6 +10,7 @@
 #include "tools/model_summary.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,19 @@ struct Options {
     Vector3 front = {0.0f, 0.0f, 1.0f};
     bool keepPlacement = false;
 };
+
+// What the import found, printed only once everything has been checked, so that a refused
+// input prints nothing but its one line.
+std::string pending;
+
+__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    pending += line;
+}
 
 int usage(const std::string& problem) {
     std::fprintf(stderr, "face-import: %s\n%s", problem.c_str(), usageText);
@@ -135,12 +149,11 @@ std::string findTexture(const std::string& meshFile, std::string name) {
 }
 
 void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const char* file) {
-    std::printf("meshes in %s:\n", file);
+    report("meshes in %s:\n", file);
     for (size_t m = 0; m < listing.size(); ++m)
-        std::printf("  %zu \"%s\": %d vertices, %d triangles\n", m, listing[m].name.c_str(),
-                    listing[m].vertexCount, listing[m].triangleCount);
-    std::printf("using mesh %d, the one with the most triangles (--mesh I picks another)\n",
-                chosen);
+        report("  %zu \"%s\": %d vertices, %d triangles\n", m, listing[m].name.c_str(),
+               listing[m].vertexCount, listing[m].triangleCount);
+    report("using mesh %d, the one with the most triangles (--mesh I picks another)\n", chosen);
 }
 
 } // namespace
@@ -168,15 +181,15 @@ int main(int argc, char** argv) {
                               options.height, problem))
             return refuse(std::string(options.mesh) + ": " + problem);
         applyPlacement(render.positions, placement);
-        std::printf("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
-                    placement.scale, options.height);
+        report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
+               options.height);
     }
     if (!render.hasTexCoords) {
         frontPlanarTexCoords(render);
-        std::printf("no texture coordinates: a front planar projection is used\n");
+        report("no texture coordinates: a front planar projection is used\n");
     }
-    std::printf("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
-                render.triangles.size());
+    report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
+           render.triangles.size());
 
     ControlCage cage;
     if (options.cage) {
@@ -193,8 +206,8 @@ int main(int argc, char** argv) {
             return refuse(std::string(options.cage) + ": the control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
                           std::to_string(minControlPoints));
-        std::printf("control mesh: %s, %zu points, %zu triangles\n", options.cage,
-                    cage.points.size(), cage.triangles.size());
+        report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
+               cage.triangles.size());
     } else {
         ControlCage welded;
         weldPositions(welded, render.positions, render.triangles);
@@ -203,8 +216,8 @@ int main(int argc, char** argv) {
             return refuse(std::string(options.mesh) + ": the automatic control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
                           std::to_string(minControlPoints) + " (the mesh is too small)");
-        std::printf("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
-                    cage.points.size(), options.points, cage.triangles.size());
+        report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
+               cage.points.size(), options.points, cage.triangles.size());
     }
     if (cage.triangles.size() > size_t(maxControlTriangleCount))
         return refuse("the control mesh has more than " + std::to_string(maxControlTriangleCount) +
@@ -214,27 +227,28 @@ int main(int argc, char** argv) {
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
             return refuse(problem);
-        std::printf("skin texture: %s\n", options.texture);
+        report("skin texture: %s\n", options.texture);
     } else if (!embedded.bytes.empty()) {
         if (!decodeEmbeddedPicture(skin, embedded, problem))
             return refuse(std::string(options.mesh) + ": " + problem);
-        std::printf("skin texture: embedded in %s\n", options.mesh);
+        report("skin texture: embedded in %s\n", options.mesh);
     } else {
         const std::string file =
             render.texture.empty() ? std::string() : findTexture(options.mesh, render.texture);
         if (!file.empty() && readPicture(skin, file, problem)) {
-            std::printf("skin texture: %s\n", file.c_str());
+            report("skin texture: %s\n", file.c_str());
         } else {
             if (!render.texture.empty())
-                std::printf("skin texture: %s not found or unreadable, a neutral tone instead\n",
-                            render.texture.c_str());
+                report("skin texture: %s not found or unreadable, a neutral tone instead\n",
+                       render.texture.c_str());
             else
-                std::printf("skin texture: none in the mesh, a neutral tone instead\n");
+                report("skin texture: none in the mesh, a neutral tone instead\n");
             skin = solidPicture(neutralSkin[0], neutralSkin[1], neutralSkin[2]);
         }
     }
     limitPictureSide(skin, maxSkinSide);
 
+    std::fputs(pending.c_str(), stdout);
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);

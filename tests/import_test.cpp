@@ -181,6 +181,7 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
     ModelData original;
     const auto before = buildModel(original, defaultModel());
     std::ostringstream cage;
+    cage.precision(9);
     for (int32_t i = 0; i < original.controlPointCount; ++i)
         cage << "v " << original.controlPoints[i].x << ' ' << original.controlPoints[i].y << ' '
              << original.controlPoints[i].z << '\n';

@@ -25,30 +25,38 @@ bool writeText(const std::string& path, const std::string& text, std::string& er
     return (std::fclose(file) == 0 && written) || fail(error, path, "cannot be written");
 }
 
-void appendf(std::string& text, const char* format, double a, double b, double c) {
+void appendReals(std::string& text, const float* values, int count) {
     char line[128];
-    std::snprintf(line, sizeof line, format, a, b, c);
-    text += line;
+    int length = 0;
+    for (int i = 0; i < count; ++i)
+        length += std::snprintf(line + length, sizeof line - length, i ? " %.9g" : "%.9g",
+                                double(values[i]));
+    text.append(line, length);
+    text += '\n';
+}
+
+void appendTriangle(std::string& text, int32_t a, int32_t b, int32_t c) {
+    text += std::to_string(a) + ' ' + std::to_string(b) + ' ' + std::to_string(c) + '\n';
 }
 
 // Reals with nine significant digits, so that every float reads back unchanged.
 std::string modelText(const ImportedMesh& render, const ControlCage& cage) {
     std::string text = std::to_string(render.positions.size()) + "\n";
     for (const Vector3& p : render.positions)
-        appendf(text, "%.9g %.9g %.9g\n", p.x, p.y, p.z);
+        appendReals(text, &p.x, 3);
     for (const TexCoord& t : render.texCoords)
-        appendf(text, "%.9g %.9g\n", t.u, t.v, 0.0);
+        appendReals(text, &t.u, 2);
     // The reader stores a render triangle a b c as (a, c, b): write the last two swapped
     // so that the stored order is the counter-clockwise front winding.
     text += std::to_string(render.triangles.size()) + "\n";
     for (const Triangle& t : render.triangles)
-        appendf(text, "%.0f %.0f %.0f\n", t.index[0], t.index[2], t.index[1]);
+        appendTriangle(text, t.index[0], t.index[2], t.index[1]);
     text += std::to_string(cage.points.size()) + "\n";
     for (const Vector3& p : cage.points)
-        appendf(text, "%.9g %.9g %.9g\n", p.x, p.y, p.z);
+        appendReals(text, &p.x, 3);
     text += std::to_string(cage.triangles.size()) + "\n";
     for (const Triangle& t : cage.triangles)
-        appendf(text, "%.0f %.0f %.0f\n", t.index[0], t.index[1], t.index[2]);
+        appendTriangle(text, t.index[0], t.index[1], t.index[2]);
     return text;
 }
 

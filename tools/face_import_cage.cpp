@@ -2,7 +2,6 @@
 
 #include <meshoptimizer.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -78,26 +77,25 @@ void simplifyCage(ControlCage& cage, const ControlCage& welded, int32_t targetPo
     std::vector<uint8_t> seen(welded.points.size());
     const float* xyz = &welded.points[0].x;
 
-    // The point count grows with the target index count: bisect the target for the
-    // result nearest to targetPoints.
-    size_t low = 0, high = indexCount;
-    size_t bestDistance = SIZE_MAX;
+    // The point count grows with the target index count: bisect the target for the fewest
+    // points not below targetPoints (or, for a mesh with fewer, all of them).
+    size_t low = 0, high = indexCount, bestPoints = 0;
     while (low <= high) {
         const size_t target = (low + high) / 2 / 3 * 3;
-        const size_t count = meshopt_simplify(result.data(), source.data(), indexCount, xyz,
-                                              welded.points.size(), sizeof(Vector3), target,
-                                              unlimitedError, 0, nullptr);
+        const size_t count =
+            meshopt_simplify(result.data(), source.data(), indexCount, xyz, welded.points.size(),
+                             sizeof(Vector3), target, unlimitedError, 0, nullptr);
         const size_t points = usedPoints(result, count, seen);
-        const size_t distance =
-            points > size_t(targetPoints) ? points - targetPoints : targetPoints - points;
-        if (distance < bestDistance ||
-            (distance == bestDistance && points >= size_t(targetPoints))) {
-            bestDistance = distance;
+        const bool enough = points >= size_t(targetPoints);
+        const bool hadEnough = bestPoints >= size_t(targetPoints);
+        if (best.empty() || (enough && (!hadEnough || points < bestPoints)) ||
+            (!enough && !hadEnough && points > bestPoints)) {
+            bestPoints = points;
             best.assign(result.begin(), result.begin() + static_cast<long>(count));
         }
         if (points == size_t(targetPoints) || high - low < 3)
             break;
-        if (points < size_t(targetPoints))
+        if (!enough)
             low = target + 3;
         else if (target < 3)
             break;

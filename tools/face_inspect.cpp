@@ -1,9 +1,10 @@
 // face-inspect: a command-line view of a face model file for the people who build models.
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
-#include "app/degenerate_geometry.h"
 #include "face/face_model.h"
 #include "io/model_file.h"
+#include "tools/model_export.h"
+#include "tools/model_summary.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +30,12 @@ const char usageText[] =
     "  --move I DX DY DZ   with --dump positions: add (DX, DY, DZ) to control point I first\n"
     "                      (any number of times)\n"
     "  --search            nearest-sample search of the binding (default index; both give\n"
-    "                      the same attachments)\n";
+    "                      the same attachments)\n"
+    "  --export-obj OUT.obj  the render mesh after the moves and one update, as OBJ\n"
+    "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
+    "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
+    "                      start-up camera\n"
+    "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n";
 
 // The model file while it is read and the face model built from it, for the out-of-memory
 // message.
@@ -47,6 +53,9 @@ struct Options {
     SampleSearch search = SampleSearch::indexed;
     std::vector<Move> moves;
     const char* model = nullptr;
+    const char* exportObj = nullptr;
+    const char* picture = nullptr;
+    const char* pose = nullptr;
 };
 
 int usage(const char* problem) {
@@ -107,6 +116,13 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
                        false;
             options.moves.push_back(move);
             a += 4;
+        } else if (arg == "--export-obj" || arg == "--picture" || arg == "--pose") {
+            const char*& file = arg == "--export-obj" ? options.exportObj
+                                : arg == "--picture"  ? options.picture
+                                                      : options.pose;
+            if (file || a + 1 >= argc)
+                return problem = arg + " takes a file name, once", false;
+            file = argv[++a];
         } else if (arg.size() > 1 && arg[0] == '-') {
             return problem = "unknown option '" + arg + "'", false;
         } else {
@@ -117,8 +133,13 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
     }
     if (!options.model)
         return problem = "no model file", false;
-    if (!options.moves.empty() && options.dump != Dump::positions)
-        return problem = "--move needs --dump positions", false;
+    const bool output = options.exportObj || options.picture;
+    if (output && dumpGiven)
+        return problem = "--dump cannot be combined with --export-obj or --picture", false;
+    if (!options.moves.empty() && options.dump != Dump::positions && !output)
+        return problem = "--move needs --dump positions, --export-obj or --picture", false;
+    if (options.pose && !output)
+        return problem = "--pose needs --export-obj or --picture", false;
     return true;
 }
 
@@ -131,32 +152,7 @@ void printVector(const Vector3& v) { std::printf("%.9g %.9g %.9g", v.x, v.y, v.z
 
 void printSummary(const FaceModel& model, const ModelData& data, double readMs, double bindMs,
                   SampleSearch search) {
-    std::vector<float> weights;
-    for (int32_t i = 0; i < model.renderVertexCount; ++i)
-        if (model.attachments[i].subPatch >= 0)
-            weights.push_back(model.attachments[i].weight);
-    const int32_t N = model.renderVertexCount;
-    const size_t attached = weights.size();
-    std::printf("control points (K): %d\n", data.controlPointCount);
-    std::printf("control triangles (L): %d\n", model.controlTriangleCount);
-    std::printf("edges (E): %d\n", model.edgeCount);
-    std::printf("render vertices (N): %d\n", N);
-    std::printf("render triangles (M): %d\n", model.renderTriangleCount);
-    std::printf("sub-patches: %d\n", 3 * model.controlTriangleCount);
-    std::printf("samples: %d\n", model.sampleCount);
-    std::printf("attached: %zu (%.2f%%)\n", attached,
-                N > 0 ? 100.0 * static_cast<double>(attached) / N : 0.0);
-    std::printf("unattached: %zu\n", static_cast<size_t>(N) - attached);
-    if (attached > 0) {
-        // The lower median of the attached vertices' weights.
-        const auto middle = weights.begin() + static_cast<long>((attached - 1) / 2);
-        std::nth_element(weights.begin(), middle, weights.end());
-        const float median = *middle;
-        const float minimum = *std::min_element(weights.begin(), weights.end());
-        std::printf("weight: minimum %.9g median %.9g\n", minimum, median);
-    } else {
-        std::printf("weight: no attached vertex\n");
-    }
+    printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
     std::printf("read: %.3f ms\n", readMs);
     std::printf("construct and bind: %.3f ms (%s search)\n", bindMs,
                 search == SampleSearch::indexed ? "index" : "exhaustive");
@@ -209,6 +205,30 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
+// --export-obj and --picture: the moves of the command line, then those of the pose file,
+// one update, then the files.
+int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
+    std::vector<ControlPointMove> moves;
+    for (const Move& move : options.moves)
+        moves.push_back(
+            {static_cast<int32_t>(move.index), {move.delta[0], move.delta[1], move.delta[2]}});
+    std::string error;
+    if (options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    Vector3* points = data.controlPoints.get();
+    for (const ControlPointMove& move : moves)
+        points[move.index] = points[move.index] + move.delta;
+    model.update(model.renderPositions.get(), model.renderNormals.get(), points);
+    if ((options.exportObj && !writeObjFile(options.exportObj, model, error)) ||
+        (options.picture && !writeBindingPicture(options.picture, model, error))) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) try {
@@ -241,11 +261,12 @@ int main(int argc, char** argv) try {
                     data.renderTriangleCount, options.search);
     const double bindMs = millisecondsSince(bindStart);
     loadingFile = nullptr;
+    if (options.exportObj || options.picture)
+        return writeOutputs(model, data, options);
 
     switch (options.dump) {
     case Dump::none:
         printSummary(model, data, readMs, bindMs, options.search);
-        printDegenerateGeometry(stdout, model, data.controlPoints.get(), data.controlPointCount);
         break;
     case Dump::attachments:
         dumpAttachments(model);

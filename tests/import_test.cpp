@@ -1,0 +1,329 @@
+// face-import and face-inspect's exports, run as child processes: a third-party head
+// (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
+// control mesh, the binding picture, and the refusals.
+#include "app/viewer.h"
+#include "face/face_model.h"
+#include "io/model_file.h"
+#include "io/texture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/viewer_session.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include <sys/wait.h>
+
+namespace {
+
+// Its second mesh (index 1) is a textured head (Head.jpg).
+const char iqmFile[] = "/usr/share/assimp/models/IQM/mrfixit.iqm";
+
+std::string readText(const std::string& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string output, errors;
+};
+
+ToolRun run(const std::string& program, const std::string& arguments, const TempDir& dir) {
+    const std::string errorFile = dir.path + "/stderr.txt";
+    ToolRun r;
+    FILE* pipe = popen((program + " " + arguments + " 2>" + errorFile).c_str(), "r");
+    for (int c; pipe && (c = std::fgetc(pipe)) != EOF;)
+        r.output += static_cast<char>(c);
+    const int status = pipe ? pclose(pipe) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.errors = readText(errorFile);
+    return r;
+}
+ToolRun runImport(const std::string& arguments, const TempDir& dir) {
+    return run(FACE_IMPORT_PATH, arguments, dir);
+}
+ToolRun inspect(const std::string& arguments, const TempDir& dir) {
+    return run(FACE_INSPECT_PATH, arguments, dir);
+}
+
+std::string defaultModel() { return std::string(sourceDirectory()) + "/data/retarget.model"; }
+
+std::unique_ptr<FaceModel> buildModel(ModelData& data, const std::string& file) {
+    std::string error;
+    EXPECT_TRUE(readModelFile(data, file.c_str(), error)) << error;
+    return std::make_unique<FaceModel>(data.controlPoints.get(), data.controlPointCount,
+                                       data.controlTriangles.get(), data.controlTriangleCount,
+                                       data.renderPositions.get(), data.renderNormals.get(),
+                                       data.renderTexCoords.get(), data.renderVertexCount,
+                                       data.renderTriangles.get(), data.renderTriangleCount);
+}
+
+int32_t attachedCount(const FaceModel& model) {
+    return static_cast<int32_t>(std::count_if(model.attachments.get(),
+                                              model.attachments.get() + model.renderVertexCount,
+                                              [](const Attachment& a) { return a.subPatch >= 0; }));
+}
+
+// The bounding box of n points.
+void bounds(Vector3& low, Vector3& high, const Vector3* points, int32_t n) {
+    low = high = points[0];
+    for (int32_t i = 1; i < n; ++i) {
+        low = {std::min(low.x, points[i].x), std::min(low.y, points[i].y),
+               std::min(low.z, points[i].z)};
+        high = {std::max(high.x, points[i].x), std::max(high.y, points[i].y),
+                std::max(high.z, points[i].z)};
+    }
+}
+
+// The foremost of n points (largest z).
+const Vector3& foremost(const Vector3* points, int32_t n) {
+    return *std::max_element(points, points + n, [](auto& a, auto& b) { return a.z < b.z; });
+}
+
+TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
+    if (!std::filesystem::exists(iqmFile))
+        GTEST_SKIP() << iqmFile << " is missing (package assimp-testmodels)";
+    TempDir dir;
+    const std::string head = iqmFile + std::string(" --mesh 1 ");
+    const ToolRun placed = runImport(head + "--front x --out " + dir.path, dir);
+    ASSERT_EQ(placed.status, 0) << placed.errors;
+    ASSERT_EQ(runImport(head + "--keep-placement --out " + dir.path + "/kept", dir).status, 0);
+    ModelData data, kept;
+    const auto model = buildModel(data, dir.path + "/data/retarget.model");
+    std::string error;
+    ASSERT_TRUE(readModelFile(kept, (dir.path + "/kept/data/retarget.model").c_str(), error));
+    Assimp::Importer importer;
+    const aiMesh& file = *importer.ReadFile(iqmFile, aiProcess_Triangulate)->mMeshes[1];
+    EXPECT_EQ(data.renderTriangleCount, static_cast<int32_t>(file.mNumFaces));
+    EXPECT_LE(data.renderVertexCount, static_cast<int32_t>(file.mNumVertices));
+    EXPECT_EQ(attachedCount(*model), data.renderVertexCount);
+    // 16 units tall and centred; the printed scale takes the source's height to 16.
+    Vector3 low, high, keptLow, keptHigh;
+    bounds(low, high, data.renderPositions.get(), data.renderVertexCount);
+    bounds(keptLow, keptHigh, kept.renderPositions.get(), kept.renderVertexCount);
+    EXPECT_NEAR(high.y - low.y, 16.0f, 1e-4f);
+    EXPECT_LT(length(low + high), 1e-4f);
+    float scale = 0;
+    ASSERT_EQ(std::sscanf(placed.output.c_str(), "scale: %f", &scale), 1) << placed.output;
+    EXPECT_NEAR(scale * (keptHigh.y - keptLow.y), 16.0f, 1e-3f);
+    // The foremost vertex (the goggles) faces the camera: the stored winding is the front.
+    const Vector3* positions = data.renderPositions.get();
+    EXPECT_GT(data.renderNormals[&foremost(positions, data.renderVertexCount) - positions].z, 0.5f);
+    // The skin texture holds the head's picture, pixel for pixel.
+    DecodedImage skin;
+    ASSERT_TRUE(decodeImage(skin, (dir.path + "/data/white_skin.tga").c_str(), error)) << error;
+    int width, height, channels;
+    const std::string jpeg = std::filesystem::path(iqmFile).parent_path() / "Head.jpg";
+    stbi_uc* picture = stbi_load(jpeg.c_str(), &width, &height, &channels, 3);
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(std::make_pair(skin.width, skin.height), std::make_pair(width, height));
+    EXPECT_TRUE(std::equal(picture, picture + width * height * 3, skin.pixels.get()));
+    stbi_image_free(picture);
+
+    ViewerSession viewer(dir.path);
+    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    // The head's green skin fills the middle of the window, and the red lenses of its goggles
+    // show where the texture puts them (upside down, they would be missing there).
+    const auto isGreen = [](const uint8_t* p) { return p[1] > p[2] + 15 && p[1] >= p[0]; };
+    const auto isRed = [](const uint8_t* p) {
+        return p[0] > 60 && p[0] > 2 * p[1] && p[0] > 2 * p[2];
+    };
+    Screenshot before, after;
+    ASSERT_TRUE(viewer.captureUntil(
+        before, [&](const Screenshot& s) { return s.count(220, 220, 420, 420, isGreen) > 9000; }));
+    EXPECT_GT(before.count(230, 230, 410, 310, isRed), 600);
+    // Drag the foremost control point down in deformation mode: the picture changes.
+    const Vector3& p = foremost(data.controlPoints.get(), data.controlPointCount);
+    ViewerState state;
+    const Vector4 ndc =
+        makeFrameCamera(computeCameraPose(state), 640, 640).project({p.x, p.y, p.z, 1});
+    const int x = static_cast<int>((ndc.x + 1) * 320), y = static_cast<int>((1 - ndc.y) * 320);
+    viewer.key("space");
+    viewer.drag(3, x, y, x, y + 60);
+    viewer.key("space");
+    EXPECT_TRUE(viewer.captureUntil(after, [&](const Screenshot& s) {
+        return std::inner_product(s.rgb.begin(), s.rgb.end(), before.rgb.begin(), 0, std::plus<>(),
+                                  std::not_equal_to<>()) > 600;
+    }));
+}
+
+// Maps the vertices of a onto those of b through their triangles (same order, corner by
+// corner); false when a vertex would map to two.
+bool vertexMap(std::vector<int32_t>& map, const ModelData& a, const ModelData& b) {
+    map.assign(a.renderVertexCount, -1);
+    for (int32_t t = 0; t < a.renderTriangleCount; ++t)
+        for (int c = 0; c < 3; ++c) {
+            int32_t& slot = map[a.renderTriangles[t].index[c]];
+            if (slot >= 0 && slot != b.renderTriangles[t].index[c])
+                return false;
+            slot = b.renderTriangles[t].index[c];
+        }
+    return true;
+}
+
+TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
+    TempDir dir;
+    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel(), dir).status, 0);
+    ModelData original;
+    const auto before = buildModel(original, defaultModel());
+    std::ostringstream cage;
+    cage.precision(9);
+    for (int32_t i = 0; i < original.controlPointCount; ++i)
+        cage << "v " << original.controlPoints[i].x << ' ' << original.controlPoints[i].y << ' '
+             << original.controlPoints[i].z << '\n';
+    for (int32_t t = 0; t < original.controlTriangleCount; ++t) {
+        const int32_t* c = original.controlTriangles[t].index;
+        cage << "f " << c[0] + 1 << ' ' << c[1] + 1 << ' ' << c[2] + 1 << '\n';
+    }
+    dir.write("cage.obj", cage.str());
+    const ToolRun r = runImport(dir.path + "/face.obj --cage " + dir.path +
+                                    "/cage.obj --keep-placement " + "--out " + dir.path + "/out",
+                                dir);
+    ASSERT_EQ(r.status, 0) << r.errors;
+    // A pose file moves as --move does.
+    const std::string pose =
+        dir.write("pose.txt", std::string("# lip\n87 0 -1.5 0\n\n24 .5 0 1\n"));
+    for (const std::string& moves :
+         {"--pose " + pose, std::string("--move 87 0 -1.5 0 --move 24 .5 0 1")})
+        ASSERT_EQ(inspect("--export-obj " + dir.path + "/" + moves.substr(2, 4) + ".obj " + moves +
+                              " " + defaultModel(),
+                          dir)
+                      .status,
+                  0);
+    EXPECT_EQ(readText(dir.path + "/pose.obj"), readText(dir.path + "/move.obj"));
+    EXPECT_NE(readText(dir.path + "/pose.obj"), readText(dir.path + "/face.obj"));
+
+    ModelData copy;
+    const auto after = buildModel(copy, dir.path + "/out/data/retarget.model");
+    ASSERT_EQ(copy.renderVertexCount, original.renderVertexCount);
+    ASSERT_EQ(copy.renderTriangleCount, original.renderTriangleCount);
+    std::vector<int32_t> map;
+    ASSERT_TRUE(vertexMap(map, original, copy)) << "triangles or winding differ";
+    // Positions to print precision (the export is after one update at rest, which places
+    // each vertex at its rest position up to rounding).
+    int32_t elsewhere = 0;
+    for (int32_t i = 0; i < original.renderVertexCount; ++i) {
+        const Vector3 p = copy.renderPositions[map[i]], q = original.renderPositions[i];
+        ASSERT_LT(length(p - q), 1e-5f) << i;
+        ASSERT_NEAR(copy.renderTexCoords[map[i]].u, original.renderTexCoords[i].u, 1e-6f);
+        ASSERT_NEAR(copy.renderTexCoords[map[i]].v, original.renderTexCoords[i].v, 1e-6f);
+        // The same binding: attached alike, with the same weight, at the same surface point
+        // (but for rounding-level ties between the samples two sub-patches share on an edge).
+        const Attachment &a = before->attachments[i], &b = after->attachments[map[i]];
+        ASSERT_EQ(a.subPatch < 0, b.subPatch < 0) << i;
+        ASSERT_NEAR(a.weight, b.weight, 0.01f) << i;
+        Vector3 pa, pb;
+        SubPatchFrame frame;
+        if (before->evaluateFrame(pa, frame, a.subPatch, a.u, a.v) &&
+            after->evaluateFrame(pb, frame, b.subPatch, b.u, b.v))
+            elsewhere += length(pa - pb) > 1e-3f;
+    }
+    EXPECT_LT(elsewhere, original.renderVertexCount / 1000);
+}
+
+TEST(FaceImport, AutomaticControlMeshLiesOnTheSurfaceAndReachesEveryVertex) {
+    TempDir dir;
+    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel(), dir).status, 0);
+    for (const int points : {240, 100}) {
+        const std::string out = dir.path + "/out" + std::to_string(points);
+        const ToolRun r = runImport(dir.path + "/face.obj --keep-placement --points " +
+                                        std::to_string(points) + " --out " + out,
+                                    dir);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        ModelData data;
+        const auto model = buildModel(data, out + "/data/retarget.model");
+        EXPECT_GE(data.controlPointCount, 88);
+        EXPECT_LT(std::abs(data.controlPointCount - points), points / 10) << points;
+        std::set<std::tuple<float, float, float>> surface;
+        for (int32_t i = 0; i < data.renderVertexCount; ++i)
+            surface.emplace(data.renderPositions[i].x, data.renderPositions[i].y,
+                            data.renderPositions[i].z);
+        for (int32_t i = 0; i < data.controlPointCount; ++i)
+            EXPECT_TRUE(surface.count(std::make_tuple(
+                data.controlPoints[i].x, data.controlPoints[i].y, data.controlPoints[i].z)))
+                << "control point " << i << " is not a render vertex";
+        EXPECT_EQ(attachedCount(*model), data.renderVertexCount) << points;
+    }
+}
+
+TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
+    TempDir dir;
+    // The default face with its right half (x > 0) pushed 2 units off the surface.
+    std::ifstream in(defaultModel());
+    std::ostringstream shifted;
+    int32_t n;
+    in >> n;
+    shifted << n << '\n';
+    for (int32_t i = 0; i < n; ++i) {
+        float x, y, z;
+        in >> x >> y >> z;
+        shifted << x << ' ' << y << ' ' << (x > 0.0f ? z + 2.0f : z) << '\n';
+    }
+    shifted << in.rdbuf();
+    const std::string model = dir.write("shifted.model", shifted.str());
+    ASSERT_EQ(inspect("--picture " + dir.path + "/p.png " + model, dir).status, 0);
+    int width, height, channels;
+    stbi_uc* png = stbi_load((dir.path + "/p.png").c_str(), &width, &height, &channels, 3);
+    ASSERT_NE(png, nullptr);
+    int red[2] = {0, 0}, yellow[2] = {0, 0}; // left and right of the middle
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const stbi_uc* p = png + 3 * (y * width + x);
+            if (std::abs(x - width / 2) < 40) // the seam, where colours blend
+                continue;
+            red[x > width / 2] += p[0] > 60 && p[1] < p[0] / 4 && p[2] < p[0] / 4;
+            yellow[x > width / 2] += p[0] > 60 && p[1] > p[0] * 3 / 4 && p[2] < p[0] / 3;
+        }
+    stbi_image_free(png);
+    EXPECT_GT(yellow[0], 5000);
+    EXPECT_EQ(red[0], 0);
+    EXPECT_GT(red[1], 5000);
+    EXPECT_EQ(yellow[1], 0);
+}
+
+TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
+    TempDir dir;
+    const std::string tetrahedron =
+        dir.write("tetrahedron.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n"
+                                                 "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n"));
+    const std::string lines =
+        dir.write("lines.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n"));
+    const std::string badPose = dir.write("bad.pose", std::string("87 0 -1 0\n87 0 x 0\n"));
+    const struct {
+        std::string program, arguments, message;
+    } cases[] = {
+        {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot read"},
+        {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
+        {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --cage ") + tetrahedron,
+         "tetrahedron.obj: the control mesh has 4 points, fewer than 88"},
+        {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + badPose,
+         "bad.pose, line 2: \"x\" is not a finite number"},
+    };
+    for (const auto& c : cases) {
+        const bool inspecting = c.program == FACE_INSPECT_PATH;
+        const ToolRun r = run(
+            c.program,
+            c.arguments + (inspecting ? " " + defaultModel() : " --out " + dir.path + "/out"), dir);
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+        EXPECT_EQ(r.output, "");
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "/out")) << c.arguments;
+    }
+}
+
+} // namespace

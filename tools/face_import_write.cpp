@@ -1,0 +1,148 @@
+#include "tools/face_import_write.h"
+
+#include <stb_image.h>
+#include <stb_image_resize.h>
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+const char* const propNames[4] = {"black_th0", "black_th1", "white_eye0", "white_eye1"};
+
+bool fail(std::string& error, const std::string& path, const char* what) {
+    error = path + ": " + what;
+    return false;
+}
+
+bool writeText(const std::string& path, const std::string& text, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (!file)
+        return fail(error, path, "cannot be written");
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return (std::fclose(file) == 0 && written) || fail(error, path, "cannot be written");
+}
+
+void appendReals(std::string& text, const float* values, int count) {
+    char line[128];
+    int length = 0;
+    for (int i = 0; i < count; ++i)
+        length += std::snprintf(line + length, sizeof line - length, i ? " %.9g" : "%.9g",
+                                double(values[i]));
+    text.append(line, length);
+    text += '\n';
+}
+
+void appendTriangle(std::string& text, int32_t a, int32_t b, int32_t c) {
+    text += std::to_string(a) + ' ' + std::to_string(b) + ' ' + std::to_string(c) + '\n';
+}
+
+// Reals with nine significant digits, so that every float reads back unchanged.
+std::string modelText(const ImportedMesh& render, const ControlCage& cage) {
+    std::string text = std::to_string(render.positions.size()) + "\n";
+    for (const Vector3& p : render.positions)
+        appendReals(text, &p.x, 3);
+    for (const TexCoord& t : render.texCoords)
+        appendReals(text, &t.u, 2);
+    // The reader stores a render triangle a b c as (a, c, b): write the last two swapped
+    // so that the stored order is the counter-clockwise front winding.
+    text += std::to_string(render.triangles.size()) + "\n";
+    for (const Triangle& t : render.triangles)
+        appendTriangle(text, t.index[0], t.index[2], t.index[1]);
+    text += std::to_string(cage.points.size()) + "\n";
+    for (const Vector3& p : cage.points)
+        appendReals(text, &p.x, 3);
+    text += std::to_string(cage.triangles.size()) + "\n";
+    for (const Triangle& t : cage.triangles)
+        appendTriangle(text, t.index[0], t.index[1], t.index[2]);
+    return text;
+}
+
+bool writeTga(const std::string& path, const Picture& picture, std::string& error) {
+    stbi_write_tga_with_rle = 1;
+    return stbi_write_tga(path.c_str(), picture.width, picture.height, 3, picture.rgb.data()) ||
+           fail(error, path, "cannot be written");
+}
+
+} // namespace
+
+Picture solidPicture(uint8_t r, uint8_t g, uint8_t b) {
+    Picture picture;
+    picture.width = picture.height = 1;
+    picture.rgb = {r, g, b};
+    return picture;
+}
+
+bool readPicture(Picture& picture, const std::string& fileName, std::string& error) {
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load(fileName.c_str(), &width, &height, &channels, 3);
+    if (!pixels) {
+        error = fileName + ": cannot read the picture (" + stbi_failure_reason() + ")";
+        return false;
+    }
+    picture.width = width;
+    picture.height = height;
+    picture.rgb.assign(pixels, pixels + size_t(width) * height * 3);
+    stbi_image_free(pixels);
+    return true;
+}
+
+bool decodeEmbeddedPicture(Picture& picture, const EmbeddedPicture& embedded, std::string& error) {
+    if (embedded.height > 0) {
+        picture.width = embedded.width;
+        picture.height = embedded.height;
+        picture.rgb.resize(size_t(embedded.width) * embedded.height * 3);
+        for (size_t i = 0; i < picture.rgb.size() / 3; ++i)
+            for (int c = 0; c < 3; ++c)
+                picture.rgb[3 * i + c] = embedded.bytes[4 * i + 2 - c];
+        return true;
+    }
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels =
+        stbi_load_from_memory(embedded.bytes.data(), static_cast<int>(embedded.bytes.size()),
+                              &width, &height, &channels, 3);
+    if (!pixels) {
+        error = std::string("embedded picture: cannot decode (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    picture.width = width;
+    picture.height = height;
+    picture.rgb.assign(pixels, pixels + size_t(width) * height * 3);
+    stbi_image_free(pixels);
+    return true;
+}
+
+void limitPictureSide(Picture& picture, int32_t maxSide) {
+    const int32_t side = std::max(picture.width, picture.height);
+    if (side <= maxSide)
+        return;
+    const double factor = double(maxSide) / side;
+    Picture smaller;
+    smaller.width = std::max(1, static_cast<int32_t>(picture.width * factor));
+    smaller.height = std::max(1, static_cast<int32_t>(picture.height * factor));
+    smaller.rgb.resize(size_t(smaller.width) * smaller.height * 3);
+    stbir_resize_uint8(picture.rgb.data(), picture.width, picture.height, 0, smaller.rgb.data(),
+                       smaller.width, smaller.height, 0, 3);
+    picture = std::move(smaller);
+}
+
+bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,
+                     const Picture& skin, std::string& error) {
+    const std::string data = folder + "/data";
+    std::error_code made;
+    std::filesystem::create_directories(data, made);
+    if (made)
+        return fail(error, data, "cannot be made");
+    if (!writeText(data + "/retarget.model", modelText(render, cage), error) ||
+        !writeTga(data + "/white_skin.tga", skin, error))
+        return false;
+    // Empty props: no vertices, no triangles; each with a white pixel as its texture.
+    const Picture white = solidPicture(255, 255, 255);
+    for (const char* name : propNames)
+        if (!writeText(data + "/" + name + ".prop", "0\n0\n", error) ||
+            !writeTga(data + "/" + name + ".tga", white, error))
+            return false;
+    return true;
+}

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -66,27 +67,40 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
     const std::string good = "3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1 2";
     ASSERT_TRUE(readPropBuffer(prop, good.data(), good.size(), "eye.prop", error)) << error;
 
-    const std::pair<std::string, const char*> cases[] = {
-        {"", "eye.prop: the file is empty"},
-        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1   ",
+    const struct {
+        std::string text;
+        uint64_t availableBytes;
+        const char* message;
+    } cases[] = {
+        {"", unlimitedMemory, "eye.prop: the file is empty"},
+        {"\xEF\xBB\xBF" + good, unlimitedMemory,
+         "eye.prop: the file starts with a UTF-8 byte-order mark"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1   ", unlimitedMemory,
          "eye.prop, line 1: triangles, item 0 (c): the file ends too early"},
-        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1",
-         "eye.prop, line 1: triangle count: the count 1 needs at least 6 more bytes but the "
-         "file has 5"},
-        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 3 2",
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 1", unlimitedMemory,
+         "eye.prop, line 1: triangle count: the file ends before the 1 triangle that the count "
+         "announces"},
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  1  0 3 2", unlimitedMemory,
          "eye.prop, line 1: triangles, item 0 (b): index 3 is outside the prop (3 vertices)"},
-        {"3  0 0 0 1 0 0 0 1 0  0 0 1 q 0 1  1  0 1 2",
+        {"3  0 0 0 1 0 0 0 1 0  0 0 1 q 0 1  1  0 1 2", unlimitedMemory,
          "eye.prop, line 1: texture coordinates, item 1 (v): \"q\" is not a number"},
-        {"-3 0 0 0", "eye.prop, line 1: vertex count: the count -3 is negative"},
-        {"3  0 0 0 1 0 0 0 1 0  0 0 1 0 0 1  0x7fffffff 0 1 2",
-         "eye.prop, line 1: triangle count: the count 2147483647 needs"},
-        {"1 0 0 inf 0 0", "eye.prop, line 1: positions, item 0 (z): \"inf\" is not a finite"},
+        {"-3 0 0 0", unlimitedMemory, "eye.prop, line 1: vertex count: the count -3 is negative"},
+        {"3\r0 0 0 1 0 0 0 1 0\r0 0 1 0 0 1\r0x7fffffff 0 1 2", unlimitedMemory,
+         "eye.prop, line 4: triangle count: the file ends before the 2147483647 triangles"},
+        {"1 0 0 inf 0 0", unlimitedMemory,
+         "eye.prop, line 1: positions, item 0 (z): \"inf\" is not a finite"},
+        {"09 0 0 0", unlimitedMemory,
+         "eye.prop, line 1: vertex count: \"09\" is not a 32-bit "
+         "integer (a leading 0 makes a number octal"},
+        // The budget covers the reader's arrays and the Prop's copies: refused from the count
+        // on that goes over it.
+        {good, 100, "eye.prop, line 1: vertex count: 3 vertices need "},
+        {good, 200, "eye.prop, line 1: triangle count: 1 triangle needs "},
     };
-    for (const auto& [text, message] : cases) {
-        error.clear();
-        EXPECT_FALSE(readPropBuffer(prop, text.data(), text.size(), "eye.prop", error)) << text;
-        EXPECT_EQ(error.rfind(message, 0), 0u) << error;
-    }
+    for (const auto& c : cases)
+        expectRefusal(
+            readPropBuffer(prop, c.text.data(), c.text.size(), "eye.prop", error, c.availableBytes),
+            error, c.message);
     EXPECT_EQ(prop.vertexCount, 3);
     EXPECT_EQ(prop.triangles[0].index[1], 2);
 }
@@ -94,19 +108,12 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
 TEST(PropFile, LoadPropReplacesThePropOnlyOnSuccess) {
     TempDir dir;
     const std::string good = dir.write("a.prop", gridMeshSections());
-    const std::string bad =
-        dir.write("b.prop", std::string("3 0.000 0.000 0.000 0.000 0.000 0.000 0.0"));
+    const std::string bad = dir.write("b.prop", std::string("3 0.000 0.000 0.000 0.000 0.0"));
     std::unique_ptr<Prop> prop;
     std::string error;
     ASSERT_TRUE(loadProp(prop, good.c_str(), error)) << error;
     const Prop* first = prop.get();
-    EXPECT_FALSE(loadProp(prop, bad.c_str(), error));
-    EXPECT_NE(error.find("b.prop, line 1: positions, item 2 (y): the file ends too early"),
-              std::string::npos)
-        << error;
-    EXPECT_EQ(prop.get(), first);
-    EXPECT_FALSE(loadProp(prop, (dir.path + "/missing.prop").c_str(), error));
-    EXPECT_NE(error.find("missing.prop: cannot open"), std::string::npos) << error;
+    expectRefusal(loadProp(prop, bad.c_str(), error), error, bad + ", line 1: vertex count: ");
     EXPECT_EQ(prop.get(), first);
 }
 

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <random>
+#include <regex>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,15 +30,9 @@ bool readText(ModelData& model, const std::string& text, std::string& error,
 }
 
 // The unit right triangle (0,0,0) (1,0,0) (0,1,0) as both meshes, triangle written 0 1 2.
-const std::string unitModel = "3\n"
-                              "0 0 0  1 0 0  0 1 0\n"
-                              "0 0  1 0  0 1\n"
-                              "1\n"
-                              "0 1 2\n"
-                              "3\n"
-                              "0 0 0  1 0 0  0 1 0\n"
-                              "1\n"
-                              "0 1 2\n";
+// Lines 1 to 5 the render mesh, 6 to 9 the control mesh.
+const std::string unitModel = "3\n0 0 0  1 0 0  0 1 0\n0 0  1 0  0 1\n1\n0 1 2\n"
+                              "3\n0 0 0  1 0 0  0 1 0\n1\n0 1 2\n";
 
 // The unit model with its first `from` at or after start replaced by `to`.
 std::string edited(const std::string& from, const std::string& to, size_t start = 0) {
@@ -49,10 +45,9 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
     ModelData model;
     std::string error;
     ASSERT_TRUE(readText(model, unitModel, error)) << error;
-    ASSERT_EQ(model.renderTriangleCount, 1);
+    ASSERT_TRUE(model.renderTriangleCount == 1 && model.controlTriangleCount == 1);
     const int32_t* render = model.renderTriangles[0].index;
     EXPECT_TRUE(render[0] == 0 && render[1] == 2 && render[2] == 1);
-    ASSERT_EQ(model.controlTriangleCount, 1);
     const int32_t* control = model.controlTriangles[0].index;
     EXPECT_TRUE(control[0] == 0 && control[1] == 1 && control[2] == 2);
     // The normals follow the stored (reversed) winding: −z instead of +z.
@@ -60,8 +55,7 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(model.renderNormals[i], (Vector3{0.0f, 0.0f, -1.0f}));
     EXPECT_EQ(model.renderPositions[1], (Vector3{1.0f, 0.0f, 0.0f}));
-    EXPECT_EQ(model.renderTexCoords[2].u, 0.0f);
-    EXPECT_EQ(model.renderTexCoords[2].v, 1.0f);
+    EXPECT_TRUE(model.renderTexCoords[2].u == 0.0f && model.renderTexCoords[2].v == 1.0f);
     ASSERT_EQ(model.controlPointCount, 3);
     EXPECT_EQ(model.controlPoints[2], (Vector3{0.0f, 1.0f, 0.0f}));
 
@@ -87,51 +81,36 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
     EXPECT_NE(read.renderNormals, nullptr);
 }
 
-TEST(ModelFile, TokensFollowPercentIAndAtof) {
-    const std::pair<const char*, int32_t> integers[] = {{"010", 8},
-                                                        {"0x1A", 26},
-                                                        {"0X1a", 26},
-                                                        {"+3", 3},
-                                                        {"-0", 0},
-                                                        {"007", 7},
-                                                        {"2147483647", INT_MAX},
-                                                        {"-2147483648", INT_MIN}};
-    for (const auto& [token, expected] : integers) {
+TEST(ModelFile, TokensFollowPercentIAndAtofBitForBit) {
+    const char* integers[] = {"010", "0x1A", "0X1a",       "+3",
+                              "-0",  "007",  "2147483647", "-2147483648"};
+    const int32_t values[] = {8, 26, 26, 3, 0, 7, INT_MAX, INT_MIN};
+    for (int i = 0; i < 8; ++i) {
         int32_t value = -7;
-        EXPECT_TRUE(parseIntegerToken(value, token, std::strlen(token))) << token;
-        EXPECT_EQ(value, expected) << token;
+        EXPECT_TRUE(parseIntegerToken(value, integers[i], std::strlen(integers[i])));
+        EXPECT_EQ(value, values[i]) << integers[i];
     }
-    const char* reals[] = {"1.5e2", "3.7cm", "-0.0",  ".5",      "5.", "0x1p-1",
-                           "+2.5",  "1e-50", "1e-40", "2.5E+1x", "-7", "3.40282346e38"};
-    for (const char* token : reals) {
-        float value = 12345.0f;
-        ASSERT_EQ(parseRealToken(value, token, std::strlen(token)), RealTokenStatus::ok) << token;
-        const float expected = static_cast<float>(std::atof(token));
-        EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << token;
-    }
-}
-
-TEST(ModelFile, RealConversionIsBitIdenticalToStrtod) {
-    // Random plain decimals: up to 20 digits, a point anywhere, exponents around the exact
-    // powers of ten, and some with a sign.
+    // Reals against strtod rounded to float (atof's value): worked cases, then random plain
+    // decimals of up to 20 digits, a point anywhere, exponents around the exact powers of ten.
+    std::vector<std::string> tokens = {"1.5e2", "3.7cm", "-0.0",  ".5",      "5.", "0x1p-1",
+                                       "+2.5",  "1e-50", "1e-40", "2.5E+1x", "-7", "3.40282346e38"};
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> digitCount(1, 20), digit(0, 9), coin(0, 3),
         exponent(-48, 48);
-    for (int trial = 0; trial < 300000; ++trial) {
+    while (tokens.size() < 300000) {
         std::string token;
         if (coin(random) == 0)
             token += (coin(random) < 2) ? '-' : '+';
         const int digits = digitCount(random);
         const int point = std::uniform_int_distribution<int>(-1, digits)(random);
-        for (int i = 0; i < digits; ++i) {
-            if (i == point)
-                token += '.';
-            token += static_cast<char>('0' + digit(random));
-        }
-        if (point == digits)
-            token += '.';
+        for (int i = 0; i < digits; ++i)
+            token += (i == point ? "." : "") + std::string(1, char('0' + digit(random)));
+        token += point == digits ? "." : "";
         if (coin(random) == 0)
             token += (coin(random) < 2 ? "e" : "E") + std::to_string(exponent(random));
+        tokens.push_back(token);
+    }
+    for (const std::string& token : tokens) {
         const float expected = static_cast<float>(std::strtod(token.c_str(), nullptr));
         float value = 0.0f;
         const RealTokenStatus status = parseRealToken(value, token.data(), token.size());
@@ -152,77 +131,57 @@ TEST(ModelFile, RefusalsNameTheFileLineSectionItemAndWhatIsWrong) {
     std::string crOnly = edited("0 1 2", "0 1 3");
     for (char& c : crOnly)
         c = c == '\n' ? '\r' : c;
-    const struct {
-        std::string text;
-        std::string message;
-    } cases[] = {
-        {"", "bad.model: the file is empty"},
-        {" \n\t\r\n ", "bad.model: the file is empty"},
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ": the file is empty"},
+        {" \n\t\r\n ", ": the file is empty"},
         {"\xEF\xBB\xBF" + unitModel,
-         "bad.model: the file starts with a UTF-8 byte-order mark; save it as plain text without "
-         "one"},
+         ": the file starts with a UTF-8 byte-order mark; save it as plain text without one"},
         {std::string("3\0\n\0", 4) + unitModel,
-         "bad.model: the file looks like UTF-16 text; save it as plain text (ASCII or UTF-8)"},
-        {"\xFF\xFE" + unitModel, "bad.model: the file looks like UTF-16 text"},
-        {untilLast + "0 1", "bad.model, line 8: control triangle count: the file ends before the "
-                            "1 control triangle that the count announces"},
-        {untilLast + "0    1", "bad.model, line 9: control triangles, item 0 (c): the file ends "
-                               "too early"},
+         ": the file looks like UTF-16 text; save it as plain text (ASCII or UTF-8)"},
+        {untilLast + "0 1", ", line 8: control triangle count: the file ends before the 1 "
+                            "control triangle that the count announces"},
+        {untilLast + "0    1", ", line 9: control triangles, item 0 (c): the file ends too early"},
         {"3\n0 0 0  1 0 0  0 1 0\n0 0  1 0  0 1\n",
-         "bad.model, line 3: render triangle count: the file ends too early"},
-        {"1000000000 0 0 0 0 0 0 0 0 0 0",
-         "bad.model, line 1: render vertex count: the file ends before the 1000000000 render "
-         "vertices that the count announces"},
-        {edited("1\n0 1 2", "2147483647\n0 1 2", 40),
-         "bad.model, line 8: control triangle count: the file ends before the 2147483647 "
-         "control triangles"},
-        {edited("1\n0 1 2", "-1\n0 1 2"),
-         "bad.model, line 4: render triangle count: the count -1 is negative"},
-        {edited("0 1 2", "0 1 3"), "bad.model, line 5: render triangles, item 0 (c): index 3 is "
-                                   "outside the render mesh (3 vertices)"},
-        {crOnly, "bad.model, line 5: render triangles, item 0 (c): index 3"},
+         ", line 3: render triangle count: the file ends too early"},
+        {"1000000000 0 0 0 0 0 0 0 0 0 0", ", line 1: render vertex count: the file ends before "
+                                           "the 1000000000 render vertices that the count "
+                                           "announces"},
+        {edited("1\n0 1 2", "-1\n0 1 2"), ", line 4: render triangle count: the count -1 is "
+                                          "negative"},
+        {edited("0 1 2", "0 1 3"),
+         ", line 5: render triangles, item 0 (c): index 3 is outside the render mesh (3 vertices)"},
+        {crOnly, ", line 5: render triangles, item 0 (c): index 3"},
         {"0 0 1 0 0 0 1 0 1 0",
-         "bad.model, line 1: control triangles, item 0 (b): index 1 is outside the control mesh "
-         "(1 vertex)"},
-        {edited("0 1 2", "-1 1 2", 40), "bad.model, line 9: control triangles, item 0 (a): index "
-                                        "-1 is outside the control mesh (3 vertices)"},
-        {edited("0 1 2", "0 12abc 2"), "bad.model, line 5: render triangles, item 0 (b): "
-                                       "\"12abc\" is not a 32-bit integer"},
-        {edited("0 1 2", "0 1.5 2"), "bad.model, line 5: render triangles, item 0 (b): \"1.5\""},
+         ", line 1: control triangles, item 0 (b): index 1 is outside the control mesh (1 vertex)"},
+        {edited("0 1 2", "-1 1 2", 40),
+         ", line 9: control triangles, item 0 (a): index -1 is outside the control mesh"},
+        {edited("0 1 2", "0 12abc 2"),
+         ", line 5: render triangles, item 0 (b): \"12abc\" is not a 32-bit integer"},
         {edited("0 1 2", "08 1 2"),
-         "bad.model, line 5: render triangles, item 0 (a): \"08\" is not a 32-bit integer (a "
-         "leading 0 makes a number octal, and octal has no digit 8 or 9)"},
-        {edited("3\n", "-019\n", 10),
-         "bad.model, line 6: control point count: \"-019\" is not a 32-bit integer (a leading 0 "
-         "makes a number octal"},
-        {edited("0 1 2", "0x 1 2", 40), "bad.model, line 9: control triangles, item 0 (a): \"0x\" "
-                                        "is not a 32-bit integer"},
+         ", line 5: render triangles, item 0 (a): \"08\" is not a 32-bit integer (a leading 0 "
+         "makes a number octal, and octal has no digit 8 or 9)"},
+        {edited("0 1 2", "0x 1 2", 40), ", line 9: control triangles, item 0 (a): \"0x\" is not"},
         {edited("1\n0 1 2", "4294967297\n0 1 2"),
-         "bad.model, line 4: render triangle count: \"4294967297\" is not a 32-bit integer"},
-        {edited("3\n", "three\n"), "bad.model, line 1: render vertex count: \"three\""},
+         ", line 4: render triangle count: \"4294967297\" is not a 32-bit integer"},
         {edited("1 0 0", "1 abc 0", 40),
-         "bad.model, line 7: control points, item 1 (y): \"abc\" is not a number"},
+         ", line 7: control points, item 1 (y): \"abc\" is not a number"},
         {edited("\n0 0  1 0", "\n0 0  . 0"),
-         "bad.model, line 3: render texture coordinates, item 1 (u): \".\" is not a number"},
-        {edited("0 0 0", "0 0 -e5"), "bad.model, line 2: render positions, item 0 (z): \"-e5\""},
-        {edited("1 0 0", "nan 0 0"), "bad.model, line 2: render positions, item 1 (x): \"nan\" "
-                                     "is not a finite 32-bit float"},
-        {edited("1 0 0", "-Infinity 0 0"), "bad.model, line 2: render positions, item 1 (x): "
-                                           "\"-Infinity\" is not a finite"},
-        {edited("1 0 0", "1e39 0 0"), "bad.model, line 2: render positions, item 1 (x): \"1e39\" "
-                                      "is not a finite"},
-        {edited("1 0 0", "-1e400 0 0"), "bad.model, line 2: render positions, item 1 (x): "
-                                        "\"-1e400\" is not a finite"},
-        {edited("1 0 0", longest + "1 0 0"), "bad.model, line 2: render positions, item 1 (x): a "
-                                             "token of 256 characters is longer than 255"},
-        {edited("0 1 2", "0 \x01\xff 2"), "bad.model, line 5: render triangles, item 0 (b): "
-                                          "\"??\" is not a 32-bit integer"},
+         ", line 3: render texture coordinates, item 1 (u): \".\" is not a number"},
+        {edited("0 0 0", "0 0 -e5"), ", line 2: render positions, item 0 (z): \"-e5\""},
+        {edited("1 0 0", "nan 0 0"),
+         ", line 2: render positions, item 1 (x): \"nan\" is not a finite 32-bit float"},
+        {edited("1 0 0", "1e39 0 0"), ", line 2: render positions, item 1 (x): \"1e39\" is not"},
+        {edited("1 0 0", "-1e400 0 0"), ", line 2: render positions, item 1 (x): \"-1e400\" is"},
+        {edited("1 0 0", longest + "1 0 0"),
+         ", line 2: render positions, item 1 (x): a token of 256 characters is longer than 255"},
+        {edited("0 1 2", "0 \x01\xff 2"),
+         ", line 5: render triangles, item 0 (b): \"??\" is not a 32-bit integer"},
     };
     ModelData model;
     std::string error;
     ASSERT_TRUE(readText(model, unitModel, error)) << error;
     for (const auto& c : cases) {
-        expectRefusal(readText(model, c.text, error), error, c.message);
+        expectRefusal(readText(model, c.first, error), error, "bad.model" + c.second);
         ASSERT_EQ(model.renderVertexCount, 3);
         EXPECT_EQ(model.renderTriangles[0].index[1], 2);
     }
@@ -231,156 +190,118 @@ TEST(ModelFile, RefusalsNameTheFileLineSectionItemAndWhatIsWrong) {
     EXPECT_EQ(model.renderPositions[1].x, static_cast<float>(std::atof(longest.c_str())));
 }
 
-// A refusal for memory: the message begins with start and ends with end.
-void expectMemoryRefusal(bool accepted, const std::string& error, const std::string& start,
-                         const std::string& end) {
-    expectRefusal(accepted, error, start);
-    EXPECT_TRUE(error.size() >= end.size() &&
-                error.compare(error.size() - end.size(), end.size(), end) == 0)
-        << error;
+bool matches(const std::string& text, const std::string& pattern) {
+    return std::regex_match(text, std::regex(pattern));
 }
 
 TEST(ModelFile, ArraysOverTheMemoryBudgetAreRefusedBeforeAllocation) {
     ModelData model;
     std::string error;
-    // The smallest power of two that holds the unit model's arrays, then half of it.
-    uint64_t need = 0;
-    for (uint64_t budget = 1; budget < 4096 && need == 0; budget *= 2)
-        if (readText(model, unitModel, error, budget))
-            need = budget;
-    ASSERT_NE(need, 0u);
-    expectMemoryRefusal(readText(model, unitModel, error, need / 2), error, "bad.model, line ",
-                        " are available");
-    expectMemoryRefusal(readText(model, "2000 " + std::string(20000, '0'), error, 999), error,
-                        "bad.model, line 1: render vertex count: 2000 render vertices need ",
-                        " KB; 999 bytes are available");
+    EXPECT_FALSE(readText(model, "2000 " + std::string(20000, '0'), error, 999));
+    EXPECT_TRUE(matches(error, "bad.model, line 1: render vertex count: 2000 render vertices "
+                               "need [0-9.]+ KB; 999 bytes are available"))
+        << error;
 
     // The face model's budget names the counts that take most of it, in agreement.
     ModelData counts;
-    counts.controlTriangleCount = 1;
-    expectMemoryRefusal(faceModelFits(error, counts, "f.model", 999), error,
-                        "f.model: 1 control triangle needs ",
-                        " KB for the face model; 999 bytes are available");
-    counts.renderVertexCount = 1000000;
-    expectMemoryRefusal(faceModelFits(error, counts, "f.model", 999), error,
-                        "f.model: 1000000 render vertices need ",
-                        " MB for the face model; 999 bytes are available");
-    counts.controlTriangleCount = 10000;
-    expectRefusal(faceModelFits(error, counts, "f.model", 999), error,
-                  "f.model: 10000 control triangles and 1000000 render vertices need ");
+    const std::pair<int32_t, const char*> cases[] = {
+        {1, "1 control triangle needs [0-9.]+ KB"},
+        {1000000, "1000000 render vertices need [0-9.]+ MB"},
+        {10000, "10000 control triangles and 1000000 render vertices need [0-9.]+ MB"}};
+    for (const auto& [count, message] : cases) {
+        (count == 1000000 ? counts.renderVertexCount : counts.controlTriangleCount) = count;
+        EXPECT_FALSE(faceModelFits(error, counts, "f.model", 999));
+        EXPECT_TRUE(matches(error, std::string("f.model: ") + message +
+                                       " for the face model; 999 bytes are available"))
+            << error;
+    }
     EXPECT_TRUE(faceModelFits(error, counts, "f.model", uint64_t(1) << 30));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool addressSanitizer = true;
-#elif defined(__has_feature)
+#ifdef __has_feature
 #if __has_feature(address_sanitizer)
-constexpr bool addressSanitizer = true;
-#else
-constexpr bool addressSanitizer = false;
+#define FACE_TEST_ASAN
 #endif
-#else
-constexpr bool addressSanitizer = false;
+#endif
+#ifdef __SANITIZE_ADDRESS__
+#define FACE_TEST_ASAN
 #endif
 
 TEST(ModelFile, FaceModelOverTheAddressSpaceLimitIsRefused) {
-    if (addressSanitizer)
-        GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space";
+#ifdef FACE_TEST_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space";
+#endif
     // 200,000 control triangles on three points: a 1.2 MB file whose face model needs about
-    // 3 GB, loaded in a child process limited to 512 MB more address space than it has.
+    // 3 GB, loaded in a child process limited to 512 MB more address space than it maps.
     TempDir dir;
     std::string text = "0 0 3 0 0 0 1 0 0 0 1 0 200000\n";
     for (int t = 0; t < 200000; ++t)
         text += "0 1 2\n";
     const std::string path = dir.write("large.model", text);
-    int channel[2];
-    ASSERT_EQ(pipe(channel), 0);
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        close(channel[0]);
         long pages = 0;
-        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1)
-                pages = 0;
-            std::fclose(statm);
-        }
+        const bool measured = bool(std::ifstream("/proc/self/statm") >> pages);
         const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
         const rlimit addressSpace{limit, limit};
-        std::string error = "setrlimit failed";
-        int status = 3;
+        std::string error = "no limit set";
+        bool refused = false;
         try {
             std::unique_ptr<FaceModel> model;
             ArrayHolder<Vector3> points;
             int32_t K = 0;
-            if (setrlimit(RLIMIT_AS, &addressSpace) == 0)
-                status = loadFaceModel(model, points, K, path.c_str(), error) ? 1 : 0;
+            refused = measured && setrlimit(RLIMIT_AS, &addressSpace) == 0 &&
+                      !loadFaceModel(model, points, K, path.c_str(), error);
         } catch (const std::bad_alloc&) {
             error = "std::bad_alloc";
-            status = 2;
         }
-        if (write(channel[1], error.data(), error.size()) < 0)
-            status = 4;
-        _exit(status);
+        std::fprintf(stderr, "%s\n", error.c_str());
+        _exit(refused && matches(error, path + ": 200000 control triangles need [0-9.]+ GB for "
+                                               "the face model; [0-9.]+ MB are available")
+                  ? 0
+                  : 1);
     }
-    close(channel[1]);
-    std::string error;
-    char piece[256];
-    for (ssize_t got; (got = read(channel[0], piece, sizeof piece)) > 0;)
-        error.append(piece, size_t(got));
-    close(channel[0]);
-    int status = 0;
+    int status = 1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << error;
-    expectMemoryRefusal(false, error, path + ": 200000 control triangles need ",
-                        " MB are available");
-    EXPECT_NE(error.find(" GB for the face model; "), std::string::npos) << error;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "see the child's message above";
 }
 
 // Files that are not plain files, or far larger than memory, are refused by every reader
-// with one line, and at once (a FIFO with no writer does not block).
+// with one line, and at once. One name serves the three readers (the texture reader goes by
+// the ".tga" in it).
 TEST(ReaderFiles, OnlyRegularFilesOfAUsableSizeAreRead) {
     TempDir dir;
-    const char* extensions[] = {".model", ".prop", ".tga"};
-    for (const char* extension : extensions) {
-        const std::string base = dir.path + "/x" + extension;
-        const std::string directory = base + ".d" + extension, fifo = base + ".f" + extension,
-                          device = base + ".z" + extension, socket = base + ".s" + extension,
-                          sparse = base + ".big" + extension;
-        ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        ASSERT_EQ(symlink("/dev/zero", device.c_str()), 0);
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        ASSERT_LT(socket.size(), sizeof address.sun_path);
-        std::strcpy(address.sun_path, socket.c_str());
-        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        const int file = open(sparse.c_str(), O_CREAT | O_WRONLY, 0600);
-        ASSERT_EQ(ftruncate(file, off_t(1) << 40), 0); // 1 TiB, with no block written
-        close(file);
+    const std::string directory = dir.path + "/d.tga", fifo = dir.path + "/f.tga",
+                      device = dir.path + "/z.tga", socket = dir.path + "/s.tga",
+                      sparse = dir.path + "/big.tga", missing = dir.path + "/none.tga";
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0); // with no writer: opening it must not wait
+    ASSERT_EQ(symlink("/dev/zero", device.c_str()), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    socket.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int file = open(sparse.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_EQ(ftruncate(file, off_t(1) << 40), 0); // 1 TiB, with no block written
+    close(file);
 
-        const std::pair<std::string, std::string> cases[] = {
-            {directory, directory + ": not a regular file (a directory)"},
-            {fifo, fifo + ": not a regular file (a FIFO)"},
-            {device, device + ": not a regular file (a device)"},
-            {socket, socket + ": not a regular file (a socket)"},
-            {sparse, sparse + ": the file is 1.1 TB, more than half of the "},
-            {base, base + ": cannot open (No such file or directory)"},
-        };
-        for (const auto& [path, message] : cases) {
-            std::string error;
-            ModelData model;
-            PropData prop;
-            DecodedImage image;
-            const bool read = extension == extensions[0] ? readModelFile(model, path.c_str(), error)
-                              : extension == extensions[1]
-                                  ? readPropFile(prop, path.c_str(), error)
-                                  : decodeImage(image, path.c_str(), error);
-            expectRefusal(read, error, message);
-        }
-        close(listener);
+    const std::pair<std::string, const char*> cases[] = {
+        {directory, ": not a regular file (a directory)"},
+        {fifo, ": not a regular file (a FIFO)"},
+        {device, ": not a regular file (a device)"},
+        {socket, ": not a regular file (a socket)"},
+        {sparse, ": the file is 1.1 TB, more than half of the "},
+        {missing, ": cannot open (No such file or directory)"}};
+    for (const auto& [path, message] : cases) {
+        std::string errors[3];
+        ModelData model;
+        PropData prop;
+        DecodedImage image;
+        expectRefusal(readModelFile(model, path.c_str(), errors[0]), errors[0], path + message);
+        expectRefusal(readPropFile(prop, path.c_str(), errors[1]), errors[1], path + message);
+        expectRefusal(decodeImage(image, path.c_str(), errors[2]), errors[2], path + message);
     }
+    close(listener);
 }
 
 } // namespace

@@ -59,6 +59,12 @@ TEST(PropFile, FirstFiveModelSectionsGiveTheModelsRenderMesh) {
     // Triangle 0 1 5 of the file is stored 0 5 1.
     EXPECT_EQ(prop->triangles[0].index[1], 5);
     EXPECT_EQ(prop->triangles[0].index[2], 1);
+
+    // A refused file leaves the prop as it was.
+    const Prop* first = prop.get();
+    const std::string bad = dir.write("b.prop", std::string("3 0.000 0.000 0.000 0.000 0.0"));
+    expectRefusal(loadProp(prop, bad.c_str(), error), error, bad + ", line 1: vertex count: ");
+    EXPECT_EQ(prop.get(), first);
 }
 
 TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
@@ -105,18 +111,6 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
     EXPECT_EQ(prop.triangles[0].index[1], 2);
 }
 
-TEST(PropFile, LoadPropReplacesThePropOnlyOnSuccess) {
-    TempDir dir;
-    const std::string good = dir.write("a.prop", gridMeshSections());
-    const std::string bad = dir.write("b.prop", std::string("3 0.000 0.000 0.000 0.000 0.0"));
-    std::unique_ptr<Prop> prop;
-    std::string error;
-    ASSERT_TRUE(loadProp(prop, good.c_str(), error)) << error;
-    const Prop* first = prop.get();
-    expectRefusal(loadProp(prop, bad.c_str(), error), error, bad + ", line 1: vertex count: ");
-    EXPECT_EQ(prop.get(), first);
-}
-
 class PropDraw : public OffscreenGLTest {
   protected:
     // A prop of one triangle covering the lower-left half of the window, listed in the
@@ -147,7 +141,10 @@ class PropDraw : public OffscreenGLTest {
 };
 
 TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
-    // Written counter-clockwise (0 1 2), stored and drawn clockwise (0 2 1): culled.
+    // No triangles draw nothing; written counter-clockwise (0 1 2), stored and drawn
+    // clockwise (0 2 1): culled.
+    triangleProp("", 0)->draw();
+    Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
     triangleProp("0 1 2")->draw();
     EXPECT_EQ(whitePixels(), 0);
     glEnableClientState(GL_VERTEX_ARRAY);
@@ -162,14 +159,6 @@ TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
     EXPECT_FALSE(isEnabled(GL_NORMAL_ARRAY));
     EXPECT_FALSE(isEnabled(GL_TEXTURE_COORD_ARRAY));
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-}
-
-TEST_F(PropDraw, NoTrianglesDrawNothing) {
-    triangleProp("", 0)->draw();
-    Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
-    EXPECT_EQ(whitePixels(), 0);
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    EXPECT_FALSE(isEnabled(GL_VERTEX_ARRAY));
 }
 
 } // namespace

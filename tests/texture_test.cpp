@@ -114,10 +114,8 @@ TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
     std::string error;
     std::vector<uint8_t> file = tgaFile(picture, false);
     ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
-    EXPECT_EQ(image.width, 3);
-    EXPECT_EQ(image.height, 2);
-    EXPECT_EQ(image.channels, 3);
-    EXPECT_EQ(image.components, 3);
+    EXPECT_TRUE(image.width == 3 && image.height == 2 && image.channels == 3 &&
+                image.components == 3);
     EXPECT_EQ(pixelsOf(image), picture.pixels);
     // Stored top row first (descriptor bit 5 and the rows swapped) ...
     const size_t data = 18 + file[0], row = 9;
@@ -150,22 +148,23 @@ TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
 }
 
 TEST(TgaDecoding, AlphaDecidesTheComponentCount) {
-    Picture picture = testPicture(4, 3, 4);
-    for (size_t i = 3; i < picture.pixels.size(); i += 4)
-        picture.pixels[i] = 255;
-    DecodedImage image;
-    std::string error;
-    ASSERT_TRUE(decode(image, tgaFile(picture), "t.tga", error)) << error;
-    EXPECT_EQ(image.channels, 4); // uploaded as RGBA all the same
-    EXPECT_EQ(image.components, 3);
-    EXPECT_EQ(pixelsOf(image), picture.pixels);
-    // One pixel's alpha differs: the last one in buffer order (the file's first).
-    picture.pixels.back() = 254;
-    ASSERT_TRUE(decode(image, tgaFile(picture), "t.tga", error)) << error;
-    EXPECT_EQ(image.components, 4);
-    // A one-pixel picture, with any alpha.
-    ASSERT_TRUE(decode(image, tgaFile({1, 1, 4, {9, 8, 7, 0}}), "t.tga", error)) << error;
-    EXPECT_EQ(image.components, 3);
+    // Constant alpha, then one pixel's alpha different (the last in buffer order, the file's
+    // first), then a single pixel: RGBA all the same, components 3, 4 and 3.
+    Picture constant = testPicture(4, 3, 4);
+    for (size_t i = 3; i < constant.pixels.size(); i += 4)
+        constant.pixels[i] = 255;
+    Picture varying = constant;
+    varying.pixels.back() = 254;
+    const std::pair<Picture, int32_t> cases[] = {
+        {constant, 3}, {varying, 4}, {{1, 1, 4, {9, 8, 7, 0}}, 3}};
+    for (const auto& [picture, components] : cases) {
+        DecodedImage image;
+        std::string error;
+        ASSERT_TRUE(decode(image, tgaFile(picture), "t.tga", error)) << error;
+        EXPECT_EQ(image.channels, 4);
+        EXPECT_EQ(image.components, components);
+        EXPECT_EQ(pixelsOf(image), picture.pixels);
+    }
 }
 
 TEST(JpegDecoding, ColourJpegDecodesTopRowFirstDespiteHarmlessWarnings) {
@@ -180,10 +179,8 @@ TEST(JpegDecoding, ColourJpegDecodesTopRowFirstDespiteHarmlessWarnings) {
         DecodedImage image;
         std::string error;
         ASSERT_TRUE(decode(image, *variant, "t.jpg", error)) << error;
-        EXPECT_EQ(image.width, 17);
-        EXPECT_EQ(image.height, 11);
-        EXPECT_EQ(image.channels, 3);
-        EXPECT_EQ(image.components, 3);
+        EXPECT_TRUE(image.width == 17 && image.height == 11 && image.channels == 3 &&
+                    image.components == 3);
         for (size_t i = 0; i < picture.pixels.size(); ++i)
             ASSERT_NEAR(image.pixels[i], picture.pixels[i], 6) << "byte " << i;
     }
@@ -212,71 +209,68 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
     const struct {
         std::vector<uint8_t> file;
         const char* name;
-        uint64_t availableBytes;
-        const char* message;
+        const char* message; // after "<name>: "
+        uint64_t availableBytes = unlimitedMemory;
     } cases[] = {
-        {tga(2, 2, 16, 16), "t.tga", unlimitedMemory,
-         "t.tga: TGA header: 16 bits per pixel (only 24 and 32 are read)"},
-        {tga(2, 2, 2, 3), "t.tga", unlimitedMemory,
-         "t.tga: TGA header: image type 3 (only true colour, types 2 and 10, is read)"},
-        {tga(2, 2, 1, 1), "t.tga", unlimitedMemory, "t.tga: TGA header: the file has a colour map"},
-        {std::vector<uint8_t>(plain.begin(), plain.begin() + 17), "t.tga", unlimitedMemory,
-         "t.tga: TGA header: the file has 17 bytes, fewer than a header"},
-        {{0}, "t.tga", unlimitedMemory, "t.tga: TGA header: the file has 1 byte, fewer than"},
-        {wide, "t.tga", unlimitedMemory,
-         "t.tga: TGA header: the image is 16385 by 1 pixels, more than 16384 on a side"},
-        {std::vector<uint8_t>(plain.begin(), plain.end() - 1), "t.tga", unlimitedMemory,
-         "t.tga: TGA image data: the file ends at pixel 19 of 20"},
+        {tga(2, 2, 16, 16), "t.tga", "TGA header: 16 bits per pixel (only 24 and 32 are read)"},
+        {tga(2, 2, 2, 3), "t.tga",
+         "TGA header: image type 3 (only true colour, types 2 and 10, is read)"},
+        {tga(2, 2, 1, 1), "t.tga", "TGA header: the file has a colour map"},
+        {std::vector<uint8_t>(plain.begin(), plain.begin() + 17), "t.tga",
+         "TGA header: the file has 17 bytes, fewer than a header"},
+        {{0}, "t.tga", "TGA header: the file has 1 byte, fewer than a header"},
+        {wide, "t.tga", "TGA header: the image is 16385 by 1 pixels, more than 16384 on a side"},
+        {std::vector<uint8_t>(plain.begin(), plain.end() - 1), "t.tga",
+         "TGA image data: the file ends at pixel 19 of 20"},
         // Packets of 128, 128 and 44 pixels, the last one cut.
-        {std::vector<uint8_t>(flat.begin(), flat.end() - 1), "t.tga", unlimitedMemory,
-         "t.tga: TGA image data: the file ends at pixel 256 of 300"},
-        {plain, "t.tga", 119,
-         "t.tga: TGA header: the image is 5 by 4 pixels and needs 120 bytes to decode; 119 bytes "
-         "are available"},
-        {colour, "j.tga", unlimitedMemory,
-         "j.tga: TGA header: the file looks like a JPEG image, not a TGA"},
-        {png, "p.tga", unlimitedMemory, "p.tga: TGA header: the file looks like a PNG image"},
-        {png, "p.jpg", unlimitedMemory,
-         "p.jpg: JPEG data: the file looks like a PNG image, not "
-         "a JPEG"},
-        {plain, "t.jpg", unlimitedMemory, "t.jpg: JPEG data: the file looks like a TGA image"},
-        {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg", unlimitedMemory,
-         "g.jpg: JPEG header: 1 colour components (only 3-component colour images are read)"},
+        {std::vector<uint8_t>(flat.begin(), flat.end() - 1), "t.tga",
+         "TGA image data: the file ends at pixel 256 of 300"},
+        {plain, "t.tga",
+         "TGA header: the image is 5 by 4 pixels and needs 120 bytes to decode; 119 bytes are "
+         "available",
+         119},
+        {colour, "j.tga", "TGA header: the file looks like a JPEG image, not a TGA"},
+        {png, "p.tga", "TGA header: the file looks like a PNG image, not a TGA"},
+        {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
+        {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
+        {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg",
+         "JPEG header: 1 colour components (only 3-component colour images are read)"},
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
-         unlimitedMemory, "c.jpg: JPEG data: Premature end of JPEG file"},
-        {{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4}, "c.jpg", unlimitedMemory, "c.jpg: JPEG data: "},
-        {{}, "c.jpg", unlimitedMemory, "c.jpg: JPEG data: "},
-        {huge, "big.jpg", unlimitedMemory,
-         "big.jpg: JPEG header: the image is 20000 by 20000 pixels, more than 16384 on a side"},
-        {colour, "c.jpg", 10000,
-         "c.jpg: JPEG header: the image is 64 by 64 pixels and needs 12.3 KB to decode; 10.0 KB "
-         "are available"},
+         "JPEG data: Premature end of JPEG file"},
+        {{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4}, "c.jpg", "JPEG data: "},
+        {{}, "c.jpg", "JPEG data: "},
+        {huge, "big.jpg",
+         "JPEG header: the image is 20000 by 20000 pixels, more than 16384 on a side"},
+        {colour, "c.jpg",
+         "JPEG header: the image is 64 by 64 pixels and needs 12.3 KB to decode; 10.0 KB are "
+         "available",
+         10000},
     };
     for (const auto& c : cases) {
         DecodedImage image;
         std::string error;
-        expectRefusal(decode(image, c.file, c.name, error, c.availableBytes), error, c.message);
+        expectRefusal(decode(image, c.file, c.name, error, c.availableBytes), error,
+                      std::string(c.name) + ": " + c.message);
         EXPECT_EQ(image.pixels, nullptr);
     }
 }
 
 TEST(ImageFiles, FormatIsChosenBySubstringOfTheName) {
-    EXPECT_EQ(imageFormatOf("data/white_skin.tga"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.tga.bak"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.jpg.tga"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.jpeg"), ImageFormat::jpeg);
-    EXPECT_EQ(imageFormatOf("a.jpg/b"), ImageFormat::jpeg);
-    EXPECT_EQ(imageFormatOf("skin.JPG"), ImageFormat::none);
-    EXPECT_EQ(imageFormatOf("skin.TGA"), ImageFormat::none);
+    for (const char* name : {"data/white_skin.tga", "skin.tga.bak", "skin.jpg.tga"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::tga) << name;
+    for (const char* name : {"skin.jpeg", "a.jpg/b"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::jpeg) << name;
+    for (const char* name : {"skin.JPG", "skin.TGA"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::none) << name;
 
+    // Through the file reader: decoded by the name's format, or refused for the name alone.
     TempDir dir;
     const Picture picture = smoothPicture(8, 8);
     const std::vector<uint8_t> jpeg = jpegFile(8, 8, 3, picture.pixels);
     DecodedImage image;
     std::string error;
     ASSERT_TRUE(decodeImage(image, dir.write("pic.jpeg", jpeg).c_str(), error)) << error;
-    ASSERT_TRUE(decodeImage(image, dir.write("pic.tga.bak", tgaFile(picture)).c_str(), error))
-        << error;
+    ASSERT_TRUE(decodeImage(image, dir.write("pic.tga.bak", tgaFile(picture)).c_str(), error));
     EXPECT_EQ(pixelsOf(image), picture.pixels);
     const std::string upper = dir.write("pic.JPG", jpeg);
     expectRefusal(decodeImage(image, upper.c_str(), error), error,
@@ -312,9 +306,7 @@ TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
     const uint32_t name = loadTexture(imageWidth, imageHeight, components,
                                       dir.write("odd.tga", tgaFile(picture)).c_str(), &error);
     ASSERT_NE(name, noTexture) << error;
-    EXPECT_EQ(imageWidth, 1);
-    EXPECT_EQ(imageHeight, 4);
-    EXPECT_EQ(components, 3);
+    EXPECT_TRUE(imageWidth == 1 && imageHeight == 4 && components == 3);
     EXPECT_EQ(boundTexture(), GLint(name));
     EXPECT_EQ(readBack(1, 4, 3), picture.pixels);
 
@@ -332,20 +324,13 @@ TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
 
 TEST_F(TextureUpload, RefusedFileMakesNoTextureAndLeavesTheOutputs) {
     TempDir dir;
-    std::vector<uint8_t> sixteen = tgaFile(testPicture(2, 2, 3), false);
-    sixteen[16] = 16;
-    const std::string files[] = {dir.write("s.tga", sixteen),
-                                 dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken")),
-                                 dir.path + "/missing.tga"};
-    for (const std::string& file : files) {
-        int imageWidth = 7, imageHeight = 8, components = 9;
-        std::string error;
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str(), &error),
-                  noTexture);
-        EXPECT_EQ(error.rfind(file + ": ", 0), 0u) << error;
-        EXPECT_TRUE(imageWidth == 7 && imageHeight == 8 && components == 9);
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str()), noTexture);
-    }
+    const std::string file = dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken"));
+    int imageWidth = 7, imageHeight = 8, components = 9;
+    std::string error;
+    EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str(), &error), noTexture);
+    EXPECT_EQ(error.rfind(file + ": JPEG data: ", 0), 0u) << error;
+    EXPECT_TRUE(imageWidth == 7 && imageHeight == 8 && components == 9);
+    EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str()), noTexture);
     // No texture name was taken and none bound.
     EXPECT_EQ(boundTexture(), 0);
     GLuint next = 0;

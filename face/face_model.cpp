@@ -324,10 +324,10 @@ uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {
     const uint64_t perSubPatch = 10 * v3 + tessellationVerticesPerSubPatch * 2 * v3 +
                                  tessellationTrianglesPerSubPatch * sizeof(Triangle) +
                                  sizeof(float[10][4]);
-    // Per sample: position and normal, and the index built over them for the binding (up to
-    // 40 bytes a sample with its build scratch: a copy of the point, an index, sort keys and
-    // tree nodes).
-    const uint64_t perSample = 2 * v3 + 40;
+    // Per sample: position and normal, and the index built over them for the binding (at
+    // most 32 bytes a sample with its build scratch: a copy of the point or an index into the
+    // samples, sort keys and tree nodes).
+    const uint64_t perSample = 2 * v3 + 32;
     // Per render vertex: position, normal, texture coordinate, attachment, and the update's
     // padded position and normal sum.
     const uint64_t perN = 2 * v3 + sizeof(TexCoord) + sizeof(Attachment) + 2 * sizeof(float[4]);

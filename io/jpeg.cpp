@@ -6,6 +6,8 @@
 // leave a usable picture and are ignored. No message is ever printed.
 #include "io/texture.h"
 
+#include "io/text_scanner.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
@@ -136,8 +138,8 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
                " to decode; " + formatBytes(availableBytes) + " are available";
     } else if (job->notColour) {
         part = "JPEG header";
-        what = std::to_string(job->info.num_components) +
-               " colour components (only 3-component colour images are read)";
+        what = countOf(job->info.num_components, "colour component", "colour components") +
+               " (only 3-component colour images are read)";
     } else if (!decoded && !job->outOfMemory) {
         what = job->errors.message;
     }

@@ -232,7 +232,7 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
         {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
         {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
         {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg",
-         "JPEG header: 1 colour components (only 3-component colour images are read)"},
+         "JPEG header: 1 colour component (only 3-component colour images are read)"},
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
          "JPEG data: Premature end of JPEG file"},
         {{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4}, "c.jpg", "JPEG data: "},

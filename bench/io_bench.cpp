@@ -65,8 +65,11 @@ struct BenchFile {
             dir = pattern;
         path = writeModel(dir);
         std::string error;
-        if (path.empty() || !readWholeFile(contents, path.c_str(), error))
+        FileContents file;
+        if (path.empty() || !openFileContents(file, path.c_str(), error))
             std::fprintf(stderr, "cannot make the benchmark model: %s\n", error.c_str());
+        else
+            contents.assign(file.data, file.size);
     }
     ~BenchFile() {
         std::remove(path.c_str());

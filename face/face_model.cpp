@@ -4,6 +4,7 @@
 #include "geometry/bezier.h"
 #include "geometry/patches.h"
 #include "geometry/projection.h"
+#include "io/memory_budget.h"
 #include "io/model_file.h"
 #include "io/normals.h"
 
@@ -306,13 +307,76 @@ void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
     }
 }
 
-bool faceModelFits(std::string& error, const ModelData& model, const char* fileName) {
-    if (model.controlTriangleCount <= maxControlTriangleCount)
+uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {
+    const uint64_t v3 = sizeof(Vector3);
+    const uint64_t subPatches = 3 * uint64_t(L);
+    const uint64_t samples = uint64_t(samplesPerSubPatch) * subPatches;
+    // Per control point: its normal.
+    const uint64_t perK = v3;
+    // Per control triangle: its copy, edges and face normal; per edge its record and normal.
+    uint64_t perL = sizeof(Triangle) + sizeof(TriangleEdges) + v3;
+    perL += 3 * (sizeof(Edge) + v3);
+    // The edge table's scratch: a hash node (key, number, link; allocated in 32 bytes) per
+    // edge and at most four bucket pointers per triangle.
+    perL += 3 * 32 + 4 * sizeof(void*);
+    // Per sub-patch: the ten control points, the overlay's vertices (position and normal)
+    // and triangles, and the packed copy the update reads (ten points padded to four floats).
+    const uint64_t perSubPatch = 10 * v3 + tessellationVerticesPerSubPatch * 2 * v3 +
+                                 tessellationTrianglesPerSubPatch * sizeof(Triangle) +
+                                 sizeof(float[10][4]);
+    // Per sample: position and normal, and the index built over them for the binding (at
+    // most 32 bytes a sample with its build scratch: a copy of the point or an index into the
+    // samples, sort keys and tree nodes).
+    const uint64_t perSample = 2 * v3 + 32;
+    // Per render vertex: position, normal, texture coordinate, attachment, and the update's
+    // padded position and normal sum.
+    const uint64_t perN = 2 * v3 + sizeof(TexCoord) + sizeof(Attachment) + 2 * sizeof(float[4]);
+    // Per render triangle: its copy and the reference update's face normal.
+    const uint64_t perM = sizeof(Triangle) + v3;
+    return uint64_t(N) * perN + uint64_t(M) * perM + uint64_t(K) * perK + uint64_t(L) * perL +
+           subPatches * perSubPatch + samples * perSample;
+}
+
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName,
+                   uint64_t availableBytes) {
+    const int32_t N = model.renderVertexCount, M = model.renderTriangleCount;
+    const int32_t K = model.controlPointCount, L = model.controlTriangleCount;
+    if (L > maxControlTriangleCount) {
+        error = std::string(fileName) + ": control triangle count: " + std::to_string(L) +
+                " is more than the face model can sample (at most " +
+                std::to_string(maxControlTriangleCount) + ")";
+        return false;
+    }
+    const uint64_t need = faceModelBytes(N, M, K, L);
+    if (need <= availableBytes)
         return true;
-    error = std::string(fileName) +
-            ": control triangle count: " + std::to_string(model.controlTriangleCount) +
-            " is more than the face model can sample (at most " +
-            std::to_string(maxControlTriangleCount) + ")";
+    // Name the counts whose share is at least a quarter of the need (one always is).
+    struct Share {
+        int64_t count;
+        const char* one;
+        const char* many;
+        uint64_t bytes;
+    };
+    const Share shares[4] = {
+        {L, "control triangle", "control triangles", faceModelBytes(0, 0, 0, L)},
+        {N, "render vertex", "render vertices", faceModelBytes(N, 0, 0, 0)},
+        {M, "render triangle", "render triangles", faceModelBytes(0, M, 0, 0)},
+        {K, "control point", "control points", faceModelBytes(0, 0, K, 0)}};
+    std::string counts;
+    bool plural = false;
+    int named = 0;
+    for (const Share& share : shares) {
+        if (share.bytes * 4 < need)
+            continue;
+        if (named > 0)
+            counts += " and ";
+        counts += std::to_string(share.count) + " " + (share.count == 1 ? share.one : share.many);
+        plural = plural || named > 0 || share.count != 1;
+        ++named;
+    }
+    error = std::string(fileName) + ": " + counts + (plural ? " need " : " needs ") +
+            formatBytes(need) + " for the face model; " + formatBytes(availableBytes) +
+            " are available";
     return false;
 }
 

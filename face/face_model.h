@@ -16,6 +16,7 @@
 
 #include "face/attachments.h"
 #include "geometry/vector.h"
+#include "io/memory_budget.h"
 
 #include <cstdint>
 #include <memory>
@@ -201,16 +202,29 @@ void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
 
 struct ModelData; // io/model_file.h
 
-// Whether the face model can be built from a model read from fileName: its control
-// triangle count must be at most maxControlTriangleCount. If not, returns false with one
-// line naming the file, the count and the limit in error.
-bool faceModelFits(std::string& error, const ModelData& model, const char* fileName);
+// Bytes the face model built from N render vertices, M render triangles, K control points
+// and L control triangles takes at its peak: all its arrays (with 3L as the bound of the
+// edge count E), the sample index and edge table built during construction, and the update's
+// scratch (the packed sub-patches, padded positions, normal sums, and the reference update's
+// face normals).
+uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L);
+
+// Whether the face model can be built from a model read from fileName within availableBytes
+// (by default the memory available to the process, io/memory_budget.h):
+// its control triangle count must be at most maxControlTriangleCount, and faceModelBytes at
+// most availableBytes. If not, returns false with one line in error naming the file, the
+// count and the limit, or the counts and the bytes, for instance
+//   data/retarget.model: 1000000 control triangles need 12.4 GB for the face model; 3.1 GB
+//   are available
+// (the counts named are those whose arrays take at least a quarter of the need).
+bool faceModelFits(std::string& error, const ModelData& model, const char* fileName,
+                   uint64_t availableBytes = availableMemoryBytes());
 
 // Reads the model file and builds a new face model from it. On success replaces the
 // caller's face model (destroying the old one), stores the control points (K) into
 // controlPoints and K into controlPointCount, and returns true. On a bad file returns
-// false with the reader's one-line message (or faceModelFits') in error and changes nothing
-// else.
+// false with the reader's one-line message (or faceModelFits', against the memory available
+// to the process) in error and changes nothing else.
 bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
                    int32_t& controlPointCount, const char* fileName, std::string& error,
                    SampleSearch search = SampleSearch::indexed);

@@ -1,39 +1,86 @@
 #include "io/file_contents.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include "io/memory_budget.h"
 
-bool readWholeFile(std::string& data, const char* fileName, std::string& error) {
-    std::FILE* file = std::fopen(fileName, "rb");
-    if (!file) {
-        error = std::string(fileName) + ": cannot open (" + std::strerror(errno) + ")";
-        return false;
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool refuse(std::string& error, const char* fileName, const std::string& what) {
+    error = std::string(fileName) + ": " + what;
+    return false;
+}
+
+// What a file that is not regular is, for the message.
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "neither a file nor a directory";
+}
+
+} // namespace
+
+FileContents::~FileContents() {
+    if (data)
+        munmap(const_cast<char*>(data), size);
+}
+
+bool openFileContents(FileContents& contents, const char* fileName, std::string& error) {
+    const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int openErrno = errno;
+        // A socket cannot be opened at all (ENXIO): say what it is.
+        struct stat info;
+        if (openErrno == ENXIO && stat(fileName, &info) == 0 && !S_ISREG(info.st_mode))
+            return refuse(error, fileName,
+                          std::string("not a regular file (") + kindOf(info.st_mode) + ")");
+        return refuse(error, fileName,
+                      std::string("cannot open (") + std::strerror(openErrno) + ")");
     }
-    std::string contents;
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(file) : -1;
-    ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok) {
-        contents.resize(static_cast<size_t>(size));
-        ok = std::fread(&contents[0], 1, contents.size(), file) == contents.size();
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        const int statErrno = errno;
+        close(fd);
+        return refuse(error, fileName,
+                      std::string("cannot read (") + std::strerror(statErrno) + ")");
     }
-    // Not seekable, or changed meanwhile: read it in pieces instead.
-    if (!ok && !std::ferror(file)) {
-        contents.clear();
-        std::rewind(file);
-        char piece[1 << 16];
-        size_t got;
-        while ((got = std::fread(piece, 1, sizeof piece, file)) > 0)
-            contents.append(piece, got);
-        ok = !std::ferror(file);
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return refuse(error, fileName,
+                      std::string("not a regular file (") + kindOf(info.st_mode) + ")");
     }
-    const int readErrno = errno;
-    std::fclose(file);
-    if (!ok) {
-        error = std::string(fileName) + ": cannot read (" + std::strerror(readErrno) + ")";
-        return false;
+    const uint64_t size = uint64_t(info.st_size);
+    const uint64_t available = availableMemoryBytes();
+    if (size > available / 2) {
+        close(fd);
+        return refuse(error, fileName,
+                      "the file is " + formatBytes(size) + ", more than half of the " +
+                          formatBytes(available) + " of memory available");
     }
-    data.swap(contents);
+    if (size == 0) {
+        close(fd);
+        return true;
+    }
+    void* mapped = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    const int mapErrno = errno;
+    close(fd);
+    if (mapped == MAP_FAILED)
+        return refuse(error, fileName,
+                      std::string("cannot read (") + std::strerror(mapErrno) + ")");
+    // The readers walk the file once from its start.
+    madvise(mapped, size_t(size), MADV_SEQUENTIAL);
+    contents.data = static_cast<const char*>(mapped);
+    contents.size = size_t(size);
     return true;
 }

@@ -1,13 +1,18 @@
 // JPEG decoding through libjpeg from memory. The library reports a fatal error by calling
 // its error manager's error_exit, which must not return: ours jumps back to the decoder with
-// setjmp/longjmp, so a corrupt file is refused instead of ending the program. Warnings
-// (corrupt or missing data the library would paper over) are refused the same way, and no
-// message is ever printed.
+// setjmp/longjmp, so a corrupt file is refused instead of ending the program. The warning
+// that the data ended before the image (the library would fill the rest with grey) is refused
+// the same way; other warnings (an unknown JFIF revision, extraneous bytes before a marker)
+// leave a usable picture and are ignored. No message is ever printed.
 #include "io/texture.h"
+
+#include "io/text_scanner.h"
 
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
+// After jpeglib.h, which it needs.
+#include <jerror.h>
 
 #include <memory>
 #include <new>
@@ -28,9 +33,10 @@ struct JpegErrorManager {
 
 void onError(j_common_ptr info) { jumpOut(info); }
 
-// Level −1 is a warning about bad data; higher levels are trace messages, ignored.
+// Level −1 is a warning about bad data; higher levels are trace messages, ignored. Only a
+// premature end of the data refuses the file.
 void onMessage(j_common_ptr info, int level) {
-    if (level < 0)
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
         jumpOut(info);
 }
 
@@ -44,8 +50,10 @@ struct JpegJob {
     const uint8_t* data;
     size_t size;
     int32_t maxSide;
+    uint64_t availableBytes;
     uint8_t* pixels; // width × height × 3, owned by the caller's holder once allocated
     bool tooLarge;
+    bool overBudget;
     bool notColour;
     bool outOfMemory;
 };
@@ -65,6 +73,10 @@ bool runDecoder(JpegJob* job) {
     }
     if (job->info.num_components != 3) {
         job->notColour = true;
+        return false;
+    }
+    if (uint64_t(job->info.image_width) * job->info.image_height * 3 > job->availableBytes) {
+        job->overBudget = true;
         return false;
     }
     jpeg_start_decompress(&job->info);
@@ -90,12 +102,20 @@ bool runDecoder(JpegJob* job) {
 } // namespace
 
 bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
-                      std::string& error, int32_t maxSide) {
+                      std::string& error, int32_t maxSide, uint64_t availableBytes) {
+    // Anything but a JPEG's start of image marker: say what the file looks like, if anything.
+    const char* lookalike = imageLookalike(data, size);
+    if (lookalike && !(size >= 2 && data[0] == 0xFF && data[1] == 0xD8)) {
+        error = std::string(fileName) + ": JPEG data: the file looks like " + lookalike +
+                ", not a JPEG";
+        return false;
+    }
     // Zeroed, so that destroying a decompressor whose creation failed is harmless.
     std::unique_ptr<JpegJob> job(new JpegJob());
     job->data = data;
     job->size = size;
     job->maxSide = maxSide;
+    job->availableBytes = availableBytes;
     job->info.err = jpeg_std_error(&job->errors.standard);
     job->errors.standard.error_exit = onError;
     job->errors.standard.emit_message = onMessage;
@@ -111,10 +131,15 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
         part = "JPEG header";
         what = "the image is " + std::to_string(width) + " by " + std::to_string(height) +
                " pixels, more than " + std::to_string(maxSide) + " on a side";
+    } else if (job->overBudget) {
+        part = "JPEG header";
+        what = "the image is " + std::to_string(width) + " by " + std::to_string(height) +
+               " pixels and needs " + formatBytes(uint64_t(width) * uint64_t(height) * 3) +
+               " to decode; " + formatBytes(availableBytes) + " are available";
     } else if (job->notColour) {
         part = "JPEG header";
-        what = std::to_string(job->info.num_components) +
-               " colour components (only 3-component colour images are read)";
+        what = countOf(job->info.num_components, "colour component", "colour components") +
+               " (only 3-component colour images are read)";
     } else if (!decoded && !job->outOfMemory) {
         what = job->errors.message;
     }

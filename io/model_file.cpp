@@ -1,16 +1,26 @@
 #include "io/model_file.h"
 
 #include "io/file_contents.h"
+#include "io/memory_budget.h"
 #include "io/normals.h"
 #include "io/text_scanner.h"
 
 #include <utility>
 
+namespace {
+
+// Bytes of the reader's arrays per item: a render vertex has a position, a texture coordinate
+// pair and a normal; a render triangle also needs a face normal while the normals are made.
+constexpr uint64_t renderVertexBytes = sizeof(Vector3) * 2 + sizeof(TexCoord);
+constexpr uint64_t renderTriangleBytes = sizeof(Triangle) + sizeof(Vector3);
+
+} // namespace
+
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
-                     std::string& error) {
-    TextScanner scanner = makeScanner(data, size, fileName, error);
-    if (!hasToken(scanner))
-        return refuseFile(scanner, "the file is empty");
+                     std::string& error, uint64_t availableBytes) {
+    TextScanner scanner = makeScanner(data, size, fileName, error, availableBytes);
+    if (!checkTextStart(scanner))
+        return false;
 
     // Everything is built here and handed over only when the whole file has been read.
     ModelData read;
@@ -20,7 +30,8 @@ bool readModelBuffer(ModelData& model, const char* data, size_t size, const char
     int32_t& L = read.controlTriangleCount;
 
     // Each render vertex has five real tokens: a position and a texture coordinate pair.
-    if (!readCount(N, scanner, "render vertex count", 5))
+    if (!readCount(N, scanner, "render vertex count", {"render vertex", "render vertices"}, 5,
+                   renderVertexBytes))
         return false;
     read.renderPositions.reset(new Vector3[N]);
     if (!readPoints(read.renderPositions.get(), N, scanner, "render positions"))
@@ -29,20 +40,23 @@ bool readModelBuffer(ModelData& model, const char* data, size_t size, const char
     if (!readTexCoords(read.renderTexCoords.get(), N, scanner, "render texture coordinates"))
         return false;
 
-    if (!readCount(M, scanner, "render triangle count", 3))
+    if (!readCount(M, scanner, "render triangle count", {"render triangle", "render triangles"}, 3,
+                   renderTriangleBytes))
         return false;
     read.renderTriangles.reset(new Triangle[M]);
     if (!readTriangles(read.renderTriangles.get(), M, N, true, scanner, "render triangles",
                        "render mesh"))
         return false;
 
-    if (!readCount(K, scanner, "control point count", 3))
+    if (!readCount(K, scanner, "control point count", {"control point", "control points"}, 3,
+                   sizeof(Vector3)))
         return false;
     read.controlPoints.reset(new Vector3[K]);
     if (!readPoints(read.controlPoints.get(), K, scanner, "control points"))
         return false;
 
-    if (!readCount(L, scanner, "control triangle count", 3))
+    if (!readCount(L, scanner, "control triangle count", {"control triangle", "control triangles"},
+                   3, sizeof(Triangle)))
         return false;
     read.controlTriangles.reset(new Triangle[L]);
     if (!readTriangles(read.controlTriangles.get(), L, K, false, scanner, "control triangles",
@@ -58,8 +72,9 @@ bool readModelBuffer(ModelData& model, const char* data, size_t size, const char
 }
 
 bool readModelFile(ModelData& model, const char* fileName, std::string& error) {
-    std::string contents;
-    if (!readWholeFile(contents, fileName, error))
+    FileContents contents;
+    if (!openFileContents(contents, fileName, error))
         return false;
-    return readModelBuffer(model, contents.data(), contents.size(), fileName, error);
+    return readModelBuffer(model, contents.data, contents.size, fileName, error,
+                           availableMemoryBytes());
 }

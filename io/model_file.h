@@ -9,6 +9,7 @@
 #pragma once
 
 #include "geometry/vector.h"
+#include "io/memory_budget.h"
 
 #include <cstddef>
 #include <string>
@@ -34,19 +35,24 @@ struct ModelData {
 // (one line), with the section named "render vertex count", "render positions", "render
 // texture coordinates", "render triangle count", "render triangles", "control point count",
 // "control points", "control triangle count" or "control triangles"; items count from 0 and
-// count sections have no item. A file that cannot be read or holds no token gives
-// "<file>: cannot open (<reason>)" or "<file>: the file is empty". Refused: a file that ends
-// before its last section; a negative count, or one larger than the rest of the file could
-// hold (checked before anything is allocated); an index outside its mesh; an integer token
-// that is not wholly a 32-bit %i integer ("12abc", "1.5"); a real token with no numeric prefix
-// ("abc"), one whose value is not a finite float (nan, inf, 1e39), or one longer than 255
-// characters.
+// count sections have no item. A file that cannot be read gives one line from
+// openFileContents (io/file_contents.h): not found, not a regular file, too large. Refused
+// with "<file>: <what>": a file that holds no token ("the file is empty"), that starts with a
+// UTF-8 byte-order mark or looks like UTF-16. Refused with a line and section: a file that
+// ends before its last section; a negative count, one larger than the rest of the file could
+// hold, or one whose arrays need more memory than the budget (all checked before anything is
+// allocated); an index outside its mesh; an integer token that is not wholly a 32-bit %i
+// integer ("12abc", "1.5"; "08" says that a leading 0 makes it octal); a real token with no
+// numeric prefix ("abc"), one whose value is not a finite float (nan, inf, 1e39), or one
+// longer than 255 characters. Line numbers count "\n", "\r\n" and a lone "\r" as line ends.
 //
-// Reads the model file. On success fills model and returns true. On a bad file returns
+// Reads the model file, with the memory available to the process (availableMemoryBytes) as
+// the budget of the arrays. On success fills model and returns true. On a bad file returns
 // false, leaves model untouched and sets error to one line naming the file, the section,
 // the item and what is wrong. Never prints.
 bool readModelFile(ModelData& model, const char* fileName, std::string& error);
 
-// The same on a file's contents in memory; fileName only names it in messages.
+// The same on a file's contents in memory; fileName only names it in messages, and the
+// arrays may take at most availableBytes.
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
-                     std::string& error);
+                     std::string& error, uint64_t availableBytes = unlimitedMemory);

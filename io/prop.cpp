@@ -1,6 +1,7 @@
 #include "io/prop.h"
 
 #include "io/file_contents.h"
+#include "io/memory_budget.h"
 #include "io/mesh_draw.h"
 #include "io/normals.h"
 #include "io/text_scanner.h"
@@ -9,6 +10,12 @@
 #include <utility>
 
 namespace {
+
+// Bytes per item while a prop loads: the reader's arrays and the Prop's copies of them (a
+// position, a normal and a texture coordinate pair per vertex), and a face normal per
+// triangle while the normals are made.
+constexpr uint64_t vertexBytes = 2 * (sizeof(Vector3) * 2 + sizeof(TexCoord));
+constexpr uint64_t triangleBytes = 2 * sizeof(Triangle) + sizeof(Vector3);
 
 template <class T> ArrayHolder<T> copyArray(const T* source, int32_t count) {
     ArrayHolder<T> copy(new T[count]);
@@ -30,16 +37,16 @@ void Prop::draw() const {
 }
 
 bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
-                    std::string& error) {
-    TextScanner scanner = makeScanner(data, size, fileName, error);
-    if (!hasToken(scanner))
-        return refuseFile(scanner, "the file is empty");
+                    std::string& error, uint64_t availableBytes) {
+    TextScanner scanner = makeScanner(data, size, fileName, error, availableBytes);
+    if (!checkTextStart(scanner))
+        return false;
 
     PropData read;
     int32_t& N = read.vertexCount;
     int32_t& M = read.triangleCount;
     // Each vertex has five real tokens: a position and a texture coordinate pair.
-    if (!readCount(N, scanner, "vertex count", 5))
+    if (!readCount(N, scanner, "vertex count", {"vertex", "vertices"}, 5, vertexBytes))
         return false;
     read.positions.reset(new Vector3[N]);
     if (!readPoints(read.positions.get(), N, scanner, "positions"))
@@ -47,7 +54,7 @@ bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* f
     read.texCoords.reset(new TexCoord[N]);
     if (!readTexCoords(read.texCoords.get(), N, scanner, "texture coordinates"))
         return false;
-    if (!readCount(M, scanner, "triangle count", 3))
+    if (!readCount(M, scanner, "triangle count", {"triangle", "triangles"}, 3, triangleBytes))
         return false;
     read.triangles.reset(new Triangle[M]);
     if (!readTriangles(read.triangles.get(), M, N, true, scanner, "triangles", "prop"))
@@ -60,10 +67,11 @@ bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* f
 }
 
 bool readPropFile(PropData& prop, const char* fileName, std::string& error) {
-    std::string contents;
-    if (!readWholeFile(contents, fileName, error))
+    FileContents contents;
+    if (!openFileContents(contents, fileName, error))
         return false;
-    return readPropBuffer(prop, contents.data(), contents.size(), fileName, error);
+    return readPropBuffer(prop, contents.data, contents.size, fileName, error,
+                          availableMemoryBytes());
 }
 
 bool loadProp(std::unique_ptr<Prop>& prop, const char* fileName, std::string& error) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "geometry/vector.h"
+#include "io/memory_budget.h"
 
 #include <cstddef>
 #include <memory>
@@ -46,12 +47,15 @@ class Prop {
 // leaves prop untouched and sets error to one line
 //   "<file>, line <L>: <section>, item <i> (<component>): <what>"
 // with the sections "vertex count", "positions", "texture coordinates", "triangle count" and
-// "triangles", refused as the model reader refuses (see io/model_file.h). Never prints.
+// "triangles", refused as the model reader refuses (see io/model_file.h); the memory budget
+// (availableMemoryBytes) covers the reader's arrays and the copies a Prop makes of them.
+// Never prints.
 bool readPropFile(PropData& prop, const char* fileName, std::string& error);
 
-// The same on a file's contents in memory; fileName only names it in messages.
+// The same on a file's contents in memory; fileName only names it in messages, and the
+// arrays may take at most availableBytes.
 bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
-                    std::string& error);
+                    std::string& error, uint64_t availableBytes = unlimitedMemory);
 
 // Reads the prop file and, on success, replaces the Prop that prop holds (destroying the
 // old one) with a new one made from it, and returns true. On failure returns false with the

@@ -1,5 +1,7 @@
 set(IO_SOURCES
     io/file_contents.cpp
+    io/image_format.cpp
+    io/memory_budget.cpp
     io/jpeg.cpp
     io/model_file.cpp
     io/mesh_draw.cpp

@@ -1,5 +1,6 @@
 #include "io/text_scanner.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -8,16 +9,6 @@ namespace {
 
 // Longest piece of a bad token quoted in a message.
 constexpr size_t maxQuotedLength = 40;
-
-// Exact powers of ten in double: 10^22 is the largest one a double holds exactly.
-constexpr int maxExactPowerOfTen = 22;
-constexpr double exactPowersOfTen[maxExactPowerOfTen + 1] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-// Integers up to 2^53 are exact in double.
-constexpr uint64_t maxExactMantissa = uint64_t(1) << 53;
-// Significant digits that surely fit in 64 bits.
-constexpr int maxMantissaDigits = 19;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -31,83 +22,35 @@ int hexDigitValue(char c) {
     return -1;
 }
 
-// Fast path for plain decimal tokens (sign, digits, point, exponent; the whole token):
-// when the digits form an integer w ≤ 2^53 and the decimal exponent e has |e| ≤ 22, both w
-// and 10^|e| are exact doubles and one IEEE multiplication or division rounds w·10^e
-// correctly, which is exactly what strtod returns (Clinger's fast path). False when the token
-// is anything else; the caller then converts it with strtod.
-bool parsePlainDecimal(double& value, const char* p, const char* end) {
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    uint64_t mantissa = 0;
-    int significantDigits = 0;
-    int digits = 0;
-    int fractionDigits = 0;
-    for (; p < end && isDigit(*p); ++p, ++digits) {
-        if (mantissa != 0 || *p != '0') {
-            mantissa = mantissa * 10 + uint64_t(*p - '0');
-            ++significantDigits;
-        }
-    }
-    if (p < end && *p == '.') {
-        for (++p; p < end && isDigit(*p); ++p, ++digits, ++fractionDigits) {
-            if (mantissa != 0 || *p != '0') {
-                mantissa = mantissa * 10 + uint64_t(*p - '0');
-                ++significantDigits;
-            }
-        }
-    }
-    if (digits == 0 || significantDigits > maxMantissaDigits)
-        return false;
-    int exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negativeExponent = false;
-        if (p < end && (*p == '+' || *p == '-')) {
-            negativeExponent = *p == '-';
-            ++p;
-        }
-        if (p == end || !isDigit(*p))
-            return false;
-        for (; p < end && isDigit(*p); ++p) {
-            if (exponent > 100000)
-                return false;
-            exponent = exponent * 10 + (*p - '0');
-        }
-        if (negativeExponent)
-            exponent = -exponent;
-    }
-    if (p != end)
-        return false;
-    double result;
-    if (mantissa == 0) {
-        result = 0.0;
-    } else {
-        const int power = exponent - fractionDigits;
-        if (mantissa > maxExactMantissa || power > maxExactPowerOfTen ||
-            power < -maxExactPowerOfTen)
-            return false;
-        result = static_cast<double>(mantissa);
-        if (power >= 0)
-            result = result * exactPowersOfTen[power];
-        else
-            result = result / exactPowersOfTen[-power];
-    }
-    value = negative ? -result : result;
-    return true;
-}
-
-// 1-based line of position p.
+// 1-based line of position p. Lines end in "\n", "\r\n" or a lone "\r".
 long lineOf(const TextScanner& s, const char* p) {
     long line = 1;
     for (const char* q = s.begin; q < p; ++q)
-        if (*q == '\n')
+        if (*q == '\n' || (*q == '\r' && (q + 1 == s.end || q[1] != '\n')))
             ++line;
     return line;
 }
+
+// Whether a token that failed as an integer would have been a decimal one but for a leading
+// 0 that made it octal: sign, 0, then decimal digits among which an 8 or a 9.
+bool isOctalMistake(const char* token, size_t length) {
+    const char* p = token;
+    const char* end = token + length;
+    if (p < end && (*p == '+' || *p == '-'))
+        ++p;
+    if (end - p < 2 || *p != '0')
+        return false;
+    bool eightOrNine = false;
+    for (++p; p < end; ++p) {
+        if (!isDigit(*p))
+            return false;
+        eightOrNine = eightOrNine || *p >= '8';
+    }
+    return eightOrNine;
+}
+
+// The message about an integer token that is not one.
+std::string notAnInteger(const char* token, size_t length);
 
 // Where the text's last token ends: an early end of the file is reported on its last line
 // that has a token rather than on a trailing empty line.
@@ -130,6 +73,13 @@ std::string quoted(const char* token, size_t length) {
         text += "...";
     text += "\"";
     return text;
+}
+
+std::string notAnInteger(const char* token, size_t length) {
+    std::string what = quoted(token, length) + " is not a 32-bit integer";
+    if (isOctalMistake(token, length))
+        what += " (a leading 0 makes a number octal, and octal has no digit 8 or 9)";
+    return what;
 }
 
 // Sets "<file>, line L: <section>[, item i (c)]: <what>" and returns false. item < 0 leaves
@@ -181,8 +131,7 @@ bool readIntegerItem(int32_t& value, TextScanner& s, const char* section, long i
     if (!nextToken(s, token, length))
         return refuse(s, lastTokenEnd(s), section, item, component, "the file ends too early");
     if (!parseIntegerToken(value, token, length))
-        return refuse(s, token, section, item, component,
-                      quoted(token, length) + " is not a 32-bit integer");
+        return refuse(s, token, section, item, component, notAnInteger(token, length));
     return true;
 }
 
@@ -210,15 +159,25 @@ bool readRealItem(float& value, TextScanner& s, const char* section, long item, 
 
 } // namespace
 
-TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error) {
-    return TextScanner{data, data, data + size, fileName, &error};
+TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error,
+                        uint64_t memoryLeft) {
+    return TextScanner{data, data, data + size, fileName, &error, memoryLeft};
 }
 
-bool hasToken(const TextScanner& scanner) {
-    for (const char* p = scanner.cursor; p < scanner.end; ++p)
-        if (!isTokenSpace(*p))
+bool checkTextStart(TextScanner& scanner) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(scanner.cursor);
+    const size_t size = size_t(scanner.end - scanner.cursor);
+    if (size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return refuseFile(scanner, "the file starts with a UTF-8 byte-order mark; save it as "
+                                   "plain text without one");
+    if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF) ||
+                      ((p[0] == 0) != (p[1] == 0))))
+        return refuseFile(scanner, "the file looks like UTF-16 text; save it as plain text "
+                                   "(ASCII or UTF-8)");
+    for (const char* q = scanner.cursor; q < scanner.end; ++q)
+        if (!isTokenSpace(*q))
             return true;
-    return false;
+    return refuseFile(scanner, "the file is empty");
 }
 
 bool parseIntegerToken(int32_t& value, const char* token, size_t length) {
@@ -261,10 +220,14 @@ bool parseIntegerToken(int32_t& value, const char* token, size_t length) {
 RealTokenStatus parseRealToken(float& value, const char* token, size_t length) {
     if (length > maxRealTokenLength)
         return RealTokenStatus::tooLong;
-    double converted;
-    if (!parsePlainDecimal(converted, token, token + length)) {
-        // Anything else (a numeric prefix before other characters, hexadecimal, inf, nan,
-        // many digits, a large exponent) goes through the C library, as atof would.
+    // Plain decimals (the whole token) are converted by from_chars, correctly rounded as
+    // strtod rounds them. What it does not take wholly (a numeric prefix before other
+    // characters, a leading '+', hexadecimal, a value out of double's range) goes through
+    // the C library, as atof would.
+    double converted = 0.0;
+    const char* end = token + length;
+    const std::from_chars_result plain = std::from_chars(token, end, converted);
+    if (plain.ec != std::errc() || plain.ptr != end) {
         char buffer[maxRealTokenLength + 1];
         std::memcpy(buffer, token, length);
         buffer[length] = '\0';
@@ -280,15 +243,15 @@ RealTokenStatus parseRealToken(float& value, const char* token, size_t length) {
     return RealTokenStatus::ok;
 }
 
-bool readCount(int32_t& count, TextScanner& scanner, const char* section, int tokensPerItem) {
+bool readCount(int32_t& count, TextScanner& scanner, const char* section, ItemNoun items,
+               int tokensPerItem, uint64_t bytesPerItem) {
     const char* token = nullptr;
     size_t length = 0;
     if (!nextToken(scanner, token, length))
         return refuse(scanner, lastTokenEnd(scanner), section, -1, 0, "the file ends too early");
     int32_t value = 0;
     if (!parseIntegerToken(value, token, length))
-        return refuse(scanner, token, section, -1, 0,
-                      quoted(token, length) + " is not a 32-bit integer");
+        return refuse(scanner, token, section, -1, 0, notAnInteger(token, length));
     if (value < 0)
         return refuse(scanner, token, section, -1, 0,
                       "the count " + std::to_string(value) + " is negative");
@@ -296,13 +259,18 @@ bool readCount(int32_t& count, TextScanner& scanner, const char* section, int to
     const uint64_t left = uint64_t(scanner.end - scanner.cursor);
     if (needed > left)
         return refuse(scanner, token, section, -1, 0,
-                      "the count " + std::to_string(value) + " needs at least " +
-                          std::to_string(needed) + " more bytes but the file has " +
-                          std::to_string(left));
+                      "the file ends before the " + countOf(value, items.one, items.many) +
+                          " that the count announces");
+    const uint64_t bytes = uint64_t(value) * bytesPerItem;
+    if (bytes > scanner.memoryLeft)
+        return refuse(scanner, token, section, -1, 0,
+                      countOf(value, items.one, items.many) + (value == 1 ? " needs " : " need ") +
+                          formatBytes(bytes) + "; " + formatBytes(scanner.memoryLeft) +
+                          " are available");
+    scanner.memoryLeft -= bytes;
     count = value;
     return true;
 }
-
 bool readPoints(Vector3* points, int32_t count, TextScanner& scanner, const char* section) {
     for (int32_t i = 0; i < count; ++i) {
         Vector3& p = points[i];
@@ -340,7 +308,7 @@ bool readTriangles(Triangle* triangles, int32_t count, int32_t vertexCount, bool
                     ++at;
                 return refuse(scanner, at, section, i, names[k],
                               "index " + std::to_string(index) + " is outside the " + meshName +
-                                  " (" + std::to_string(vertexCount) + " vertices)");
+                                  " (" + countOf(vertexCount, "vertex", "vertices") + ")");
             }
             triangles[i].index[slots[k]] = index;
         }

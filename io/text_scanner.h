@@ -9,6 +9,7 @@
 #pragma once
 
 #include "geometry/vector.h"
+#include "io/memory_budget.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,15 +27,26 @@ struct TextScanner {
     const char* end;
     const char* fileName; // names the file in messages
     std::string* error;   // receives the message of the first refusal
+    uint64_t memoryLeft;  // bytes the arrays still to be allocated may take (see readCount)
 };
 
-TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error);
+// A scanner at the start of data[0..size−1]; memoryLeft is the budget of readCount.
+TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error,
+                        uint64_t memoryLeft = unlimitedMemory);
 
 // Is c white space to the readers (space, \t, \n, \v, \f, \r: the C isspace set)?
 inline bool isTokenSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// True when the rest of the text holds at least one token.
-bool hasToken(const TextScanner& scanner);
+// Checks that the text can be read as tokens at all: refuses (returning false, through
+// refuseFile) a file that starts with a UTF-8 byte-order mark, one that looks like UTF-16
+// (a byte-order mark, or a zero byte in one of its first two bytes but not the other), and
+// one that holds no token ("the file is empty").
+bool checkTextStart(TextScanner& scanner);
+
+// "1 vertex", "3 vertices": count and the noun in agreement.
+inline std::string countOf(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
 
 // Converts a whole token by the C %i rules: optional sign, then decimal digits, or octal
 // digits after a leading 0, or hexadecimal digits after 0x or 0X. False when the token is not
@@ -52,10 +64,20 @@ RealTokenStatus parseRealToken(float& value, const char* token, size_t length);
 // Section readers. Each consumes its tokens from the scanner and returns true, or sets the
 // scanner's error and returns false (its output then holds partial data to be discarded).
 
-// Reads a count: an integer token that is not negative, and small enough that the rest of the
-// text could hold count × tokensPerItem more tokens (each needs at least two bytes: one
-// separator and one character). So a short file can never ask for a large allocation.
-bool readCount(int32_t& count, TextScanner& scanner, const char* section, int tokensPerItem);
+// What a count counts, in the singular and the plural ("render vertex", "render vertices").
+struct ItemNoun {
+    const char* one;
+    const char* many;
+};
+
+// Reads a count of items: an integer token that is not negative, small enough that the rest
+// of the text could hold count × tokensPerItem more tokens (each needs at least two bytes: one
+// separator and one character), so a short file never asks for a large allocation, and whose
+// count × bytesPerItem fits the scanner's memoryLeft, which it then reduces by that much.
+// Messages: "the file ends before the 7 render vertices that the count announces" and "7
+// render vertices need 1.2 GB; 3.1 GB are available".
+bool readCount(int32_t& count, TextScanner& scanner, const char* section, ItemNoun items,
+               int tokensPerItem, uint64_t bytesPerItem);
 
 // Reads count points, three real tokens x y z each: points[0..count−1].
 bool readPoints(Vector3* points, int32_t count, TextScanner& scanner, const char* section);

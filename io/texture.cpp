@@ -1,19 +1,10 @@
 #include "io/texture.h"
 
 #include "io/file_contents.h"
+#include "io/memory_budget.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
-
-#include <cstring>
-
-ImageFormat imageFormatOf(const char* fileName) {
-    if (std::strstr(fileName, ".tga"))
-        return ImageFormat::tga;
-    if (std::strstr(fileName, ".jpg") || std::strstr(fileName, ".jpeg"))
-        return ImageFormat::jpeg;
-    return ImageFormat::none;
-}
 
 bool decodeImage(DecodedImage& out, const char* fileName, std::string& error) {
     const ImageFormat format = imageFormatOf(fileName);
@@ -22,13 +13,14 @@ bool decodeImage(DecodedImage& out, const char* fileName, std::string& error) {
                 "\".jpeg\" in it";
         return false;
     }
-    std::string contents;
-    if (!readWholeFile(contents, fileName, error))
+    FileContents contents;
+    if (!openFileContents(contents, fileName, error))
         return false;
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(contents.data());
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(contents.data);
+    const uint64_t available = availableMemoryBytes();
     if (format == ImageFormat::tga)
-        return decodeTgaBuffer(out, data, contents.size(), fileName, error);
-    return decodeJpegBuffer(out, data, contents.size(), fileName, error);
+        return decodeTgaBuffer(out, data, contents.size, fileName, error, maxImageSide, available);
+    return decodeJpegBuffer(out, data, contents.size, fileName, error, maxImageSide, available);
 }
 
 uint32_t uploadTexture(const DecodedImage& image) {

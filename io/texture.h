@@ -9,6 +9,7 @@
 #pragma once
 
 #include "geometry/vector.h"
+#include "io/memory_budget.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,11 @@ struct DecodedImage {
 
 enum class ImageFormat { none, tga, jpeg };
 
+// What an image file's first bytes look like, for the message about a file named for one
+// format that holds another: "a JPEG image" (FF D8 FF), "a PNG image", "a GIF image", "a BMP
+// image", "a TGA image" (a plausible true-colour, colour-mapped or grey TGA header), or null.
+const char* imageLookalike(const uint8_t* data, size_t size);
+
 // Format chosen by the name alone, by case-sensitive substring anywhere in it: ".tga" gives
 // tga; otherwise ".jpg" or ".jpeg" gives jpeg; otherwise none (so "x.tga.bak" is a TGA and
 // "x.JPG" is none).
@@ -41,22 +47,32 @@ ImageFormat imageFormatOf(const char* fileName);
 // pixel (channels 3, components 3) or 32 (channels 4; components 3 when every pixel's alpha
 // equals the first pixel's, else 4). Rows come out top first whatever the file's origin bits
 // say (stored bottom first, the default, or top first; right-to-left rows are mirrored).
-// Refused: another type or depth, a colour map, interleaved rows, no pixels, a side above
-// maxSide, and image data that ends before the last pixel. On success fills out and returns
-// true; otherwise returns false with the message in error and out untouched.
+// Refused: a JPEG, PNG, GIF or BMP file ("TGA header: the file looks like a JPEG image, not a
+// TGA"), another type or depth, a colour map, interleaved rows, no pixels, a side above
+// maxSide, pixels whose decoding (two buffers of width × height × channels bytes) needs more
+// than availableBytes (checked from the header), and image data that ends before the last
+// pixel. On success fills out and returns true; otherwise returns false with the message in
+// error and out untouched.
 bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
-                     std::string& error, int32_t maxSide = maxImageSide);
+                     std::string& error, int32_t maxSide = maxImageSide,
+                     uint64_t availableBytes = unlimitedMemory);
 
 // Decodes a JPEG held in memory with libjpeg's default parameters. Only three-component
-// (colour) images are read: channels 3, components 3. Refused: another component count, a
-// side above maxSide (checked from the header, before decoding), and any error or warning
-// that libjpeg reports for the data (so a truncated file is refused rather than shown half
-// grey). libjpeg's messages are never printed. Results as for decodeTgaBuffer.
+// (colour) images are read: channels 3, components 3. Refused: a PNG, GIF, BMP or TGA file
+// ("JPEG data: the file looks like a PNG image, not a JPEG"), another component count, a side
+// above maxSide or pixels (width × height × 3 bytes) over availableBytes (both checked from
+// the header, before decoding), any error libjpeg reports, and data that ends before the
+// image does (libjpeg's warning "Premature end of JPEG file": refused rather than shown half
+// grey). Other warnings (an unknown JFIF revision, extraneous bytes before a marker) are
+// accepted. libjpeg's messages are never printed. Results as for decodeTgaBuffer.
 bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
-                      std::string& error, int32_t maxSide = maxImageSide);
+                      std::string& error, int32_t maxSide = maxImageSide,
+                      uint64_t availableBytes = unlimitedMemory);
 
-// Reads the file and decodes it by the format its name gives (imageFormatOf). Refused also:
-// a name of neither format (nothing is opened) and a file that cannot be read.
+// Reads the file (openFileContents) and decodes it by the format its name gives
+// (imageFormatOf), within the memory available to the process. Refused also: a name of
+// neither format (nothing is opened) and a file that cannot be read, is not a regular file
+// or is too large (io/file_contents.h).
 bool decodeImage(DecodedImage& out, const char* fileName, std::string& error);
 
 // Makes a mip-mapped texture of the image in the current GL context and returns its name:

@@ -3,6 +3,8 @@
 // R, G, B(, A), run-length packets, bottom-first rows turned top first).
 #include "io/texture.h"
 
+#include "io/text_scanner.h"
+
 #include <stb_image.h>
 
 #include <cstdint>
@@ -57,12 +59,17 @@ size_t rleDataEnd(const uint8_t* data, size_t size, size_t offset, uint64_t pixe
 } // namespace
 
 bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const char* fileName,
-                     std::string& error, int32_t maxSide) {
+                     std::string& error, int32_t maxSide, uint64_t availableBytes) {
+    // Another format under a .tga name would otherwise be refused for its "image type".
+    const char* lookalike = imageLookalike(data, size);
+    if (lookalike && std::strcmp(lookalike, "a TGA image") != 0)
+        return refuse(error, fileName, "TGA header",
+                      std::string("the file looks like ") + lookalike + ", not a TGA");
     // Header: id length, colour map type, image type, colour map fields (5 bytes), x and y
     // origin, width, height, pixel depth, image descriptor.
     if (size < tgaHeaderSize)
         return refuse(error, fileName, "TGA header",
-                      "the file has " + std::to_string(size) + " bytes, fewer than a header");
+                      "the file has " + countOf(size, "byte", "bytes") + ", fewer than a header");
     const uint8_t idLength = data[0];
     const uint8_t colourMapType = data[1];
     const uint8_t imageType = data[2];
@@ -91,9 +98,17 @@ bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const 
                       "the image is " + std::to_string(width) + " by " + std::to_string(height) +
                           " pixels, more than " + std::to_string(maxSide) + " on a side");
 
+    // The decoder's buffer and our copy of it, both width × height × channels bytes.
+    const size_t bytesPerPixel = depth / 8;
+    const uint64_t decodeBytes = 2 * uint64_t(width) * uint64_t(height) * bytesPerPixel;
+    if (decodeBytes > availableBytes)
+        return refuse(error, fileName, "TGA header",
+                      "the image is " + std::to_string(width) + " by " + std::to_string(height) +
+                          " pixels and needs " + formatBytes(decodeBytes) + " to decode; " +
+                          formatBytes(availableBytes) + " are available");
+
     // Check that every pixel is in the file before decoding: the decoder would silently
     // fill missing data with zeros.
-    const size_t bytesPerPixel = depth / 8;
     const size_t dataStart = tgaHeaderSize + idLength;
     const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
     size_t dataEnd = 0;

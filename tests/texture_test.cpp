@@ -5,9 +5,9 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
+#include <stb_image_write.h>
 
 namespace {
 
@@ -26,61 +26,25 @@ Picture testPicture(int width, int height, int channels) {
     return picture;
 }
 
-// The TGA file of a picture: true colour (type 2, or 10 with run-length packets), stored
-// bottom row first unless topFirst, bytes B G R (A).
-std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = false, bool topFirst = false) {
-    const int bpp = picture.channels;
-    std::vector<uint8_t> file(18, 0);
-    file[0] = 3; // an image id of three bytes, to be skipped
-    file[2] = rle ? 10 : 2;
-    file[12] = uint8_t(picture.width & 0xFF);
-    file[13] = uint8_t(picture.width >> 8);
-    file[14] = uint8_t(picture.height & 0xFF);
-    file[15] = uint8_t(picture.height >> 8);
-    file[16] = uint8_t(bpp * 8);
-    file[17] = uint8_t((bpp == 4 ? 8 : 0) | (topFirst ? 0x20 : 0));
-    file.insert(file.end(), {'i', 'd', '!'});
-    // Pixels in stored order.
-    std::vector<std::vector<uint8_t>> stored;
-    for (int r = 0; r < picture.height; ++r) {
-        const int row = topFirst ? r : picture.height - 1 - r;
-        for (int x = 0; x < picture.width; ++x) {
-            const uint8_t* p = &picture.pixels[(size_t(row) * picture.width + x) * bpp];
-            std::vector<uint8_t> bgra = {p[2], p[1], p[0]};
-            if (bpp == 4)
-                bgra.push_back(p[3]);
-            stored.push_back(bgra);
-        }
-    }
-    size_t i = 0;
-    while (i < stored.size()) {
-        if (!rle) {
-            file.insert(file.end(), stored[i].begin(), stored[i].end());
-            ++i;
-            continue;
-        }
-        size_t run = 1;
-        while (i + run < stored.size() && run < 128 && stored[i + run] == stored[i])
-            ++run;
-        if (run >= 2) {
-            file.push_back(uint8_t(0x80 | (run - 1)));
-            file.insert(file.end(), stored[i].begin(), stored[i].end());
-            i += run;
-            continue;
-        }
-        size_t raw = 1;
-        while (i + raw < stored.size() && raw < 128 &&
-               !(i + raw + 1 < stored.size() && stored[i + raw] == stored[i + raw + 1]))
-            ++raw;
-        file.push_back(uint8_t(raw - 1));
-        for (size_t k = 0; k < raw; ++k)
-            file.insert(file.end(), stored[i + k].begin(), stored[i + k].end());
-        i += raw;
-    }
+void appendBytes(void* context, void* data, int size) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    static_cast<std::vector<uint8_t>*>(context)->insert(
+        static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + size);
+}
+
+// The TGA file stb_image_write makes of a picture: true colour, bottom row first, run-length
+// encoded (type 10) or not (type 2).
+std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = true) {
+    std::vector<uint8_t> file;
+    const int previous = stbi_write_tga_with_rle;
+    stbi_write_tga_with_rle = rle ? 1 : 0;
+    stbi_write_tga_to_func(appendBytes, &file, picture.width, picture.height, picture.channels,
+                           picture.pixels.data());
+    stbi_write_tga_with_rle = previous;
     return file;
 }
 
-// A baseline JPEG of the picture at quality 100: colour (3 channels) or greyscale (1).
+// A baseline JPEG at quality 100: colour (3 channels) or greyscale (1).
 std::vector<uint8_t> jpegFile(int width, int height, int components,
                               const std::vector<uint8_t>& pixels) {
     jpeg_compress_struct info;
@@ -119,8 +83,23 @@ Picture smoothPicture(int width, int height) {
     return picture;
 }
 
-bool decodeTga(DecodedImage& image, const std::vector<uint8_t>& file, std::string& error) {
-    return decodeTgaBuffer(image, file.data(), file.size(), "t.tga", error);
+// Decodes by the name's format, as decodeImage does with a file.
+bool decode(DecodedImage& image, const std::vector<uint8_t>& file, const std::string& name,
+            std::string& error, uint64_t availableBytes = unlimitedMemory) {
+    if (imageFormatOf(name.c_str()) == ImageFormat::tga)
+        return decodeTgaBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
+                               availableBytes);
+    return decodeJpegBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
+                            availableBytes);
+}
+
+// Offset of the first JPEG marker FF <code>.
+long markerAt(const std::vector<uint8_t>& file, uint8_t code) {
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == code)
+            return long(i);
+    ADD_FAILURE() << "no marker " << int(code);
+    return 0;
 }
 
 std::vector<uint8_t> pixelsOf(const DecodedImage& image) {
@@ -129,186 +108,158 @@ std::vector<uint8_t> pixelsOf(const DecodedImage& image) {
                                                                              image.channels);
 }
 
-TEST(TgaDecoding, BottomFirstFileArrivesTopRowFirst) {
+TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
     const Picture picture = testPicture(3, 2, 3);
     DecodedImage image;
     std::string error;
-    ASSERT_TRUE(decodeTga(image, tgaFile(picture), error)) << error;
-    EXPECT_EQ(image.width, 3);
-    EXPECT_EQ(image.height, 2);
-    EXPECT_EQ(image.channels, 3);
-    EXPECT_EQ(image.components, 3);
+    std::vector<uint8_t> file = tgaFile(picture, false);
+    ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
+    EXPECT_TRUE(image.width == 3 && image.height == 2 && image.channels == 3 &&
+                image.components == 3);
     EXPECT_EQ(pixelsOf(image), picture.pixels);
-    // A file stored top row first gives the same picture, and so does one whose stored rows
-    // run right to left.
-    std::vector<uint8_t> file = tgaFile(picture, false, true);
-    ASSERT_TRUE(decodeTga(image, file, error)) << error;
+    // Stored top row first (descriptor bit 5 and the rows swapped) ...
+    const size_t data = 18 + file[0], row = 9;
+    file[17] |= 0x20;
+    std::swap_ranges(file.begin() + data, file.begin() + data + row, file.begin() + data + row);
+    ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
     EXPECT_EQ(pixelsOf(image), picture.pixels);
+    // ... and with its rows running right to left (bit 4 and every row mirrored).
     file[17] |= 0x10;
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 3; ++c)
-            std::swap(file[21 + r * 9 + c], file[21 + r * 9 + 6 + c]);
-    ASSERT_TRUE(decodeTga(image, file, error)) << error;
+    for (size_t r = 0; r < 2; ++r)
+        for (size_t c = 0; c < 3; ++c)
+            std::swap(file[data + r * row + c], file[data + r * row + 6 + c]);
+    ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
     EXPECT_EQ(pixelsOf(image), picture.pixels);
-}
 
-TEST(TgaDecoding, RunLengthFileEqualsItsUncompressedTwin) {
-    // Runs across row ends, raw stretches and runs longer than one packet (128 pixels).
-    Picture picture{37, 9, 4, {}};
-    for (int i = 0; i < 37 * 9; ++i) {
+    // Run-length packets: runs and raw stretches, and runs longer than one packet.
+    Picture rgba{137, 9, 4, {}};
+    for (int i = 0; i < 137 * 9; ++i) {
         const int shade = (i < 150) ? 10 : (i < 160 ? i : 20 + (i / 7) * 3);
-        picture.pixels.insert(picture.pixels.end(),
-                              {uint8_t(shade), uint8_t(shade + 1), uint8_t(255 - shade),
-                               uint8_t(i < 150 ? 255 : i % 3 * 100)});
+        rgba.pixels.insert(rgba.pixels.end(),
+                           {uint8_t(shade), uint8_t(shade + 1), uint8_t(255 - shade),
+                            uint8_t(i < 150 ? 255 : (i / 7) % 3 * 100)});
     }
-    const std::vector<uint8_t> rle = tgaFile(picture, true);
-    const std::vector<uint8_t> plain = tgaFile(picture, false);
-    ASSERT_LT(rle.size(), plain.size());
-    DecodedImage fromRle, fromPlain;
-    std::string error;
-    ASSERT_TRUE(decodeTga(fromRle, rle, error)) << error;
-    ASSERT_TRUE(decodeTga(fromPlain, plain, error)) << error;
-    EXPECT_EQ(pixelsOf(fromRle), picture.pixels);
-    EXPECT_EQ(pixelsOf(fromPlain), picture.pixels);
-    EXPECT_EQ(fromRle.components, 4);
+    const std::vector<uint8_t> rle = tgaFile(rgba);
+    ASSERT_EQ(rle[2], 10);
+    ASSERT_LT(rle.size(), tgaFile(rgba, false).size());
+    ASSERT_TRUE(decode(image, rle, "t.tga", error)) << error;
+    EXPECT_EQ(pixelsOf(image), rgba.pixels);
+    EXPECT_EQ(image.components, 4);
 }
 
 TEST(TgaDecoding, AlphaDecidesTheComponentCount) {
-    Picture picture = testPicture(4, 3, 4);
-    for (size_t i = 3; i < picture.pixels.size(); i += 4)
-        picture.pixels[i] = 255;
-    DecodedImage image;
-    std::string error;
-    ASSERT_TRUE(decodeTga(image, tgaFile(picture), error)) << error;
-    EXPECT_EQ(image.channels, 4); // uploaded as RGBA all the same
-    EXPECT_EQ(image.components, 3);
-    EXPECT_EQ(pixelsOf(image), picture.pixels);
-
-    // One pixel's alpha differs: the last one in buffer order (the file's first).
-    picture.pixels.back() = 254;
-    ASSERT_TRUE(decodeTga(image, tgaFile(picture), error)) << error;
-    EXPECT_EQ(image.components, 4);
-
-    // A one-pixel picture, with any alpha.
-    Picture one{1, 1, 4, {9, 8, 7, 0}};
-    ASSERT_TRUE(decodeTga(image, tgaFile(one, true), error)) << error;
-    EXPECT_EQ(image.components, 3);
-    EXPECT_EQ(pixelsOf(image), one.pixels);
+    // Constant alpha, then one pixel's alpha different (the last in buffer order, the file's
+    // first), then a single pixel: RGBA all the same, components 3, 4 and 3.
+    Picture constant = testPicture(4, 3, 4);
+    for (size_t i = 3; i < constant.pixels.size(); i += 4)
+        constant.pixels[i] = 255;
+    Picture varying = constant;
+    varying.pixels.back() = 254;
+    const std::pair<Picture, int32_t> cases[] = {
+        {constant, 3}, {varying, 4}, {{1, 1, 4, {9, 8, 7, 0}}, 3}};
+    for (const auto& [picture, components] : cases) {
+        DecodedImage image;
+        std::string error;
+        ASSERT_TRUE(decode(image, tgaFile(picture), "t.tga", error)) << error;
+        EXPECT_EQ(image.channels, 4);
+        EXPECT_EQ(image.components, components);
+        EXPECT_EQ(pixelsOf(image), picture.pixels);
+    }
 }
 
-TEST(TgaDecoding, RefusesWhatIsNotA24Or32BitTrueColourImage) {
-    DecodedImage image;
-    std::string error;
-    std::vector<uint8_t> file = tgaFile(testPicture(2, 2, 3));
-    file[16] = 16; // 16 bits per pixel (the data is long enough for it)
-    EXPECT_FALSE(decodeTga(image, file, error));
-    EXPECT_EQ(error, "t.tga: TGA header: 16 bits per pixel (only 24 and 32 are read)");
-    EXPECT_EQ(image.pixels, nullptr);
-
-    file = tgaFile(testPicture(2, 2, 3));
-    file[2] = 3; // greyscale
-    EXPECT_FALSE(decodeTga(image, file, error));
-    EXPECT_EQ(error, "t.tga: TGA header: image type 3 (only true colour, types 2 and 10, is read)");
-    file[2] = 2;
-    file[1] = 1;
-    EXPECT_FALSE(decodeTga(image, file, error));
-    EXPECT_EQ(error, "t.tga: TGA header: the file has a colour map");
-    EXPECT_FALSE(decodeTgaBuffer(image, file.data(), 17, "t.tga", error));
-    EXPECT_EQ(error, "t.tga: TGA header: the file has 17 bytes, fewer than a header");
-    file = tgaFile(testPicture(1, 1, 3));
-    file[12] = uint8_t(16385 & 0xFF);
-    file[13] = uint8_t(16385 >> 8);
-    EXPECT_FALSE(decodeTga(image, file, error));
-    EXPECT_EQ(error, "t.tga: TGA header: the image is 16385 by 1 pixels, more than 16384 on a "
-                     "side");
-}
-
-TEST(TgaDecoding, RefusesImageDataThatEndsEarly) {
-    DecodedImage image;
-    std::string error;
-    const std::vector<uint8_t> plain = tgaFile(testPicture(5, 4, 3));
-    EXPECT_FALSE(decodeTgaBuffer(image, plain.data(), plain.size() - 1, "t.tga", error));
-    EXPECT_EQ(error, "t.tga: TGA image data: the file ends at pixel 19 of 20");
-    Picture flat{300, 1, 3, std::vector<uint8_t>(900, 77)};
-    const std::vector<uint8_t> rle = tgaFile(flat, true); // packets of 128, 128, 44 pixels
-    EXPECT_FALSE(decodeTgaBuffer(image, rle.data(), rle.size() - 1, "t.tga", error));
-    EXPECT_EQ(error, "t.tga: TGA image data: the file ends at pixel 256 of 300");
-    EXPECT_EQ(image.pixels, nullptr);
-}
-
-TEST(JpegDecoding, ColourJpegDecodesTopRowFirst) {
+TEST(JpegDecoding, ColourJpegDecodesTopRowFirstDespiteHarmlessWarnings) {
     const Picture picture = smoothPicture(17, 11);
-    const std::vector<uint8_t> file = jpegFile(17, 11, 3, picture.pixels);
-    DecodedImage image;
-    std::string error;
-    ASSERT_TRUE(decodeJpegBuffer(image, file.data(), file.size(), "t.jpg", error)) << error;
-    EXPECT_EQ(image.width, 17);
-    EXPECT_EQ(image.height, 11);
-    EXPECT_EQ(image.channels, 3);
-    EXPECT_EQ(image.components, 3);
-    for (size_t i = 0; i < picture.pixels.size(); ++i)
-        ASSERT_NEAR(image.pixels[i], picture.pixels[i], 6) << "byte " << i;
+    std::vector<uint8_t> file = jpegFile(17, 11, 3, picture.pixels);
+    // Two bytes of junk before the quantisation table's marker, and a JFIF major revision 2:
+    // libjpeg warns about both and decodes the same picture.
+    std::vector<uint8_t> junk = file, revision = file;
+    junk.insert(junk.begin() + markerAt(junk, 0xDB), {0x12, 0x34});
+    revision[11] = 2; // FF D8, FF E0, length, "JFIF\0", major version
+    for (const std::vector<uint8_t>* variant : {&file, &junk, &revision}) {
+        DecodedImage image;
+        std::string error;
+        ASSERT_TRUE(decode(image, *variant, "t.jpg", error)) << error;
+        EXPECT_TRUE(image.width == 17 && image.height == 11 && image.channels == 3 &&
+                    image.components == 3);
+        for (size_t i = 0; i < picture.pixels.size(); ++i)
+            ASSERT_NEAR(image.pixels[i], picture.pixels[i], 6) << "byte " << i;
+    }
 }
 
-TEST(JpegDecoding, RefusesGreyscaleCorruptAndOversizedFiles) {
-    DecodedImage image;
-    std::string error;
-    const std::vector<uint8_t> grey = jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100));
-    EXPECT_FALSE(decodeJpegBuffer(image, grey.data(), grey.size(), "g.jpg", error));
-    EXPECT_EQ(error, "g.jpg: JPEG header: 1 colour components (only 3-component colour images "
-                     "are read)");
-
-    const Picture picture = smoothPicture(64, 64);
-    std::vector<uint8_t> file = jpegFile(64, 64, 3, picture.pixels);
-    // Truncated: libjpeg would warn and fill the rest with grey; refused instead.
-    EXPECT_FALSE(decodeJpegBuffer(image, file.data(), file.size() / 2, "c.jpg", error));
-    EXPECT_EQ(error, "c.jpg: JPEG data: Premature end of JPEG file");
-    // Not a JPEG at all: a fatal error in libjpeg, and the process carries on.
-    const uint8_t junk[] = {0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4};
-    EXPECT_FALSE(decodeJpegBuffer(image, junk, sizeof junk, "c.jpg", error));
-    EXPECT_EQ(error.rfind("c.jpg: JPEG data: ", 0), 0u) << error;
-    EXPECT_FALSE(decodeJpegBuffer(image, junk, 0, "c.jpg", error));
-    EXPECT_EQ(image.pixels, nullptr);
-
+// Every refusal class of the two decoders: the file, its name and the message's start.
+TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
+    const auto tga = [](int width, int height, size_t offset, uint8_t value) {
+        std::vector<uint8_t> file = tgaFile(testPicture(width, height, 3), false);
+        file[offset] = value;
+        return file;
+    };
+    const std::vector<uint8_t> plain = tgaFile(testPicture(5, 4, 3), false);
+    const std::vector<uint8_t> flat = tgaFile({300, 1, 3, std::vector<uint8_t>(900, 77)});
+    const std::vector<uint8_t> colour = jpegFile(64, 64, 3, smoothPicture(64, 64).pixels);
+    std::vector<uint8_t> huge = colour;
     // The frame header's height and width (after FF C0, length, precision) set to 20000.
-    for (size_t i = 0; i + 8 < file.size(); ++i)
-        if (file[i] == 0xFF && file[i + 1] == 0xC0) {
-            file[i + 5] = file[i + 7] = uint8_t(20000 >> 8);
-            file[i + 6] = file[i + 8] = uint8_t(20000 & 0xFF);
-            break;
-        }
-    EXPECT_FALSE(decodeJpegBuffer(image, file.data(), file.size(), "big.jpg", error));
-    EXPECT_EQ(error, "big.jpg: JPEG header: the image is 20000 by 20000 pixels, more than 16384 "
-                     "on a side");
+    const size_t frame = size_t(markerAt(huge, 0xC0));
+    huge[frame + 5] = huge[frame + 7] = uint8_t(20000 >> 8);
+    huge[frame + 6] = huge[frame + 8] = uint8_t(20000 & 0xFF);
+    const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
+
+    const struct {
+        std::vector<uint8_t> file;
+        const char* name;
+        const char* message; // after "<name>: "
+        uint64_t availableBytes = unlimitedMemory;
+    } cases[] = {
+        {tga(2, 2, 16, 16), "t.tga", "TGA header: 16 bits per pixel (only 24 and 32 are read)"},
+        {tga(2, 2, 2, 3), "t.tga",
+         "TGA header: image type 3 (only true colour, types 2 and 10, is read)"},
+        {tga(2, 2, 1, 1), "t.tga", "TGA header: the file has a colour map"},
+        {std::vector<uint8_t>(plain.begin(), plain.begin() + 17), "t.tga",
+         "TGA header: the file has 17 bytes, fewer than a header"},
+        {{0}, "t.tga", "TGA header: the file has 1 byte, fewer than a header"},
+        {tga(1, 1, 13, 0x40), "t.tga", // width 0x4001
+         "TGA header: the image is 16385 by 1 pixels, more than 16384 on a side"},
+        {std::vector<uint8_t>(plain.begin(), plain.end() - 1), "t.tga",
+         "TGA image data: the file ends at pixel 19 of 20"},
+        // Packets of 128, 128 and 44 pixels, the last one cut.
+        {std::vector<uint8_t>(flat.begin(), flat.end() - 1), "t.tga",
+         "TGA image data: the file ends at pixel 256 of 300"},
+        {plain, "t.tga",
+         "TGA header: the image is 5 by 4 pixels and needs 120 bytes to decode; 119 bytes are "
+         "available",
+         119},
+        {colour, "j.tga", "TGA header: the file looks like a JPEG image, not a TGA"},
+        {png, "p.tga", "TGA header: the file looks like a PNG image, not a TGA"},
+        {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
+        {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
+        {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg",
+         "JPEG header: 1 colour component (only 3-component colour images are read)"},
+        {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
+         "JPEG data: Premature end of JPEG file"},
+        {{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4}, "c.jpg", "JPEG data: "},
+        {{}, "c.jpg", "JPEG data: "},
+        {huge, "big.jpg",
+         "JPEG header: the image is 20000 by 20000 pixels, more than 16384 on a side"},
+        {colour, "c.jpg",
+         "JPEG header: the image is 64 by 64 pixels and needs 12.3 KB to decode; 10.0 KB are "
+         "available",
+         10000},
+    };
+    for (const auto& c : cases) {
+        DecodedImage image;
+        std::string error;
+        expectRefusal(decode(image, c.file, c.name, error, c.availableBytes), error,
+                      std::string(c.name) + ": " + c.message);
+        EXPECT_EQ(image.pixels, nullptr);
+    }
 }
 
 TEST(ImageFiles, FormatIsChosenBySubstringOfTheName) {
-    EXPECT_EQ(imageFormatOf("data/white_skin.tga"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.tga.bak"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.jpg.tga"), ImageFormat::tga);
-    EXPECT_EQ(imageFormatOf("skin.jpeg"), ImageFormat::jpeg);
-    EXPECT_EQ(imageFormatOf("a.jpg/b"), ImageFormat::jpeg);
-    EXPECT_EQ(imageFormatOf("skin.JPG"), ImageFormat::none);
-    EXPECT_EQ(imageFormatOf("skin.TGA"), ImageFormat::none);
-
-    TempDir dir;
-    const Picture picture = smoothPicture(8, 8);
-    const std::vector<uint8_t> jpeg = jpegFile(8, 8, 3, picture.pixels);
-    DecodedImage image;
-    std::string error;
-    ASSERT_TRUE(decodeImage(image, dir.write("pic.jpeg", jpeg).c_str(), error)) << error;
-    ASSERT_TRUE(decodeImage(image, dir.write("pic.tga.bak", tgaFile(picture)).c_str(), error))
-        << error;
-    EXPECT_EQ(pixelsOf(image), picture.pixels);
-    const std::string upper = dir.write("pic.JPG", jpeg);
-    EXPECT_FALSE(decodeImage(image, upper.c_str(), error));
-    EXPECT_EQ(error, upper + ": the name has neither \".tga\" nor \".jpg\" or \".jpeg\" in it");
-    // A JPEG named .tga is refused by the TGA reader, not decoded as a JPEG.
-    EXPECT_FALSE(decodeImage(image, dir.write("jpeg.tga", jpeg).c_str(), error));
-    EXPECT_NE(error.find("TGA header"), std::string::npos) << error;
-    const std::string missing = dir.path + "/missing.tga";
-    EXPECT_FALSE(decodeImage(image, missing.c_str(), error));
-    EXPECT_EQ(error, missing + ": cannot open (No such file or directory)");
+    for (const char* name : {"data/white_skin.tga", "skin.tga.bak", "skin.jpg.tga"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::tga) << name;
+    for (const char* name : {"skin.jpeg", "a.jpg/b"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::jpeg) << name;
+    for (const char* name : {"skin.JPG", "skin.TGA"})
+        EXPECT_EQ(imageFormatOf(name), ImageFormat::none) << name;
 }
 
 class TextureUpload : public OffscreenGLTest {
@@ -338,11 +289,9 @@ TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
     int imageWidth = 0, imageHeight = 0, components = 0;
     std::string error;
     const uint32_t name = loadTexture(imageWidth, imageHeight, components,
-                                      dir.write("odd.tga", tgaFile(picture, true)).c_str(), &error);
+                                      dir.write("odd.tga", tgaFile(picture)).c_str(), &error);
     ASSERT_NE(name, noTexture) << error;
-    EXPECT_EQ(imageWidth, 1);
-    EXPECT_EQ(imageHeight, 4);
-    EXPECT_EQ(components, 3);
+    EXPECT_TRUE(imageWidth == 1 && imageHeight == 4 && components == 3);
     EXPECT_EQ(boundTexture(), GLint(name));
     EXPECT_EQ(readBack(1, 4, 3), picture.pixels);
 
@@ -355,28 +304,27 @@ TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
         noTexture);
     EXPECT_EQ(components, 3);
     EXPECT_EQ(readBack(2, 2, 4), rgba.pixels);
+    // A JPEG, chosen by ".jpeg" in the name.
+    const std::string jpeg = dir.write("s.jpeg", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
+    ASSERT_NE(loadTexture(imageWidth, imageHeight, components, jpeg.c_str()), noTexture);
+    EXPECT_TRUE(imageWidth == 8 && imageHeight == 8 && components == 3);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 TEST_F(TextureUpload, RefusedFileMakesNoTextureAndLeavesTheOutputs) {
     TempDir dir;
-    std::vector<uint8_t> sixteen = tgaFile(testPicture(2, 2, 3));
-    sixteen[16] = 16;
-    const Picture picture = smoothPicture(8, 8);
-    const std::string files[] = {dir.write("s.tga", sixteen),
-                                 dir.write("g.jpg", jpegFile(8, 8, 1, std::vector<uint8_t>(64))),
-                                 dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken")),
-                                 dir.write("p.JPG", jpegFile(8, 8, 3, picture.pixels)),
-                                 dir.path + "/missing.tga"};
-    for (const std::string& file : files) {
+    const std::string broken = dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken"));
+    const std::string upper = dir.write("p.JPG", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
+    const std::pair<std::string, std::string> cases[] = {
+        {broken, broken + ": JPEG data: "},
+        {upper, upper + ": the name has neither \".tga\" nor \".jpg\" or \".jpeg\" in it"}};
+    for (const auto& [file, message] : cases) {
         int imageWidth = 7, imageHeight = 8, components = 9;
         std::string error;
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str(), &error),
-                  noTexture);
-        EXPECT_EQ(error.rfind(file + ": ", 0), 0u) << error;
-        EXPECT_EQ(imageWidth, 7);
-        EXPECT_EQ(imageHeight, 8);
-        EXPECT_EQ(components, 9);
+        const uint32_t name =
+            loadTexture(imageWidth, imageHeight, components, file.c_str(), &error);
+        expectRefusal(name != noTexture, error, message);
+        EXPECT_TRUE(imageWidth == 7 && imageHeight == 8 && components == 9);
         EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str()), noTexture);
     }
     // No texture name was taken and none bound.

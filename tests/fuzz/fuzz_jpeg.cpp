@@ -1,4 +1,4 @@
-// Fuzzes JPEG decoding on arbitrary bytes: every libjpeg error or warning must come back as
+// Fuzzes JPEG decoding on arbitrary bytes: every libjpeg error must come back as
 // a refusal (never an exit, a crash or a leak).
 #include "tests/fuzz/fuzz_image.h"
 

@@ -3,7 +3,7 @@
 // reference search, positions through the reference update order), the summary, and the
 // exit statuses of bad files and bad arguments.
 #include "face/face_model.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

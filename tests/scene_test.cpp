@@ -3,7 +3,7 @@
 #include "app/scene.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/start_output.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

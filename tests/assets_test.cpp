@@ -8,6 +8,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 #include "tools/face_assets_mesh.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 
@@ -29,37 +30,9 @@ std::string readWholeFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The committed model, read and bound once for all tests.
-struct Assets {
-    ModelData model;
-    std::unique_ptr<FaceModel> face;
-    std::string error;
-};
-const Assets& assets() {
-    static Assets a = [] {
-        Assets loaded;
-        const ModelData& m = loaded.model;
-        if (readModelFile(loaded.model, dataPath("retarget.model").c_str(), loaded.error))
-            loaded.face = std::make_unique<FaceModel>(
-                m.controlPoints.get(), m.controlPointCount, m.controlTriangles.get(),
-                m.controlTriangleCount, m.renderPositions.get(), m.renderNormals.get(),
-                m.renderTexCoords.get(), m.renderVertexCount, m.renderTriangles.get(),
-                m.renderTriangleCount);
-        return loaded;
-    }();
-    return a;
-}
-const Vector3& controlPoint(int i) { return assets().model.controlPoints[i]; }
-
 } // namespace
 
-TEST(DefaultAssets, ReadWithTheCountsAndFormatsTheViewerNeeds) {
-    ASSERT_TRUE(assets().face) << assets().error;
-    const ModelData& m = assets().model;
-    EXPECT_TRUE(m.renderVertexCount >= 8000 && m.renderVertexCount <= 30000) << m.renderVertexCount;
-    // The props' frames read up to control point 87.
-    EXPECT_TRUE(m.controlPointCount >= 90 && m.controlPointCount <= 250) << m.controlPointCount;
-    EXPECT_GE(m.controlTriangleCount, 200);
+TEST(DefaultAssets, ReadWithTheFormatsTheViewerNeeds) {
     std::string error;
     for (const char* prop :
          {"black_th0.prop", "black_th1.prop", "white_eye0.prop", "white_eye1.prop"}) {
@@ -67,49 +40,43 @@ TEST(DefaultAssets, ReadWithTheCountsAndFormatsTheViewerNeeds) {
         EXPECT_TRUE(readPropFile(data, dataPath(prop).c_str(), error)) << error;
     }
 
-    // The skin is a large run-length encoded RGB image; the eyes are RGB; the teeth carry
-    // alpha that cuts out the gaps between them.
-    struct Texture {
-        const char* name;
-        int channels, side; // side: the width and height, or 0 for any
-        bool runLength, cutOut;
-    };
-    const Texture textures[] = {{"white_skin.tga", 3, 1024, true, false},
-                                {"white_eye0.tga", 3, 0, false, false},
-                                {"white_eye1.tga", 3, 0, false, false},
-                                {"black_th0.tga", 4, 0, false, true},
-                                {"black_th1.tga", 4, 0, false, true}};
-    for (const Texture& t : textures) {
+    // Every texture decodes; the teeth carry alpha that cuts out the gaps between them.
+    for (const char* name :
+         {"white_skin.tga", "white_eye0.tga", "white_eye1.tga", "black_th0.tga", "black_th1.tga"}) {
         DecodedImage image;
-        ASSERT_TRUE(decodeImage(image, dataPath(t.name).c_str(), error)) << error;
-        EXPECT_EQ(image.channels, t.channels) << t.name;
-        EXPECT_TRUE(t.side == 0 || (image.width == t.side && image.height == t.side)) << t.name;
-        EXPECT_EQ(readWholeFile(dataPath(t.name))[2], t.runLength ? 10 : 2) << t.name;
+        ASSERT_TRUE(decodeImage(image, dataPath(name).c_str(), error)) << error;
         std::set<int> alphas;
-        for (int32_t i = 0; t.channels == 4 && i < image.width * image.height; ++i)
+        for (int32_t i = 0; image.channels == 4 && i < image.width * image.height; ++i)
             alphas.insert(image.pixels[i * 4 + 3]);
-        EXPECT_EQ(alphas.count(0) && alphas.count(255), t.cutOut) << t.name;
+        const bool teeth = std::string(name).find("black_th") == 0;
+        EXPECT_EQ(alphas.count(0) && alphas.count(255), teeth) << name;
     }
 }
 
 TEST(DefaultAssets, BindAndDeformLikeAFace) {
-    ASSERT_TRUE(assets().face) << assets().error;
-    const ModelData& m = assets().model;
-    FaceModel& face = *assets().face;
+    ModelData m;
+    std::string error;
+    ASSERT_TRUE(readModelFile(m, dataPath("retarget.model").c_str(), error)) << error;
+    EXPECT_TRUE(m.renderVertexCount >= 8000 && m.renderVertexCount <= 30000) << m.renderVertexCount;
+    // The props' frames read up to control point 87.
+    EXPECT_TRUE(m.controlPointCount >= 90 && m.controlPointCount <= 250) << m.controlPointCount;
+    EXPECT_GE(m.controlTriangleCount, 200);
+    auto controlPoint = [&](int i) { return m.controlPoints[i]; };
+    const auto face = makeFaceModel(m);
     // Nearly every render vertex hangs close to the surface.
     int attached = 0, strong = 0;
-    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
-        attached += face.attachments[i].subPatch >= 0;
-        strong += face.attachments[i].weight >= 0.9f;
+    for (int32_t i = 0; i < face->renderVertexCount; ++i) {
+        attached += face->attachments[i].subPatch >= 0;
+        strong += face->attachments[i].weight >= 0.9f;
     }
-    EXPECT_GE(attached, 0.98 * face.renderVertexCount);
-    EXPECT_GE(strong, 0.90 * face.renderVertexCount);
+    EXPECT_GE(attached, 0.98 * face->renderVertexCount);
+    EXPECT_GE(strong, 0.90 * face->renderVertexCount);
 
     // The props' frames (x from the first point to the second, n from their middle towards
     // the third) are well conditioned: long bases, and |x·n| below 5/13, which keeps the
     // frame's condition number, sqrt((1 + |x·n|) / (1 − |x·n|)), below 1.5.
     using namespace controlRole;
-    auto centroid = [](const int(&t)[3]) {
+    auto centroid = [&](const int(&t)[3]) {
         return ((controlPoint(t[0]) + controlPoint(t[1])) + controlPoint(t[2])) * (1.0f / 3);
     };
     const Vector3 frames[4][3] = {
@@ -131,7 +98,7 @@ TEST(DefaultAssets, BindAndDeformLikeAFace) {
     std::vector<Vector3> points(&m.controlPoints[0], &m.controlPoints[0] + m.controlPointCount);
     points[lowerLipMiddle].y -= 1.5f;
     std::vector<Vector3> moved(m.renderVertexCount), normals(m.renderVertexCount);
-    face.update(moved.data(), normals.data(), points.data());
+    face->update(moved.data(), normals.data(), points.data());
     const float lipY = controlPoint(upperLipMiddle).y;
     const float mouthX = 0.8f * std::fabs(controlPoint(leftMouthCorner).x);
     const float frontZ = controlPoint(leftMouthCorner).z;
@@ -143,11 +110,10 @@ TEST(DefaultAssets, BindAndDeformLikeAFace) {
             (m.renderPositions[v[0]] + m.renderPositions[v[1]] + m.renderPositions[v[2]]) *
             (1.0f / 3);
         const bool front = std::fabs(c.x) < mouthX && c.z > frontZ && std::fabs(c.y - lipY) < 1.0f;
+        float& lipMost = c.y > lipY ? upperMost : lowerMost;
         for (int k = 0; k < 3; ++k) {
-            const float d = length(moved[v[k]] - m.renderPositions[v[k]]);
             if (front)
-                (c.y > lipY ? upperMost : lowerMost) =
-                    std::max(c.y > lipY ? upperMost : lowerMost, d);
+                lipMost = std::max(lipMost, length(moved[v[k]] - m.renderPositions[v[k]]));
             const int32_t a = v[k], b = v[(k + 1) % 3];
             const float rest = length(m.renderPositions[a] - m.renderPositions[b]);
             if (rest > 0)

@@ -100,7 +100,7 @@ bool ViewerSession::start() {
         return false;
     xvfbPid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x800x24",
                      "-nolisten", "tcp"},
-                    "", "", "/dev/null", temp.path + "/xvfb.log", fds[1]);
+                    "", "", "/dev/null", "/dev/null", fds[1]);
     close(fds[1]);
     std::string number;
     char c;
@@ -144,11 +144,6 @@ bool ViewerSession::xdotool(const std::vector<std::string>& args) {
     return runAndWait(argv, display) == 0;
 }
 
-void ViewerSession::key(const std::string& keysym) {
-    xdotool({"key", keysym});
-    sleepSeconds(0.6);
-}
-
 void ViewerSession::drag(int button, int x0, int y0, int x1, int y1) {
     const std::string b = std::to_string(button);
     xdotool({"mousemove", std::to_string(x0), std::to_string(y0), "sleep", "0.2", "mousedown", b,
@@ -174,8 +169,3 @@ bool ViewerSession::capture(Screenshot& shot) {
 
 std::string ViewerSession::standardOutput() const { return readFile(temp.path + "/stdout"); }
 std::string ViewerSession::standardError() const { return readFile(temp.path + "/stderr"); }
-
-std::string ViewerSession::diagnostics() const {
-    return "viewer on " + display + ": " + standardError() +
-           "\nXvfb: " + readFile(temp.path + "/xvfb.log");
-}

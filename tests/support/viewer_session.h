@@ -1,7 +1,8 @@
-// End-to-end harness: runs the programs as users do. The real face-viewer runs under an Xvfb
-// display of its own, sends keys and mouse events with xdotool, captures the screen (ImageMagick's
-// import) and collects the viewer's standard output and standard error. The destructor stops the
-// viewer and Xvfb by process id; both also die with the test process (PR_SET_PDEATHSIG).
+// End-to-end harness: runs the programs as users do. runProgram runs a tool to its end;
+// ViewerSession runs the real face-viewer under an Xvfb display of its own, sends it keys and
+// mouse events with xdotool, captures the screen (ImageMagick's import) and collects its
+// standard output and error. Its destructor stops the viewer and Xvfb by process id; both
+// also die with the test process (PR_SET_PDEATHSIG).
 #pragma once
 
 #include "tests/support/temp_dir.h"
@@ -55,7 +56,7 @@ class ViewerSession {
 
     // xdotool on the viewer's display; key and drag then wait briefly for the redraw.
     bool xdotool(const std::vector<std::string>& args);
-    void key(const std::string& keysym);
+    void key(const std::string& keysym) { xdotool({"key", keysym, "sleep", "0.6"}); }
     void drag(int button, int x0, int y0, int x1, int y1);
 
     // Captures the whole screen (the window sits at (0, 0)).
@@ -74,8 +75,6 @@ class ViewerSession {
 
     std::string standardOutput() const;
     std::string standardError() const;
-    // The viewer's standard error and the X server's log, for failure messages.
-    std::string diagnostics() const;
 
   private:
     std::string workDir;

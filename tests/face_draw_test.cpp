@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -41,32 +43,24 @@ class FaceDrawGL : public OffscreenGLTest {
         model->draw(data.controlPoints.get(), flags);
         const GLint used = glRenderMode(GL_RENDER);
         EXPECT_GE(used, 0) << "feedback buffer overflow";
-        struct Kind {
-            char letter;
-            GLint token; // GL_LINE_TOKEN also stands for GL_LINE_RESET_TOKEN
-            float r, g, b;
-        };
-        const Kind kinds[] = {
-            {'e', GL_LINE_TOKEN, 0.2f, 0.2f, 0}, {'s', GL_POLYGON_TOKEN, 0.8f, 0.8f, 0},
-            {'g', GL_POINT_TOKEN, 0, 1, 0},      {'l', GL_LINE_TOKEN, 0.8f, 0, 0},
-            {'r', GL_POINT_TOKEN, 1, 0, 0},      {'b', GL_POINT_TOKEN, 0, 0, 1},
-            {'n', GL_LINE_TOKEN, 0, 0, 0.8f}};
+        const std::map<std::string, char> kinds = {{"L 0.2 0.2 0.0", 'e'}, {"T 0.8 0.8 0.0", 's'},
+                                                   {"P 0.0 1.0 0.0", 'g'}, {"L 0.8 0.0 0.0", 'l'},
+                                                   {"P 1.0 0.0 0.0", 'r'}, {"P 0.0 0.0 1.0", 'b'},
+                                                   {"L 0.0 0.0 0.8", 'n'}};
         std::string out;
         for (GLint i = 0; i < used;) {
-            GLint token = static_cast<GLint>(feedback[i++]);
-            token = token == GL_LINE_RESET_TOKEN ? GL_LINE_TOKEN : token;
-            const int vertices = token == GL_POINT_TOKEN  ? 1
-                                 : token == GL_LINE_TOKEN ? 2
-                                                          : static_cast<int>(feedback[i++]);
+            const GLint token = static_cast<GLint>(feedback[i++]);
+            const char kind = token == GL_POINT_TOKEN ? 'P' : token == GL_POLYGON_TOKEN ? 'T' : 'L';
+            const int vertices = kind == 'P'   ? 1
+                                 : kind == 'L' ? 2
+                                               : static_cast<int>(feedback[i++]);
             const GLfloat* c = &feedback[i + 3]; // colour of the first vertex
             i += vertices * (3 + 4);             // GL_3D_COLOR in RGBA mode
-            char letter = token == GL_POLYGON_TOKEN ? 'm' : '?';
-            for (const Kind& k : kinds)
-                if (token == k.token && std::abs(c[0] - k.r) < 0.01f &&
-                    std::abs(c[1] - k.g) < 0.01f && std::abs(c[2] - k.b) < 0.01f)
-                    letter = k.letter;
-            EXPECT_TRUE(letter != 'e' || std::abs(c[3] - 0.33f) < 0.01f) << "opaque edge";
-            out += letter;
+            char key[32];
+            std::snprintf(key, sizeof key, "%c %.1f %.1f %.1f", kind, c[0], c[1], c[2]);
+            const auto found = kinds.find(key);
+            out += found != kinds.end() ? found->second : kind == 'T' ? 'm' : '?';
+            EXPECT_TRUE(out.back() != 'e' || std::abs(c[3] - 0.33f) < 0.01f) << "opaque edge";
         }
         return out;
     }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -59,15 +60,18 @@ int runAndWait(const std::vector<std::string>& argv, const std::string& display,
 }
 
 // SIGTERM first, so that Xvfb removes its lock file; SIGKILL after a second.
-void terminate(pid_t pid) {
+void terminate(pid_t& pid) {
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
-    for (int i = 0; i < 50; ++i, sleepSeconds(0.02))
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    int waited = 0;
+    while (waitpid(pid, nullptr, WNOHANG) != pid && ++waited < 50)
+        sleepSeconds(0.02);
+    if (waited == 50) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
 }
 
 std::string readFile(const std::string& path) {
@@ -94,22 +98,35 @@ ViewerSession::~ViewerSession() {
 }
 
 bool ViewerSession::start() {
-    // Xvfb picks a free display number and writes it to the pipe.
-    int fds[2];
-    if (pipe(fds) != 0)
+    // Xvfb on a display number drawn at random, away from the low numbers that servers
+    // which pick their own take first: a server going down may still answer on its number
+    // for a moment after a new one took it. Xvfb writes the number to the pipe once it runs,
+    // and exits when the number is taken.
+    std::random_device random;
+    for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
+        const std::string number = std::to_string(100 + random() % 900);
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        xvfbPid = spawn({"Xvfb", ":" + number, "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                         "800x800x24", "-nolisten", "tcp"},
+                        "", "", "/dev/null", "/dev/null", fds[1]);
+        close(fds[1]);
+        std::string written;
+        for (char c; read(fds[0], &c, 1) == 1 && c != '\n';)
+            written += c;
+        close(fds[0]);
+        display = ":" + number;
+        // The number may come before the server takes connections: wait until one answers.
+        for (int i = 0; written == number && i < 100 && !xdotool({"getmouselocation"}); ++i)
+            sleepSeconds(0.1);
+        if (written != number || !xdotool({"getmouselocation"})) {
+            terminate(xvfbPid);
+            display.clear();
+        }
+    }
+    if (display.empty())
         return false;
-    xvfbPid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x800x24",
-                     "-nolisten", "tcp"},
-                    "", "", "/dev/null", "/dev/null", fds[1]);
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (xvfbPid < 0 || number.empty())
-        return false;
-    display = ":" + number;
 
     viewerPid =
         spawn({FACE_VIEWER_PATH}, display, workDir, temp.path + "/stdout", temp.path + "/stderr");

@@ -3,7 +3,7 @@
 #include "face/attachments.h"
 #include "face/face_model.h"
 #include "face/sample_index.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -22,193 +22,159 @@ bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] 
 bool isBlack(const uint8_t* p) { return p[0] < 15 && p[1] < 15 && p[2] < 15; }
 bool isNotSkin(const uint8_t* p) { return !isSkin(p); }
 
-// Window position of a model point seen by the default camera: at (0, 0, 25) looking down
-// −z, horizontal field of view 1.2217 radians, 640 by 640 pixels.
-void defaultScreenPosition(const Vector3& p, int* x, int* y) {
-    const float f = 1.0f / std::tan(1.2217f / 2);
-    const float d = 25.0f - p.z;
-    *x = static_cast<int>(std::lround((f * p.x / d + 1) * 320));
-    *y = static_cast<int>(std::lround((1 - f * p.y / d) * 320));
-}
-
-Vector3 committedControlPoint(int32_t index) {
+// Window position of a committed control point seen by the default camera: at (0, 0, 25)
+// looking down −z, horizontal field of view 1.2217 radians, 640 by 640 pixels.
+void screenPosition(int& x, int& y, int32_t controlPoint) {
     ModelData model;
     std::string error;
-    const std::string path = std::string(sourceDirectory()) + "/data/retarget.model";
-    EXPECT_TRUE(readModelFile(model, path.c_str(), error)) << error;
-    EXPECT_GT(model.controlPointCount, index);
-    return model.controlPoints[index];
+    ASSERT_TRUE(readModelFile(model, FACE_SOURCE_DIR "/data/retarget.model", error)) << error;
+    const Vector3 p = model.controlPoints[controlPoint];
+    const float f = 1.0f / std::tan(1.2217f / 2), d = 25.0f - p.z;
+    x = static_cast<int>(std::lround((f * p.x / d + 1) * 320));
+    y = static_cast<int>(std::lround((1 - f * p.y / d) * 320));
 }
 
-// Waits for the first frame: skin in the middle of the window.
+// The first frame is drawn: skin in the middle of the window.
 bool showsFace(const Screenshot& shot) {
     return shot.width >= 640 && shot.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
 }
 
 } // namespace
 
-TEST(EndToEnd, StartShowsTheFaceAndPrintsTheKeyBindings) {
-    ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+// One session, step by step: the start-up output, the face, the overlays, the eyes, the
+// control-point dots, the lip drag and the view drag.
+TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
+    ViewerSession viewer(FACE_SOURCE_DIR);
+    ASSERT_TRUE(viewer.start()) << viewer.standardError();
     EXPECT_EQ(viewer.standardOutput(), expectedStartOutput);
     EXPECT_EQ(viewer.standardError(), "");
     // The face fills the middle of the window; the reference cube frames it.
     Screenshot shot;
     ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
     EXPECT_GT(shot.count(36, 300, 45, 340, isRed), 20);
-    // A left-button drag turns the face: most pixels around it change.
-    viewer.drag(1, 300, 320, 500, 320);
-    auto changed = [&](const Screenshot& turned) {
-        int n = 0;
-        for (int y = 150; y < 500; ++y)
-            for (int x = 200; x < 440; ++x)
-                n += std::memcmp(turned.at(x, y), shot.at(x, y), 3) != 0;
-        return n;
+
+    // Each overlay key brings its colour alone around the face, and takes it away again.
+    struct Overlay {
+        const char* key;
+        bool (*colour)(const uint8_t*);
+        int shown, absent; // pixel counts above and below which the colour is shown, absent
     };
-    Screenshot turned;
-    EXPECT_TRUE(viewer.captureUntil(turned, [&](const Screenshot& s) {
-        return changed(s) > 350 * 240 / 3;
-    })) << changed(turned);
-    EXPECT_TRUE(viewer.alive());
-}
-
-TEST(EndToEnd, OverlayKeysBringTheirColours) {
-    ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
-    const int x0 = 180, y0 = 120, x1 = 460, y1 = 520; // around the face
-    auto count = [&](bool (*colour)(const uint8_t*)) {
-        return [=](const Screenshot& shot) { return shot.count(x0, y0, x1, y1, colour); };
+    const Overlay overlays[] = {
+        {"c", isYellowish, 5000, 200}, {"a", isGreen, 200, 1}, {"h", isBlue, 5000, 1}};
+    auto count = [](const Screenshot& s, const Overlay& o) {
+        return s.count(180, 120, 460, 520, o.colour);
     };
-    Screenshot shot;
-    ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
-    EXPECT_EQ(count(isGreen)(shot), 0);
-    EXPECT_EQ(count(isBlue)(shot), 0);
-    EXPECT_LT(count(isYellowish)(shot), 200);
+    auto showsOnly = [&](const Overlay* shown) {
+        return [&, shown](const Screenshot& s) {
+            for (const Overlay& o : overlays)
+                if (&o == shown ? count(s, o) <= o.shown : count(s, o) >= o.absent)
+                    return false;
+            return s.count(180, 120, 460, 520, isSkin) > 20000 || shown;
+        };
+    };
+    EXPECT_TRUE(showsOnly(nullptr)(shot));
+    for (const Overlay& overlay : overlays) {
+        viewer.key(overlay.key);
+        EXPECT_TRUE(viewer.captureUntil(shot, showsOnly(&overlay)))
+            << overlay.key << ": " << count(shot, overlay);
+        viewer.key(overlay.key);
+        EXPECT_TRUE(viewer.captureUntil(shot, showsOnly(nullptr))) << overlay.key << " again";
+    }
 
-    viewer.key("c");
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return count(isYellowish)(s) > 5000;
-    })) << count(isYellowish)(shot);
-    viewer.key("c");
-    viewer.key("a");
-    EXPECT_TRUE(viewer.captureUntil(shot,
-                                    [&](const Screenshot& s) {
-                                        return count(isGreen)(s) > 200 && count(isRed)(s) > 2000 &&
-                                               count(isYellowish)(s) < 200;
-                                    }))
-        << count(isGreen)(shot) << " green, " << count(isRed)(shot) << " red";
-    viewer.key("a");
-    viewer.key("h");
-    EXPECT_TRUE(viewer.captureUntil(
-        shot,
-        [&](const Screenshot& s) { return count(isBlue)(s) > 5000 && count(isGreen)(s) == 0; }))
-        << count(isBlue)(shot) << " blue";
-    viewer.key("h");
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return count(isBlue)(s) == 0 && count(isSkin)(s) > 20000;
-    }));
-}
-
-TEST(EndToEnd, EyesAndControlPointDots) {
-    ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
-    // The eye at −x lies between control points 66 and 67.
+    // The eye at −x lies between control points 66 and 67: its opening shows the background
+    // until "e" puts the eyeball in.
     int ax, ay, bx, by;
-    defaultScreenPosition(committedControlPoint(66), &ax, &ay);
-    defaultScreenPosition(committedControlPoint(67), &bx, &by);
-    const int cx = (ax + bx) / 2, cy = (ay + by) / 2;
-    Screenshot closed, open;
-    ASSERT_TRUE(viewer.captureUntil(closed, showsFace));
-    const int holeBefore = closed.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack);
-    EXPECT_GT(holeBefore, 60) << "the eye opening shows the background";
+    screenPosition(ax, ay, 66);
+    screenPosition(bx, by, 67);
+    const int ex = (ax + bx) / 2, ey = (ay + by) / 2;
+    auto eyeHole = [&](const Screenshot& s) {
+        return s.count(ex - 8, ey - 4, ex + 8, ey + 4, isBlack);
+    };
+    const int holeBefore = eyeHole(shot);
+    EXPECT_GT(holeBefore, 60);
     viewer.key("e");
-    EXPECT_TRUE(viewer.captureUntil(open, [&](const Screenshot& s) {
-        return s.count(cx - 8, cy - 4, cx + 8, cy + 4, isBlack) < holeBefore / 2;
-    }));
-
-    // Inside the back square of the reference cube, so that no cube line is counted.
-    EXPECT_EQ(open.count(200, 200, 440, 440, isPureRed), 0);
-    viewer.key("space");
-    Screenshot dots;
     EXPECT_TRUE(viewer.captureUntil(
-        dots, [](const Screenshot& s) { return s.count(200, 200, 440, 440, isPureRed) > 9 * 60; }));
-}
+        shot, [&](const Screenshot& s) { return eyeHole(s) < holeBefore / 2; }));
 
-TEST(EndToEnd, DraggingThePointOfTheLowerLipOpensTheMouth) {
-    ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
-    int x, y;
-    defaultScreenPosition(committedControlPoint(87), &x, &y);
+    // Space shows the control points as pure red dots (inside the back square of the
+    // reference cube, so that no cube line is counted).
+    auto dots = [](const Screenshot& s) { return s.count(200, 200, 440, 440, isPureRed); };
+    EXPECT_EQ(dots(shot), 0);
     viewer.key("space");
-    Screenshot before;
-    ASSERT_TRUE(viewer.captureUntil(before, [](const Screenshot& s) {
-        return showsFace(s) && s.count(200, 200, 440, 440, isPureRed) > 9 * 60;
-    }));
-    const int mouth = before.count(x - 30, y - 25, x + 30, y + 25, isNotSkin);
+    ASSERT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) { return dots(s) > 9 * 60; }));
+
+    // Dragging the point of the lower lip down with the right button opens the mouth: its
+    // dark inside and the teeth show.
+    int x, y;
+    screenPosition(x, y, 87);
+    auto mouth = [&](const Screenshot& s) {
+        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin);
+    };
+    const int closed = mouth(shot);
     viewer.drag(3, x, y, x, y + 45);
     viewer.key("space"); // hide the dots
-    // The opened mouth shows its dark inside and the teeth.
-    Screenshot after;
-    EXPECT_TRUE(viewer.captureUntil(after,
-                                    [&](const Screenshot& s) {
-                                        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) >
-                                                   mouth + 400 &&
-                                               s.count(200, 200, 440, 440, isPureRed) == 0;
-                                    }))
-        << after.count(x - 30, y - 25, x + 30, y + 25, isNotSkin) << " vs " << mouth;
+    Screenshot opened;
+    EXPECT_TRUE(viewer.captureUntil(
+        opened, [&](const Screenshot& s) { return mouth(s) > closed + 400 && dots(s) == 0; }))
+        << mouth(opened) << " vs " << closed;
     // The face stays deformed after the release: one more redraw changes nothing.
     viewer.key("Home");
-    Screenshot later;
-    ASSERT_TRUE(viewer.capture(later));
-    EXPECT_EQ(later.rgb, after.rgb);
+    ASSERT_TRUE(viewer.capture(shot));
+    EXPECT_EQ(shot.rgb, opened.rgb);
+
+    // A left-button drag turns the face: most pixels around it change.
+    viewer.drag(1, 300, 320, 500, 320);
+    auto changed = [&](const Screenshot& s) {
+        return s.count(200, 150, 440, 500, [&](const uint8_t* p) {
+            return std::memcmp(p, &opened.rgb[p - s.rgb.data()], 3) != 0;
+        });
+    };
+    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
+        return changed(s) > 350 * 240 / 3;
+    })) << changed(shot);
+    EXPECT_TRUE(viewer.alive());
+    EXPECT_EQ(viewer.standardError(), "");
 }
 
 TEST(EndToEnd, MissingModelStopsWithOneLineAndStatusOne) {
-    char pattern[] = "/tmp/face-empty-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ViewerSession viewer(pattern);
+    TempDir empty;
+    ViewerSession viewer(empty.path);
     EXPECT_FALSE(viewer.start());
     EXPECT_EQ(viewer.waitExit(30), 1);
     EXPECT_EQ(viewer.standardOutput(), "computing attachments...\n");
     const std::string error = viewer.standardError();
     EXPECT_NE(error.find("data/retarget.model"), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
-    rmdir(pattern);
 }
 
 TEST(EndToEndStress, RandomInputForThirtySeconds) {
-    ViewerSession viewer(sourceDirectory());
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    ViewerSession viewer(FACE_SOURCE_DIR);
+    ASSERT_TRUE(viewer.start()) << viewer.standardError();
     std::mt19937 rng(20261206);
     const char* const keys[] = {"a",     "c",     "e",    "h",     "t",  "space",
                                 "plus",  "minus", "Left", "Right", "Up", "Down",
                                 "Prior", "Next",  "Home", "A",     "1"};
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto text = [&](int n, int from) { return std::to_string(from + pick(n)); };
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end && viewer.alive()) {
-        switch (pick(4)) {
-        case 0:
+        const int action = pick(4);
+        if (action == 0) {
             viewer.xdotool({"key", keys[pick(sizeof keys / sizeof *keys)]});
-            break;
-        case 1:
-        case 2: {
-            const std::string button = std::to_string(1 + pick(3));
-            viewer.xdotool({"mousemove", std::to_string(pick(640)), std::to_string(pick(640)),
-                            "mousedown", button, "mousemove", std::to_string(pick(640)),
-                            std::to_string(pick(640)), "mouseup", button});
-            break;
+        } else if (action == 3) {
+            viewer.xdotool(
+                {"search", "--name", "face-viewer", "windowsize", text(700, 1), text(700, 1)});
+        } else {
+            const std::string button = text(3, 1);
+            viewer.xdotool({"mousemove", text(640, 0), text(640, 0), "mousedown", button,
+                            "mousemove", text(640, 0), text(640, 0), "mouseup", button});
         }
-        default:
-            viewer.xdotool({"search", "--name", "face-viewer", "windowsize",
-                            std::to_string(1 + pick(700)), std::to_string(1 + pick(700))});
-        }
-        viewer.settle(0.05);
+        sleepSeconds(0.05);
     }
     ASSERT_TRUE(viewer.alive()) << viewer.standardError();
     EXPECT_EQ(viewer.standardError(), "");
-    // Still answering: back to a known view, then a key changes the picture.
-    viewer.resize(640, 640);
-    viewer.settle(2.0);
+    // Still answering: back to a known size, then a key changes the picture.
+    viewer.xdotool({"search", "--name", "face-viewer", "windowsize", "640", "640", "sleep", "2.6"});
     Screenshot before, after;
     ASSERT_TRUE(viewer.capture(before));
     viewer.key("h");

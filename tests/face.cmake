@@ -1,5 +1,5 @@
 set(TEST_FACE_SOURCES
-    support/synthetic_model.cpp
+    ${CMAKE_SOURCE_DIR}/tools/synthetic_model.cpp
     attachments_test.cpp
     face_inspect_test.cpp
     face_model_test.cpp

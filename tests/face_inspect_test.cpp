@@ -1,98 +1,21 @@
-// face-inspect end to end: the dumps of a model file the test writes against the face
-// model built in this process from the same arrays (attachments through the exhaustive
-// reference search, positions through the reference update order), the summary, and the
-// exit statuses of bad files and bad arguments.
+// face-inspect run as a program: its exit statuses, and its dump of the deformed render mesh
+// against the face model built in this process from the same file.
 #include "face/face_model.h"
-#include "tests/support/synthetic_model.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/viewer_session.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// A file name in the temporary directory, unique to this test process (ctest runs the
-// tests of this file in parallel processes).
-std::vector<std::string> temporaryFiles;
-std::string tempPath(const std::string& name) {
-    temporaryFiles.push_back(testing::TempDir() + "face_inspect_" + std::to_string(getpid()) + "_" +
-                             name);
-    return temporaryFiles.back();
-}
-
-// Removes the test's temporary files.
-class FaceInspect : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        for (const std::string& file : temporaryFiles)
-            std::remove(file.c_str());
-        temporaryFiles.clear();
-    }
-};
-
-std::string inspectPath() {
-    const std::string viewer = FACE_VIEWER_PATH;
-    return viewer.substr(0, viewer.rfind('/')) + "/tools/face-inspect";
-}
-
-struct ToolRun {
-    int status = -1;
-    std::vector<std::string> lines; // standard output
-    std::string errors;             // standard error
-};
-
-ToolRun runInspect(const std::string& arguments) {
-    const std::string errorFile = tempPath("stderr.txt");
-    const std::string command = inspectPath() + " " + arguments + " 2>" + errorFile;
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    std::string out;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        run.lines.push_back(line);
-    std::ifstream errors(errorFile);
-    run.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
-    return run;
-}
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-    char buffer[1024];
-    va_list args;
-    va_start(args, pattern);
-    vsnprintf(buffer, sizeof buffer, pattern, args);
-    va_end(args);
-    return buffer;
-}
-
-std::string vectorText(const Vector3& v) { return format("%.9g %.9g %.9g", v.x, v.y, v.z); }
-
-// Writes data as a model file in the temporary directory.
-std::string writeModel(const ModelData& data, const std::string& name) {
-    const std::string path = tempPath(name);
-    EXPECT_TRUE(writeModelFile(data, path));
-    return path;
-}
-
-void smallModel(ModelData& data) {
+// A small bumpy model with some vertices past the surface's edge left unattached.
+std::string writeSmallModel(ModelData& data, TempDir& dir) {
     SyntheticModelShape shape;
     shape.controlCellsX = 4;
     shape.controlCellsY = 5;
@@ -105,98 +28,77 @@ void smallModel(ModelData& data) {
     shape.controlJitter = 0.05f;
     shape.seed = 21;
     makeSyntheticModel(data, shape);
+    const std::string path = dir.path + "/small.model";
+    EXPECT_TRUE(writeModelFile(data, path));
+    return path;
 }
 
 } // namespace
 
-TEST_F(FaceInspect, DumpsAgreeWithTheReferencePaths) {
+TEST(FaceInspect, ExitStatuses) {
+    TempDir dir;
     ModelData data;
-    smallModel(data);
-    const std::string path = writeModel(data, "small.model");
-    auto model = makeFaceModel(data, SampleSearch::exhaustive);
+    const std::string model = writeSmallModel(data, dir);
+    const std::string bad = dir.write("bad.model", std::string("3\n0 0 0\n1 0 0\n"));
+    struct Case {
+        std::vector<std::string> args;
+        int status; // 0 done, 1 unreadable model (one line naming it), 2 usage
+    };
+    const Case cases[] = {{{model}, 0},
+                          {{"--dump", "attachments", bad}, 1},
+                          {{dir.path + "/missing.model"}, 1},
+                          {{}, 2},
+                          {{"--dump", "nothing", model}, 2},
+                          {{"--dump", "positions", "--move", "1000", "0", "0", "0", model}, 2},
+                          {{"--verbose", model}, 2}};
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {FACE_INSPECT_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = runProgram(argv);
+        const std::string what = argv.back() + " with " + std::to_string(argv.size()) + " words";
+        EXPECT_EQ(run.status, c.status) << what << ": " << run.err;
+        EXPECT_EQ(run.out.empty(), c.status != 0) << what;
+        // An unreadable model: one line naming it; a usage error: the usage.
+        const std::string says = c.status == 2 ? "usage: face-inspect" : c.args.back();
+        EXPECT_TRUE(c.status == 0 || run.err.find(says) != std::string::npos) << what << run.err;
+        EXPECT_TRUE(c.status != 1 || std::count(run.err.begin(), run.err.end(), '\n') == 1)
+            << run.err;
+    }
+}
 
-    std::vector<std::string> attachments;
+TEST(FaceInspect, DumpOfTheDeformedMeshAgreesWithTheLibrary) {
+    TempDir dir;
+    ModelData data;
+    const std::string model = writeSmallModel(data, dir);
+    const ProgramRun run =
+        runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--move", "7", "0.25", "-0.5", "0.75",
+                    "--move", "12", "0", "0", "-0.3", "--move", "7", "0.125", "0", "0", model});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    // The moves in their order, then one update.
+    auto face = makeFaceModel(data);
     int attached = 0;
-    for (int32_t i = 0; i < model->renderVertexCount; ++i) {
-        const Attachment& a = model->attachments[i];
-        attached += a.subPatch >= 0;
-        attachments.push_back(
-            a.subPatch < 0 ? "-1 0"
-                           : format("%d %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g", a.subPatch,
-                                    a.weight, a.u, a.v, a.offset[0], a.offset[1], a.offset[2],
-                                    a.normalCoords[0], a.normalCoords[1], a.normalCoords[2]));
-    }
+    for (int32_t i = 0; i < face->renderVertexCount; ++i)
+        attached += face->attachments[i].subPatch >= 0;
     ASSERT_GT(attached, 100);
-    ASSERT_LT(attached, model->renderVertexCount);
-    for (const char* search : {"", "--search exhaustive "}) {
-        const ToolRun run = runInspect(std::string(search) + "--dump attachments " + path);
-        ASSERT_EQ(run.status, 0) << run.errors;
-        EXPECT_EQ(run.lines, attachments) << search;
-    }
-
-    std::vector<std::string> patches;
-    for (int32_t s = 0; s < 3 * model->controlTriangleCount; ++s)
-        patches.push_back(vectorText(model->b300[s]) + " " + vectorText(model->b210[s]) + " " +
-                          vectorText(model->b201[s]) + " " + vectorText(model->b120[s]) + " " +
-                          vectorText(model->b030[s]) + " " + vectorText(model->b111[s]) + " " +
-                          vectorText(model->b102[s]) + " " + vectorText(model->b021[s]) + " " +
-                          vectorText(model->b012[s]) + " " + vectorText(model->b003[s]));
-    const ToolRun patchRun = runInspect("--dump patches " + path);
-    ASSERT_EQ(patchRun.status, 0) << patchRun.errors;
-    EXPECT_EQ(patchRun.lines, patches);
-
-    // Two moves, one of them twice on the same point, then one reference-order update.
+    ASSERT_LT(attached, face->renderVertexCount);
     std::vector<Vector3> points(data.controlPoints.get(),
                                 data.controlPoints.get() + data.controlPointCount);
     points[7] = points[7] + Vector3{0.25f, -0.5f, 0.75f};
-    points[7] = points[7] + Vector3{0.125f, 0, 0};
     points[12] = points[12] + Vector3{0, 0, -0.3f};
-    model->updateReference(model->renderPositions.get(), model->renderNormals.get(), points.data());
-    std::vector<std::string> positions;
-    for (int32_t i = 0; i < model->renderVertexCount; ++i)
-        positions.push_back(vectorText(model->renderPositions[i]) + " " +
-                            vectorText(model->renderNormals[i]));
-    const ToolRun moveRun = runInspect("--dump positions --move 7 0.25 -0.5 0.75 "
-                                       "--move 12 0 0 -0.3 --move 7 0.125 0 0 " +
-                                       path);
-    ASSERT_EQ(moveRun.status, 0) << moveRun.errors;
-    EXPECT_EQ(moveRun.lines, positions);
+    points[7] = points[7] + Vector3{0.125f, 0, 0};
+    std::vector<Vector3> positions(face->renderVertexCount), normals(face->renderVertexCount);
+    face->update(positions.data(), normals.data(), points.data());
 
-    const ToolRun summary = runInspect(path);
-    ASSERT_EQ(summary.status, 0) << summary.errors;
-    std::string text;
-    for (const std::string& line : summary.lines)
-        text += line + "\n";
-    for (const std::string& expected :
-         {format("render vertices (N): %d\n", model->renderVertexCount),
-          format("sub-patches: %d\n", 3 * model->controlTriangleCount),
-          format("attached: %d (", attached),
-          format("unattached: %d\n", model->renderVertexCount - attached)})
-        EXPECT_NE(text.find(expected), std::string::npos) << expected << " not in:\n" << text;
-}
-
-TEST_F(FaceInspect, BadFilesAndBadArguments) {
-    const std::string bad = tempPath("bad.model");
-    std::ofstream(bad) << "3\n0 0 0\n1 0 0\n";
-    const ToolRun badFile = runInspect("--dump attachments " + bad);
-    EXPECT_EQ(badFile.status, 1);
-    EXPECT_TRUE(badFile.lines.empty());
-    EXPECT_NE(badFile.errors.find(bad), std::string::npos) << badFile.errors;
-    EXPECT_EQ(std::count(badFile.errors.begin(), badFile.errors.end(), '\n'), 1) << badFile.errors;
-
-    const ToolRun missing = runInspect(tempPath("no_such.model"));
-    EXPECT_EQ(missing.status, 1);
-
-    ModelData data;
-    smallModel(data);
-    const std::string path = writeModel(data, "args.model");
-    for (const std::string& arguments :
-         {std::string(""), "--dump " + path, "--dump nothing " + path, "--search fast " + path,
-          "--move 1 0 0 0 " + path, "--dump positions --move 1 0 x 0 " + path,
-          "--dump positions --move 1000 0 0 0 " + path, "--verbose " + path, path + " " + path}) {
-        const ToolRun run = runInspect(arguments);
-        EXPECT_EQ(run.status, 2) << arguments;
-        EXPECT_NE(run.errors.find("usage: face-inspect"), std::string::npos) << arguments;
-        EXPECT_TRUE(run.lines.empty()) << arguments;
+    // One line per render vertex: position and normal, each number read back exactly.
+    std::istringstream lines(run.out);
+    int32_t i = 0;
+    for (std::string line; std::getline(lines, line); ++i) {
+        ASSERT_LT(i, face->renderVertexCount);
+        std::istringstream numbers(line);
+        Vector3 p, n;
+        ASSERT_TRUE(numbers >> p.x >> p.y >> p.z >> n.x >> n.y >> n.z) << line;
+        EXPECT_TRUE(p == positions[i] && n == normals[i]) << "vertex " << i << ": " << line;
     }
+    EXPECT_EQ(i, face->renderVertexCount);
 }

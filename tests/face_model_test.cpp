@@ -2,7 +2,7 @@
 // arrays, the empty control mesh, and loading from a file.
 #include "face/face_model.h"
 #include "geometry/patches.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -37,30 +37,18 @@ std::string readText(const std::string& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string output, errors;
-};
+// Runs a program with its arguments split at spaces (no path here holds one).
+ProgramRun run(const std::string& program, const std::string& arguments) {
+    std::vector<std::string> argv{program};
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    return runProgram(argv);
+}
+ProgramRun runImport(const std::string& arguments) { return run(FACE_IMPORT_PATH, arguments); }
+ProgramRun inspect(const std::string& arguments) { return run(FACE_INSPECT_PATH, arguments); }
 
-ToolRun run(const std::string& program, const std::string& arguments, const TempDir& dir) {
-    const std::string errorFile = dir.path + "/stderr.txt";
-    ToolRun r;
-    FILE* pipe = popen((program + " " + arguments + " 2>" + errorFile).c_str(), "r");
-    for (int c; pipe && (c = std::fgetc(pipe)) != EOF;)
-        r.output += static_cast<char>(c);
-    const int status = pipe ? pclose(pipe) : -1;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.errors = readText(errorFile);
-    return r;
-}
-ToolRun runImport(const std::string& arguments, const TempDir& dir) {
-    return run(FACE_IMPORT_PATH, arguments, dir);
-}
-ToolRun inspect(const std::string& arguments, const TempDir& dir) {
-    return run(FACE_INSPECT_PATH, arguments, dir);
-}
-
-std::string defaultModel() { return std::string(sourceDirectory()) + "/data/retarget.model"; }
+std::string defaultModel() { return FACE_SOURCE_DIR "/data/retarget.model"; }
 
 std::unique_ptr<FaceModel> buildModel(ModelData& data, const std::string& file) {
     std::string error;
@@ -99,9 +87,9 @@ TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
         GTEST_SKIP() << iqmFile << " is missing (package assimp-testmodels)";
     TempDir dir;
     const std::string head = iqmFile + std::string(" --mesh 1 ");
-    const ToolRun placed = runImport(head + "--front x --out " + dir.path, dir);
-    ASSERT_EQ(placed.status, 0) << placed.errors;
-    ASSERT_EQ(runImport(head + "--keep-placement --out " + dir.path + "/kept", dir).status, 0);
+    const ProgramRun placed = runImport(head + "--front x --out " + dir.path);
+    ASSERT_EQ(placed.status, 0) << placed.err;
+    ASSERT_EQ(runImport(head + "--keep-placement --out " + dir.path + "/kept").status, 0);
     ModelData data, kept;
     const auto model = buildModel(data, dir.path + "/data/retarget.model");
     std::string error;
@@ -118,7 +106,7 @@ TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
     EXPECT_NEAR(high.y - low.y, 16.0f, 1e-4f);
     EXPECT_LT(length(low + high), 1e-4f);
     float scale = 0;
-    ASSERT_EQ(std::sscanf(placed.output.c_str(), "scale: %f", &scale), 1) << placed.output;
+    ASSERT_EQ(std::sscanf(placed.out.c_str(), "scale: %f", &scale), 1) << placed.out;
     EXPECT_NEAR(scale * (keptHigh.y - keptLow.y), 16.0f, 1e-3f);
     // The foremost vertex (the goggles) faces the camera: the stored winding is the front.
     const Vector3* positions = data.renderPositions.get();
@@ -135,7 +123,7 @@ TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
     stbi_image_free(picture);
 
     ViewerSession viewer(dir.path);
-    ASSERT_TRUE(viewer.start()) << viewer.diagnostics();
+    ASSERT_TRUE(viewer.start()) << viewer.standardError();
     // The head's green skin fills the middle of the window, and the red lenses of its goggles
     // show where the texture puts them (upside down, they would be missing there).
     const auto isGreen = [](const uint8_t* p) { return p[1] > p[2] + 15 && p[1] >= p[0]; };
@@ -177,7 +165,7 @@ bool vertexMap(std::vector<int32_t>& map, const ModelData& a, const ModelData& b
 
 TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
     TempDir dir;
-    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel(), dir).status, 0);
+    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel()).status, 0);
     ModelData original;
     const auto before = buildModel(original, defaultModel());
     std::ostringstream cage;
@@ -190,18 +178,16 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
         cage << "f " << c[0] + 1 << ' ' << c[1] + 1 << ' ' << c[2] + 1 << '\n';
     }
     dir.write("cage.obj", cage.str());
-    const ToolRun r = runImport(dir.path + "/face.obj --cage " + dir.path +
-                                    "/cage.obj --keep-placement " + "--out " + dir.path + "/out",
-                                dir);
-    ASSERT_EQ(r.status, 0) << r.errors;
+    const ProgramRun r = runImport(dir.path + "/face.obj --cage " + dir.path +
+                                   "/cage.obj --keep-placement " + "--out " + dir.path + "/out");
+    ASSERT_EQ(r.status, 0) << r.err;
     // A pose file moves as --move does.
     const std::string pose =
         dir.write("pose.txt", std::string("# lip\n87 0 -1.5 0\n\n24 .5 0 1\n"));
     for (const std::string& moves :
          {"--pose " + pose, std::string("--move 87 0 -1.5 0 --move 24 .5 0 1")})
         ASSERT_EQ(inspect("--export-obj " + dir.path + "/" + moves.substr(2, 4) + ".obj " + moves +
-                              " " + defaultModel(),
-                          dir)
+                          " " + defaultModel())
                       .status,
                   0);
     EXPECT_EQ(readText(dir.path + "/pose.obj"), readText(dir.path + "/move.obj"));
@@ -237,13 +223,12 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnControlMesh) {
 
 TEST(FaceImport, AutomaticControlMeshLiesOnTheSurfaceAndReachesEveryVertex) {
     TempDir dir;
-    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel(), dir).status, 0);
+    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel()).status, 0);
     for (const int points : {240, 100}) {
         const std::string out = dir.path + "/out" + std::to_string(points);
-        const ToolRun r = runImport(dir.path + "/face.obj --keep-placement --points " +
-                                        std::to_string(points) + " --out " + out,
-                                    dir);
-        ASSERT_EQ(r.status, 0) << r.errors;
+        const ProgramRun r = runImport(dir.path + "/face.obj --keep-placement --points " +
+                                       std::to_string(points) + " --out " + out);
+        ASSERT_EQ(r.status, 0) << r.err;
         ModelData data;
         const auto model = buildModel(data, out + "/data/retarget.model");
         EXPECT_GE(data.controlPointCount, 88);
@@ -275,7 +260,7 @@ TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
     }
     shifted << in.rdbuf();
     const std::string model = dir.write("shifted.model", shifted.str());
-    ASSERT_EQ(inspect("--picture " + dir.path + "/p.png " + model, dir).status, 0);
+    ASSERT_EQ(inspect("--picture " + dir.path + "/p.png " + model).status, 0);
     int width, height, channels;
     stbi_uc* png = stbi_load((dir.path + "/p.png").c_str(), &width, &height, &channels, 3);
     ASSERT_NE(png, nullptr);
@@ -315,13 +300,13 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     };
     for (const auto& c : cases) {
         const bool inspecting = c.program == FACE_INSPECT_PATH;
-        const ToolRun r = run(
-            c.program,
-            c.arguments + (inspecting ? " " + defaultModel() : " --out " + dir.path + "/out"), dir);
+        const ProgramRun r =
+            run(c.program,
+                c.arguments + (inspecting ? " " + defaultModel() : " --out " + dir.path + "/out"));
         EXPECT_EQ(r.status, 1) << c.arguments;
-        EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
-        EXPECT_EQ(r.output, "");
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
         EXPECT_FALSE(std::filesystem::exists(dir.path + "/out")) << c.arguments;
     }
 }

@@ -2,7 +2,7 @@
 // a curved triangle against an independent double-precision construction.
 #include "geometry/bezier.h"
 #include "geometry/patches.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "face/face_model.h"
 #include "face/sample_index.h"
 #include "io/model_file.h"
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include "tests/support/failing_allocator.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/start_output.h"
-#include "tests/support/synthetic_model.h"
 #include "tests/support/temp_dir.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,18 @@
 
 #include <cmath>
 
-const char* const defaultAssetNames[defaultAssetCount] = {
-    "retarget.model", "black_th0.prop", "black_th1.prop", "white_eye0.prop", "white_eye1.prop",
-    "white_skin.tga", "black_th0.tga",  "black_th1.tga",  "white_eye0.tga",  "white_eye1.tga"};
+namespace {
+
+// Render-mesh spacing that gives about vertexCount render vertices (the count grows as
+// 1/spacing²; measured once at the default spacing).
+double renderSpacingFor(double vertexCount) {
+    FaceMesh render;
+    buildRenderMesh(render, defaultRenderSpacing);
+    return defaultRenderSpacing *
+           std::sqrt(static_cast<double>(render.positions.size()) / vertexCount);
+}
+
+} // namespace
 
 bool writeDefaultAssets(const std::string& folder, FILE* log) {
     auto path = [&](const char* name) { return folder + "/" + name; };
@@ -52,13 +61,6 @@ bool writeDefaultAssets(const std::string& folder, FILE* log) {
     ok = writeTgaFile(path("white_eye0.tga").c_str(), image, false) && ok;
     ok = writeTgaFile(path("white_eye1.tga").c_str(), image, false) && ok;
     return ok;
-}
-
-double renderSpacingFor(double vertexCount) {
-    FaceMesh render;
-    buildRenderMesh(render, defaultRenderSpacing);
-    return defaultRenderSpacing *
-           std::sqrt(static_cast<double>(render.positions.size()) / vertexCount);
 }
 
 bool writeDenseModels(const std::string& folder, FILE* log) {

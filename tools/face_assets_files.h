@@ -5,19 +5,11 @@
 #include <cstdio>
 #include <string>
 
-// File names of the default data set, in the order they are written.
-constexpr int defaultAssetCount = 10;
-extern const char* const defaultAssetNames[defaultAssetCount];
-
 // Writes the ten files of the default data set into folder (which must exist): the face
 // model, the four props and the five textures. Prints one summary line per file group to
 // log unless it is null. Returns false (after a line on standard error) when a file
 // cannot be written.
 bool writeDefaultAssets(const std::string& folder, FILE* log);
-
-// Render-mesh spacing that gives about vertexCount render vertices (the count grows as
-// 1/spacing²; measured once at the default spacing).
-double renderSpacingFor(double vertexCount);
 
 // Writes retarget_100k.model and retarget_1m.model (about 100,000 and 1,000,000 render
 // vertices, the same control mesh) into folder. Log and result as for writeDefaultAssets.

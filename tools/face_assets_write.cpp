@@ -1,6 +1,8 @@
 // Data file writers (see face_assets_write.h).
 #include "tools/face_assets_write.h"
 
+#include <stb_image_write.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -59,11 +61,6 @@ bool writeFile(const char* path, const void* data, size_t size) {
     return true;
 }
 
-void appendLittleEndian16(std::string& out, int value) {
-    out += static_cast<char>(value & 0xff);
-    out += static_cast<char>((value >> 8) & 0xff);
-}
-
 } // namespace
 
 bool writeModelFile(const char* path, const FaceMesh& render, const FaceMesh& control) {
@@ -98,61 +95,13 @@ bool writePropFile(const char* path, const PropMesh& prop) {
 }
 
 bool writeTgaFile(const char* path, const Image& image, bool runLength) {
-    // 18-byte header: no image id, no colour map, true-colour image (type 2, or 10 when
-    // run-length encoded), origin (0, 0), size, bits per pixel, and a descriptor giving
-    // the alpha bits with the origin at the bottom left.
-    std::string out;
-    out += '\0'; // id length
-    out += '\0'; // colour map type
-    out += static_cast<char>(runLength ? 10 : 2);
-    out.append(5, '\0');          // colour map description
-    appendLittleEndian16(out, 0); // x origin
-    appendLittleEndian16(out, 0); // y origin
-    appendLittleEndian16(out, image.width);
-    appendLittleEndian16(out, image.height);
-    out += static_cast<char>(image.channels * 8);
-    out += static_cast<char>(image.channels == 4 ? 8 : 0);
-
-    // Pixels as B, G, R (, A), bottom row first. Run-length packets never cross a row:
-    // a run of 2 to 128 equal pixels becomes one repeated pixel, everything else goes
-    // into raw packets of up to 128 pixels.
-    const int n = image.channels;
-    auto appendPixel = [&](const uint8_t* p) {
-        out += static_cast<char>(p[2]);
-        out += static_cast<char>(p[1]);
-        out += static_cast<char>(p[0]);
-        if (n == 4)
-            out += static_cast<char>(p[3]);
-    };
-    for (int y = image.height - 1; y >= 0; --y) {
-        const uint8_t* row = &image.pixels[static_cast<size_t>(y) * image.width * n];
-        auto same = [&](int a, int b) { return std::memcmp(row + a * n, row + b * n, n) == 0; };
-        if (!runLength) {
-            for (int x = 0; x < image.width; ++x)
-                appendPixel(row + x * n);
-            continue;
-        }
-        int x = 0;
-        while (x < image.width) {
-            int run = 1;
-            while (x + run < image.width && run < 128 && same(x, x + run))
-                ++run;
-            if (run >= 2) {
-                out += static_cast<char>(0x80 | (run - 1));
-                appendPixel(row + x * n);
-                x += run;
-                continue;
-            }
-            // Raw packet: up to the next pair of equal pixels.
-            int count = 1;
-            while (x + count < image.width && count < 128 &&
-                   !(x + count + 1 < image.width && same(x + count, x + count + 1)))
-                ++count;
-            out += static_cast<char>(count - 1);
-            for (int k = 0; k < count; ++k)
-                appendPixel(row + (x + k) * n);
-            x += count;
-        }
+    // stb writes the format's default layout: the 18-byte header with the alpha bits in
+    // the descriptor and the origin at the bottom left, then the rows bottom first, with
+    // run-length packets that never cross a row when asked for.
+    stbi_write_tga_with_rle = runLength ? 1 : 0;
+    if (stbi_write_tga(path, image.width, image.height, image.channels, image.pixels.data()) == 0) {
+        std::fprintf(stderr, "face-assets: cannot write %s\n", path);
+        return false;
     }
-    return writeFile(path, out.data(), out.size());
+    return true;
 }

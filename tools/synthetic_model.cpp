@@ -1,4 +1,4 @@
-#include "tests/support/synthetic_model.h"
+#include "tools/synthetic_model.h"
 
 #include "io/normals.h"
 

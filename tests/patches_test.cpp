@@ -120,10 +120,6 @@ TEST(SubPatchConstruction, SharedEdgeGivesTheSameCurveAndCrossPlaneBothWays) {
         expectNear(e1, d3(f2), tol);
         expectNear(e2, d3(f1), tol);
         expectNear(h, d3(g), 1e-5);
-        // edgeInnerPoints alone gives the same two points as edgePlane.
-        Vector3 i1, i2;
-        edgeInnerPoints(i1, i2, P, N, Q, NQ, M);
-        EXPECT_TRUE(i1 == e1 && i2 == e2);
     }
 }
 
@@ -180,26 +176,6 @@ TEST(SubPatchConstruction, CurvedTriangleMatchesIndependentConstruction) {
         }
         expectNear(q.C, r.C, tol);
     }
-}
-
-TEST(SubPatchConstruction, SpokesAndSplitPointAreThirdsInFloat) {
-    Random random(5);
-    const Vector3 P0 = {0, 0, 0}, P1 = {2, 0, 1}, P2 = {0, 2, -1};
-    const Vector3 N0 = tilted(random), N1 = tilted(random), N2 = tilted(random);
-    TrianglePatchPoints q;
-    buildTrianglePatches(q, P0, tilted(random), P1, N1, P2, N2, N0, N1, N2);
-    // One third is 0.33333334f, applied term by term and summed left to right.
-    const float third = 0.33333334f;
-    for (int k = 0; k < 3; ++k) {
-        const Vector3& I = q.I[k];
-        const Vector3& F = q.F[k];
-        const Vector3& Fp = q.F[(k + 2) % 3];
-        EXPECT_EQ(q.G[k].x, third * I.x + third * F.x + third * Fp.x);
-        EXPECT_EQ(q.G[k].y, third * I.y + third * F.y + third * Fp.y);
-        EXPECT_EQ(q.G[k].z, third * I.z + third * F.z + third * Fp.z);
-    }
-    EXPECT_EQ(q.C.x, third * q.G[0].x + third * q.G[1].x + third * q.G[2].x);
-    EXPECT_EQ(q.C.z, third * q.G[0].z + third * q.G[1].z + third * q.G[2].z);
 }
 
 TEST(SubPatchConstruction, CubicCurveEndsAndMidpoint) {

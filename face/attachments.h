@@ -15,7 +15,6 @@
 #include "geometry/vector.h"
 
 #include <cmath>
-
 #include <cstdint>
 
 // Fixed attachment parameters.

@@ -169,8 +169,8 @@ class FaceModel {
     // The control-mesh normals of the update's first steps.
     void updateControlNormals(const Vector3* controlPoints);
 
-    // buildPatches with lane type V (Vector3 or Lanes4: the same bits); with packed not
-    // null it also stores the ten points of every sub-patch s in net order into
+    // buildPatches with lane type V (Vector3 or Lanes4: the same bits); with Lanes4 it
+    // also stores the ten points of every sub-patch s in net order into
     // packed[10s .. 10s + 9].
     template <class V>
     void buildPatchesIn(const Vector3* controlPoints, const Vector3* controlNormals,

@@ -56,7 +56,8 @@ struct PatchParameter {
 // point = combine3(A, B, C; u, v, w) with A, B, C the quadratic sub-nets (p1..p6),
 // (p2, p4, p5, p7, p8, p9), (p3, p5, p6, p8, p9, p10) at (u, v, w); t1 = A − C, t2 = B − C.
 template <class V>
-void evaluateSubPatch(V& point, V& t1, V& t2, const V* p, float u, float v, float w) {
+inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& t2, const V* p,
+                                                            float u, float v, float w) {
     const V A = quadraticOf(p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
     const V B = quadraticOf(p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
     const V C = quadraticOf(p[2], p[4], p[5], p[7], p[8], p[9], u, v, w);
@@ -81,8 +82,10 @@ void evaluateSubPatchNormal(V& point, V& normal, const V* p, float u, float v, f
 
 // The position of an attached vertex on the surface whose sub-patch has the net p:
 // (1 − weight)·rest + weight·(Q + o1·t1 + o2·t2 + o3·n) with the point Q and frame
-// (t1, t2, n) at the attachment's (u, v, 1 − u − v).
-template <class V> V placedPosition(const Attachment& a, const V* p) {
+// (t1, t2, n) at the attachment's (u, v, 1 − u − v). It and evaluateSubPatch are always
+// inlined, so that the update's loop (and its AVX2 copy) holds the whole arithmetic.
+template <class V>
+inline __attribute__((always_inline)) V placedPosition(const Attachment& a, const V* p) {
     V Q, t1, t2, rest;
     evaluateSubPatch(Q, t1, t2, p, a.u, a.v, 1.0f - a.u - a.v);
     const V n = unitNormal(t1, t2);

@@ -83,9 +83,9 @@ void FaceModel::updateReference(Vector3* positions, Vector3* normals,
 // Where the processor has AVX2, placeVertices runs a copy compiled for it (three-operand
 // instructions, the same operations, so the same bits).
 #if defined(__x86_64__)
-#define FACE_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#define FACE_PLACEMENT __attribute__((target_clones("avx2", "default")))
 #else
-#define FACE_AVX2_CLONE
+#define FACE_PLACEMENT
 #endif
 
 namespace {
@@ -94,9 +94,9 @@ namespace {
 // recomputes the render normals as computeMeshNormals computes them: every triangle's
 // face normal (P1 − P0) × (P2 − P0) is added to its three vertices' sums in triangle
 // order, then each sum longer than 2^−23 is multiplied by the reciprocal of its length.
-FACE_AVX2_CLONE void placeVertices(Vector3* positions, Vector3* normals, Lanes4* padded,
-                                   Lanes4* sums, const Attachment* attachments, int32_t N,
-                                   const Lanes4* packed, const Triangle* triangles, int32_t M) {
+FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* padded,
+                                  Lanes4* sums, const Attachment* attachments, int32_t N,
+                                  const Lanes4* packed, const Triangle* triangles, int32_t M) {
     for (int32_t i = 0; i < N; ++i) {
         const Attachment& a = attachments[i];
         if (a.subPatch < 0)

@@ -1,28 +1,6 @@
 #include "face/attachments.h"
 
-#include "geometry/bezier.h"
-
 #include <cmath>
-
-void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u, float v,
-                      float w) {
-    Vector3 A, B, C;
-    evaluateQuadraticTriangle(A, p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
-    evaluateQuadraticTriangle(B, p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
-    evaluateQuadraticTriangle(C, p[2], p[4], p[5], p[7], p[8], p[9], u, v, w);
-    combine3(point, A, B, C, u, v, w);
-    t1 = A - C;
-    t2 = B - C;
-}
-
-void evaluateSubPatchNormal(Vector3& point, Vector3& normal, const Vector3* p, float u, float v,
-                            float w) {
-    Vector3 t1, t2;
-    evaluateSubPatch(point, t1, t2, p, u, v, w);
-    const Vector3 c = cross(t1, t2);
-    const float len = length(c);
-    normal = {c.x / len, c.y / len, c.z / len};
-}
 
 namespace {
 

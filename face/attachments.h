@@ -10,8 +10,11 @@
 // a²c, ab², abc, ac², b³, b²c, bc², c³); u weighs corner a, v corner b, w the split point.
 #pragma once
 
+#include "geometry/lanes.h"
+#include "geometry/patches.h"
 #include "geometry/vector.h"
 
+#include <cmath>
 #include <cstdint>
 
 // Fixed attachment parameters.
@@ -47,14 +50,49 @@ struct PatchParameter {
     float u, v;
 };
 
+// The evaluation and the placement below are written once over a lane type V (Vector3,
+// or Lanes4 of geometry/lanes.h for the fast update), so both compute the same bits.
+
 // point = combine3(A, B, C; u, v, w) with A, B, C the quadratic sub-nets (p1..p6),
 // (p2, p4, p5, p7, p8, p9), (p3, p5, p6, p8, p9, p10) at (u, v, w); t1 = A − C, t2 = B − C.
-void evaluateSubPatch(Vector3& point, Vector3& t1, Vector3& t2, const Vector3* p, float u, float v,
-                      float w);
+template <class V>
+inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& t2, const V* p,
+                                                            float u, float v, float w) {
+    const V A = quadraticOf(p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
+    const V B = quadraticOf(p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
+    const V C = quadraticOf(p[2], p[4], p[5], p[7], p[8], p[9], u, v, w);
+    point = combineOf(A, B, C, u, v, w);
+    t1 = A - C;
+    t2 = B - C;
+}
 
-// point as above and normal = (t1 × t2) / |t1 × t2| (non-finite where t1 × t2 = 0).
-void evaluateSubPatchNormal(Vector3& point, Vector3& normal, const Vector3* p, float u, float v,
-                            float w);
+// (t1 × t2) / |t1 × t2| (non-finite where t1 × t2 = 0).
+template <class V> V unitNormal(const V& t1, const V& t2) {
+    const V c = cross(t1, t2);
+    return c / std::sqrt(dot(c, c));
+}
+
+// point as above and normal = unitNormal(t1, t2).
+template <class V>
+void evaluateSubPatchNormal(V& point, V& normal, const V* p, float u, float v, float w) {
+    V t1, t2;
+    evaluateSubPatch(point, t1, t2, p, u, v, w);
+    normal = unitNormal(t1, t2);
+}
+
+// The position of an attached vertex on the surface whose sub-patch has the net p:
+// (1 − weight)·rest + weight·(Q + o1·t1 + o2·t2 + o3·n) with the point Q and frame
+// (t1, t2, n) at the attachment's (u, v, 1 − u − v). It and evaluateSubPatch are always
+// inlined, so that the update's loop (and its AVX2 copy) holds the whole arithmetic.
+template <class V>
+inline __attribute__((always_inline)) V placedPosition(const Attachment& a, const V* p) {
+    V Q, t1, t2, rest;
+    evaluateSubPatch(Q, t1, t2, p, a.u, a.v, 1.0f - a.u - a.v);
+    const V n = unitNormal(t1, t2);
+    const V carried = Q + a.offset[0] * t1 + a.offset[1] * t2 + a.offset[2] * n;
+    load(rest, a.restPosition);
+    return (1.0f - a.weight) * rest + a.weight * carried;
+}
 
 // Both grids enumerate rows i = 0..n, columns k = 0..n − i; grid point j = 0, 1, 2, ...
 // ((n + 1)(n + 2)/2 of them) is written with evaluateSubPatchNormal to byte offset

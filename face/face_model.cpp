@@ -1,8 +1,6 @@
 #include "face/face_model.h"
 
 #include "face/sample_index.h"
-#include "geometry/bezier.h"
-#include "geometry/patches.h"
 #include "geometry/projection.h"
 #include "io/memory_budget.h"
 #include "io/model_file.h"
@@ -87,9 +85,9 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     copyArray(renderTexCoords, texCoords, N);
     renderTriangleCount = M;
     copyArray(renderTriangles, renderTriangles_, M);
-    packedSubPatches.reset(new PackedSubPatch[subPatchCount]);
-    paddedPositions.reset(new PaddedPoint[N]);
-    normalSums.reset(new PaddedPoint[N]);
+    packedSubPatches.reset(new Lanes4[10 * static_cast<size_t>(subPatchCount)]);
+    paddedPositions.reset(new Lanes4[N]);
+    normalSums.reset(new Lanes4[N]);
 
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.
@@ -97,36 +95,6 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     for (int32_t i = 0; i < N; ++i)
         attachments[i].subPatch = -1;
     bindRenderVertices(restPositions, restNormals, search);
-}
-
-void FaceModel::buildPatches(const Vector3* controlPoints, const Vector3* normals,
-                             const Vector3* edgeNormals_) {
-    for (int32_t t = 0; t < controlTriangleCount; ++t) {
-        const int32_t* i = controlTriangles[t].index;
-        const EdgeRef* r = triangleEdges[t].edge;
-        TrianglePatchPoints q;
-        buildTrianglePatches(q, controlPoints[i[0]], normals[i[0]], controlPoints[i[1]],
-                             normals[i[1]], controlPoints[i[2]], normals[i[2]],
-                             edgeNormals_[edgeIndex(r[0])], edgeNormals_[edgeIndex(r[1])],
-                             edgeNormals_[edgeIndex(r[2])]);
-        const int32_t s = 3 * t;
-        for (int32_t k = 0; k < 3; ++k) {
-            b210[s + k] = q.E1[k];
-            b120[s + k] = q.E2[k];
-            b201[s + k] = q.I[k];
-            b111[s + k] = q.F[k];
-            b102[s + k] = q.G[k];
-        }
-        b003[s] = q.C;
-        for (int32_t k = 0; k < 3; ++k) {
-            const int32_t next = (k + 1) % 3;
-            b300[s + k] = controlPoints[i[k]];
-            b030[s + k] = controlPoints[i[next]];
-            b021[s + k] = b201[s + next];
-            b012[s + k] = b102[s + next];
-        }
-        b003[s + 1] = b003[s + 2] = b003[s];
-    }
 }
 
 void FaceModel::subPatchNet(Vector3* p, int32_t s) const {
@@ -150,9 +118,7 @@ bool FaceModel::evaluateFrame(Vector3& point, SubPatchFrame& frame, int32_t s, f
     subPatchNet(p, s);
     const float w = 1.0f - u - v;
     evaluateSubPatch(point, frame.t1, frame.t2, p, u, v, w);
-    const Vector3 c = cross(frame.t1, frame.t2);
-    const float len = length(c);
-    frame.n = {c.x / len, c.y / len, c.z / len};
+    frame.n = unitNormal(frame.t1, frame.t2);
     return true;
 }
 

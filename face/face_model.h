@@ -111,10 +111,9 @@ class FaceModel {
     // Per-frame deformation from controlPoints (K): control, edge and face normals, all
     // sub-patches, then positions[i] (N) from attachment i and normals[i] (N) from the
     // moved mesh. positions and normals are this model's renderPositions and renderNormals.
-    // The vertices are placed and the render normals accumulated with x, y and z in the
-    // lanes of vector registers (two vertices at once where the processor has AVX); every
-    // value is computed with the operations of updateReference in the same order, so the
-    // results are identical.
+    // The sub-patches are built, the vertices placed and the render normals accumulated
+    // with x, y and z in the lanes of a vector register, from the same source as
+    // updateReference, so the results are identical.
     void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
 
     // The same update, every value computed in the documented operation order: normals
@@ -168,24 +167,22 @@ class FaceModel {
     // recomputing them).
     void bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
                             SampleSearch search);
-    // The reference update's first steps: control-mesh normals and all sub-patches.
-    void rebuildSurface(const Vector3* controlPoints);
+    // The control-mesh normals of the update's first steps.
+    void updateControlNormals(const Vector3* controlPoints);
 
-    // The ten points of one sub-patch in net order, each padded to four floats, so that the
-    // fast update reads a whole point with one aligned vector load.
-    struct PackedSubPatch {
-        alignas(16) float point[10][4];
-    };
-    // A point padded to four floats, for aligned vector loads and stores.
-    struct PaddedPoint {
-        alignas(16) float v[4];
-    };
-    // Per-frame scratch of update, allocated at construction: every sub-patch packed
-    // (3L entries), the new render positions padded (N) and the render normals' running
-    // sums (N).
-    ArrayHolder<PackedSubPatch> packedSubPatches;
-    ArrayHolder<PaddedPoint> paddedPositions;
-    ArrayHolder<PaddedPoint> normalSums;
+    // buildPatches with lane type V (Vector3 or Lanes4: the same bits); with Lanes4 it
+    // also stores the ten points of every sub-patch s in net order into
+    // packed[10s .. 10s + 9].
+    template <class V>
+    void buildPatchesIn(const Vector3* controlPoints, const Vector3* controlNormals,
+                        const Vector3* edgeNormals, Lanes4* packed);
+
+    // Per-frame scratch of update, allocated at construction, in lanes for aligned vector
+    // loads: every sub-patch's net (10 per sub-patch), the new render positions (N) and
+    // the render normals' running sums (N).
+    ArrayHolder<Lanes4> packedSubPatches;
+    ArrayHolder<Lanes4> paddedPositions;
+    ArrayHolder<Lanes4> normalSums;
 };
 
 // Numbers the edges of the control triangles (L) in order of first appearance (triangles

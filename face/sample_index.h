@@ -1,21 +1,20 @@
-// Spatial index over the hinting samples, answering the nearest-sample query of the
-// binding with exactly the result of the exhaustive search: a bounding-box hierarchy over
-// the samples sorted along a Morton curve (each node splits its range where the Morton
-// cell splits, so the boxes are compact), searched depth first, nearer child first.
+// Nearest-sample search of the binding through a k-d tree (nanoflann) over the hinting
+// samples, returning exactly the sample and distance of the exhaustive search.
 //
-// Exactness: every candidate's distance is computed by sampleDistance, the expression of
-// the exhaustive search, and the same acceptance rules apply (distance < maxDistance
-// strictly; beyond freeSampleLimit a normal dot product > minNormalDot strictly); among
-// accepted samples the minimal (distance, index) pair wins, which is what the exhaustive
-// scan's strict "d < best" in index order returns. Subtrees are skipped only when their
-// box is farther than the current bound by a margin that covers float rounding of the
-// distance, so no sample the exhaustive search could take is ever skipped. Samples that
-// are not finite can never be taken and are left out of the tree.
+// The tree only prunes: its squared distances, in double, decide which samples are looked
+// at. Every sample looked at is judged by the exhaustive search's own rules on its float
+// distance sampleDistance: distance < maxDistance strictly, beyond freeSampleLimit a normal
+// dot product > minDot strictly, and among those the minimal (distance, index) pair, which
+// is what the exhaustive scan's strict "d < best" in index order returns. The search bound
+// shrinks to the best sample taken so far, widened by a margin far above the float
+// rounding of the distance, so no sample the exhaustive search could take is skipped.
+// Samples that are not finite can never be taken and are left out of the tree.
 #pragma once
 
 #include "geometry/vector.h"
 
 #include <cstdint>
+#include <memory>
 
 // The distance the nearest-sample searches compare: |P − S| in 32-bit floats.
 inline float sampleDistance(const Vector3& P, const Vector3& S) { return length(P - S); }
@@ -27,19 +26,17 @@ inline bool sampleNormalAccepted(int32_t sample, const Vector3* sampleNormals, c
     return sample < freeSampleLimit || dot(sampleNormals[sample], N) > minDot;
 }
 
-struct SampleIndexNode {
-    float lower[3], upper[3]; // bounding box of the node's samples
-    int32_t begin, end;       // its samples: slots begin .. end − 1
-    int32_t left, right;      // child nodes, −1 for a leaf
+struct SampleTree; // the nanoflann tree, defined with the search
+struct SampleTreeDeleter {
+    void operator()(SampleTree* tree) const;
 };
 
 struct SampleIndex {
-    int32_t nodeCount = 0;
-    ArrayHolder<SampleIndexNode> nodes; // node 0 is the root (when slotCount > 0)
-    int32_t slotCount = 0;              // finite samples
-    ArrayHolder<Vector3> points;        // slotCount sample positions in tree order
-    ArrayHolder<int32_t> samples;       // slotCount sample indices in tree order
-    int32_t lastSlot = -1; // slot found by the last query, the next query's first candidate
+    int32_t pointCount = 0;                              // finite samples
+    ArrayHolder<Vector3> points;                         // their positions
+    ArrayHolder<int32_t> samples;                        // their sample indices
+    std::unique_ptr<SampleTree, SampleTreeDeleter> tree; // over points
+    int32_t lastPoint = -1; // answer of the last query, the next query's first candidate
 };
 
 // Builds the index over positions[0..count−1].

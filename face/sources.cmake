@@ -5,3 +5,6 @@ set(FACE_SOURCES
     face/sample_index.cpp
     face/update.cpp
 )
+# The nearest-sample search is built on nanoflann's k-d tree (header-only, a system
+# header: found on the default include path).
+find_path(NANOFLANN_INCLUDE_DIR nanoflann.hpp REQUIRED)

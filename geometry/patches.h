@@ -11,12 +11,14 @@
 // The boundary curve of an edge depends only on the edge's two corners, their normals and
 // the edge normal, so both triangles at an edge build the same curve.
 //
-// Every routine is straight-line 32-bit float arithmetic in the order documented, writes
-// into the caller's results and allocates nothing. Nothing is validated: a zero
+// Every routine is straight-line 32-bit float arithmetic in the order documented and
+// allocates nothing. Nothing is validated: a zero
 // denominator or a zero-length vector yields non-finite points.
 #pragma once
 
 #include "geometry/vector.h"
+
+#include <cmath>
 
 // Thirds and ninths as 32-bit floats, used by name so every caller rounds alike.
 constexpr float oneThird = 0.33333334f;
@@ -25,33 +27,71 @@ constexpr float oneNinth = 0.11111111f;
 constexpr float fourNinths = 0.44444445f;
 constexpr float sevenNinths = 0.7777778f;
 
-// result = X + t·d with t = ((Q − X)·H) / (H·d): where the line through X along d meets
-// the plane through Q with normal H.
-Vector3& projectAlong(Vector3& result, const Vector3& X, const Vector3& d, const Vector3& Q,
-                      const Vector3& H);
+// The routines below are written once over a lane type V: Vector3, or a vector-register
+// type with the same operations (geometry/lanes.h): +, −, V·float, float·V, V/float,
+// dot and cross, each rounding as Vector3's does. So the fast update and the reference
+// order compute the same bits from the same source.
+
+// A·(1 − t) + B·t, as lerp.
+template <class V> V lerpOf(const V& A, const V& B, float t) {
+    const float s = 1.0f - t;
+    return A * s + B * t;
+}
+
+// (a·A + b·B) + c·C, as combine3.
+template <class V> V combineOf(const V& A, const V& B, const V& C, float a, float b, float c) {
+    return (a * A + b * B) + c * C;
+}
+
+// The quadratic triangle (q1..q6 in net order a², ab, ac, b², bc, c²) at (a, b, c), as
+// evaluateQuadraticTriangle.
+template <class V>
+V quadraticOf(const V& q1, const V& q2, const V& q3, const V& q4, const V& q5, const V& q6, float a,
+              float b, float c) {
+    return combineOf(combineOf(q1, q2, q3, a, b, c), combineOf(q2, q4, q5, a, b, c),
+                     combineOf(q3, q5, q6, a, b, c), a, b, c);
+}
+
+// X + t·d with t = ((Q − X)·H) / (H·d): where the line through X along d meets the plane
+// through Q with normal H.
+template <class V> V projectAlong(const V& X, const V& d, const V& Q, const V& H) {
+    const float t = dot(Q - X, H) / dot(H, d);
+    return X + t * d;
+}
 
 // The two inner control points of the cubic boundary curve of the edge from P (normal N)
 // to P2 (normal N2) with edge normal M. With n_t = lerp(lerp(N, M, t), lerp(M, N2, t), t):
 //   E1 = projectAlong(lerp(P, P2, 1/3), n_(1/3), P, N)    (tangent plane at P)
 //   E2 = projectAlong(lerp(P, P2, 2/3), n_(2/3), P2, N2)  (tangent plane at P2)
-void edgeInnerPoints(Vector3& E1, Vector3& E2, const Vector3& P, const Vector3& N,
-                     const Vector3& P2, const Vector3& N2, const Vector3& M);
+template <class V>
+void edgeInnerPoints(V& E1, V& E2, const V& P, const V& N, const V& P2, const V& N2, const V& M) {
+    V normal = lerpOf(lerpOf(N, M, oneThird), lerpOf(M, N2, oneThird), oneThird);
+    E1 = projectAlong(lerpOf(P, P2, oneThird), normal, P, N);
+    normal = lerpOf(lerpOf(N, M, twoThirds), lerpOf(M, N2, twoThirds), twoThirds);
+    E2 = projectAlong(lerpOf(P, P2, twoThirds), normal, P2, N2);
+}
 
 // edgeInnerPoints, and the unit normal H = normalize((M × D) × D), D = E2 − E1, of the
 // edge's cross plane (independent of the direction in which the edge is run).
-void edgePlane(Vector3& E1, Vector3& E2, Vector3& H, const Vector3& P, const Vector3& N,
-               const Vector3& P2, const Vector3& N2, const Vector3& M);
+template <class V>
+void edgePlane(V& E1, V& E2, V& H, const V& P, const V& N, const V& P2, const V& N2, const V& M) {
+    edgeInnerPoints(E1, E2, P, N, P2, N2, M);
+    const V D = E2 - E1;
+    const V h = cross(cross(M, D), D);
+    H = h * (1.0f / std::sqrt(dot(h, h)));
+}
 
 // The sixteen new control points of one control triangle (index k = corner or edge k;
 // edge k runs from corner k to corner k + 1 mod 3).
-struct TrianglePatchPoints {
-    Vector3 E1[3]; // inner point of edge k near corner k
-    Vector3 E2[3]; // inner point of edge k near corner k + 1
-    Vector3 I[3];  // corner interior point of corner k
-    Vector3 F[3];  // edge interior point of edge k
-    Vector3 G[3];  // spoke point of corner k
-    Vector3 C;     // split point
+template <class V> struct PatchPointsOf {
+    V E1[3]; // inner point of edge k near corner k
+    V E2[3]; // inner point of edge k near corner k + 1
+    V I[3];  // corner interior point of corner k
+    V F[3];  // edge interior point of edge k
+    V G[3];  // spoke point of corner k
+    V C;     // split point
 };
+using TrianglePatchPoints = PatchPointsOf<Vector3>;
 
 // Builds the sub-patch points of the triangle with corners P0..P2, unit corner normals
 // N0..N2 and edge normals M0 (P0→P1), M1 (P1→P2), M2 (P2→P0):
@@ -63,10 +103,32 @@ struct TrianglePatchPoints {
 //      the third;
 //   5. G_k = combine3(I_k, F_k, F_(k−1); 1/3, 1/3, 1/3), F_(−1) = F_2;
 //   6. C = combine3(G_0, G_1, G_2; 1/3, 1/3, 1/3).
-void buildTrianglePatches(TrianglePatchPoints& out, const Vector3& P0, const Vector3& N0,
-                          const Vector3& P1, const Vector3& N1, const Vector3& P2,
-                          const Vector3& N2, const Vector3& M0, const Vector3& M1,
-                          const Vector3& M2);
+template <class V>
+void buildTrianglePatches(PatchPointsOf<V>& out, const V& P0, const V& N0, const V& P1, const V& N1,
+                          const V& P2, const V& N2, const V& M0, const V& M1, const V& M2) {
+    const V P[3] = {P0, P1, P2}, N[3] = {N0, N1, N2}, M[3] = {M0, M1, M2};
+    V H[3];
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        edgePlane(out.E1[k], out.E2[k], H[k], P[k], N[k], P[next], N[next], M[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        float l[3] = {oneNinth, oneNinth, oneNinth};
+        l[k] = sevenNinths;
+        const V n = quadraticOf(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
+        out.I[k] = projectAlong(combineOf(P0, P1, P2, l[0], l[1], l[2]), n, P[k], N[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        float l[3] = {fourNinths, fourNinths, fourNinths};
+        l[(k + 2) % 3] = oneNinth;
+        const V n = quadraticOf(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
+        out.F[k] = projectAlong(combineOf(P0, P1, P2, l[0], l[1], l[2]), n, out.E1[k], H[k]);
+    }
+    // Spokes and the split point: plain averages, which keep the three sub-patches C1.
+    for (int k = 0; k < 3; ++k)
+        out.G[k] = combineOf(out.I[k], out.F[k], out.F[(k + 2) % 3], oneThird, oneThird, oneThird);
+    out.C = combineOf(out.G[0], out.G[1], out.G[2], oneThird, oneThird, oneThird);
+}
 
 // Point of the cubic Bézier curve P0 P1 P2 P3 at t, by de Casteljau with lerp.
 Vector3& evaluateCubicCurve(Vector3& result, const Vector3& P0, const Vector3& P1,

@@ -6,6 +6,3 @@ set(TEST_FACE_SOURCES
     sample_index_test.cpp
     update_test.cpp
 )
-# The face-inspect tests run the tool; it must be built with the test binary (deferred:
-# face-tests is created after this list is read).
-cmake_language(DEFER CALL add_dependencies face-tests face-inspect)

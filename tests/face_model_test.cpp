@@ -2,15 +2,13 @@
 // arrays, the empty control mesh, and loading from a file.
 #include "face/face_model.h"
 #include "geometry/patches.h"
+#include "tests/support/temp_dir.h"
 #include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 TEST(FaceModelEdges, TwoTrianglesNumberEdgesByFirstAppearance) {
     const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
@@ -116,15 +114,12 @@ TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
     shape.renderCellsX = shape.renderCellsY = 10;
     ModelData data;
     makeSyntheticModel(data, shape);
-    const std::string base = testing::TempDir() + "load_face_model_" + std::to_string(getpid());
-    const std::string good = base + "_good.model", bad = base + "_bad.model";
+    TempDir folder;
+    const std::string good = folder.path + "/good.model";
     ASSERT_TRUE(writeModelFile(data, good));
-    {
-        std::FILE* file = std::fopen(bad.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        std::fputs("2\n0 0 0\n1 1 1\n0 0\n1 1\n1\n0 1 7\n", file); // index 7 of 2 vertices
-        std::fclose(file);
-    }
+    // Index 7 of 2 vertices.
+    const std::string bad =
+        folder.write("bad.model", std::string("2\n0 0 0\n1 1 1\n0 0\n1 1\n1\n0 1 7\n"));
 
     std::unique_ptr<FaceModel> model;
     ArrayHolder<Vector3> points;
@@ -150,6 +145,4 @@ TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
     EXPECT_EQ(model.get(), kept);
     EXPECT_EQ(points.get(), keptPoints);
     EXPECT_EQ(K, 16);
-    std::remove(good.c_str());
-    std::remove(bad.c_str());
 }

@@ -183,7 +183,7 @@ TEST(SampleIndex, EmptyAndNonFiniteSamples) {
     const Vector3 normals[4] = {{0, 0, 1}, {0, 0, -1}, {0, 0, 1}, {0, 0, 1}};
     SampleIndex index;
     buildSampleIndex(index, positions, 4);
-    EXPECT_EQ(index.slotCount, 3);
+    EXPECT_EQ(index.pointCount, 3);
     // Sample 1 is refused by its normal (limit 0: every sample obeys the normal rule).
     EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 0, 0.5f, 0.25f), 3);
     EXPECT_EQ(d, 0.1f);

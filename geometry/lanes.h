@@ -1,0 +1,43 @@
+// A lane type for the surface arithmetic of geometry/patches.h and face/attachments.h:
+// x, y and z of one point in three lanes of an SSE register (lane 3 is padding). Every
+// operation rounds each lane exactly as the Vector3 operation of the same name rounds
+// that component, in the same order, so code written once over the lane type gives the
+// same bits with either.
+#pragma once
+
+#include "geometry/vector.h"
+
+// Four floats in one SSE register (GCC and clang vector extension). May alias the plain
+// float arrays it is loaded from.
+typedef float Float4 __attribute__((vector_size(16), __may_alias__));
+
+struct Lanes4 {
+    Float4 v;
+};
+
+inline Lanes4 operator+(Lanes4 a, Lanes4 b) { return {a.v + b.v}; }
+inline Lanes4 operator-(Lanes4 a, Lanes4 b) { return {a.v - b.v}; }
+inline Lanes4 operator*(Lanes4 a, float s) { return {a.v * s}; }
+inline Lanes4 operator*(float s, Lanes4 a) { return {s * a.v}; }
+inline Lanes4 operator/(Lanes4 a, float s) { return {a.v / s}; }
+
+// (x·x' + y·y') + z·z', as dot.
+inline float dot(Lanes4 a, Lanes4 b) {
+    const Float4 m = a.v * b.v;
+    return (m[0] + m[1]) + m[2];
+}
+
+// The lanes of cross: (a.y·b.z − a.z·b.y, a.z·b.x − a.x·b.z, a.x·b.y − a.y·b.x).
+inline Lanes4 cross(Lanes4 a, Lanes4 b) {
+    const Float4 a1 = __builtin_shufflevector(a.v, a.v, 1, 2, 0, 3);
+    const Float4 b1 = __builtin_shufflevector(b.v, b.v, 1, 2, 0, 3);
+    const Float4 c = a.v * b1 - a1 * b.v; // (a.x·b.y − a.y·b.x, a.y·b.z − a.z·b.y, ...)
+    return {__builtin_shufflevector(c, c, 1, 2, 0, 3)};
+}
+
+// Conversions, output first; the Vector3 ones copy, so that code over either type loads
+// and stores alike.
+inline void load(Vector3& to, const Vector3& from) { to = from; }
+inline void load(Lanes4& to, const Vector3& from) { to.v = Float4{from.x, from.y, from.z, 0.0f}; }
+inline void store(Vector3& to, const Vector3& from) { to = from; }
+inline void store(Vector3& to, Lanes4 from) { to = {from.v[0], from.v[1], from.v[2]}; }

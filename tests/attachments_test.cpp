@@ -57,16 +57,17 @@ const Vector3 up = {0, 0, 1};
 TEST(HintingSamples, LevelTenParametersAndPositions) {
     PatchParameter parameters[samplesPerSubPatch];
     fillParameterGrid(parameters, hintingLevel);
-    EXPECT_NEAR(parameters[0].u, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[0].v, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[10].u, 0.9545455f, 1e-7f);
-    EXPECT_NEAR(parameters[10].v, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(1.0f - parameters[10].u - parameters[10].v, 0.0f, 1e-7f); // on the outer edge
-    EXPECT_NEAR(parameters[11].v, 0.1363636f, 1e-7f); // row 1 starts at index 11
-    EXPECT_NEAR(parameters[65].u, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[65].v, 0.9545455f, 1e-7f);
-    EXPECT_NEAR(parameters[23].u, 0.2272727f, 1e-7f); // row 2 holds indices 21 .. 29
-    EXPECT_NEAR(parameters[23].v, 0.2272727f, 1e-7f);
+    // Rows of 11, 10, 9, ... cells: row 1 starts at index 11, row 2 holds indices 21 .. 29;
+    // index 10 ends row 0 on the outer edge u + v = 1.
+    const float worked[][3] = {{0, 0.0454545f, 0.0454545f},
+                               {10, 0.9545455f, 0.0454545f},
+                               {11, 0.0454545f, 0.1363636f},
+                               {23, 0.2272727f, 0.2272727f},
+                               {65, 0.0454545f, 0.9545455f}};
+    for (const auto& w : worked) {
+        EXPECT_NEAR(parameters[int(w[0])].u, w[1], 1e-7f) << w[0];
+        EXPECT_NEAR(parameters[int(w[0])].v, w[2], 1e-7f) << w[0];
+    }
 
     // Every sample of the model is its sub-patch evaluated at its parameters.
     SyntheticModelShape shape;
@@ -88,15 +89,12 @@ TEST(HintingSamples, LevelTenParametersAndPositions) {
 }
 
 TEST(AttachmentWeight, FallsFromOneToZeroAtTheBound) {
-    EXPECT_EQ(attachmentWeight(0.0f), 1.0f);
-    EXPECT_NEAR(attachmentWeight(0.5f), 0.9368f, 1e-4f); // distance 0.25
-    const float justBelow = std::nextafter(1.0f, 0.0f);
-    EXPECT_NEAR(attachmentWeight(justBelow), 0.7351f, 1e-4f);
-    EXPECT_EQ(attachmentWeight(1.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(3.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(-0.5f), attachmentWeight(0.5f));
-    EXPECT_EQ(attachmentWeight(-1.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float worked[][2] = {
+        {0.0f, 1.0f}, {0.5f, 0.9368f}, {-0.5f, 0.9368f}, {std::nextafter(1.0f, 0.0f), 0.7351f},
+        {1.0f, 0.0f}, {3.0f, 0.0f},    {-1.0f, 0.0f},    {nan, 0.0f}};
+    for (const auto& w : worked)
+        EXPECT_NEAR(attachmentWeight(w[0]), w[1], w[1] == 0 || w[1] == 1 ? 0.0f : 1e-4f) << w[0];
 }
 
 TEST(Attachments, DistanceBoundIsStrict) {
@@ -171,18 +169,20 @@ TEST(Attachments, EqualDistancesTakeTheLowerIndex) {
         model->samplePositions[i] = Q;
     SampleIndex index;
     buildSampleIndex(index, model->samplePositions.get(), model->sampleCount);
-    float d1, d2;
-    EXPECT_EQ(model->findNearestSample(d1, P, up, hintingFreeSampleLimit), 300);
-    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), P, up,
-                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
-              300);
-    EXPECT_EQ(d1, 0.25f);
-    EXPECT_EQ(d2, 0.25f);
-    EXPECT_EQ(model->findNearestSample(d1, Q, up, hintingFreeSampleLimit), 123);
-    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), Q, up,
-                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
-              123);
-    EXPECT_EQ(d2, 0.0f);
+    const struct {
+        Vector3 X;
+        int32_t sample;
+        float distance;
+    } ties[] = {{P, 300, 0.25f}, {Q, 123, 0.0f}};
+    for (const auto& t : ties) {
+        float d1, d2;
+        EXPECT_EQ(model->findNearestSample(d1, t.X, up, hintingFreeSampleLimit), t.sample);
+        EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), t.X, up,
+                                           hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
+                  t.sample);
+        EXPECT_EQ(d1, t.distance);
+        EXPECT_EQ(d2, t.distance);
+    }
 }
 
 TEST(Attachments, DegenerateFrameLeavesTheVertexUnattached) {

@@ -42,7 +42,7 @@ bool showsFace(const Screenshot& shot) {
 } // namespace
 
 // One session, step by step: the start-up output, the face, the overlays, the eyes, the
-// control-point dots, the lip drag and the view drag.
+// control-point dots and the lip drag.
 TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     ViewerSession viewer(FACE_SOURCE_DIR);
     ASSERT_TRUE(viewer.start()) << viewer.standardError();
@@ -122,16 +122,6 @@ TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     ASSERT_TRUE(viewer.capture(shot));
     EXPECT_EQ(shot.rgb, opened.rgb);
 
-    // A left-button drag turns the face: most pixels around it change.
-    viewer.drag(1, 300, 320, 500, 320);
-    auto changed = [&](const Screenshot& s) {
-        return s.count(200, 150, 440, 500, [&](const uint8_t* p) {
-            return std::memcmp(p, &opened.rgb[p - s.rgb.data()], 3) != 0;
-        });
-    };
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return changed(s) > 350 * 240 / 3;
-    })) << changed(shot);
     EXPECT_TRUE(viewer.alive());
     EXPECT_EQ(viewer.standardError(), "");
 }

@@ -21,12 +21,6 @@ std::string writeSmallModel(ModelData& data, TempDir& dir) {
     shape.controlCellsY = 5;
     shape.renderCellsX = 20;
     shape.renderCellsY = 24;
-    shape.width = 4;
-    shape.height = 5;
-    shape.amplitude = 0.6f;
-    shape.renderNoise = 0.3f;
-    shape.controlJitter = 0.05f;
-    shape.seed = 21;
     makeSyntheticModel(data, shape);
     const std::string path = dir.path + "/small.model";
     EXPECT_TRUE(writeModelFile(data, path));

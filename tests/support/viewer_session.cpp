@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <thread>
 
 void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
@@ -74,14 +74,12 @@ void terminate(pid_t& pid) {
     pid = -1;
 }
 
+} // namespace
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-} // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& argv) {
     TempDir temp;

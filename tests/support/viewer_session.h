@@ -29,6 +29,8 @@ struct Screenshot {
 };
 
 void sleepSeconds(double seconds);
+// The whole file's bytes; empty if it cannot be read.
+std::string readFile(const std::string& path);
 
 // Runs a program (argv[0] a path) to its end: its exit status (−1 if it died by a signal),
 // standard output and standard error.

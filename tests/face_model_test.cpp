@@ -36,17 +36,14 @@ TEST(FaceModelEdges, SharedEdgeNormalIsTheNormalisedSumOfItsFaces) {
     setModel(data, points, 4, triangles, 2, nullptr, nullptr, 0, nullptr, 0);
     const auto model = makeFaceModel(data);
     ASSERT_EQ(model->edgeCount, 5);
-    const Vector3 f0 = model->controlFaceNormals[0], f1 = model->controlFaceNormals[1];
-    EXPECT_TRUE(f0 == (Vector3{0, 0, 4}));
-    const Vector3 sum = f0 + f1;
-    const Vector3 shared = model->edgeNormals[1];
-    EXPECT_NEAR(shared.x, sum.x / length(sum), 1e-6f);
-    EXPECT_NEAR(shared.y, sum.y / length(sum), 1e-6f);
-    EXPECT_NEAR(shared.z, sum.z / length(sum), 1e-6f);
-    // Border edges take their one face's unit normal.
-    EXPECT_NEAR(model->edgeNormals[0].z, 1.0f, 1e-7f);
-    EXPECT_NEAR(length(model->edgeNormals[4]), 1.0f, 1e-6f);
-    EXPECT_NEAR(dot(model->edgeNormals[4], f1), length(f1), 1e-5f);
+    // Face normals (0, 0, 4) and (−4, −4, 4); border edges take their one face's unit normal.
+    const float a = 0.4082483f, b = 0.5773503f;
+    const Vector3 expected[5] = {{0, 0, 1}, {-a, -a, 2 * a}, {0, 0, 1}, {-b, -b, b}, {-b, -b, b}};
+    for (int e = 0; e < 5; ++e) {
+        EXPECT_NEAR(model->edgeNormals[e].x, expected[e].x, 1e-6f) << e;
+        EXPECT_NEAR(model->edgeNormals[e].y, expected[e].y, 1e-6f) << e;
+        EXPECT_NEAR(model->edgeNormals[e].z, expected[e].z, 1e-6f) << e;
+    }
 }
 
 TEST(FaceModelConstruction, SingleTriangleWiresItsThreeSubPatches) {

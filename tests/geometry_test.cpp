@@ -1,8 +1,10 @@
-// Vector and matrix primitives, Bézier evaluators, grid triangulation and the camera.
+// Vector and matrix primitives, Bézier evaluators and the edge curve, grid triangulation
+// and the camera.
 #include "geometry/bezier.h"
 #include "geometry/camera.h"
 #include "geometry/grid.h"
 #include "geometry/matrix.h"
+#include "geometry/patches.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +20,7 @@ void expectIdentity(const Matrix4& m, float tolerance) {
 }
 } // namespace
 
-TEST(Interpolation, LerpAndCombineWorkedValuesAndSumOrder) {
+TEST(Interpolation, LerpCombineAndCubicCurveWorkedValues) {
     const Vector3 A = {1, 2, 3}, B = {10, 20, 30}, C = {100, 200, 300};
     Vector3 r;
     EXPECT_EQ(lerp(r, A, B, 0.0f), A);
@@ -27,6 +29,13 @@ TEST(Interpolation, LerpAndCombineWorkedValuesAndSumOrder) {
     EXPECT_EQ(combine3(r, A, B, C, 0.5f, 0.25f, 0.125f), (Vector3{15.5f, 31.0f, 46.5f}));
     // (a·A + b·B) + c·C differs from a·A + (b·B + c·C) here in float: 1e8 absorbs 1.
     EXPECT_EQ(combine3(r, {1e8f, 0, 0}, {-1e8f, 0, 0}, {1, 0, 0}, 1.0f, 1.0f, 1.0f).x, 1.0f);
+
+    // The cubic curve of a control-mesh edge: its ends, and (P0 + 3 P1 + 3 P2 + P3) / 8 at
+    // the middle, exact in binary.
+    const Vector3 P0 = {0, 0, 0}, P1 = {1, 2, 0}, P2 = {3, 2, 0}, P3 = {4, 0, 8};
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.0f), P0);
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 1.0f), P3);
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.5f), (Vector3{2.0f, 1.5f, 1.0f}));
 }
 
 TEST(BezierTriangle, FlatCubicNetReproducesItsTriangle) {

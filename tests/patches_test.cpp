@@ -1,7 +1,6 @@
 // Sub-patch construction: flat and curved triangles against an independent
 // double-precision construction (which puts E1, E2 and I in their tangent planes and F in
-// its cross plane), and the cubic curve of the control-mesh edges.
-#include "geometry/bezier.h"
+// its cross plane).
 #include "geometry/patches.h"
 #include "tools/synthetic_model.h"
 
@@ -112,14 +111,4 @@ TEST(SubPatchConstruction, FlatAndCurvedTrianglesMatchIndependentConstruction) {
         }
         expectNear(q.C, r.C, tol);
     }
-}
-
-TEST(SubPatchConstruction, CubicCurveEndsAndMidpoint) {
-    const Vector3 P0 = {0, 0, 0}, P1 = {1, 2, 0}, P2 = {3, 2, 0}, P3 = {4, 0, 8};
-    Vector3 r;
-    EXPECT_TRUE(evaluateCubicCurve(r, P0, P1, P2, P3, 0.0f) == P0);
-    EXPECT_TRUE(evaluateCubicCurve(r, P0, P1, P2, P3, 1.0f) == P3);
-    evaluateCubicCurve(r, P0, P1, P2, P3, 0.5f);
-    // (P0 + 3 P1 + 3 P2 + P3) / 8, exact in binary.
-    EXPECT_TRUE(r == (Vector3{2.0f, 1.5f, 1.0f}));
 }

@@ -1,5 +1,5 @@
 // Face model construction: the edge table, edge normals, the wiring of the sub-patch
-// arrays, the empty control mesh, and loading from a file.
+// arrays and of their tessellation, the empty control mesh, and loading from a file.
 #include "face/face_model.h"
 #include "geometry/patches.h"
 #include "tests/support/temp_dir.h"
@@ -81,6 +81,16 @@ TEST(FaceModelConstruction, SingleTriangleWiresItsThreeSubPatches) {
     EXPECT_TRUE(p[4] == model->b111[1]);
     EXPECT_TRUE(p[6] == model->b030[1]);
     EXPECT_TRUE(p[9] == model->b003[1]);
+    // Sub-patch s has the 25 triangles from 25·s on over its 21 grid vertices from
+    // 21·s on; grid vertex 0 (u = v = 0) is the split point, 5 (u = 1) the sub-patch's first
+    // corner, 20 (v = 1) its second.
+    model->tessellateSurface(5);
+    const Triangle& t = model->surfaceTriangles[25];
+    EXPECT_TRUE(t.index[0] == 21 && t.index[1] == 22 && t.index[2] == 27);
+    EXPECT_TRUE(model->surfacePositions[21] == q.C);
+    EXPECT_TRUE(model->surfacePositions[26] == points[1]);
+    EXPECT_TRUE(model->surfacePositions[41] == points[2]);
+    EXPECT_NEAR(length(model->surfaceNormals[28]), 1.0f, 1e-6f);
 }
 
 TEST(FaceModelConstruction, NoControlTrianglesLeavesEveryVertexUnattached) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -27,16 +26,6 @@ std::unique_ptr<FaceModel> bumpyModel(ModelData& data, uint32_t seed = 1) {
     shape.seed = seed;
     makeSyntheticModel(data, shape);
     return makeFaceModel(data);
-}
-
-// Largest coordinate magnitude of the control points: the model's size.
-float modelSize(const ModelData& data) {
-    float size = 0;
-    for (int32_t i = 0; i < data.controlPointCount; ++i) {
-        const Vector3& p = data.controlPoints[i];
-        size = std::max({size, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-    }
-    return size;
 }
 
 } // namespace
@@ -61,7 +50,7 @@ TEST(Update, RigidMotionsBlendRestAndCarriedPositionsByWeight) {
         int attached = 0, unattached = 0;
         Vector3* positions = model->renderPositions.get();
         model->updateReference(positions, model->renderNormals.get(), moved.data());
-        const float tolerance = 2e-5f * modelSize(data);
+        const float tolerance = 1e-4f; // 2e-5 of the model's half-height
         for (int32_t i = 0; i < model->renderVertexCount; ++i) {
             const Attachment& a = model->attachments[i];
             if (a.subPatch < 0) {
@@ -137,23 +126,18 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
             fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data());
             reference->updateReference(reference->renderPositions.get(),
                                        reference->renderNormals.get(), points.data());
-            const size_t patchBytes =
-                sizeof(Vector3) * 3 * static_cast<size_t>(fast->controlTriangleCount);
-            for (const auto member :
+            auto same = [&](const Vector3* x, const Vector3* y, int32_t count) {
+                return std::memcmp(x, y, sizeof(Vector3) * static_cast<size_t>(count)) == 0;
+            };
+            for (const auto b :
                  {&FaceModel::b300, &FaceModel::b210, &FaceModel::b201, &FaceModel::b120,
                   &FaceModel::b030, &FaceModel::b111, &FaceModel::b102, &FaceModel::b021,
                   &FaceModel::b012, &FaceModel::b003})
-                ASSERT_EQ(
-                    std::memcmp(((*fast).*member).get(), ((*reference).*member).get(), patchBytes),
-                    0);
-            const size_t bytes = sizeof(Vector3) * static_cast<size_t>(fast->renderVertexCount);
-            EXPECT_EQ(
-                std::memcmp(fast->renderPositions.get(), reference->renderPositions.get(), bytes),
-                0)
-                << seed;
-            EXPECT_EQ(std::memcmp(fast->renderNormals.get(), reference->renderNormals.get(), bytes),
-                      0)
-                << seed;
+                ASSERT_TRUE(
+                    same((*fast.*b).get(), (*reference.*b).get(), 3 * fast->controlTriangleCount));
+            const int32_t n = fast->renderVertexCount;
+            EXPECT_TRUE(same(fast->renderPositions.get(), reference->renderPositions.get(), n));
+            EXPECT_TRUE(same(fast->renderNormals.get(), reference->renderNormals.get(), n));
         }
     }
 }

@@ -29,7 +29,7 @@ std::string writeSmallModel(ModelData& data, TempDir& dir) {
 
 } // namespace
 
-TEST(FaceInspect, ExitStatuses) {
+TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
     TempDir dir;
     ModelData data;
     const std::string model = writeSmallModel(data, dir);
@@ -58,12 +58,8 @@ TEST(FaceInspect, ExitStatuses) {
         EXPECT_TRUE(c.status != 1 || std::count(run.err.begin(), run.err.end(), '\n') == 1)
             << run.err;
     }
-}
 
-TEST(FaceInspect, DumpOfTheDeformedMeshAgreesWithTheLibrary) {
-    TempDir dir;
-    ModelData data;
-    const std::string model = writeSmallModel(data, dir);
+    // The dump of the deformed render mesh against the library's update.
     const ProgramRun run =
         runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--move", "7", "0.25", "-0.5", "0.75",
                     "--move", "12", "0", "0", "-0.3", "--move", "7", "0.125", "0", "0", model});

@@ -1,5 +1,5 @@
-// Vector and matrix primitives, Bézier evaluators and the edge curve, grid triangulation
-// and the camera.
+// Vector and matrix primitives, the edge curve, grid triangulation and the camera. The
+// triangle evaluator's linear precision is the flat-patch projection's.
 #include "geometry/bezier.h"
 #include "geometry/camera.h"
 #include "geometry/grid.h"
@@ -36,25 +36,6 @@ TEST(Interpolation, LerpCombineAndCubicCurveWorkedValues) {
     EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.0f), P0);
     EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 1.0f), P3);
     EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.5f), (Vector3{2.0f, 1.5f, 1.0f}));
-}
-
-TEST(BezierTriangle, FlatCubicNetReproducesItsTriangle) {
-    // The flat cubic net of triangle ABC, row by row: the point of a^i b^j c^k at
-    // (i·A + j·B + k·C)/3.
-    const Vector3 A = {0.5f, -1, 2}, B = {3, 0.25f, 1}, C = {-1, 2, -0.5f};
-    Vector3 net[10];
-    for (int row = 0, n = 0; row <= 3; ++row)
-        for (int k = 0; k <= row; ++k, ++n)
-            net[n] = (float(3 - row) * A + float(row - k) * B + float(k) * C) * (1.0f / 3.0f);
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> weight(-0.25f, 1.25f);
-    for (int trial = 0; trial < 200; ++trial) {
-        const float a = weight(rng), b = weight(rng), c = 1.0f - a - b;
-        Vector3 expected, actual;
-        combine3(expected, A, B, C, a, b, c);
-        evaluateCubicTriangle(actual, net, a, b, c);
-        EXPECT_LT(length(actual - expected), 2e-5f) << a << ", " << b;
-    }
 }
 
 TEST(Matrix4Test, ProductFollowsColumnMajorLayout) {

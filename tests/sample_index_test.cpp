@@ -20,9 +20,8 @@ struct Query {
 Vector3 randomUnit(Random& random) {
     for (;;) {
         const Vector3 v = {random.range(-1, 1), random.range(-1, 1), random.range(-1, 1)};
-        const float l = length(v);
-        if (l > 0.1f && l < 1.0f)
-            return v * (1.0f / l);
+        if (length(v) > 0.1f && length(v) < 1.0f)
+            return normalize(v);
     }
 }
 

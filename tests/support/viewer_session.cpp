@@ -83,11 +83,8 @@ std::string readFile(const std::string& path) {
 
 ProgramRun runProgram(const std::vector<std::string>& argv) {
     TempDir temp;
-    ProgramRun run;
-    run.status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
-    run.out = readFile(temp.path + "/out");
-    run.err = readFile(temp.path + "/err");
-    return run;
+    const int status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
+    return {status, readFile(temp.path + "/out"), readFile(temp.path + "/err")};
 }
 
 ViewerSession::~ViewerSession() {
@@ -181,6 +178,3 @@ bool ViewerSession::capture(Screenshot& shot) {
     stbi_image_free(data);
     return true;
 }
-
-std::string ViewerSession::standardOutput() const { return readFile(temp.path + "/stdout"); }
-std::string ViewerSession::standardError() const { return readFile(temp.path + "/stderr"); }

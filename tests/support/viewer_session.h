@@ -74,8 +74,8 @@ class ViewerSession {
         return false;
     }
 
-    std::string standardOutput() const;
-    std::string standardError() const;
+    std::string standardOutput() const { return readFile(temp.path + "/stdout"); }
+    std::string standardError() const { return readFile(temp.path + "/stderr"); }
 
   private:
     std::string workDir;

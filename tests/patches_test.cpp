@@ -30,7 +30,10 @@ D3 alongD(D3 X, D3 d, D3 Q, D3 H) { return X + (dotD(Q - X, H) / dotD(H, d)) * d
 struct ReferencePatches {
     D3 E1[3], E2[3], I[3], F[3], G[3], C;
 };
-ReferencePatches referenceConstruction(const D3 P[3], const D3 N[3], const D3 M[3]) {
+ReferencePatches referenceConstruction(const Vector3 Pf[3], const Vector3 Nf[3],
+                                       const Vector3 Mf[3]) {
+    const D3 P[3] = {d3(Pf[0]), d3(Pf[1]), d3(Pf[2])}, N[3] = {d3(Nf[0]), d3(Nf[1]), d3(Nf[2])},
+             M[3] = {d3(Mf[0]), d3(Mf[1]), d3(Mf[2])};
     ReferencePatches r;
     D3 H[3];
     auto field = [&](double a, double b, double c) {
@@ -89,18 +92,14 @@ TEST(SubPatchConstruction, FlatAndCurvedTrianglesMatchIndependentConstruction) {
     for (int trial = 0; trial < 20; ++trial) {
         const float lift = trial == 0 ? 0.0f : 0.5f, tilt = trial == 0 ? 0.0f : 0.3f;
         Vector3 P[3] = {{0, 0, 0}, {3, 0, lift}, {0.5f, 3, -lift}}, N[3], M[3];
-        D3 Pd[3], Nd[3], Md[3];
         for (int k = 0; k < 3; ++k) {
             P[k] = P[k] + Vector3{random.range(-0.3f, 0.3f), random.range(-0.3f, 0.3f), 0};
             N[k] = tilted(random, tilt);
             M[k] = tilted(random, tilt);
-            Pd[k] = d3(P[k]);
-            Nd[k] = d3(N[k]);
-            Md[k] = d3(M[k]);
         }
         TrianglePatchPoints q;
         buildTrianglePatches(q, P[0], N[0], P[1], N[1], P[2], N[2], M[0], M[1], M[2]);
-        const ReferencePatches r = referenceConstruction(Pd, Nd, Md);
+        const ReferencePatches r = referenceConstruction(P, N, M);
         const double tol = 2e-5;
         for (int k = 0; k < 3; ++k) {
             expectNear(q.E1[k], r.E1[k], tol);

@@ -93,10 +93,8 @@ TEST(Update, MovingOneControlPointMovesOnlyDependentSubPatches) {
     int changed = 0, kept = 0;
     for (int32_t v = 0; v < model->renderVertexCount; ++v) {
         const int32_t s = model->attachments[v].subPatch;
-        bool dependent = false;
-        if (s >= 0)
-            for (const int32_t corner : model->controlTriangles[s / 3].index)
-                dependent = dependent || ring.count(corner) > 0;
+        const int32_t* c = s >= 0 ? model->controlTriangles[s / 3].index : nullptr;
+        const bool dependent = c && (ring.count(c[0]) || ring.count(c[1]) || ring.count(c[2]));
         if (dependent) {
             changed += !(positions[v] == before[v]);
         } else {

@@ -65,11 +65,8 @@ TEST(HintingSamples, LevelTenParametersAndPositions) {
     }
 
     // Every sample of the model is its sub-patch evaluated at its parameters.
-    SyntheticModelShape shape;
-    shape.controlCellsX = shape.controlCellsY = 2;
-    shape.renderCellsX = shape.renderCellsY = 1;
     ModelData data;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {2, 2, 1, 1}); // control cells, render cells
     const auto model = makeFaceModel(data);
     ASSERT_EQ(model->sampleCount, 24 * 66);
     Vector3 p[10];

@@ -23,12 +23,8 @@ class FaceDrawGL : public OffscreenGLTest {
         OffscreenGLTest::SetUp();
         initGLState();
         beginFrame(viewer);
-        SyntheticModelShape shape;
-        shape.controlCellsX = shape.controlCellsY = 2;
-        shape.renderCellsX = shape.renderCellsY = 6;
-        shape.width = shape.height = 8;
-        shape.amplitude = 0.5f;
-        makeSyntheticModel(data, shape);
+        // Control and render cells, width, height and amplitude: in view of the camera.
+        makeSyntheticModel(data, {2, 2, 6, 6, 8, 8, 0.5f});
         model = makeFaceModel(data);
     }
 

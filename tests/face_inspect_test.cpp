@@ -16,12 +16,7 @@ namespace {
 
 // A small bumpy model with some vertices past the surface's edge left unattached.
 std::string writeSmallModel(ModelData& data, TempDir& dir) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = 4;
-    shape.controlCellsY = 5;
-    shape.renderCellsX = 20;
-    shape.renderCellsY = 24;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {4, 5, 20, 24}); // control cells, render cells
     const std::string path = dir.path + "/small.model";
     EXPECT_TRUE(writeModelFile(data, path));
     return path;

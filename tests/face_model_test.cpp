@@ -102,11 +102,8 @@ TEST(FaceModelConstruction, NoControlTrianglesLeavesEveryVertexUnattached) {
 }
 
 TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = shape.controlCellsY = 3;
-    shape.renderCellsX = shape.renderCellsY = 10;
     ModelData data;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {3, 3, 10, 10}); // control cells, render cells
     TempDir folder;
     const std::string good = folder.path + "/good.model";
     ASSERT_TRUE(writeModelFile(data, good));

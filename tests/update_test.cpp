@@ -13,16 +13,8 @@
 namespace {
 
 std::unique_ptr<FaceModel> bumpyModel(ModelData& data, uint32_t seed = 1) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = 6;
-    shape.controlCellsY = 7;
-    shape.renderCellsX = 40;
-    shape.renderCellsY = 48;
-    shape.width = 8;
-    shape.height = 10;
-    shape.amplitude = 1.0f;
-    shape.renderNoise = 0.3f;
-    shape.controlJitter = 0.1f;
+    // Control and render cells, width, height, amplitude, control jitter, render noise.
+    SyntheticModelShape shape{6, 7, 40, 48, 8, 10, 1.0f, 0.1f, 0.3f};
     shape.seed = seed;
     makeSyntheticModel(data, shape);
     return makeFaceModel(data);

@@ -43,7 +43,7 @@ TEST(DefaultAssets, BindAndDeformLikeAFace) {
     ModelData m;
     std::string error;
     ASSERT_TRUE(readModelFile(m, dataPath("retarget.model").c_str(), error)) << error;
-    auto controlPoint = [&](int i) { return m.controlPoints[i]; };
+    const Vector3* P = m.controlPoints.get(); // control points
     const auto face = makeFaceModel(m);
     // Nearly every render vertex hangs close to the surface.
     int attached = 0, strong = 0;
@@ -58,16 +58,11 @@ TEST(DefaultAssets, BindAndDeformLikeAFace) {
     // the third) are well conditioned: long bases, and |x·n| below 5/13, which keeps the
     // frame's condition number, sqrt((1 + |x·n|) / (1 − |x·n|)), below 1.5.
     using namespace controlRole;
-    auto centroid = [&](const int(&t)[3]) {
-        return ((controlPoint(t[0]) + controlPoint(t[1])) + controlPoint(t[2])) * (1.0f / 3);
-    };
-    const Vector3 frames[4][3] = {
-        {controlPoint(leftMouthCorner), controlPoint(rightMouthCorner),
-         controlPoint(upperLipMiddle)},
-        {controlPoint(leftMouthCorner), controlPoint(rightMouthCorner),
-         controlPoint(lowerLipMiddle)},
-        {controlPoint(leftEyeInner), controlPoint(leftEyeOuter), centroid(leftUpperLid)},
-        {controlPoint(rightEyeInner), controlPoint(rightEyeOuter), centroid(rightUpperLid)}};
+    auto centroid = [&](const int(&t)[3]) { return ((P[t[0]] + P[t[1]]) + P[t[2]]) * (1.0f / 3); };
+    const Vector3 frames[4][3] = {{P[leftMouthCorner], P[rightMouthCorner], P[upperLipMiddle]},
+                                  {P[leftMouthCorner], P[rightMouthCorner], P[lowerLipMiddle]},
+                                  {P[leftEyeInner], P[leftEyeOuter], centroid(leftUpperLid)},
+                                  {P[rightEyeInner], P[rightEyeOuter], centroid(rightUpperLid)}};
     for (const auto& f : frames) {
         const Vector3 middle = (f[0] + f[1]) * 0.5f;
         EXPECT_GT(length(f[1] - f[0]), 1.0f);
@@ -81,9 +76,9 @@ TEST(DefaultAssets, BindAndDeformLikeAFace) {
     points[lowerLipMiddle].y -= 1.5f;
     std::vector<Vector3> moved(m.renderVertexCount), normals(m.renderVertexCount);
     face->update(moved.data(), normals.data(), points.data());
-    const float lipY = controlPoint(upperLipMiddle).y;
-    const float mouthX = 0.8f * std::fabs(controlPoint(leftMouthCorner).x);
-    const float frontZ = controlPoint(leftMouthCorner).z;
+    const float lipY = P[upperLipMiddle].y;
+    const float mouthX = 0.8f * std::fabs(P[leftMouthCorner].x);
+    const float frontZ = P[leftMouthCorner].z;
     float upperMost = 0, lowerMost = 0, worstStretch = 0;
     for (int32_t t = 0; t < m.renderTriangleCount; ++t) {
         const int32_t* v = m.renderTriangles[t].index;

@@ -14,12 +14,12 @@
 namespace {
 
 // A flat control mesh in the plane z = 0 (normals +z): cellCount cells of a strip along x,
-// two triangles each, and farCells more cells far away at x = 1000. Triangles 0..121 are
-// the first 61 cells, so sub-patch 365 is the last one near the origin and 366 the first
-// one far away.
-void flatStrip(ModelData& data, int32_t cellCount, int32_t farCells,
-               const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
-               float cellSize = 1.0f) {
+// two triangles each, and farCells more cells far away at x = 1000. With the default 61
+// cells, triangles 0..121 are near the origin, so sub-patch 365 is the last one near the
+// origin and 366 the first one far away. vertexCount render vertices wait at the origin
+// for computeAttachments.
+std::unique_ptr<FaceModel> flatModel(int32_t vertexCount, int32_t cellCount = 61,
+                                     int32_t farCells = 2, float cellSize = 1.0f) {
     std::vector<Vector3> points;
     std::vector<Triangle> triangles;
     auto addCells = [&](float x0, int32_t cells) {
@@ -37,17 +37,12 @@ void flatStrip(ModelData& data, int32_t cellCount, int32_t farCells,
     addCells(0, cellCount);
     if (farCells > 0)
         addCells(1000, farCells);
-    setModel(data, points.data(), static_cast<int32_t>(points.size()), triangles.data(),
-             static_cast<int32_t>(triangles.size()), positions.data(), normals.data(),
-             static_cast<int32_t>(positions.size()), nullptr, 0);
-}
-
-std::unique_ptr<FaceModel> flatModel(const std::vector<Vector3>& positions,
-                                     const std::vector<Vector3>& normals,
-                                     SampleSearch search = SampleSearch::indexed) {
+    const std::vector<Vector3> positions(vertexCount), normals(vertexCount, {0, 0, 1});
     ModelData data;
-    flatStrip(data, 61, 2, positions, normals);
-    return makeFaceModel(data, search);
+    setModel(data, points.data(), static_cast<int32_t>(points.size()), triangles.data(),
+             static_cast<int32_t>(triangles.size()), positions.data(), normals.data(), vertexCount,
+             nullptr, 0);
+    return makeFaceModel(data);
 }
 
 const Vector3 up = {0, 0, 1};
@@ -57,23 +52,21 @@ const Vector3 up = {0, 0, 1};
 TEST(HintingSamples, LevelTenParametersAndPositions) {
     PatchParameter parameters[samplesPerSubPatch];
     fillParameterGrid(parameters, hintingLevel);
-    EXPECT_NEAR(parameters[0].u, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[0].v, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[10].u, 0.9545455f, 1e-7f);
-    EXPECT_NEAR(parameters[10].v, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(1.0f - parameters[10].u - parameters[10].v, 0.0f, 1e-7f); // on the outer edge
-    EXPECT_NEAR(parameters[11].v, 0.1363636f, 1e-7f); // row 1 starts at index 11
-    EXPECT_NEAR(parameters[65].u, 0.0454545f, 1e-7f);
-    EXPECT_NEAR(parameters[65].v, 0.9545455f, 1e-7f);
-    EXPECT_NEAR(parameters[23].u, 0.2272727f, 1e-7f); // row 2 holds indices 21 .. 29
-    EXPECT_NEAR(parameters[23].v, 0.2272727f, 1e-7f);
+    // Rows of 11, 10, 9, ... cells: row 1 starts at index 11, row 2 holds indices 21 .. 29;
+    // index 10 ends row 0 on the outer edge u + v = 1.
+    const float worked[][3] = {{0, 0.0454545f, 0.0454545f},
+                               {10, 0.9545455f, 0.0454545f},
+                               {11, 0.0454545f, 0.1363636f},
+                               {23, 0.2272727f, 0.2272727f},
+                               {65, 0.0454545f, 0.9545455f}};
+    for (const auto& w : worked) {
+        EXPECT_NEAR(parameters[int(w[0])].u, w[1], 1e-7f) << w[0];
+        EXPECT_NEAR(parameters[int(w[0])].v, w[2], 1e-7f) << w[0];
+    }
 
     // Every sample of the model is its sub-patch evaluated at its parameters.
-    SyntheticModelShape shape;
-    shape.controlCellsX = shape.controlCellsY = 2;
-    shape.renderCellsX = shape.renderCellsY = 1;
     ModelData data;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {2, 2, 1, 1}); // control cells, render cells
     const auto model = makeFaceModel(data);
     ASSERT_EQ(model->sampleCount, 24 * 66);
     Vector3 p[10];
@@ -88,27 +81,24 @@ TEST(HintingSamples, LevelTenParametersAndPositions) {
 }
 
 TEST(AttachmentWeight, FallsFromOneToZeroAtTheBound) {
-    EXPECT_EQ(attachmentWeight(0.0f), 1.0f);
-    EXPECT_NEAR(attachmentWeight(0.5f), 0.9368f, 1e-4f); // distance 0.25
-    const float justBelow = std::nextafter(1.0f, 0.0f);
-    EXPECT_NEAR(attachmentWeight(justBelow), 0.7351f, 1e-4f);
-    EXPECT_EQ(attachmentWeight(1.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(3.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(-0.5f), attachmentWeight(0.5f));
-    EXPECT_EQ(attachmentWeight(-1.0f), 0.0f);
-    EXPECT_EQ(attachmentWeight(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float worked[][2] = {
+        {0.0f, 1.0f}, {0.5f, 0.9368f}, {-0.5f, 0.9368f}, {std::nextafter(1.0f, 0.0f), 0.7351f},
+        {1.0f, 0.0f}, {3.0f, 0.0f},    {-1.0f, 0.0f},    {nan, 0.0f}};
+    for (const auto& w : worked)
+        EXPECT_NEAR(attachmentWeight(w[0]), w[1], w[1] == 0 || w[1] == 1 ? 0.0f : 1e-4f) << w[0];
 }
 
 TEST(Attachments, DistanceBoundIsStrict) {
     // Samples of a flat patch lie exactly in z = 0, so a vertex straight above one at
     // height h is exactly h from it, and every other sample is farther.
-    const auto probe = flatModel({}, {});
-    const int32_t sample = 5 * 66 + 12;
-    const Vector3 S = probe->samplePositions[sample];
+    const auto model = flatModel(4);
+    const Vector3 S = model->samplePositions[5 * 66 + 12];
     ASSERT_EQ(S.z, 0.0f);
     const float below = std::nextafter(0.5f, 0.0f);
-    const auto model =
-        flatModel({{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}}, {up, up, up, up});
+    const Vector3 positions[4] = {{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}};
+    const Vector3 normals[4] = {up, up, up, up};
+    model->computeAttachments(positions, normals);
     const Attachment* a = model->attachments.get();
     EXPECT_EQ(a[0].subPatch, -1);
     EXPECT_EQ(a[0].weight, 0.0f);
@@ -128,36 +118,36 @@ TEST(Attachments, DistanceBoundIsStrict) {
 }
 
 TEST(Attachments, NormalRuleStartsAtSubPatch366) {
-    const auto probe = flatModel({}, {});
-    ASSERT_EQ(probe->controlTriangleCount, 126);
-    const Vector3 s365 = probe->samplePositions[365 * 66 + 12];
-    const Vector3 s366 = probe->samplePositions[366 * 66 + 12];
+    const auto model = flatModel(4);
+    ASSERT_EQ(model->controlTriangleCount, 126);
+    const Vector3 s365 = model->samplePositions[365 * 66 + 12];
+    const Vector3 s366 = model->samplePositions[366 * 66 + 12];
     ASSERT_LT(s365.x, 100.0f);
     ASSERT_GT(s366.x, 900.0f);
     // Sample normals are exactly +z, so (x, 0, 0.25) gives a dot product of exactly 0.25.
-    ASSERT_TRUE(probe->sampleNormals[366 * 66 + 12] == up);
+    ASSERT_TRUE(model->sampleNormals[366 * 66 + 12] == up);
     const Vector3 down = {0, 0, -1};
     const Vector3 quarter = {std::sqrt(1.0f - 0.0625f), 0, 0.25f};
     const Vector3 aboveQuarter = {std::sqrt(1.0f - 0.0625f), 0, std::nextafter(0.25f, 1.0f)};
     const Vector3 lift = {0, 0, 0.01f};
-    const std::vector<Vector3> positions = {s365 + lift, s366 + lift, s366 + lift, s366 + lift};
-    const std::vector<Vector3> normals = {down, down, quarter, aboveQuarter};
+    const Vector3 positions[4] = {s365 + lift, s366 + lift, s366 + lift, s366 + lift};
+    const Vector3 normals[4] = {down, down, quarter, aboveQuarter};
     for (const SampleSearch search : {SampleSearch::indexed, SampleSearch::exhaustive}) {
-        const auto model = flatModel(positions, normals, search);
+        model->computeAttachments(positions, normals, search);
         const Attachment* a = model->attachments.get();
         EXPECT_EQ(a[0].subPatch, 365) << "free sub-patch, any normal";
         EXPECT_EQ(a[1].subPatch, -1) << "normal facing away";
         EXPECT_EQ(a[2].subPatch, -1) << "dot product exactly 0.25";
         EXPECT_EQ(a[3].subPatch, 366) << "dot product just above 0.25";
-        float d;
-        EXPECT_EQ(model->findNearestSample(d, positions[3], normals[3], hintingFreeSampleLimit),
-                  366 * 66 + 12);
-        EXPECT_EQ(d, 0.01f);
     }
+    float d;
+    EXPECT_EQ(model->findNearestSample(d, positions[3], normals[3], hintingFreeSampleLimit),
+              366 * 66 + 12);
+    EXPECT_EQ(d, 0.01f);
 }
 
 TEST(Attachments, EqualDistancesTakeTheLowerIndex) {
-    auto model = flatModel({}, {});
+    auto model = flatModel(0);
     // Park every sample far away, then make ties: two samples mirrored about P, and a
     // bundle of identical samples scattered over the index range (so over many leaves).
     const Vector3 far = {5000, 5000, 5000};
@@ -171,24 +161,27 @@ TEST(Attachments, EqualDistancesTakeTheLowerIndex) {
         model->samplePositions[i] = Q;
     SampleIndex index;
     buildSampleIndex(index, model->samplePositions.get(), model->sampleCount);
-    float d1, d2;
-    EXPECT_EQ(model->findNearestSample(d1, P, up, hintingFreeSampleLimit), 300);
-    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), P, up,
-                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
-              300);
-    EXPECT_EQ(d1, 0.25f);
-    EXPECT_EQ(d2, 0.25f);
-    EXPECT_EQ(model->findNearestSample(d1, Q, up, hintingFreeSampleLimit), 123);
-    EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), Q, up,
-                                       hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
-              123);
-    EXPECT_EQ(d2, 0.0f);
+    const struct {
+        Vector3 X;
+        int32_t sample;
+        float distance;
+    } ties[] = {{P, 300, 0.25f}, {Q, 123, 0.0f}};
+    for (const auto& t : ties) {
+        float d1, d2;
+        EXPECT_EQ(model->findNearestSample(d1, t.X, up, hintingFreeSampleLimit), t.sample);
+        EXPECT_EQ(findNearestSampleIndexed(d2, index, model->sampleNormals.get(), t.X, up,
+                                           hintingFreeSampleLimit, maxAttachDistance, minNormalDot),
+                  t.sample);
+        EXPECT_EQ(d1, t.distance);
+        EXPECT_EQ(d2, t.distance);
+    }
 }
 
 TEST(Attachments, DegenerateFrameLeavesTheVertexUnattached) {
     // Sub-patch 0 collapsed onto a line: finite samples along it, but t1 × t2 = 0.
-    const std::vector<Vector3> positions = {{0.5f, 0.05f, 0.02f}};
-    auto model = flatModel(positions, {up});
+    const Vector3 P = {0.5f, 0.05f, 0.02f};
+    auto model = flatModel(1);
+    model->computeAttachments(&P, &up);
     ASSERT_EQ(model->attachments[0].subPatch, 0);
     for (ArrayHolder<Vector3>* net :
          {&model->b300, &model->b210, &model->b201, &model->b120, &model->b030, &model->b111,
@@ -196,28 +189,24 @@ TEST(Attachments, DegenerateFrameLeavesTheVertexUnattached) {
         Vector3& p = (*net)[0];
         p = {p.x, 0.05f, 0};
     }
-    model->computeAttachments(positions.data(), std::vector<Vector3>{up}.data());
+    model->computeAttachments(&P, &up);
     float d;
-    ASSERT_GE(model->findNearestSample(d, positions[0], up, hintingFreeSampleLimit), 0);
+    ASSERT_GE(model->findNearestSample(d, P, up, hintingFreeSampleLimit), 0);
     EXPECT_EQ(model->attachments[0].subPatch, -1);
     EXPECT_EQ(model->attachments[0].weight, 0.0f);
-    EXPECT_TRUE(model->attachments[0].restPosition == positions[0]);
+    EXPECT_TRUE(model->attachments[0].restPosition == P);
 }
 
 TEST(Attachments, ProjectionLeavingTheSubTriangleFallsBackToTheSample) {
     // Cells of 10 units, so that the projection's absolute tolerance lets it move. Sample 50
     // of sub-patch 30 lies on the strip's border edge y = 0 (w = 0), sample 12 inside.
-    ModelData probeData;
-    flatStrip(probeData, 10, 0, {}, {}, 10.0f);
-    const auto probe = makeFaceModel(probeData);
-    const Vector3 border = probe->samplePositions[30 * 66 + 50];
-    const Vector3 interior = probe->samplePositions[30 * 66 + 12];
+    const auto model = flatModel(2, 10, 0, 10.0f);
+    const Vector3 border = model->samplePositions[30 * 66 + 50];
     ASSERT_EQ(border.y, 0.0f);
     const Vector3 outside = border + Vector3{0.1f, -0.2f, 0.05f};
-    const Vector3 inside = interior + Vector3{0.1f, 0.15f, 0.05f};
-    ModelData data;
-    flatStrip(data, 10, 0, {outside, inside}, {up, up}, 10.0f);
-    const auto model = makeFaceModel(data);
+    const Vector3 inside = model->samplePositions[30 * 66 + 12] + Vector3{0.1f, 0.15f, 0.05f};
+    const Vector3 positions[2] = {outside, inside}, normals[2] = {up, up};
+    model->computeAttachments(positions, normals);
     float d0, d1;
     ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit), 30 * 66 + 50);
     ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit), 30 * 66 + 12);

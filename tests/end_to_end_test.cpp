@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -20,7 +19,6 @@ bool isBlue(const uint8_t* p) { return p[0] < 40 && p[1] < 40 && p[2] > 150; }
 bool isYellowish(const uint8_t* p) { return p[0] > 120 && p[1] > 120 && p[2] < p[1] / 2; }
 bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] && p[2] > 40; }
 bool isBlack(const uint8_t* p) { return p[0] < 15 && p[1] < 15 && p[2] < 15; }
-bool isNotSkin(const uint8_t* p) { return !isSkin(p); }
 
 // Window position of a committed control point seen by the default camera: at (0, 0, 25)
 // looking down −z, horizontal field of view 1.2217 radians, 640 by 640 pixels.
@@ -42,7 +40,7 @@ bool showsFace(const Screenshot& shot) {
 } // namespace
 
 // One session, step by step: the start-up output, the face, the overlays, the eyes, the
-// control-point dots, the lip drag and the view drag.
+// control-point dots and the lip drag.
 TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     ViewerSession viewer(FACE_SOURCE_DIR);
     ASSERT_TRUE(viewer.start()) << viewer.standardError();
@@ -108,7 +106,7 @@ TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     int x, y;
     screenPosition(x, y, 87);
     auto mouth = [&](const Screenshot& s) {
-        return s.count(x - 30, y - 25, x + 30, y + 25, isNotSkin);
+        return s.count(x - 30, y - 25, x + 30, y + 25, [](const uint8_t* p) { return !isSkin(p); });
     };
     const int closed = mouth(shot);
     viewer.drag(3, x, y, x, y + 45);
@@ -122,16 +120,6 @@ TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     ASSERT_TRUE(viewer.capture(shot));
     EXPECT_EQ(shot.rgb, opened.rgb);
 
-    // A left-button drag turns the face: most pixels around it change.
-    viewer.drag(1, 300, 320, 500, 320);
-    auto changed = [&](const Screenshot& s) {
-        return s.count(200, 150, 440, 500, [&](const uint8_t* p) {
-            return std::memcmp(p, &opened.rgb[p - s.rgb.data()], 3) != 0;
-        });
-    };
-    EXPECT_TRUE(viewer.captureUntil(shot, [&](const Screenshot& s) {
-        return changed(s) > 350 * 240 / 3;
-    })) << changed(shot);
     EXPECT_TRUE(viewer.alive());
     EXPECT_EQ(viewer.standardError(), "");
 }
@@ -158,17 +146,17 @@ TEST(EndToEndStress, RandomInputForThirtySeconds) {
     auto text = [&](int n, int from) { return std::to_string(from + pick(n)); };
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end && viewer.alive()) {
+        // A key, a resize, or a drag with a random button.
         const int action = pick(4);
-        if (action == 0) {
+        const std::string button = text(3, 1);
+        if (action == 0)
             viewer.xdotool({"key", keys[pick(sizeof keys / sizeof *keys)]});
-        } else if (action == 3) {
+        else if (action == 3)
             viewer.xdotool(
                 {"search", "--name", "face-viewer", "windowsize", text(700, 1), text(700, 1)});
-        } else {
-            const std::string button = text(3, 1);
+        else
             viewer.xdotool({"mousemove", text(640, 0), text(640, 0), "mousedown", button,
                             "mousemove", text(640, 0), text(640, 0), "mouseup", button});
-        }
         sleepSeconds(0.05);
     }
     ASSERT_TRUE(viewer.alive()) << viewer.standardError();

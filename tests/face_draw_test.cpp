@@ -23,12 +23,8 @@ class FaceDrawGL : public OffscreenGLTest {
         OffscreenGLTest::SetUp();
         initGLState();
         beginFrame(viewer);
-        SyntheticModelShape shape;
-        shape.controlCellsX = shape.controlCellsY = 2;
-        shape.renderCellsX = shape.renderCellsY = 6;
-        shape.width = shape.height = 8;
-        shape.amplitude = 0.5f;
-        makeSyntheticModel(data, shape);
+        // Control and render cells, width, height and amplitude: in view of the camera.
+        makeSyntheticModel(data, {2, 2, 6, 6, 8, 8, 0.5f});
         model = makeFaceModel(data);
     }
 
@@ -128,23 +124,4 @@ TEST_F(FaceDrawGL, OverlaysRestoreTheStateTheyChange) {
     model->draw(data.controlPoints.get(), 1);
     EXPECT_TRUE(isEnabled(GL_TEXTURE_2D));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-TEST_F(FaceDrawGL, TessellationOfLevelFiveLiesOnTheSurface) {
-    model->tessellateSurface(5);
-    const Triangle* t = model->surfaceTriangles.get();
-    // Sub-patch s has the 25 triangles from 25·s on over its 21 grid vertices from 21·s on.
-    const int32_t expected[][4] = {{0, 0, 1, 6},     {1, 1, 7, 6},     {2, 1, 2, 7},
-                                   {24, 18, 19, 20}, {25, 21, 22, 27}, {49, 39, 40, 41}};
-    for (const auto& e : expected)
-        EXPECT_TRUE(t[e[0]].index[0] == e[1] && t[e[0]].index[1] == e[2] &&
-                    t[e[0]].index[2] == e[3])
-            << "triangle " << e[0];
-    // Grid vertex 0 (u = v = 0) is the split point, vertex 5 (u = 1) the sub-patch's first
-    // corner, vertex 20 (v = 1) its second.
-    const Triangle& first = data.controlTriangles[0];
-    EXPECT_EQ(model->surfacePositions[0], model->b003[0]);
-    EXPECT_EQ(model->surfacePositions[5], data.controlPoints[first.index[0]]);
-    EXPECT_EQ(model->surfacePositions[20], data.controlPoints[first.index[1]]);
-    EXPECT_NEAR(length(model->surfaceNormals[7]), 1.0f, 1e-6f);
 }

@@ -16,18 +16,7 @@ namespace {
 
 // A small bumpy model with some vertices past the surface's edge left unattached.
 std::string writeSmallModel(ModelData& data, TempDir& dir) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = 4;
-    shape.controlCellsY = 5;
-    shape.renderCellsX = 20;
-    shape.renderCellsY = 24;
-    shape.width = 4;
-    shape.height = 5;
-    shape.amplitude = 0.6f;
-    shape.renderNoise = 0.3f;
-    shape.controlJitter = 0.05f;
-    shape.seed = 21;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {4, 5, 20, 24}); // control cells, render cells
     const std::string path = dir.path + "/small.model";
     EXPECT_TRUE(writeModelFile(data, path));
     return path;
@@ -35,7 +24,7 @@ std::string writeSmallModel(ModelData& data, TempDir& dir) {
 
 } // namespace
 
-TEST(FaceInspect, ExitStatuses) {
+TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
     TempDir dir;
     ModelData data;
     const std::string model = writeSmallModel(data, dir);
@@ -64,12 +53,8 @@ TEST(FaceInspect, ExitStatuses) {
         EXPECT_TRUE(c.status != 1 || std::count(run.err.begin(), run.err.end(), '\n') == 1)
             << run.err;
     }
-}
 
-TEST(FaceInspect, DumpOfTheDeformedMeshAgreesWithTheLibrary) {
-    TempDir dir;
-    ModelData data;
-    const std::string model = writeSmallModel(data, dir);
+    // The dump of the deformed render mesh against the library's update.
     const ProgramRun run =
         runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--move", "7", "0.25", "-0.5", "0.75",
                     "--move", "12", "0", "0", "-0.3", "--move", "7", "0.125", "0", "0", model});

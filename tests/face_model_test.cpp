@@ -1,5 +1,5 @@
 // Face model construction: the edge table, edge normals, the wiring of the sub-patch
-// arrays, the empty control mesh, and loading from a file.
+// arrays and of their tessellation, the empty control mesh, and loading from a file.
 #include "face/face_model.h"
 #include "geometry/patches.h"
 #include "tests/support/temp_dir.h"
@@ -10,43 +10,30 @@
 #include <cstring>
 #include <string>
 
-TEST(FaceModelEdges, TwoTrianglesNumberEdgesByFirstAppearance) {
-    const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
-    TriangleEdges refs[2];
-    ArrayHolder<Edge> edges;
-    int32_t E = -1;
-    buildEdgeTable(edges, E, refs, triangles, 2);
-    ASSERT_EQ(E, 5);
-    const Edge expected[5] = {{0, 1}, {1, 2}, {0, 2}, {1, 3}, {2, 3}};
-    for (int e = 0; e < 5; ++e)
-        EXPECT_TRUE(edges[e].a == expected[e].a && edges[e].b == expected[e].b) << e;
-    const int32_t expectedRefs[2][3] = {{0, 1, ~2}, {~1, 3, ~4}};
-    for (int t = 0; t < 2; ++t)
-        for (int k = 0; k < 3; ++k)
-            EXPECT_EQ(refs[t].edge[k], expectedRefs[t][k]) << t << ", " << k;
-    EXPECT_EQ(edgeIndex(~4), 4);
-    EXPECT_EQ(edgeIndex(3), 3);
-}
-
-TEST(FaceModelEdges, SharedEdgeNormalIsTheNormalisedSumOfItsFaces) {
-    // A fold along the edge (1, 2): one face in the plane z = 0, one tilted up.
+// A fold along the edge (1, 2): one face in the plane z = 0, one tilted up. Edges are
+// numbered by first appearance; a side running against its edge is stored as ~e.
+TEST(FaceModelEdges, FoldNumbersEdgesByFirstAppearanceAndSumsFaceNormals) {
     const Vector3 points[4] = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {2, 2, 2}};
     const Triangle triangles[2] = {{{0, 1, 2}}, {{2, 1, 3}}};
     ModelData data;
     setModel(data, points, 4, triangles, 2, nullptr, nullptr, 0, nullptr, 0);
     const auto model = makeFaceModel(data);
     ASSERT_EQ(model->edgeCount, 5);
-    const Vector3 f0 = model->controlFaceNormals[0], f1 = model->controlFaceNormals[1];
-    EXPECT_TRUE(f0 == (Vector3{0, 0, 4}));
-    const Vector3 sum = f0 + f1;
-    const Vector3 shared = model->edgeNormals[1];
-    EXPECT_NEAR(shared.x, sum.x / length(sum), 1e-6f);
-    EXPECT_NEAR(shared.y, sum.y / length(sum), 1e-6f);
-    EXPECT_NEAR(shared.z, sum.z / length(sum), 1e-6f);
-    // Border edges take their one face's unit normal.
-    EXPECT_NEAR(model->edgeNormals[0].z, 1.0f, 1e-7f);
-    EXPECT_NEAR(length(model->edgeNormals[4]), 1.0f, 1e-6f);
-    EXPECT_NEAR(dot(model->edgeNormals[4], f1), length(f1), 1e-5f);
+    const Edge edges[5] = {{0, 1}, {1, 2}, {0, 2}, {1, 3}, {2, 3}};
+    const int32_t refs[2][3] = {{0, 1, ~2}, {~1, 3, ~4}};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(model->triangleEdges[i / 3].edge[i % 3], refs[i / 3][i % 3]) << i;
+    EXPECT_EQ(edgeIndex(~4), 4);
+    EXPECT_EQ(edgeIndex(3), 3);
+    // Face normals (0, 0, 4) and (−4, −4, 4); border edges take their one face's unit normal.
+    const float a = 0.4082483f, b = 0.5773503f;
+    const Vector3 normals[5] = {{0, 0, 1}, {-a, -a, 2 * a}, {0, 0, 1}, {-b, -b, b}, {-b, -b, b}};
+    for (int e = 0; e < 5; ++e) {
+        EXPECT_TRUE(model->edges[e].a == edges[e].a && model->edges[e].b == edges[e].b) << e;
+        EXPECT_NEAR(model->edgeNormals[e].x, normals[e].x, 1e-6f) << e;
+        EXPECT_NEAR(model->edgeNormals[e].y, normals[e].y, 1e-6f) << e;
+        EXPECT_NEAR(model->edgeNormals[e].z, normals[e].z, 1e-6f) << e;
+    }
 }
 
 TEST(FaceModelConstruction, SingleTriangleWiresItsThreeSubPatches) {
@@ -84,6 +71,16 @@ TEST(FaceModelConstruction, SingleTriangleWiresItsThreeSubPatches) {
     EXPECT_TRUE(p[4] == model->b111[1]);
     EXPECT_TRUE(p[6] == model->b030[1]);
     EXPECT_TRUE(p[9] == model->b003[1]);
+    // Sub-patch s has the 25 triangles from 25·s on over its 21 grid vertices from
+    // 21·s on; grid vertex 0 (u = v = 0) is the split point, 5 (u = 1) the sub-patch's first
+    // corner, 20 (v = 1) its second.
+    model->tessellateSurface(5);
+    const Triangle& t = model->surfaceTriangles[25];
+    EXPECT_TRUE(t.index[0] == 21 && t.index[1] == 22 && t.index[2] == 27);
+    EXPECT_TRUE(model->surfacePositions[21] == q.C);
+    EXPECT_TRUE(model->surfacePositions[26] == points[1]);
+    EXPECT_TRUE(model->surfacePositions[41] == points[2]);
+    EXPECT_NEAR(length(model->surfaceNormals[28]), 1.0f, 1e-6f);
 }
 
 TEST(FaceModelConstruction, NoControlTrianglesLeavesEveryVertexUnattached) {
@@ -94,26 +91,19 @@ TEST(FaceModelConstruction, NoControlTrianglesLeavesEveryVertexUnattached) {
     ModelData data;
     setModel(data, points, 3, nullptr, 0, positions, normals, 3, render, 1);
     const auto model = makeFaceModel(data);
-    EXPECT_EQ(model->edgeCount, 0);
-    EXPECT_EQ(model->sampleCount, 0);
-    EXPECT_EQ(model->surfaceVertexCount, 0);
-    EXPECT_EQ(model->surfaceTriangleCount, 0);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(model->attachments[i].subPatch, -1);
-        EXPECT_EQ(model->attachments[i].weight, 0.0f);
-    }
+    EXPECT_TRUE(model->edgeCount == 0 && model->sampleCount == 0 &&
+                model->surfaceVertexCount == 0 && model->surfaceTriangleCount == 0);
     model->update(model->renderPositions.get(), model->renderNormals.get(), points);
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(model->renderPositions[i] == positions[i]);
+        EXPECT_TRUE(model->attachments[i].subPatch == -1 && model->attachments[i].weight == 0 &&
+                    model->renderPositions[i] == positions[i])
+            << i;
     EXPECT_NEAR(model->renderNormals[0].z, 1.0f, 1e-6f);
 }
 
 TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = shape.controlCellsY = 3;
-    shape.renderCellsX = shape.renderCellsY = 10;
     ModelData data;
-    makeSyntheticModel(data, shape);
+    makeSyntheticModel(data, {3, 3, 10, 10}); // control cells, render cells
     TempDir folder;
     const std::string good = folder.path + "/good.model";
     ASSERT_TRUE(writeModelFile(data, good));

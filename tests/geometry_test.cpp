@@ -1,8 +1,10 @@
-// Vector and matrix primitives, Bézier evaluators, grid triangulation and the camera.
+// Vector and matrix primitives, the edge curve, grid triangulation and the camera. The
+// triangle evaluator's linear precision is the flat-patch projection's.
 #include "geometry/bezier.h"
 #include "geometry/camera.h"
 #include "geometry/grid.h"
 #include "geometry/matrix.h"
+#include "geometry/patches.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +20,7 @@ void expectIdentity(const Matrix4& m, float tolerance) {
 }
 } // namespace
 
-TEST(Interpolation, LerpAndCombineWorkedValuesAndSumOrder) {
+TEST(Interpolation, LerpCombineAndCubicCurveWorkedValues) {
     const Vector3 A = {1, 2, 3}, B = {10, 20, 30}, C = {100, 200, 300};
     Vector3 r;
     EXPECT_EQ(lerp(r, A, B, 0.0f), A);
@@ -27,25 +29,13 @@ TEST(Interpolation, LerpAndCombineWorkedValuesAndSumOrder) {
     EXPECT_EQ(combine3(r, A, B, C, 0.5f, 0.25f, 0.125f), (Vector3{15.5f, 31.0f, 46.5f}));
     // (a·A + b·B) + c·C differs from a·A + (b·B + c·C) here in float: 1e8 absorbs 1.
     EXPECT_EQ(combine3(r, {1e8f, 0, 0}, {-1e8f, 0, 0}, {1, 0, 0}, 1.0f, 1.0f, 1.0f).x, 1.0f);
-}
 
-TEST(BezierTriangle, FlatCubicNetReproducesItsTriangle) {
-    // The flat cubic net of triangle ABC, row by row: the point of a^i b^j c^k at
-    // (i·A + j·B + k·C)/3.
-    const Vector3 A = {0.5f, -1, 2}, B = {3, 0.25f, 1}, C = {-1, 2, -0.5f};
-    Vector3 net[10];
-    for (int row = 0, n = 0; row <= 3; ++row)
-        for (int k = 0; k <= row; ++k, ++n)
-            net[n] = (float(3 - row) * A + float(row - k) * B + float(k) * C) * (1.0f / 3.0f);
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> weight(-0.25f, 1.25f);
-    for (int trial = 0; trial < 200; ++trial) {
-        const float a = weight(rng), b = weight(rng), c = 1.0f - a - b;
-        Vector3 expected, actual;
-        combine3(expected, A, B, C, a, b, c);
-        evaluateCubicTriangle(actual, net, a, b, c);
-        EXPECT_LT(length(actual - expected), 2e-5f) << a << ", " << b;
-    }
+    // The cubic curve of a control-mesh edge: its ends, and (P0 + 3 P1 + 3 P2 + P3) / 8 at
+    // the middle, exact in binary.
+    const Vector3 P0 = {0, 0, 0}, P1 = {1, 2, 0}, P2 = {3, 2, 0}, P3 = {4, 0, 8};
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.0f), P0);
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 1.0f), P3);
+    EXPECT_EQ(evaluateCubicCurve(r, P0, P1, P2, P3, 0.5f), (Vector3{2.0f, 1.5f, 1.0f}));
 }
 
 TEST(Matrix4Test, ProductFollowsColumnMajorLayout) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -14,71 +13,22 @@
 namespace {
 
 std::unique_ptr<FaceModel> bumpyModel(ModelData& data, uint32_t seed = 1) {
-    SyntheticModelShape shape;
-    shape.controlCellsX = 6;
-    shape.controlCellsY = 7;
-    shape.renderCellsX = 40;
-    shape.renderCellsY = 48;
-    shape.width = 8;
-    shape.height = 10;
-    shape.amplitude = 1.0f;
-    shape.renderNoise = 0.3f;
-    shape.controlJitter = 0.1f;
+    // Control and render cells, width, height, amplitude, control jitter, render noise.
+    SyntheticModelShape shape{6, 7, 40, 48, 8, 10, 1.0f, 0.1f, 0.3f};
     shape.seed = seed;
     makeSyntheticModel(data, shape);
     return makeFaceModel(data);
 }
 
-// Largest coordinate magnitude of the control points: the model's size.
-float modelSize(const ModelData& data) {
-    float size = 0;
-    for (int32_t i = 0; i < data.controlPointCount; ++i) {
-        const Vector3& p = data.controlPoints[i];
-        size = std::max({size, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-    }
-    return size;
-}
-
 } // namespace
 
-TEST(Update, WeightsBlendRestAndCarriedPositions) {
-    ModelData data;
-    auto model = bumpyModel(data);
-    // Three attached vertices with weights 0, 1 and 0.8; the same vertex set to weight 1
-    // gives the carried position for the 0.8 one.
-    std::vector<int32_t> chosen;
-    for (int32_t i = 0; i < model->renderVertexCount && chosen.size() < 3; i += 97)
-        if (model->attachments[i].subPatch >= 0)
-            chosen.push_back(i);
-    ASSERT_EQ(chosen.size(), 3u);
-    model->attachments[chosen[0]].weight = 0.0f;
-    model->attachments[chosen[1]].weight = 1.0f;
-    model->attachments[chosen[2]].weight = 1.0f;
-
-    // Any deformation: a smooth bulge.
-    std::vector<Vector3> moved(data.controlPoints.get(),
-                               data.controlPoints.get() + data.controlPointCount);
-    for (Vector3& p : moved)
-        p = p + Vector3{0.1f * p.y, 0, 0.5f * std::sin(p.x)};
-    Vector3* positions = model->renderPositions.get();
-    model->updateReference(positions, model->renderNormals.get(), moved.data());
-    const Vector3 carried = positions[chosen[2]];
-    model->attachments[chosen[2]].weight = 0.8f;
-    model->updateReference(positions, model->renderNormals.get(), moved.data());
-
-    EXPECT_TRUE(positions[chosen[0]] == model->attachments[chosen[0]].restPosition);
-    const Vector3 rest1 = model->attachments[chosen[1]].restPosition;
-    EXPECT_GT(length(positions[chosen[1]] - rest1), 0.01f) << "weight 1 moves";
-    const Vector3 rest = model->attachments[chosen[2]].restPosition;
-    const Vector3 blend = 0.2f * rest + 0.8f * carried;
-    EXPECT_LE(length(positions[chosen[2]] - blend), 1e-5f);
-}
-
-TEST(Update, RestPoseAndRigidMotionsCarryVerticesRigidly) {
+TEST(Update, RigidMotionsBlendRestAndCarriedPositionsByWeight) {
     ModelData data;
     auto model = bumpyModel(data, 3);
-    // The identity (the rest pose, with the binding's weights), then a rotation about z by
-    // 30 degrees and a translation with every attached vertex at weight 1.
+    // The identity (the rest pose), then a rotation about z by 30 degrees and a translation:
+    // an attached vertex lands at rest + w·(motion(rest) − rest). Every fifth weight lowered.
+    for (int32_t i = 0; i < model->renderVertexCount; i += 5)
+        model->attachments[i].weight *= 0.4f;
     const float c = std::cos(0.5235988f), s = std::sin(0.5235988f);
     for (const bool rotate : {false, true}) {
         auto motion = [&](const Vector3& p) {
@@ -92,16 +42,17 @@ TEST(Update, RestPoseAndRigidMotionsCarryVerticesRigidly) {
         int attached = 0, unattached = 0;
         Vector3* positions = model->renderPositions.get();
         model->updateReference(positions, model->renderNormals.get(), moved.data());
-        const float tolerance = 2e-5f * modelSize(data);
+        const float tolerance = 1e-4f; // 2e-5 of the model's half-height
         for (int32_t i = 0; i < model->renderVertexCount; ++i) {
-            Attachment& a = model->attachments[i];
+            const Attachment& a = model->attachments[i];
             if (a.subPatch < 0) {
                 ++unattached;
                 EXPECT_TRUE(positions[i] == a.restPosition) << i;
             } else {
                 ++attached;
-                EXPECT_LE(length(positions[i] - motion(a.restPosition)), tolerance) << i;
-                a.weight = 1.0f;
+                const Vector3 blend =
+                    a.restPosition + a.weight * (motion(a.restPosition) - a.restPosition);
+                EXPECT_LE(length(positions[i] - blend), tolerance) << i;
             }
         }
         // The render grid reaches beyond the control mesh, so both kinds occur.
@@ -134,10 +85,8 @@ TEST(Update, MovingOneControlPointMovesOnlyDependentSubPatches) {
     int changed = 0, kept = 0;
     for (int32_t v = 0; v < model->renderVertexCount; ++v) {
         const int32_t s = model->attachments[v].subPatch;
-        bool dependent = false;
-        if (s >= 0)
-            for (const int32_t corner : model->controlTriangles[s / 3].index)
-                dependent = dependent || ring.count(corner) > 0;
+        const int32_t* c = s >= 0 ? model->controlTriangles[s / 3].index : nullptr;
+        const bool dependent = c && (ring.count(c[0]) || ring.count(c[1]) || ring.count(c[2]));
         if (dependent) {
             changed += !(positions[v] == before[v]);
         } else {
@@ -167,23 +116,18 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
             fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data());
             reference->updateReference(reference->renderPositions.get(),
                                        reference->renderNormals.get(), points.data());
-            const size_t patchBytes =
-                sizeof(Vector3) * 3 * static_cast<size_t>(fast->controlTriangleCount);
-            for (const auto member :
+            auto same = [&](const Vector3* x, const Vector3* y, int32_t count) {
+                return std::memcmp(x, y, sizeof(Vector3) * static_cast<size_t>(count)) == 0;
+            };
+            for (const auto b :
                  {&FaceModel::b300, &FaceModel::b210, &FaceModel::b201, &FaceModel::b120,
                   &FaceModel::b030, &FaceModel::b111, &FaceModel::b102, &FaceModel::b021,
                   &FaceModel::b012, &FaceModel::b003})
-                ASSERT_EQ(
-                    std::memcmp(((*fast).*member).get(), ((*reference).*member).get(), patchBytes),
-                    0);
-            const size_t bytes = sizeof(Vector3) * static_cast<size_t>(fast->renderVertexCount);
-            EXPECT_EQ(
-                std::memcmp(fast->renderPositions.get(), reference->renderPositions.get(), bytes),
-                0)
-                << seed;
-            EXPECT_EQ(std::memcmp(fast->renderNormals.get(), reference->renderNormals.get(), bytes),
-                      0)
-                << seed;
+                ASSERT_TRUE(
+                    same((*fast.*b).get(), (*reference.*b).get(), 3 * fast->controlTriangleCount));
+            const int32_t n = fast->renderVertexCount;
+            EXPECT_TRUE(same(fast->renderPositions.get(), reference->renderPositions.get(), n));
+            EXPECT_TRUE(same(fast->renderNormals.get(), reference->renderNormals.get(), n));
         }
     }
 }

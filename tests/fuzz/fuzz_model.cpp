@@ -17,9 +17,8 @@ void check(bool condition) {
 }
 
 void checkTriangles(const Triangle* triangles, int32_t count, int32_t vertexCount) {
-    for (int32_t t = 0; t < count; ++t)
-        for (int k = 0; k < 3; ++k)
-            check(triangles[t].index[k] >= 0 && triangles[t].index[k] < vertexCount);
+    for (int32_t i = 0; i < 3 * count; ++i)
+        check(triangles[i / 3].index[i % 3] >= 0 && triangles[i / 3].index[i % 3] < vertexCount);
 }
 
 void checkFinite(const Vector3* points, int32_t count) {

@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <thread>
 
 void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
@@ -74,22 +74,17 @@ void terminate(pid_t& pid) {
     pid = -1;
 }
 
+} // namespace
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-} // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& argv) {
     TempDir temp;
-    ProgramRun run;
-    run.status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
-    run.out = readFile(temp.path + "/out");
-    run.err = readFile(temp.path + "/err");
-    return run;
+    const int status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
+    return {status, readFile(temp.path + "/out"), readFile(temp.path + "/err")};
 }
 
 ViewerSession::~ViewerSession() {
@@ -183,6 +178,3 @@ bool ViewerSession::capture(Screenshot& shot) {
     stbi_image_free(data);
     return true;
 }
-
-std::string ViewerSession::standardOutput() const { return readFile(temp.path + "/stdout"); }
-std::string ViewerSession::standardError() const { return readFile(temp.path + "/stderr"); }

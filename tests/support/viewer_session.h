@@ -17,18 +17,19 @@ struct Screenshot {
     int width = 0, height = 0;
     std::vector<uint8_t> rgb; // rows top first, 3 bytes per pixel
 
-    const uint8_t* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
     // Pixels in the rectangle [x0, x1) × [y0, y1) for which the predicate holds.
     template <class Predicate> int count(int x0, int y0, int x1, int y1, Predicate p) const {
         int n = 0;
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x)
-                n += p(at(x, y)) ? 1 : 0;
+                n += p(&rgb[(static_cast<size_t>(y) * width + x) * 3]) ? 1 : 0;
         return n;
     }
 };
 
 void sleepSeconds(double seconds);
+// The whole file's bytes; empty if it cannot be read.
+std::string readFile(const std::string& path);
 
 // Runs a program (argv[0] a path) to its end: its exit status (−1 if it died by a signal),
 // standard output and standard error.
@@ -73,8 +74,8 @@ class ViewerSession {
         return false;
     }
 
-    std::string standardOutput() const;
-    std::string standardError() const;
+    std::string standardOutput() const { return readFile(temp.path + "/stdout"); }
+    std::string standardError() const { return readFile(temp.path + "/stderr"); }
 
   private:
     std::string workDir;

@@ -2,63 +2,41 @@
 #include "io/prop.h"
 #include "tests/io_test_files.h"
 #include "tests/support/gl_context.h"
+#include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
+#include <fstream>
 #include <string>
 
 namespace {
 
-// A small curved render mesh: a 5 × 4 grid of vertices, two triangles per cell.
-std::string gridMeshSections() {
-    std::ostringstream text;
-    const int columns = 5, rows = 4;
-    text << columns * rows << "\n";
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < columns; ++c)
-            text << c * 0.25 << " " << r * 0.3 << " " << (c * c + r) * 0.01 << "\n";
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < columns; ++c)
-            text << c / 4.0 << " " << r / 3.0 << "\n";
-    text << 2 * (columns - 1) * (rows - 1) << "\n";
-    for (int r = 0; r + 1 < rows; ++r)
-        for (int c = 0; c + 1 < columns; ++c) {
-            const int v = r * columns + c;
-            text << v << " " << v + 1 << " " << v + columns << "\n";
-            text << v + 1 << " " << v + columns + 1 << " " << v + columns << "\n";
-        }
-    return text.str();
-}
-
-template <class T> bool sameBytes(const T* a, const T* b, int32_t count) {
-    return std::memcmp(a, b, sizeof(T) * static_cast<size_t>(count)) == 0;
-}
-
+// A prop file is a model file's first five sections: whatever follows them is not read,
+// even text that is no model's.
 TEST(PropFile, FirstFiveModelSectionsGiveTheModelsRenderMesh) {
-    const std::string mesh = gridMeshSections();
-    const std::string model = mesh + "3\n0 0 0 1 0 0 0 1 0\n1\n0 1 2\n";
-    ModelData expected;
-    std::string error;
-    ASSERT_TRUE(readModelBuffer(expected, model.data(), model.size(), "m", error)) << error;
-
+    SyntheticModelShape shape;
+    shape.renderCellsX = 4, shape.renderCellsY = 3;
+    ModelData model, expected;
+    makeSyntheticModel(model, shape);
     TempDir dir;
-    // Text after the fifth section is not read, even when it is not a model's.
-    const std::string path = dir.write("piece.prop", mesh + "not read 1e999");
+    const std::string path = dir.path + "/piece.prop";
+    ASSERT_TRUE(writeModelFile(model, path));
+    std::ofstream(path, std::ios::app) << "not read 1e999";
+    std::string error;
+    ASSERT_TRUE(readModelFile(expected, path.c_str(), error)) << error;
     std::unique_ptr<Prop> prop;
     ASSERT_TRUE(loadProp(prop, path.c_str(), error)) << error;
-    ASSERT_NE(prop, nullptr);
     ASSERT_EQ(prop->vertexCount, expected.renderVertexCount);
     ASSERT_EQ(prop->triangleCount, expected.renderTriangleCount);
-    const int32_t N = prop->vertexCount, M = prop->triangleCount;
-    EXPECT_TRUE(sameBytes(prop->positions.get(), expected.renderPositions.get(), N));
-    EXPECT_TRUE(sameBytes(prop->normals.get(), expected.renderNormals.get(), N));
-    EXPECT_TRUE(sameBytes(prop->texCoords.get(), expected.renderTexCoords.get(), N));
-    EXPECT_TRUE(sameBytes(prop->triangles.get(), expected.renderTriangles.get(), M));
-    // Triangle 0 1 5 of the file is stored 0 5 1.
-    EXPECT_EQ(prop->triangles[0].index[1], 5);
-    EXPECT_EQ(prop->triangles[0].index[2], 1);
+    const auto same = [](const auto* a, const auto* b, int32_t n) {
+        return std::memcmp(a, b, sizeof *a * size_t(n)) == 0;
+    };
+    const int32_t N = prop->vertexCount;
+    EXPECT_TRUE(same(prop->positions.get(), expected.renderPositions.get(), N) &&
+                same(prop->normals.get(), expected.renderNormals.get(), N) &&
+                same(prop->texCoords.get(), expected.renderTexCoords.get(), N) &&
+                same(prop->triangles.get(), expected.renderTriangles.get(), prop->triangleCount));
 
     // A refused file leaves the prop as it was.
     const Prop* first = prop.get();

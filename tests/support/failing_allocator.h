@@ -6,3 +6,12 @@
 #include <cstddef>
 
 extern size_t failAllocationsAbove;
+
+// Whether AddressSanitizer replaces the allocator (and reserves terabytes of address space).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool addressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool addressSanitizer = false;
+#endif

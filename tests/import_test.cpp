@@ -7,6 +7,7 @@
 #include "io/texture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
+#include "tools/synthetic_model.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <numeric>
 #include <set>
 #include <sstream>
@@ -53,11 +53,7 @@ std::string defaultModel() { return FACE_SOURCE_DIR "/data/retarget.model"; }
 std::unique_ptr<FaceModel> buildModel(ModelData& data, const std::string& file) {
     std::string error;
     EXPECT_TRUE(readModelFile(data, file.c_str(), error)) << error;
-    return std::make_unique<FaceModel>(data.controlPoints.get(), data.controlPointCount,
-                                       data.controlTriangles.get(), data.controlTriangleCount,
-                                       data.renderPositions.get(), data.renderNormals.get(),
-                                       data.renderTexCoords.get(), data.renderVertexCount,
-                                       data.renderTriangles.get(), data.renderTriangleCount);
+    return makeFaceModel(data);
 }
 
 int32_t attachedCount(const FaceModel& model) {
@@ -66,14 +62,13 @@ int32_t attachedCount(const FaceModel& model) {
                                               [](const Attachment& a) { return a.subPatch >= 0; }));
 }
 
-// The bounding box of n points.
-void bounds(Vector3& low, Vector3& high, const Vector3* points, int32_t n) {
-    low = high = points[0];
-    for (int32_t i = 1; i < n; ++i) {
-        low = {std::min(low.x, points[i].x), std::min(low.y, points[i].y),
-               std::min(low.z, points[i].z)};
-        high = {std::max(high.x, points[i].x), std::max(high.y, points[i].y),
-                std::max(high.z, points[i].z)};
+// The bounding box of a model's render vertices.
+void bounds(Vector3& low, Vector3& high, const ModelData& model) {
+    low = high = model.renderPositions[0];
+    for (int32_t i = 1; i < model.renderVertexCount; ++i) {
+        const Vector3& p = model.renderPositions[i];
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
 }
 
@@ -101,8 +96,8 @@ TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
     EXPECT_EQ(attachedCount(*model), data.renderVertexCount);
     // 16 units tall and centred; the printed scale takes the source's height to 16.
     Vector3 low, high, keptLow, keptHigh;
-    bounds(low, high, data.renderPositions.get(), data.renderVertexCount);
-    bounds(keptLow, keptHigh, kept.renderPositions.get(), kept.renderVertexCount);
+    bounds(low, high, data);
+    bounds(keptLow, keptHigh, kept);
     EXPECT_NEAR(high.y - low.y, 16.0f, 1e-4f);
     EXPECT_LT(length(low + high), 1e-4f);
     float scale = 0;
@@ -248,18 +243,13 @@ TEST(FaceImport, AutomaticControlMeshLiesOnTheSurfaceAndReachesEveryVertex) {
 TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
     TempDir dir;
     // The default face with its right half (x > 0) pushed 2 units off the surface.
-    std::ifstream in(defaultModel());
-    std::ostringstream shifted;
-    int32_t n;
-    in >> n;
-    shifted << n << '\n';
-    for (int32_t i = 0; i < n; ++i) {
-        float x, y, z;
-        in >> x >> y >> z;
-        shifted << x << ' ' << y << ' ' << (x > 0.0f ? z + 2.0f : z) << '\n';
-    }
-    shifted << in.rdbuf();
-    const std::string model = dir.write("shifted.model", shifted.str());
+    ModelData data;
+    std::string error;
+    ASSERT_TRUE(readModelFile(data, defaultModel().c_str(), error)) << error;
+    for (int32_t i = 0; i < data.renderVertexCount; ++i)
+        data.renderPositions[i].z += data.renderPositions[i].x > 0.0f ? 2.0f : 0.0f;
+    const std::string model = dir.path + "/shifted.model";
+    ASSERT_TRUE(writeModelFile(data, model));
     ASSERT_EQ(inspect("--picture " + dir.path + "/p.png " + model).status, 0);
     int width, height, channels;
     stbi_uc* png = stbi_load((dir.path + "/p.png").c_str(), &width, &height, &channels, 3);

@@ -87,53 +87,33 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
     EXPECT_EQ(prop.triangles[0].index[1], 2);
 }
 
-class PropDraw : public OffscreenGLTest {
-  protected:
-    // A prop of one triangle covering the lower-left half of the window, listed in the
-    // file in the given order of the corners (-1,-1), (1,-1), (-1,1).
-    std::unique_ptr<Prop> triangleProp(const char* order, int triangles = 1) {
-        const std::string text = std::string("3  -1 -1 0  1 -1 0  -1 1 0  0 0 1 0 0 1  ") +
-                                 std::to_string(triangles) + " " + order;
+using PropDraw = OffscreenGLTest;
+
+// One triangle over the lower-left half of the window, corners (-1,-1), (1,-1), (-1,1):
+// written counter-clockwise (0 1 2) it is stored and drawn clockwise and culled; written
+// clockwise, it is drawn. The client arrays end disabled, and empty props draw nothing.
+TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
+    glEnable(GL_CULL_FACE);
+    int drawn[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string text =
+            std::string("3  -1 -1 0  1 -1 0  -1 1 0  0 0 1 0 0 1  1 ") + (i ? "0 2 1" : "0 1 2");
         PropData data;
         std::string error;
-        EXPECT_TRUE(readPropBuffer(data, text.data(), text.size(), "t.prop", error)) << error;
-        return std::make_unique<Prop>(data.positions.get(), data.normals.get(),
-                                      data.texCoords.get(), data.vertexCount, data.triangles.get(),
-                                      data.triangleCount);
+        ASSERT_TRUE(readPropBuffer(data, text.data(), text.size(), "t.prop", error)) << error;
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        Prop(data.positions.get(), data.normals.get(), data.texCoords.get(), data.vertexCount,
+             data.triangles.get(), data.triangleCount)
+            .draw();
+        Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
+        drawn[i] = countPixels([](Rgb p) { return p.r == 255 && p.g == 255 && p.b == 255; });
+        for (GLenum array : {GL_VERTEX_ARRAY, GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            EXPECT_FALSE(isEnabled(array)) << array;
     }
-
-    int whitePixels() {
-        return countPixels([](Rgb p) { return p.r == 255 && p.g == 255 && p.b == 255; });
-    }
-
-    void SetUp() override {
-        OffscreenGLTest::SetUp();
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glColor3f(1, 1, 1);
-        // Back faces culled: only triangles counter-clockwise on screen are drawn.
-        glEnable(GL_CULL_FACE);
-    }
-};
-
-TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
-    // No triangles draw nothing; written counter-clockwise (0 1 2), stored and drawn
-    // clockwise (0 2 1): culled.
-    triangleProp("", 0)->draw();
-    Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
-    triangleProp("0 1 2")->draw();
-    EXPECT_EQ(whitePixels(), 0);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    // Written clockwise, drawn counter-clockwise: about half the window.
-    triangleProp("0 2 1")->draw();
-    const int drawn = whitePixels();
-    EXPECT_GT(drawn, width * height / 2 - width * 2);
-    EXPECT_LT(drawn, width * height / 2 + width * 2);
-    EXPECT_FALSE(isEnabled(GL_VERTEX_ARRAY));
-    EXPECT_FALSE(isEnabled(GL_NORMAL_ARRAY));
-    EXPECT_FALSE(isEnabled(GL_TEXTURE_COORD_ARRAY));
+    EXPECT_EQ(drawn[0], 0);
+    EXPECT_NEAR(drawn[1], width * height / 2, width * 2);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 

@@ -26,27 +26,25 @@ Picture testPicture(int width, int height, int channels) {
     return picture;
 }
 
-void appendBytes(void* context, void* data, int size) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    static_cast<std::vector<uint8_t>*>(context)->insert(
-        static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + size);
-}
-
 // The TGA file stb_image_write makes of a picture: true colour, bottom row first, run-length
 // encoded (type 10) or not (type 2).
 std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = true) {
     std::vector<uint8_t> file;
     const int previous = stbi_write_tga_with_rle;
     stbi_write_tga_with_rle = rle ? 1 : 0;
-    stbi_write_tga_to_func(appendBytes, &file, picture.width, picture.height, picture.channels,
+    const auto append = [](void* to, void* data, int size) {
+        static_cast<std::vector<uint8_t>*>(to)->insert(
+            static_cast<std::vector<uint8_t>*>(to)->end(), static_cast<uint8_t*>(data),
+            static_cast<uint8_t*>(data) + size);
+    };
+    stbi_write_tga_to_func(append, &file, picture.width, picture.height, picture.channels,
                            picture.pixels.data());
     stbi_write_tga_with_rle = previous;
     return file;
 }
 
 // A baseline JPEG at quality 100: colour (3 channels) or greyscale (1).
-std::vector<uint8_t> jpegFile(int width, int height, int components,
-                              const std::vector<uint8_t>& pixels) {
+std::vector<uint8_t> jpegFile(const Picture& picture) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -54,18 +52,15 @@ std::vector<uint8_t> jpegFile(int width, int height, int components,
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = components;
-    info.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    info.image_width = JDIMENSION(picture.width), info.image_height = JDIMENSION(picture.height);
+    info.input_components = picture.channels;
+    info.in_color_space = picture.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 100, TRUE);
     jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row =
-            const_cast<uint8_t*>(&pixels[size_t(info.next_scanline) * width * components]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
+    for (JSAMPROW row; info.next_scanline < info.image_height; jpeg_write_scanlines(&info, &row, 1))
+        row = const_cast<uint8_t*>(
+            &picture.pixels[size_t(info.next_scanline) * picture.width * picture.channels]);
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     std::vector<uint8_t> file(buffer, buffer + size);
@@ -131,14 +126,9 @@ TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
     ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
     EXPECT_EQ(pixelsOf(image), picture.pixels);
 
-    // Run-length packets: runs and raw stretches, and runs longer than one packet.
-    Picture rgba{137, 9, 4, {}};
-    for (int i = 0; i < 137 * 9; ++i) {
-        const int shade = (i < 150) ? 10 : (i < 160 ? i : 20 + (i / 7) * 3);
-        rgba.pixels.insert(rgba.pixels.end(),
-                           {uint8_t(shade), uint8_t(shade + 1), uint8_t(255 - shade),
-                            uint8_t(i < 150 ? 255 : (i / 7) % 3 * 100)});
-    }
+    // Run-length packets: a run longer than two packets, then raw stretches.
+    Picture rgba = testPicture(137, 9, 4);
+    std::fill(rgba.pixels.begin(), rgba.pixels.begin() + 4 * 300, uint8_t(10));
     const std::vector<uint8_t> rle = tgaFile(rgba);
     ASSERT_EQ(rle[2], 10);
     ASSERT_LT(rle.size(), tgaFile(rgba, false).size());
@@ -169,7 +159,7 @@ TEST(TgaDecoding, AlphaDecidesTheComponentCount) {
 
 TEST(JpegDecoding, ColourJpegDecodesTopRowFirstDespiteHarmlessWarnings) {
     const Picture picture = smoothPicture(17, 11);
-    std::vector<uint8_t> file = jpegFile(17, 11, 3, picture.pixels);
+    std::vector<uint8_t> file = jpegFile(picture);
     // Two bytes of junk before the quantisation table's marker, and a JFIF major revision 2:
     // libjpeg warns about both and decodes the same picture.
     std::vector<uint8_t> junk = file, revision = file;
@@ -195,7 +185,7 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
     };
     const std::vector<uint8_t> plain = tgaFile(testPicture(5, 4, 3), false);
     const std::vector<uint8_t> flat = tgaFile({300, 1, 3, std::vector<uint8_t>(900, 77)});
-    const std::vector<uint8_t> colour = jpegFile(64, 64, 3, smoothPicture(64, 64).pixels);
+    const std::vector<uint8_t> colour = jpegFile(smoothPicture(64, 64));
     std::vector<uint8_t> huge = colour;
     // The frame header's height and width (after FF C0, length, precision) set to 20000.
     const size_t frame = size_t(markerAt(huge, 0xC0));
@@ -231,7 +221,7 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
         {png, "p.tga", "TGA header: the file looks like a PNG image, not a TGA"},
         {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
         {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
-        {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg",
+        {jpegFile({8, 8, 1, std::vector<uint8_t>(64, 100)}), "g.jpg",
          "JPEG header: 1 colour component (only 3-component colour images are read)"},
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
          "JPEG data: Premature end of JPEG file"},
@@ -262,76 +252,54 @@ TEST(ImageFiles, FormatIsChosenBySubstringOfTheName) {
         EXPECT_EQ(imageFormatOf(name), ImageFormat::none) << name;
 }
 
-class TextureUpload : public OffscreenGLTest {
-  protected:
-    GLint boundTexture() {
-        GLint name = -1;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-        return name;
-    }
+using TextureUpload = OffscreenGLTest;
 
-    // Level 0 of the bound texture read back as packed rows.
-    std::vector<uint8_t> readBack(int w, int h, int channels) {
-        std::vector<uint8_t> pixels(size_t(w) * h * channels, 0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glGetTexImage(GL_TEXTURE_2D, 0, channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
-                      pixels.data());
-        return pixels;
-    }
-};
-
-TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
-    // One pixel wide: rows of 3 bytes, which a 4-byte unpack alignment would shear. (Sizes
-    // that are not powers of two get scaled by the mip-map builder, so they cannot be
-    // compared exactly.)
-    TempDir dir;
-    const Picture picture = testPicture(1, 4, 3);
-    int imageWidth = 0, imageHeight = 0, components = 0;
-    std::string error;
-    const uint32_t name = loadTexture(imageWidth, imageHeight, components,
-                                      dir.write("odd.tga", tgaFile(picture)).c_str(), &error);
-    ASSERT_NE(name, noTexture) << error;
-    EXPECT_TRUE(imageWidth == 1 && imageHeight == 4 && components == 3);
-    EXPECT_EQ(boundTexture(), GLint(name));
-    EXPECT_EQ(readBack(1, 4, 3), picture.pixels);
-
-    // A 32-bit image is uploaded as RGBA even when its alpha is constant.
-    Picture rgba = testPicture(2, 2, 4);
-    for (size_t i = 3; i < rgba.pixels.size(); i += 4)
-        rgba.pixels[i] = 128;
-    ASSERT_NE(
-        loadTexture(imageWidth, imageHeight, components, dir.write("a.tga", tgaFile(rgba)).c_str()),
-        noTexture);
-    EXPECT_EQ(components, 3);
-    EXPECT_EQ(readBack(2, 2, 4), rgba.pixels);
-    // A JPEG, chosen by ".jpeg" in the name.
-    const std::string jpeg = dir.write("s.jpeg", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
-    ASSERT_NE(loadTexture(imageWidth, imageHeight, components, jpeg.c_str()), noTexture);
-    EXPECT_TRUE(imageWidth == 8 && imageHeight == 8 && components == 3);
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-}
-
-TEST_F(TextureUpload, RefusedFileMakesNoTextureAndLeavesTheOutputs) {
+// Refused files take no texture name and leave the outputs. Uploads read back as decoded
+// (JPEG within its loss): one pixel wide, rows of 3 bytes that a 4-byte unpack alignment
+// would shear (sizes that are not powers of two are scaled by the mip-map builder, so they
+// cannot be compared); a 32-bit image, uploaded as RGBA though its alpha is constant; a
+// JPEG chosen by ".jpeg" in the name.
+TEST_F(TextureUpload, RefusedFilesMakeNoTextureAndImagesUploadExactly) {
     TempDir dir;
     const std::string broken = dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken"));
-    const std::string upper = dir.write("p.JPG", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
-    const std::pair<std::string, std::string> cases[] = {
+    const std::string upper = dir.write("p.JPG", jpegFile(smoothPicture(8, 8)));
+    const std::pair<std::string, std::string> refusals[] = {
         {broken, broken + ": JPEG data: "},
         {upper, upper + ": the name has neither \".tga\" nor \".jpg\" or \".jpeg\" in it"}};
-    for (const auto& [file, message] : cases) {
-        int imageWidth = 7, imageHeight = 8, components = 9;
+    for (const auto& [file, message] : refusals) {
+        int w = 7, h = 8, components = 9;
         std::string error;
-        const uint32_t name =
-            loadTexture(imageWidth, imageHeight, components, file.c_str(), &error);
-        expectRefusal(name != noTexture, error, message);
-        EXPECT_TRUE(imageWidth == 7 && imageHeight == 8 && components == 9);
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str()), noTexture);
+        expectRefusal(loadTexture(w, h, components, file.c_str(), &error) != noTexture, error,
+                      message);
+        EXPECT_TRUE(w == 7 && h == 8 && components == 9);
+        EXPECT_EQ(loadTexture(w, h, components, file.c_str()), noTexture);
     }
-    // No texture name was taken and none bound.
-    EXPECT_EQ(boundTexture(), 0);
     GLuint next = 0;
     glGenTextures(1, &next);
     EXPECT_EQ(next, 1u);
+
+    Picture rgba = testPicture(2, 2, 4);
+    for (size_t i = 3; i < rgba.pixels.size(); i += 4)
+        rgba.pixels[i] = 128;
+    const std::pair<std::string, Picture> uploads[] = {
+        {dir.write("odd.tga", tgaFile(testPicture(1, 4, 3))), testPicture(1, 4, 3)},
+        {dir.write("a.tga", tgaFile(rgba)), rgba},
+        {dir.write("s.jpeg", jpegFile(smoothPicture(8, 8))), smoothPicture(8, 8)}};
+    for (const auto& [file, picture] : uploads) {
+        int w = 0, h = 0, components = 0;
+        const uint32_t name = loadTexture(w, h, components, file.c_str());
+        GLint bound = -1;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_TRUE(name != noTexture && bound == GLint(name)) << file;
+        EXPECT_TRUE(w == picture.width && h == picture.height && components == 3);
+        std::vector<uint8_t> pixels(picture.pixels.size());
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, picture.channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
+                      pixels.data());
+        for (size_t i = 0; i < pixels.size(); ++i)
+            ASSERT_NEAR(pixels[i], picture.pixels[i], 6) << file << " byte " << i;
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 } // namespace

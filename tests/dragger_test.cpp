@@ -1,7 +1,6 @@
 // Picking and dragging control points, and the mouse flow around them.
 #include "app/dragger.h"
 #include "app/viewer.h"
-#include "tests/support/gl_context.h"
 
 #include <gtest/gtest.h>
 
@@ -117,23 +116,4 @@ TEST(ViewerDragging, RightPressPicksOnlyInDeformMode) {
     keyboardViewer(s, ' ');
     mouseButtonViewer(s, &dragger, rightButton, true, 420, 318);
     EXPECT_EQ(s.selectedPoint, 0);
-}
-
-using DraggerGL = OffscreenGLTest;
-
-// The GL state around the dots is the face overlays' helper, checked with them.
-TEST_F(DraggerGL, DotsAreRedAndThreePixelsWide) {
-    initGLState();
-    ViewerState s;
-    beginFrame(s);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    std::vector<Vector3> points = {{0, 0, 0}, {5, 5, 0}};
-    ControlPointDragger dragger(2, points.data());
-    dragger.drawPoints(s.camera);
-    glFinish();
-    const Rgb centre = pixel(320, 320);
-    EXPECT_EQ(centre.r, 255);
-    EXPECT_EQ(centre.g, 0);
-    // 3-pixel dots: two dots of nine pixels each.
-    EXPECT_EQ(countPixels([](Rgb p) { return p.r == 255 && p.g == 0 && p.b == 0; }), 18);
 }

@@ -52,20 +52,3 @@ TEST_F(WireCubeGL, DefaultFrameShowsRedCubeEdgesOnBlack) {
     drawReferenceFrame();
     EXPECT_FALSE(isEnabled(GL_TEXTURE_2D));
 }
-
-TEST_F(WireCubeGL, BoxCornersAreOrderedBeforeDrawing) {
-    // A box given with each pair reversed draws the same pixels as the ordered one.
-    glMatrixMode(GL_PROJECTION);
-    glOrtho(-2, 2, -2, 2, -2, 2);
-    glMatrixMode(GL_MODELVIEW);
-    glRotatef(30, 1, 1, 0);
-    glColor3f(1, 0, 0);
-    drawBoxFaces(-1, 1, -0.5, 0.5, -1, 1, GL_LINE_LOOP);
-    glFinish();
-    const std::vector<uint8_t> ordered = buffer;
-    glClear(GL_COLOR_BUFFER_BIT);
-    drawBoxFaces(1, -1, 0.5, -0.5, 1, -1, GL_LINE_LOOP);
-    glFinish();
-    EXPECT_EQ(buffer, ordered);
-    EXPECT_GT(countPixels(isRed), 100);
-}

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
@@ -54,9 +53,8 @@ int runAndWait(const std::vector<std::string>& argv, const std::string& display,
                const std::string& outPath = "/dev/null", const std::string& errPath = "/dev/null") {
     const pid_t pid = spawn(argv, display, "", outPath, errPath);
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status)
+                                                                           : -1;
 }
 
 // SIGTERM first, so that Xvfb removes its lock file; SIGKILL after a second.
@@ -76,20 +74,15 @@ void terminate(pid_t& pid) {
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& argv) {
     TempDir temp;
-    ProgramRun run;
-    run.status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
-    run.out = readFile(temp.path + "/out");
-    run.err = readFile(temp.path + "/err");
-    return run;
+    const int status = runAndWait(argv, "", temp.path + "/out", temp.path + "/err");
+    return {status, readFile(temp.path + "/out"), readFile(temp.path + "/err")};
 }
 
 ViewerSession::~ViewerSession() {

@@ -84,9 +84,11 @@ TEST(ViewerDragging, RightPressPicksOnlyInDeformMode) {
     keyboardViewer(s, ' ');
     mouseButtonViewer(s, &dragger, rightButton, true, 100, 100); // far from the point
     EXPECT_EQ(s.selectedPoint, -1);
-    motionViewer(s, &dragger, 260, 100);
+    motionViewer(s, &dragger, 260, 100); // half a turn per window width, and height
+    motionViewer(s, &dragger, 260, 164);
     EXPECT_NEAR(s.viewYaw, 3.1416f * 160 / 640, 1e-6f);
-    mouseButtonViewer(s, &dragger, rightButton, false, 260, 100);
+    EXPECT_NEAR(s.viewPitch, 3.1416f * 64 / 640, 1e-6f);
+    mouseButtonViewer(s, &dragger, rightButton, false, 260, 164);
     s.viewYaw = 0;
     EXPECT_EQ(points[0], (Vector3{0, 0, 0}));
 

@@ -65,18 +65,6 @@ TEST(ViewerSpecialKeys, SlideAlongTheLastFramesAxes) {
     }
 }
 
-TEST(ViewerMouse, DragTurnsByHalfATurnPerWindowWidth) {
-    ViewerState s;
-    s.lastMouseX = 100, s.lastMouseY = 100;
-    rotateViewer(s, 420, 100);
-    EXPECT_NEAR(s.viewYaw, 1.5708f, 1e-6f);
-    EXPECT_EQ(s.viewPitch, 0.0f);
-    rotateViewer(s, 420, 164);
-    EXPECT_NEAR(s.viewPitch, 0.31416f, 1e-6f);
-    EXPECT_EQ(s.lastMouseX, 420);
-    EXPECT_EQ(s.lastMouseY, 164);
-}
-
 TEST(ViewerMouse, WindowToDeviceCoordinates) {
     ViewerState s;
     // Window rows run downwards, device y upwards.

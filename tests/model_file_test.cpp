@@ -51,13 +51,11 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
     const int32_t* control = model.controlTriangles[0].index;
     EXPECT_TRUE(control[0] == 0 && control[1] == 1 && control[2] == 2);
     // The normals follow the stored (reversed) winding: −z instead of +z.
-    ASSERT_EQ(model.renderVertexCount, 3);
+    ASSERT_TRUE(model.renderVertexCount == 3 && model.controlPointCount == 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(model.renderNormals[i], (Vector3{0.0f, 0.0f, -1.0f}));
-    EXPECT_EQ(model.renderPositions[1], (Vector3{1.0f, 0.0f, 0.0f}));
-    EXPECT_TRUE(model.renderTexCoords[2].u == 0.0f && model.renderTexCoords[2].v == 1.0f);
-    ASSERT_EQ(model.controlPointCount, 3);
-    EXPECT_EQ(model.controlPoints[2], (Vector3{0.0f, 1.0f, 0.0f}));
+    EXPECT_TRUE(model.renderPositions[1] == (Vector3{1, 0, 0}) && model.renderTexCoords[2].v == 1 &&
+                model.renderTexCoords[2].u == 0 && model.controlPoints[2] == (Vector3{0, 1, 0}));
 
     // %i counts and indices, reals with a unit after them, CR-only line ends, and text after
     // the last section that is no model's.

@@ -5,8 +5,6 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <jpeglib.h>
 #include <stb_image_write.h>
 
 namespace {
@@ -26,45 +24,28 @@ Picture testPicture(int width, int height, int channels) {
     return picture;
 }
 
+void append(void* to, void* data, int size) {
+    auto& file = *static_cast<std::vector<uint8_t>*>(to);
+    file.insert(file.end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+}
+
 // The TGA file stb_image_write makes of a picture: true colour, bottom row first, run-length
 // encoded (type 10) or not (type 2).
 std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = true) {
     std::vector<uint8_t> file;
     const int previous = stbi_write_tga_with_rle;
     stbi_write_tga_with_rle = rle ? 1 : 0;
-    const auto append = [](void* to, void* data, int size) {
-        static_cast<std::vector<uint8_t>*>(to)->insert(
-            static_cast<std::vector<uint8_t>*>(to)->end(), static_cast<uint8_t*>(data),
-            static_cast<uint8_t*>(data) + size);
-    };
     stbi_write_tga_to_func(append, &file, picture.width, picture.height, picture.channels,
                            picture.pixels.data());
     stbi_write_tga_with_rle = previous;
     return file;
 }
 
-// A baseline JPEG at quality 100: colour (3 channels) or greyscale (1).
+// stb_image_write's baseline JPEG of a colour picture at quality 100 (no subsampling).
 std::vector<uint8_t> jpegFile(const Picture& picture) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(picture.width), info.image_height = JDIMENSION(picture.height);
-    info.input_components = picture.channels;
-    info.in_color_space = picture.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    for (JSAMPROW row; info.next_scanline < info.image_height; jpeg_write_scanlines(&info, &row, 1))
-        row = const_cast<uint8_t*>(
-            &picture.pixels[size_t(info.next_scanline) * picture.width * picture.channels]);
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> file(buffer, buffer + size);
-    std::free(buffer);
+    std::vector<uint8_t> file;
+    stbi_write_jpg_to_func(append, &file, picture.width, picture.height, 3, picture.pixels.data(),
+                           100);
     return file;
 }
 
@@ -183,6 +164,13 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
     const size_t frame = size_t(markerAt(huge, 0xC0));
     huge[frame + 5] = huge[frame + 7] = uint8_t(20000 >> 8);
     huge[frame + 6] = huge[frame + 8] = uint8_t(20000 & 0xFF);
+    // Greyscale: one component in the frame header (after its 6 bytes) and the scan header.
+    std::vector<uint8_t> grey = colour;
+    grey[frame + 3] -= 6, grey[frame + 9] = 1;
+    grey.erase(grey.begin() + long(frame) + 13, grey.begin() + long(frame) + 19);
+    const long scan = markerAt(grey, 0xDA);
+    grey[size_t(scan) + 3] -= 4, grey[size_t(scan) + 4] = 1;
+    grey.erase(grey.begin() + scan + 7, grey.begin() + scan + 11);
     const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
 
     const struct {
@@ -213,7 +201,7 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
         {png, "p.tga", "TGA header: the file looks like a PNG image, not a TGA"},
         {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
         {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
-        {jpegFile({8, 8, 1, std::vector<uint8_t>(64, 100)}), "g.jpg",
+        {grey, "g.jpg",
          "JPEG header: 1 colour component (only 3-component colour images are read)"},
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
          "JPEG data: Premature end of JPEG file"},

@@ -75,11 +75,12 @@ TEST(DraggerDrag, PointFollowsTheCursorAtItsDepth) {
 TEST(ViewerDragging, RightPressPicksOnlyInDeformMode) {
     ViewerState s;
     s.camera = defaultCamera();
-    std::vector<Vector3> points = {{0, 0, 0}};
+    // Above the centre: window rows run downwards, device y upwards.
+    std::vector<Vector3> points = {{0, 3, 0}};
     ControlPointDragger dragger(1, points.data());
-    mouseButtonViewer(s, &dragger, rightButton, true, 320, 320);
+    mouseButtonViewer(s, &dragger, rightButton, true, 322, 265);
     EXPECT_EQ(s.selectedPoint, -1);
-    mouseButtonViewer(s, &dragger, rightButton, false, 320, 320);
+    mouseButtonViewer(s, &dragger, rightButton, false, 322, 265);
 
     keyboardViewer(s, ' ');
     mouseButtonViewer(s, &dragger, rightButton, true, 100, 100); // far from the point
@@ -90,9 +91,9 @@ TEST(ViewerDragging, RightPressPicksOnlyInDeformMode) {
     EXPECT_NEAR(s.viewPitch, 3.1416f * 64 / 640, 1e-6f);
     mouseButtonViewer(s, &dragger, rightButton, false, 260, 164);
     s.viewYaw = 0;
-    EXPECT_EQ(points[0], (Vector3{0, 0, 0}));
+    EXPECT_EQ(points[0], (Vector3{0, 3, 0}));
 
-    mouseButtonViewer(s, &dragger, rightButton, true, 322, 318);
+    mouseButtonViewer(s, &dragger, rightButton, true, 322, 265);
     EXPECT_EQ(s.selectedPoint, 0);
     EXPECT_EQ(s.lastMouseX, 322);
     // Dragging moves the point, and the view does not turn.

@@ -34,11 +34,10 @@ TEST(ViewerKeys, EachKeyChangesItsOwnStateOnly) {
         s.selectedPoint = 3;
         for (char key : c.keys)
             keyboardViewer(s, static_cast<unsigned char>(key));
-        EXPECT_EQ(s.cameraDistance, c.distance) << c.keys;
-        EXPECT_EQ(s.drawFlags, c.drawFlags) << c.keys;
-        EXPECT_EQ(s.showEyes, c.eyes) << c.keys;
-        EXPECT_EQ(s.deformMode, c.deform) << c.keys;
-        EXPECT_EQ(s.selectedPoint, c.keys.find(' ') == std::string::npos ? 3 : -1) << c.keys;
+        EXPECT_TRUE(s.cameraDistance == c.distance && s.drawFlags == c.drawFlags &&
+                    s.showEyes == c.eyes && s.deformMode == c.deform &&
+                    s.selectedPoint == (c.keys.find(' ') == std::string::npos ? 3 : -1))
+            << c.keys;
     }
 }
 

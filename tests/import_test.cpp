@@ -2,10 +2,7 @@
 // (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
 // control mesh, the binding picture, and the refusals.
 #include "app/viewer.h"
-#include "face/face_model.h"
-#include "io/model_file.h"
 #include "io/texture.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 #include "tools/synthetic_model.h"
 
@@ -23,7 +20,6 @@
 #include <numeric>
 #include <sstream>
 
-#include <sys/wait.h>
 
 namespace {
 

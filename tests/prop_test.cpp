@@ -1,4 +1,3 @@
-#include "io/model_file.h"
 #include "io/prop.h"
 #include "tests/io_test_files.h"
 #include "tests/support/gl_context.h"

@@ -102,20 +102,15 @@ TEST_F(SceneGL, CommittedDataLoadsAndDrawsAndLeavesOutADegenerateProp) {
     ViewerState state;
     state.showEyes = true;
     beginFrame(state);
-    const int32_t withoutTeeth0 = everything - scene.propSlots[0].prop->triangleCount;
-    const Vector3 rest = points[24], degenerate = (points[70] + points[74]) * 0.5f;
-    const std::pair<Vector3, int32_t> frames[] = {{rest, everything},
-                                                  {degenerate, withoutTeeth0},
-                                                  {degenerate, withoutTeeth0},
-                                                  {rest, everything},
-                                                  {degenerate, withoutTeeth0}};
+    const Vector3 rest = points[24], middle = (points[70] + points[74]) * 0.5f;
     multipliedMatrices = nonFiniteMatrices = 0;
     testing::internal::CaptureStderr();
-    for (const auto& frame : frames) {
-        points[24] = frame.first;
+    for (const char frame : std::string("rddrd")) { // at rest or degenerate
+        points[24] = frame == 'r' ? rest : middle;
         drawnTriangles = 0;
         drawScene(scene, state);
-        EXPECT_EQ(drawnTriangles, frame.second);
+        EXPECT_EQ(drawnTriangles,
+                  everything - (frame == 'r' ? 0 : scene.propSlots[0].prop->triangleCount));
     }
     const std::string warnings = testing::internal::GetCapturedStderr();
     EXPECT_GT(multipliedMatrices, 0);

@@ -2,7 +2,6 @@
 #include "tests/io_test_files.h"
 #include "tests/support/gl_context.h"
 
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <stb_image_write.h>
@@ -33,11 +32,9 @@ void append(void* to, void* data, int size) {
 // encoded (type 10) or not (type 2).
 std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = true) {
     std::vector<uint8_t> file;
-    const int previous = stbi_write_tga_with_rle;
     stbi_write_tga_with_rle = rle ? 1 : 0;
     stbi_write_tga_to_func(append, &file, picture.width, picture.height, picture.channels,
                            picture.pixels.data());
-    stbi_write_tga_with_rle = previous;
     return file;
 }
 

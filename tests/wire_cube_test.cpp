@@ -1,6 +1,5 @@
 // The reference cube and its display-list cache, in an offscreen context.
 #include "app/viewer.h"
-#include "app/wire_cube.h"
 #include "tests/support/gl_context.h"
 
 #include <gtest/gtest.h>

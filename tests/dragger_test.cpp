@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -36,9 +37,10 @@ TEST(DraggerPick, NearestWithinRadiusWins) {
     ControlPointDragger dragger(3, points.data());
     // 0.08 from point 0, 0.05 from point 2 (which lies deeper: depth plays no part).
     EXPECT_EQ(dragger.pick(camera, 0.3f, 0.0f, pickRadius), 2);
-    // 0.09 below point 1: taken within 0.1, not within 0.08.
-    EXPECT_EQ(dragger.pick(camera, 0.0f, 0.21f, pickRadius), 1);
-    EXPECT_EQ(dragger.pick(camera, 0.0f, 0.21f, 0.08f), -1);
+    // A point exactly at the radius is not taken: radius = its own distance.
+    const float d = std::abs(screenOf(camera, points[1]).y - 0.2f);
+    EXPECT_EQ(dragger.pick(camera, 0.0f, 0.2f, d), -1);
+    EXPECT_EQ(dragger.pick(camera, 0.0f, 0.2f, std::nextafter(d, 1.0f)), 1);
     EXPECT_EQ(ControlPointDragger(0, nullptr).pick(camera, 0, 0, pickRadius), -1);
 }
 

@@ -59,11 +59,10 @@ Picture smoothPicture(int width, int height) {
 // Decodes by the name's format, as decodeImage does with a file.
 bool decode(DecodedImage& image, const std::vector<uint8_t>& file, const std::string& name,
             std::string& error, uint64_t availableBytes = unlimitedMemory) {
-    if (imageFormatOf(name.c_str()) == ImageFormat::tga)
-        return decodeTgaBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
-                               availableBytes);
-    return decodeJpegBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
-                            availableBytes);
+    const auto decoder =
+        imageFormatOf(name.c_str()) == ImageFormat::tga ? decodeTgaBuffer : decodeJpegBuffer;
+    return decoder(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
+                   availableBytes);
 }
 
 // Offset of the first JPEG marker FF <code>.

@@ -1,6 +1,5 @@
 #include "io/prop.h"
 #include "tests/io_test_files.h"
-#include "tests/support/gl_context.h"
 #include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
@@ -78,36 +77,6 @@ TEST(PropFile, RefusalsNameTheFileAndThePropSections) {
             error, c.message);
     EXPECT_EQ(prop.vertexCount, 3);
     EXPECT_EQ(prop.triangles[0].index[1], 2);
-}
-
-using PropDraw = OffscreenGLTest;
-
-// One triangle over the lower-left half of the window, corners (-1,-1), (1,-1), (-1,1):
-// written counter-clockwise (0 1 2) it is stored and drawn clockwise and culled; written
-// clockwise, it is drawn. The client arrays end disabled, and empty props draw nothing.
-TEST_F(PropDraw, DrawsTheStoredWindingAndLeavesClientArraysDisabled) {
-    glEnable(GL_CULL_FACE);
-    int drawn[2];
-    for (int i = 0; i < 2; ++i) {
-        const std::string text =
-            std::string("3  -1 -1 0  1 -1 0  -1 1 0  0 0 1 0 0 1  1 ") + (i ? "0 2 1" : "0 1 2");
-        PropData data;
-        std::string error;
-        ASSERT_TRUE(readPropBuffer(data, text.data(), text.size(), "t.prop", error)) << error;
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_NORMAL_ARRAY);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        Prop(data.positions.get(), data.normals.get(), data.texCoords.get(), data.vertexCount,
-             data.triangles.get(), data.triangleCount)
-            .draw();
-        Prop(nullptr, nullptr, nullptr, 0, nullptr, 0).draw();
-        drawn[i] = countPixels([](Rgb p) { return p.r == 255 && p.g == 255 && p.b == 255; });
-        for (GLenum array : {GL_VERTEX_ARRAY, GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY})
-            EXPECT_FALSE(isEnabled(array)) << array;
-    }
-    EXPECT_EQ(drawn[0], 0);
-    EXPECT_NEAR(drawn[1], width * height / 2, width * 2);
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 } // namespace

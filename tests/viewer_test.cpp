@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -89,22 +90,18 @@ using ViewerGL = OffscreenGLTest;
 // The start-up GL state, the frame's viewport and projection, and the texture key.
 TEST_F(ViewerGL, InitialStateFrameCameraAndTextureKey) {
     initGLState();
-    GLint mode = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    EXPECT_TRUE(isEnabled(GL_DEPTH_TEST) && isEnabled(GL_CULL_FACE) && mode == GL_PROJECTION);
+    EXPECT_TRUE(isEnabled(GL_DEPTH_TEST) && isEnabled(GL_CULL_FACE));
     ViewerState s;
     reshapeViewer(s, 800, 400);
     beginFrame(s);
+    GLint mode = 0, viewport[4];
     glGetIntegerv(GL_MATRIX_MODE, &mode);
-    EXPECT_EQ(mode, GL_MODELVIEW);
-    GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_TRUE(viewport[2] == 800 && viewport[3] == 400);
+    EXPECT_TRUE(mode == GL_MODELVIEW && viewport[2] == 800 && viewport[3] == 400);
     EXPECT_FLOAT_EQ(s.camera.nearWidth / s.camera.nearHeight, 2.0f);
     GLfloat projection[16];
     glGetFloatv(GL_PROJECTION_MATRIX, projection);
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(projection[i], s.camera.projection.m[i]);
+    EXPECT_EQ(std::memcmp(projection, s.camera.projection.m, sizeof projection), 0);
     for (const bool textured : {false, true}) {
         keyboardViewer(s, 't');
         EXPECT_EQ(isEnabled(GL_TEXTURE_2D), textured);

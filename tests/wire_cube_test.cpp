@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-bool isRed(Rgb p) { return p.r > 200 && p.g < 40 && p.b < 40; }
-bool isBlack(Rgb p) { return p.r < 10 && p.g < 10 && p.b < 10; }
-} // namespace
-
 using WireCubeGL = OffscreenGLTest;
 
 // Compiled once per size and replayed: a new list would take the next free name.
@@ -23,13 +18,14 @@ TEST_F(WireCubeGL, CubeIsCompiledOnceAndReplayed) {
     EXPECT_TRUE(second != 0 && second != list);
 }
 
-TEST_F(WireCubeGL, DefaultFrameShowsRedCubeEdgesOnBlack) {
+TEST_F(WireCubeGL, DefaultFrameShowsRedCubeEdges) {
     initGLState();
     ViewerState s;
     reshapeViewer(s, width, height);
     beginFrame(s);
     drawReferenceFrame();
     glFinish();
+    const auto isRed = [](Rgb p) { return p.r > 200 && p.g < 40 && p.b < 40; };
     // The front face (z = 9.5, 15.5 units away) spans ±9.5/(15.5·tan(35°)) ≈ ±0.875 in NDC,
     // pixels 40 to 600; the back face (z = −9.5, 34.5 away) ±0.393, pixels 194 to 446. A red
     // pixel lies within 3 pixels across each of those edges.
@@ -40,7 +36,6 @@ TEST_F(WireCubeGL, DefaultFrameShowsRedCubeEdgesOnBlack) {
             red += isRed(pixel(e[0] + d * e[2], e[1] + d * e[3]));
         EXPECT_GT(red, 0) << e[0] << ", " << e[1];
     }
-    EXPECT_TRUE(isBlack(pixel(320, 320)) && isBlack(pixel(10, 10)));
     const int red = countPixels(isRed);
     EXPECT_TRUE(red > 2000 && red < 20000) << red;
     // Lighting and depth test on afterwards; texturing as before.

@@ -74,10 +74,9 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
 
     // Zero counts give empty arrays.
     ASSERT_TRUE(readText(read, "0 0 0 0", error)) << error;
-    EXPECT_EQ(read.renderVertexCount + read.renderTriangleCount + read.controlPointCount +
-                  read.controlTriangleCount,
-              0);
-    EXPECT_NE(read.renderNormals, nullptr);
+    EXPECT_TRUE(read.renderVertexCount == 0 && read.renderTriangleCount == 0 &&
+                read.controlPointCount == 0 && read.controlTriangleCount == 0 &&
+                read.renderNormals);
 }
 
 TEST(ModelFile, TokensFollowPercentIAndAtofBitForBit) {

@@ -3,8 +3,9 @@
 #include "tests/support/gl_context.h"
 
 #include <gtest/gtest.h>
-
 #include <stb_image_write.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -67,17 +68,13 @@ bool decode(DecodedImage& image, const std::vector<uint8_t>& file, const std::st
 
 // Offset of the first JPEG marker FF <code>.
 long markerAt(const std::vector<uint8_t>& file, uint8_t code) {
-    for (size_t i = 0; i + 1 < file.size(); ++i)
-        if (file[i] == 0xFF && file[i + 1] == code)
-            return long(i);
-    ADD_FAILURE() << "no marker " << int(code);
-    return 0;
+    const uint8_t marker[2] = {0xFF, code};
+    return std::search(file.begin(), file.end(), marker, marker + 2) - file.begin();
 }
 
 std::vector<uint8_t> pixelsOf(const DecodedImage& image) {
-    return std::vector<uint8_t>(image.pixels.get(), image.pixels.get() + size_t(image.width) *
-                                                                             image.height *
-                                                                             image.channels);
+    const size_t size = size_t(image.width) * image.height * image.channels;
+    return std::vector<uint8_t>(image.pixels.get(), image.pixels.get() + size);
 }
 
 TEST(TgaDecoding, EveryRowOrderArrivesTopRowFirst) {

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
 constexpr int keyLeft = 100, keyUp = 101, keyPageUp = 104, keyHome = 106;
-}
 
 // Each key sequence from the initial state (with control point 3 selected): the camera
 // distance, overlay bits, eyes and deformation mode it leaves. Space clears the selection.

@@ -5,6 +5,7 @@
 
 size_t failAllocationsAbove = 0;
 
+#ifndef FACE_TEST_ASAN
 void* operator new(size_t size) {
     if (failAllocationsAbove != 0 && size > failAllocationsAbove)
         throw std::bad_alloc();
@@ -14,3 +15,4 @@ void* operator new(size_t size) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+#endif

@@ -1,17 +1,23 @@
 // The test binary's operator new, which can be told to fail: while failAllocationsAbove is
 // not 0, every allocation of more bytes throws std::bad_alloc. Set it only in forked
-// children; the sanitizer build's allocator is AddressSanitizer's own.
+// children. Under AddressSanitizer the allocator stays its own (it reserves terabytes of
+// address space and pairs every new with its delete), and failAllocationsAbove does nothing.
 #pragma once
 
 #include <cstddef>
 
 extern size_t failAllocationsAbove;
 
-// Whether AddressSanitizer replaces the allocator (and reserves terabytes of address space).
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool addressSanitizer = true;
+#define FACE_TEST_ASAN 1
 #elif defined(__has_feature)
-constexpr bool addressSanitizer = __has_feature(address_sanitizer);
+#if __has_feature(address_sanitizer)
+#define FACE_TEST_ASAN 1
+#endif
+#endif
+
+#ifdef FACE_TEST_ASAN
+constexpr bool addressSanitizer = true;
 #else
 constexpr bool addressSanitizer = false;
 #endif

@@ -13,9 +13,7 @@ TEST(MeshNormals, UnitSumsFollowTheWindingAndUnusedOrCancellingVerticesGetZero) 
         float z;
     } cases[] = {{0, 1, 1.0f}, {1, 1, -1.0f}, {0, 2, 0.0f}};
     for (const auto& c : cases) {
-        Vector3 normals[4];
-        for (Vector3& n : normals)
-            n = {9, 9, 9}; // overwritten entirely
+        Vector3 normals[4] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}, {9, 9, 9}}; // overwritten entirely
         computeMeshNormals(normals, positions, 4, triangles + c.first, c.count);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(normals[i], (Vector3{0, 0, c.z})) << c.first << c.count;

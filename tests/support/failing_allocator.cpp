@@ -5,7 +5,7 @@
 
 size_t failAllocationsAbove = 0;
 
-#ifndef FACE_TEST_ASAN
+#if !FACE_TEST_ASAN
 void* operator new(size_t size) {
     if (failAllocationsAbove != 0 && size > failAllocationsAbove)
         throw std::bad_alloc();

@@ -11,13 +11,8 @@ extern size_t failAllocationsAbove;
 #if defined(__SANITIZE_ADDRESS__)
 #define FACE_TEST_ASAN 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FACE_TEST_ASAN 1
-#endif
-#endif
-
-#ifdef FACE_TEST_ASAN
-constexpr bool addressSanitizer = true;
+#define FACE_TEST_ASAN __has_feature(address_sanitizer)
 #else
-constexpr bool addressSanitizer = false;
+#define FACE_TEST_ASAN 0
 #endif
+constexpr bool addressSanitizer = FACE_TEST_ASAN;

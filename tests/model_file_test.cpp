@@ -4,6 +4,7 @@
 #include "io/text_scanner.h"
 #include "io/texture.h"
 #include "tests/io_test_files.h"
+#include "tests/support/failing_allocator.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <random>
 #include <regex>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -51,13 +52,11 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
     const int32_t* control = model.controlTriangles[0].index;
     EXPECT_TRUE(control[0] == 0 && control[1] == 1 && control[2] == 2);
     // The normals follow the stored (reversed) winding: −z instead of +z.
-    ASSERT_EQ(model.renderVertexCount, 3);
+    ASSERT_TRUE(model.renderVertexCount == 3 && model.controlPointCount == 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(model.renderNormals[i], (Vector3{0.0f, 0.0f, -1.0f}));
-    EXPECT_EQ(model.renderPositions[1], (Vector3{1.0f, 0.0f, 0.0f}));
-    EXPECT_TRUE(model.renderTexCoords[2].u == 0.0f && model.renderTexCoords[2].v == 1.0f);
-    ASSERT_EQ(model.controlPointCount, 3);
-    EXPECT_EQ(model.controlPoints[2], (Vector3{0.0f, 1.0f, 0.0f}));
+    EXPECT_TRUE(model.renderPositions[1] == (Vector3{1, 0, 0}) && model.renderTexCoords[2].v == 1 &&
+                model.renderTexCoords[2].u == 0 && model.controlPoints[2] == (Vector3{0, 1, 0}));
 
     // %i counts and indices, reals with a unit after them, CR-only line ends, and text after
     // the last section that is no model's.
@@ -75,51 +74,33 @@ TEST(ModelFile, RenderTrianglesAreStoredSwappedControlTrianglesAsListed) {
 
     // Zero counts give empty arrays.
     ASSERT_TRUE(readText(read, "0 0 0 0", error)) << error;
-    EXPECT_EQ(read.renderVertexCount + read.renderTriangleCount + read.controlPointCount +
-                  read.controlTriangleCount,
-              0);
-    EXPECT_NE(read.renderNormals, nullptr);
+    EXPECT_TRUE(read.renderVertexCount == 0 && read.renderTriangleCount == 0 &&
+                read.controlPointCount == 0 && read.controlTriangleCount == 0 &&
+                read.renderNormals);
 }
 
 TEST(ModelFile, TokensFollowPercentIAndAtofBitForBit) {
-    const char* integers[] = {"010", "0x1A", "0X1a",       "+3",
-                              "-0",  "007",  "2147483647", "-2147483648"};
-    const int32_t values[] = {8, 26, 26, 3, 0, 7, INT_MAX, INT_MIN};
-    for (int i = 0; i < 8; ++i) {
-        int32_t value = -7;
-        EXPECT_TRUE(parseIntegerToken(value, integers[i], std::strlen(integers[i])));
-        EXPECT_EQ(value, values[i]) << integers[i];
-    }
-    // Reals against strtod rounded to float (atof's value): worked cases, then random plain
-    // decimals of up to 20 digits, a point anywhere, exponents around the exact powers of ten.
-    std::vector<std::string> tokens = {"1.5e2", "3.7cm", "-0.0",  ".5",      "5.", "0x1p-1",
-                                       "+2.5",  "1e-50", "1e-40", "2.5E+1x", "-7", "3.40282346e38"};
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> digitCount(1, 20), digit(0, 9), coin(0, 3),
-        exponent(-48, 48);
-    while (tokens.size() < 300000) {
+    std::istringstream integers("010 0x1A 0X1a +3 -0 007 2147483647 -2147483648");
+    for (const int32_t expected : {8, 26, 26, 3, 0, 7, INT_MAX, INT_MIN}) {
         std::string token;
-        if (coin(random) == 0)
-            token += (coin(random) < 2) ? '-' : '+';
-        const int digits = digitCount(random);
-        const int point = std::uniform_int_distribution<int>(-1, digits)(random);
-        for (int i = 0; i < digits; ++i)
-            token += (i == point ? "." : "") + std::string(1, char('0' + digit(random)));
-        token += point == digits ? "." : "";
-        if (coin(random) == 0)
-            token += (coin(random) < 2 ? "e" : "E") + std::to_string(exponent(random));
-        tokens.push_back(token);
+        integers >> token;
+        int32_t value = -7;
+        EXPECT_TRUE(parseIntegerToken(value, token.data(), token.size()) && value == expected)
+            << token;
     }
-    for (const std::string& token : tokens) {
+    // Reals against strtod rounded to float (atof's value), the fuzzer's check on every
+    // token it makes: here the cases it may not reach, among them a halfway case that
+    // rounding twice (to double, then to float) settles differently from rounding once.
+    std::istringstream reals("1.5e2 3.7cm -0.0 .5 5. 0x1p-1 +2.5 1e-50 1e-40 2.5E+1x -7 16777217 "
+                             "3.40282346e38 3.4028236e38 1.00000005960464477539062500000001 "
+                             "0.000000000000000000001234567890123456789e+25");
+    for (std::string token; reals >> token;) {
         const float expected = static_cast<float>(std::strtod(token.c_str(), nullptr));
         float value = 0.0f;
         const RealTokenStatus status = parseRealToken(value, token.data(), token.size());
-        if (!std::isfinite(expected)) {
-            EXPECT_EQ(status, RealTokenStatus::notFinite) << token;
-            continue;
-        }
-        ASSERT_EQ(status, RealTokenStatus::ok) << token;
-        ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << token;
+        const bool finite = std::isfinite(expected);
+        EXPECT_EQ(status, finite ? RealTokenStatus::ok : RealTokenStatus::notFinite) << token;
+        EXPECT_TRUE(!finite || std::memcmp(&value, &expected, sizeof value) == 0) << token;
     }
 }
 
@@ -160,14 +141,12 @@ TEST(ModelFile, RefusalsNameTheFileLineSectionItemAndWhatIsWrong) {
         {edited("0 1 2", "08 1 2"),
          ", line 5: render triangles, item 0 (a): \"08\" is not a 32-bit integer (a leading 0 "
          "makes a number octal, and octal has no digit 8 or 9)"},
-        {edited("0 1 2", "0x 1 2", 40), ", line 9: control triangles, item 0 (a): \"0x\" is not"},
         {edited("1\n0 1 2", "4294967297\n0 1 2"),
          ", line 4: render triangle count: \"4294967297\" is not a 32-bit integer"},
         {edited("1 0 0", "1 abc 0", 40),
          ", line 7: control points, item 1 (y): \"abc\" is not a number"},
         {edited("\n0 0  1 0", "\n0 0  . 0"),
          ", line 3: render texture coordinates, item 1 (u): \".\" is not a number"},
-        {edited("0 0 0", "0 0 -e5"), ", line 2: render positions, item 0 (z): \"-e5\""},
         {edited("1 0 0", "nan 0 0"),
          ", line 2: render positions, item 1 (x): \"nan\" is not a finite 32-bit float"},
         {edited("1 0 0", "1e39 0 0"), ", line 2: render positions, item 1 (x): \"1e39\" is not"},
@@ -218,19 +197,9 @@ TEST(ModelFile, ArraysOverTheMemoryBudgetAreRefusedBeforeAllocation) {
     EXPECT_TRUE(faceModelFits(error, counts, "f.model", uint64_t(1) << 30));
 }
 
-#ifdef __has_feature
-#if __has_feature(address_sanitizer)
-#define FACE_TEST_ASAN
-#endif
-#endif
-#ifdef __SANITIZE_ADDRESS__
-#define FACE_TEST_ASAN
-#endif
-
 TEST(ModelFile, FaceModelOverTheAddressSpaceLimitIsRefused) {
-#ifdef FACE_TEST_ASAN
-    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space";
-#endif
+    if (addressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space";
     // 200,000 control triangles on three points: a 1.2 MB file whose face model needs about
     // 3 GB, loaded in a child process limited to 512 MB more address space than it maps.
     TempDir dir;
@@ -241,20 +210,15 @@ TEST(ModelFile, FaceModelOverTheAddressSpaceLimitIsRefused) {
     const pid_t child = fork();
     if (child == 0) {
         long pages = 0;
-        const bool measured = bool(std::ifstream("/proc/self/statm") >> pages);
+        std::ifstream("/proc/self/statm") >> pages;
         const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
         const rlimit addressSpace{limit, limit};
+        std::unique_ptr<FaceModel> model;
+        ArrayHolder<Vector3> points;
+        int32_t K = 0;
         std::string error = "no limit set";
-        bool refused = false;
-        try {
-            std::unique_ptr<FaceModel> model;
-            ArrayHolder<Vector3> points;
-            int32_t K = 0;
-            refused = measured && setrlimit(RLIMIT_AS, &addressSpace) == 0 &&
-                      !loadFaceModel(model, points, K, path.c_str(), error);
-        } catch (const std::bad_alloc&) {
-            error = "std::bad_alloc";
-        }
+        const bool refused = pages > 0 && setrlimit(RLIMIT_AS, &addressSpace) == 0 &&
+                             !loadFaceModel(model, points, K, path.c_str(), error);
         std::fprintf(stderr, "%s\n", error.c_str());
         _exit(refused && matches(error, path + ": 200000 control triangles need [0-9.]+ GB for "
                                                "the face model; [0-9.]+ MB are available")

@@ -3,32 +3,22 @@
 
 #include <gtest/gtest.h>
 
-TEST(MeshNormals, UnitSumsAndUnusedOrCancellingVertices) {
-    // Vertex 3 is used by no triangle; the second call lists the triangle in both windings,
-    // so the sums cancel to exactly zero.
+TEST(MeshNormals, UnitSumsFollowTheWindingAndUnusedOrCancellingVerticesGetZero) {
+    // Vertex 3 is used by no triangle; the triangle listed in the other winding flips the
+    // normals, and listed in both the sums cancel to exactly zero.
     const Vector3 positions[4] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}};
     const Triangle triangles[2] = {{{0, 1, 2}}, {{0, 2, 1}}};
-    Vector3 normals[4];
-    for (Vector3& n : normals)
-        n = {9, 9, 9}; // overwritten entirely
-    computeMeshNormals(normals, positions, 4, triangles, 1);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(normals[i], (Vector3{0, 0, 1}));
-    EXPECT_EQ(normals[3], (Vector3{0, 0, 0}));
-    computeMeshNormals(normals, positions, 4, triangles, 2);
-    for (const Vector3& n : normals)
-        EXPECT_EQ(n, (Vector3{0, 0, 0}));
-}
-
-TEST(MeshNormals, SwappedWindingFlipsEveryNormal) {
-    const Vector3 positions[4] = {{0, 0, 0}, {2, 0, 0.5f}, {0, 1, 0}, {1, 1, 1}};
-    const Triangle forward[2] = {{{0, 1, 2}}, {{1, 3, 2}}};
-    const Triangle swapped[2] = {{{0, 2, 1}}, {{1, 2, 3}}};
-    Vector3 a[4], b[4];
-    computeMeshNormals(a, positions, 4, forward, 2);
-    computeMeshNormals(b, positions, 4, swapped, 2);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(b[i], (Vector3{-a[i].x, -a[i].y, -a[i].z}));
+    const struct {
+        int32_t first, count;
+        float z;
+    } cases[] = {{0, 1, 1.0f}, {1, 1, -1.0f}, {0, 2, 0.0f}};
+    for (const auto& c : cases) {
+        Vector3 normals[4] = {{9, 9, 9}, {9, 9, 9}, {9, 9, 9}, {9, 9, 9}}; // overwritten entirely
+        computeMeshNormals(normals, positions, 4, triangles + c.first, c.count);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(normals[i], (Vector3{0, 0, c.z})) << c.first << c.count;
+        EXPECT_EQ(normals[3], (Vector3{0, 0, 0}));
+    }
 }
 
 TEST(MeshNormals, LargerTrianglesWeighMoreAndTinySumsStayAsTheyAre) {

@@ -24,13 +24,6 @@ const Vector3 restA = {-2.0f, 1.0f, 3.0f}, restB = {1.5f, 1.2f, 2.5f}, restC = {
 
 } // namespace
 
-TEST(PropFrameTest, WorkedExample) {
-    const Matrix4 f = frameFromPoints({0, 0, 0}, {2, 0, 0}, {1, 1, 0});
-    const Matrix4 expected = {{1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}};
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(f.m[i], expected.m[i]) << "element " << i;
-}
-
 // A common rigid motion of the three points (none at all included) moves every prop
 // point with them.
 TEST(PropFrameTest, RigidMotionsOfThePointsMoveThePropAlike) {
@@ -44,12 +37,8 @@ TEST(PropFrameTest, RigidMotionsOfThePointsMoveThePropAlike) {
     for (const auto& moved : motions) {
         Matrix4 m;
         ASSERT_TRUE(frame.currentTransform(m, moved(restA), moved(restB), moved(restC)));
-        for (const Vector3& p : {Vector3{0, 0, 0}, Vector3{3, -1, 2}, Vector3{-4, 5, 0.5f}}) {
-            const Vector3 expected = moved(p), actual = apply(m, p);
-            EXPECT_NEAR(actual.x, expected.x, 1e-4f);
-            EXPECT_NEAR(actual.y, expected.y, 1e-4f);
-            EXPECT_NEAR(actual.z, expected.z, 1e-4f);
-        }
+        for (const Vector3& p : {Vector3{0, 0, 0}, Vector3{3, -1, 2}, Vector3{-4, 5, 0.5f}})
+            EXPECT_LT(length(apply(m, p) - moved(p)), 1e-4f);
     }
 }
 
@@ -88,13 +77,4 @@ TEST(PropFrameTest, DegeneratePointsGiveNoTransform) {
     }
     // A small but real angle still spans a frame.
     EXPECT_FALSE(frameIsDegenerate(frameFromPoints(A, B, onLine + Vector3{0, 0, 1e-3f})));
-}
-
-TEST(PropFrameTest, CentroidSumsInOrderAndMultipliesByOneThird) {
-    const Vector3 c = centroid({1, 2, 3}, {4, 5, 6}, {7, 8, 10});
-    EXPECT_EQ(c.x, 12.0f * 0.33333334f);
-    EXPECT_EQ(c.y, 15.0f * 0.33333334f);
-    EXPECT_EQ(c.z, 19.0f * 0.33333334f);
-    // Summation order matters in float: (1e8 + −1e8) + 1 keeps the 1.
-    EXPECT_EQ(centroid({1e8f, 0, 0}, {-1e8f, 0, 0}, {3, 0, 0}).x, 3.0f * 0.33333334f);
 }

@@ -2,12 +2,10 @@
 #include "tests/io_test_files.h"
 #include "tests/support/gl_context.h"
 
-#include <GL/gl.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <jpeglib.h>
 #include <stb_image_write.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,50 +24,26 @@ Picture testPicture(int width, int height, int channels) {
     return picture;
 }
 
-void appendBytes(void* context, void* data, int size) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    static_cast<std::vector<uint8_t>*>(context)->insert(
-        static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + size);
+void append(void* to, void* data, int size) {
+    auto& file = *static_cast<std::vector<uint8_t>*>(to);
+    file.insert(file.end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
 }
 
 // The TGA file stb_image_write makes of a picture: true colour, bottom row first, run-length
 // encoded (type 10) or not (type 2).
 std::vector<uint8_t> tgaFile(const Picture& picture, bool rle = true) {
     std::vector<uint8_t> file;
-    const int previous = stbi_write_tga_with_rle;
     stbi_write_tga_with_rle = rle ? 1 : 0;
-    stbi_write_tga_to_func(appendBytes, &file, picture.width, picture.height, picture.channels,
+    stbi_write_tga_to_func(append, &file, picture.width, picture.height, picture.channels,
                            picture.pixels.data());
-    stbi_write_tga_with_rle = previous;
     return file;
 }
 
-// A baseline JPEG at quality 100: colour (3 channels) or greyscale (1).
-std::vector<uint8_t> jpegFile(int width, int height, int components,
-                              const std::vector<uint8_t>& pixels) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = components;
-    info.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row =
-            const_cast<uint8_t*>(&pixels[size_t(info.next_scanline) * width * components]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> file(buffer, buffer + size);
-    std::free(buffer);
+// stb_image_write's baseline JPEG of a colour picture at quality 100 (no subsampling).
+std::vector<uint8_t> jpegFile(const Picture& picture) {
+    std::vector<uint8_t> file;
+    stbi_write_jpg_to_func(append, &file, picture.width, picture.height, 3, picture.pixels.data(),
+                           100);
     return file;
 }
 
@@ -86,29 +60,24 @@ Picture smoothPicture(int width, int height) {
 // Decodes by the name's format, as decodeImage does with a file.
 bool decode(DecodedImage& image, const std::vector<uint8_t>& file, const std::string& name,
             std::string& error, uint64_t availableBytes = unlimitedMemory) {
-    if (imageFormatOf(name.c_str()) == ImageFormat::tga)
-        return decodeTgaBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
-                               availableBytes);
-    return decodeJpegBuffer(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
-                            availableBytes);
+    const auto decoder =
+        imageFormatOf(name.c_str()) == ImageFormat::tga ? decodeTgaBuffer : decodeJpegBuffer;
+    return decoder(image, file.data(), file.size(), name.c_str(), error, maxImageSide,
+                   availableBytes);
 }
 
 // Offset of the first JPEG marker FF <code>.
 long markerAt(const std::vector<uint8_t>& file, uint8_t code) {
-    for (size_t i = 0; i + 1 < file.size(); ++i)
-        if (file[i] == 0xFF && file[i + 1] == code)
-            return long(i);
-    ADD_FAILURE() << "no marker " << int(code);
-    return 0;
+    const uint8_t marker[2] = {0xFF, code};
+    return std::search(file.begin(), file.end(), marker, marker + 2) - file.begin();
 }
 
 std::vector<uint8_t> pixelsOf(const DecodedImage& image) {
-    return std::vector<uint8_t>(image.pixels.get(), image.pixels.get() + size_t(image.width) *
-                                                                             image.height *
-                                                                             image.channels);
+    const size_t size = size_t(image.width) * image.height * image.channels;
+    return std::vector<uint8_t>(image.pixels.get(), image.pixels.get() + size);
 }
 
-TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
+TEST(TgaDecoding, EveryRowOrderArrivesTopRowFirst) {
     const Picture picture = testPicture(3, 2, 3);
     DecodedImage image;
     std::string error;
@@ -130,33 +99,20 @@ TEST(TgaDecoding, EveryRowOrderAndEncodingArrivesTopRowFirst) {
             std::swap(file[data + r * row + c], file[data + r * row + 6 + c]);
     ASSERT_TRUE(decode(image, file, "t.tga", error)) << error;
     EXPECT_EQ(pixelsOf(image), picture.pixels);
-
-    // Run-length packets: runs and raw stretches, and runs longer than one packet.
-    Picture rgba{137, 9, 4, {}};
-    for (int i = 0; i < 137 * 9; ++i) {
-        const int shade = (i < 150) ? 10 : (i < 160 ? i : 20 + (i / 7) * 3);
-        rgba.pixels.insert(rgba.pixels.end(),
-                           {uint8_t(shade), uint8_t(shade + 1), uint8_t(255 - shade),
-                            uint8_t(i < 150 ? 255 : (i / 7) % 3 * 100)});
-    }
-    const std::vector<uint8_t> rle = tgaFile(rgba);
-    ASSERT_EQ(rle[2], 10);
-    ASSERT_LT(rle.size(), tgaFile(rgba, false).size());
-    ASSERT_TRUE(decode(image, rle, "t.tga", error)) << error;
-    EXPECT_EQ(pixelsOf(image), rgba.pixels);
-    EXPECT_EQ(image.components, 4);
 }
 
 TEST(TgaDecoding, AlphaDecidesTheComponentCount) {
-    // Constant alpha, then one pixel's alpha different (the last in buffer order, the file's
-    // first), then a single pixel: RGBA all the same, components 3, 4 and 3.
-    Picture constant = testPicture(4, 3, 4);
+    // Run-length encoded (stb's default here): constant alpha, then one pixel's alpha
+    // different (the last in buffer order, the file's first), then a single pixel, then a run
+    // longer than two packets followed by raw stretches: components 3, 4, 3 and 4.
+    Picture constant = testPicture(4, 3, 4), runs = testPicture(137, 9, 4);
     for (size_t i = 3; i < constant.pixels.size(); i += 4)
         constant.pixels[i] = 255;
     Picture varying = constant;
     varying.pixels.back() = 254;
+    std::fill(runs.pixels.begin(), runs.pixels.begin() + 4 * 300, uint8_t(10));
     const std::pair<Picture, int32_t> cases[] = {
-        {constant, 3}, {varying, 4}, {{1, 1, 4, {9, 8, 7, 0}}, 3}};
+        {constant, 3}, {varying, 4}, {{1, 1, 4, {9, 8, 7, 0}}, 3}, {runs, 4}};
     for (const auto& [picture, components] : cases) {
         DecodedImage image;
         std::string error;
@@ -169,7 +125,7 @@ TEST(TgaDecoding, AlphaDecidesTheComponentCount) {
 
 TEST(JpegDecoding, ColourJpegDecodesTopRowFirstDespiteHarmlessWarnings) {
     const Picture picture = smoothPicture(17, 11);
-    std::vector<uint8_t> file = jpegFile(17, 11, 3, picture.pixels);
+    std::vector<uint8_t> file = jpegFile(picture);
     // Two bytes of junk before the quantisation table's marker, and a JFIF major revision 2:
     // libjpeg warns about both and decodes the same picture.
     std::vector<uint8_t> junk = file, revision = file;
@@ -195,12 +151,19 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
     };
     const std::vector<uint8_t> plain = tgaFile(testPicture(5, 4, 3), false);
     const std::vector<uint8_t> flat = tgaFile({300, 1, 3, std::vector<uint8_t>(900, 77)});
-    const std::vector<uint8_t> colour = jpegFile(64, 64, 3, smoothPicture(64, 64).pixels);
+    const std::vector<uint8_t> colour = jpegFile(smoothPicture(64, 64));
     std::vector<uint8_t> huge = colour;
     // The frame header's height and width (after FF C0, length, precision) set to 20000.
     const size_t frame = size_t(markerAt(huge, 0xC0));
     huge[frame + 5] = huge[frame + 7] = uint8_t(20000 >> 8);
     huge[frame + 6] = huge[frame + 8] = uint8_t(20000 & 0xFF);
+    // Greyscale: one component in the frame header (after its 6 bytes) and the scan header.
+    std::vector<uint8_t> grey = colour;
+    grey[frame + 3] -= 6, grey[frame + 9] = 1;
+    grey.erase(grey.begin() + long(frame) + 13, grey.begin() + long(frame) + 19);
+    const long scan = markerAt(grey, 0xDA);
+    grey[size_t(scan) + 3] -= 4, grey[size_t(scan) + 4] = 1;
+    grey.erase(grey.begin() + scan + 7, grey.begin() + scan + 11);
     const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
 
     const struct {
@@ -231,7 +194,7 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
         {png, "p.tga", "TGA header: the file looks like a PNG image, not a TGA"},
         {png, "p.jpg", "JPEG data: the file looks like a PNG image, not a JPEG"},
         {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
-        {jpegFile(8, 8, 1, std::vector<uint8_t>(64, 100)), "g.jpg",
+        {grey, "g.jpg",
          "JPEG header: 1 colour component (only 3-component colour images are read)"},
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
          "JPEG data: Premature end of JPEG file"},
@@ -262,76 +225,54 @@ TEST(ImageFiles, FormatIsChosenBySubstringOfTheName) {
         EXPECT_EQ(imageFormatOf(name), ImageFormat::none) << name;
 }
 
-class TextureUpload : public OffscreenGLTest {
-  protected:
-    GLint boundTexture() {
-        GLint name = -1;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-        return name;
-    }
+using TextureUpload = OffscreenGLTest;
 
-    // Level 0 of the bound texture read back as packed rows.
-    std::vector<uint8_t> readBack(int w, int h, int channels) {
-        std::vector<uint8_t> pixels(size_t(w) * h * channels, 0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glGetTexImage(GL_TEXTURE_2D, 0, channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
-                      pixels.data());
-        return pixels;
-    }
-};
-
-TEST_F(TextureUpload, OddWidthAndThirtyTwoBitImagesUploadExactly) {
-    // One pixel wide: rows of 3 bytes, which a 4-byte unpack alignment would shear. (Sizes
-    // that are not powers of two get scaled by the mip-map builder, so they cannot be
-    // compared exactly.)
-    TempDir dir;
-    const Picture picture = testPicture(1, 4, 3);
-    int imageWidth = 0, imageHeight = 0, components = 0;
-    std::string error;
-    const uint32_t name = loadTexture(imageWidth, imageHeight, components,
-                                      dir.write("odd.tga", tgaFile(picture)).c_str(), &error);
-    ASSERT_NE(name, noTexture) << error;
-    EXPECT_TRUE(imageWidth == 1 && imageHeight == 4 && components == 3);
-    EXPECT_EQ(boundTexture(), GLint(name));
-    EXPECT_EQ(readBack(1, 4, 3), picture.pixels);
-
-    // A 32-bit image is uploaded as RGBA even when its alpha is constant.
-    Picture rgba = testPicture(2, 2, 4);
-    for (size_t i = 3; i < rgba.pixels.size(); i += 4)
-        rgba.pixels[i] = 128;
-    ASSERT_NE(
-        loadTexture(imageWidth, imageHeight, components, dir.write("a.tga", tgaFile(rgba)).c_str()),
-        noTexture);
-    EXPECT_EQ(components, 3);
-    EXPECT_EQ(readBack(2, 2, 4), rgba.pixels);
-    // A JPEG, chosen by ".jpeg" in the name.
-    const std::string jpeg = dir.write("s.jpeg", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
-    ASSERT_NE(loadTexture(imageWidth, imageHeight, components, jpeg.c_str()), noTexture);
-    EXPECT_TRUE(imageWidth == 8 && imageHeight == 8 && components == 3);
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-}
-
-TEST_F(TextureUpload, RefusedFileMakesNoTextureAndLeavesTheOutputs) {
+// Refused files take no texture name and leave the outputs. Uploads read back as decoded
+// (JPEG within its loss): one pixel wide, rows of 3 bytes that a 4-byte unpack alignment
+// would shear (sizes that are not powers of two are scaled by the mip-map builder, so they
+// cannot be compared); a 32-bit image, uploaded as RGBA though its alpha is constant; a
+// JPEG chosen by ".jpeg" in the name.
+TEST_F(TextureUpload, RefusedFilesMakeNoTextureAndImagesUploadExactly) {
     TempDir dir;
     const std::string broken = dir.write("c.jpg", std::string("\xFF\xD8\xFF\xE0 broken"));
-    const std::string upper = dir.write("p.JPG", jpegFile(8, 8, 3, smoothPicture(8, 8).pixels));
-    const std::pair<std::string, std::string> cases[] = {
+    const std::string upper = dir.write("p.JPG", jpegFile(smoothPicture(8, 8)));
+    const std::pair<std::string, std::string> refusals[] = {
         {broken, broken + ": JPEG data: "},
         {upper, upper + ": the name has neither \".tga\" nor \".jpg\" or \".jpeg\" in it"}};
-    for (const auto& [file, message] : cases) {
-        int imageWidth = 7, imageHeight = 8, components = 9;
+    for (const auto& [file, message] : refusals) {
+        int w = 7, h = 8, components = 9;
         std::string error;
-        const uint32_t name =
-            loadTexture(imageWidth, imageHeight, components, file.c_str(), &error);
-        expectRefusal(name != noTexture, error, message);
-        EXPECT_TRUE(imageWidth == 7 && imageHeight == 8 && components == 9);
-        EXPECT_EQ(loadTexture(imageWidth, imageHeight, components, file.c_str()), noTexture);
+        expectRefusal(loadTexture(w, h, components, file.c_str(), &error) != noTexture, error,
+                      message);
+        EXPECT_TRUE(w == 7 && h == 8 && components == 9);
+        EXPECT_EQ(loadTexture(w, h, components, file.c_str()), noTexture);
     }
-    // No texture name was taken and none bound.
-    EXPECT_EQ(boundTexture(), 0);
     GLuint next = 0;
     glGenTextures(1, &next);
     EXPECT_EQ(next, 1u);
+
+    Picture rgba = testPicture(2, 2, 4);
+    for (size_t i = 3; i < rgba.pixels.size(); i += 4)
+        rgba.pixels[i] = 128;
+    const std::pair<std::string, Picture> uploads[] = {
+        {dir.write("odd.tga", tgaFile(testPicture(1, 4, 3))), testPicture(1, 4, 3)},
+        {dir.write("a.tga", tgaFile(rgba)), rgba},
+        {dir.write("s.jpeg", jpegFile(smoothPicture(8, 8))), smoothPicture(8, 8)}};
+    for (const auto& [file, picture] : uploads) {
+        int w = 0, h = 0, components = 0;
+        const uint32_t name = loadTexture(w, h, components, file.c_str());
+        GLint bound = -1;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_TRUE(name != noTexture && bound == GLint(name)) << file;
+        EXPECT_TRUE(w == picture.width && h == picture.height && components == 3);
+        std::vector<uint8_t> pixels(picture.pixels.size());
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, picture.channels == 4 ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
+                      pixels.data());
+        for (size_t i = 0; i < pixels.size(); ++i)
+            ASSERT_NEAR(pixels[i], picture.pixels[i], 6) << file << " byte " << i;
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 // ends.
 #pragma once
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -28,13 +28,9 @@ class TempDir {
     // the full path.
     template <class Bytes> std::string write(const std::string& name, const Bytes& bytes) {
         const std::string file = path + "/" + name;
-        std::FILE* f = std::fopen(file.c_str(), "wb");
-        EXPECT_NE(f, nullptr) << file;
-        if (f) {
-            EXPECT_EQ(bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), f),
-                      bytes.size());
-            std::fclose(f);
-        }
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        EXPECT_TRUE(out.good()) << file;
         return file;
     }
 

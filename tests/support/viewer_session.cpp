@@ -54,9 +54,8 @@ int runAndWait(const std::vector<std::string>& argv, const std::string& display,
                const std::string& outPath = "/dev/null", const std::string& errPath = "/dev/null") {
     const pid_t pid = spawn(argv, display, "", outPath, errPath);
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status)
+                                                                           : -1;
 }
 
 // SIGTERM first, so that Xvfb removes its lock file; SIGKILL after a second.

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh run
-# The viewer and the tools only: the test tree needs packages that ./test.sh installs.
+# Configured without the test tree, which needs packages that ./test.sh installs; only the
+# viewer is built.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target face-viewer
 if [ -z "${DISPLAY:-}" ]; then

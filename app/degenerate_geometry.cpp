@@ -9,10 +9,6 @@
 
 namespace {
 
-bool isFinite(const Vector3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
 bool subPatchIsFinite(const FaceModel& model, int32_t s) {
     Vector3 net[10];
     model.subPatchNet(net, s);

@@ -19,10 +19,6 @@ template <class T> void copyArray(ArrayHolder<T>& to, const T* from, int32_t cou
     std::copy(from, from + count, to.get());
 }
 
-bool isFinite(const Vector3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
 #ifndef NDEBUG
 bool indicesBelow(const Triangle* triangles, int32_t count, int32_t limit) {
     for (int32_t t = 0; t < count; ++t)

@@ -51,10 +51,6 @@ constexpr size_t leafSize = 10;
 constexpr double boundRelativeMargin = 1.0 / 1024;
 constexpr double boundAbsoluteMargin = 1e-15;
 
-bool isFinite(const Vector3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
 // nanoflann result set that keeps the one sample the exhaustive search would return, and
 // whose bound (worstDist, squared) shrinks to the best distance taken so far.
 struct NearestSample {

@@ -52,6 +52,11 @@ inline float length(const Vector3& a) { return std::sqrt(dot(a, a)); }
 // a scaled by one reciprocal of its length (no guard: a zero vector gives non-finite values).
 inline Vector3 normalize(const Vector3& a) { return a * (1.0f / length(a)); }
 
+// All three components finite (degenerate geometry gives infinities and NaNs).
+inline bool isFinite(const Vector3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
 inline bool operator==(const Vector3& a, const Vector3& b) {
     return a.x == b.x && a.y == b.y && a.z == b.z;
 }

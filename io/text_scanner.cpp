@@ -49,9 +49,6 @@ bool isOctalMistake(const char* token, size_t length) {
     return eightOrNine;
 }
 
-// The message about an integer token that is not one.
-std::string notAnInteger(const char* token, size_t length);
-
 // Where the text's last token ends: an early end of the file is reported on its last line
 // that has a token rather than on a trailing empty line.
 const char* lastTokenEnd(const TextScanner& s) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -144,9 +145,10 @@ bool decodeTgaBuffer(DecodedImage& out, const uint8_t* data, size_t size, const 
     }
 
     const size_t rowBytes = size_t(width) * bytesPerPixel;
+    // The decoder's buffer is freed however the copy's allocation ends.
+    const std::unique_ptr<stbi_uc, void (*)(void*)> decodedOwner(decoded, stbi_image_free);
     ArrayHolder<uint8_t> pixels(new uint8_t[rowBytes * size_t(height)]);
     std::memcpy(pixels.get(), decoded, rowBytes * size_t(height));
-    stbi_image_free(decoded);
 
     // The decoder honours the top-first bit but not right-to-left rows: mirror those.
     if (descriptor & tgaRightToLeft) {

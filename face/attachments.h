@@ -58,9 +58,8 @@ struct PatchParameter {
 template <class V>
 inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& t2, const V* p,
                                                             float u, float v, float w) {
-    const V A = quadraticOf(p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
-    const V B = quadraticOf(p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
-    const V C = quadraticOf(p[2], p[4], p[5], p[7], p[8], p[9], u, v, w);
+    V A, B, C;
+    cubicSubNets(A, B, C, p, u, v, w);
     point = combineOf(A, B, C, u, v, w);
     t1 = A - C;
     t2 = B - C;

@@ -16,6 +16,7 @@
 // denominator or a zero-length vector yields non-finite points.
 #pragma once
 
+#include "geometry/bezier.h"
 #include "geometry/vector.h"
 
 #include <cmath>
@@ -27,30 +28,9 @@ constexpr float oneNinth = 0.11111111f;
 constexpr float fourNinths = 0.44444445f;
 constexpr float sevenNinths = 0.7777778f;
 
-// The routines below are written once over a lane type V: Vector3, or a vector-register
-// type with the same operations (geometry/lanes.h): +, −, V·float, float·V, V/float,
-// dot and cross, each rounding as Vector3's does. So the fast update and the reference
-// order compute the same bits from the same source.
-
-// A·(1 − t) + B·t, as lerp.
-template <class V> V lerpOf(const V& A, const V& B, float t) {
-    const float s = 1.0f - t;
-    return A * s + B * t;
-}
-
-// (a·A + b·B) + c·C, as combine3.
-template <class V> V combineOf(const V& A, const V& B, const V& C, float a, float b, float c) {
-    return (a * A + b * B) + c * C;
-}
-
-// The quadratic triangle (q1..q6 in net order a², ab, ac, b², bc, c²) at (a, b, c), as
-// evaluateQuadraticTriangle.
-template <class V>
-V quadraticOf(const V& q1, const V& q2, const V& q3, const V& q4, const V& q5, const V& q6, float a,
-              float b, float c) {
-    return combineOf(combineOf(q1, q2, q3, a, b, c), combineOf(q2, q4, q5, a, b, c),
-                     combineOf(q3, q5, q6, a, b, c), a, b, c);
-}
+// The routines below are written once over a lane type V, as lerpOf, combineOf and
+// quadraticOf are (geometry/bezier.h), so the fast update and the reference order compute
+// the same bits from the same source.
 
 // X + t·d with t = ((Q − X)·H) / (H·d): where the line through X along d meets the plane
 // through Q with normal H.

@@ -6,9 +6,7 @@ void evaluateProjectionObjective(ProjectionEvaluation& out, const Vector3& X, co
                                  float u, float v, float w) {
     // First derivatives with respect to the three weights.
     Vector3 qa, qb, qc;
-    evaluateQuadraticTriangle(qa, p[0], p[1], p[2], p[3], p[4], p[5], u, v, w);
-    evaluateQuadraticTriangle(qb, p[1], p[3], p[4], p[6], p[7], p[8], u, v, w);
-    evaluateQuadraticTriangle(qc, p[2], p[4], p[5], p[7], p[8], p[9], u, v, w);
+    cubicSubNets(qa, qb, qc, p, u, v, w);
     const Vector3 Da = 3.0f * qa, Db = 3.0f * qb, Dc = 3.0f * qc;
 
     // Second derivatives from the linear sub-nets.

@@ -83,7 +83,10 @@ bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int
                       EmbeddedPicture& embedded, const char* fileName, int32_t meshIndex,
                       std::string& error) {
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(fileName, aiProcess_Triangulate);
+    // Validation refuses what would otherwise be read out of bounds, such as a face index
+    // past the vertices.
+    const aiScene* scene =
+        importer.ReadFile(fileName, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
     if (!scene || !scene->mRootNode) {
         error = std::string(fileName) + ": cannot read (" + importer.GetErrorString() + ")";
         return false;

@@ -261,6 +261,8 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
                                                  "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n"));
     const std::string lines =
         dir.write("lines.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n"));
+    const std::string nan =
+        dir.write("nan.obj", std::string("v 0 0 0\nv 1 0 0\nv nan 1 0\nf 1 2 3\n"));
     const std::string farIndex = dir.write(
         "far.ply", std::string("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
                                "property float y\nproperty float z\nelement face 1\n"
@@ -272,6 +274,7 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     } cases[] = {
         {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot read"},
         {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
+        {FACE_IMPORT_PATH, nan, "nan.obj: a vertex position or texture coordinate is not a finite"},
         {FACE_IMPORT_PATH, farIndex, "far.ply: cannot read (Validation failed"},
         {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --cage ") + tetrahedron,
          "tetrahedron.obj: the control mesh has 4 points, fewer than 88"},

@@ -142,8 +142,9 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     const std::filesystem::path candidates[] = {
         std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : folder / name,
         folder / std::filesystem::path(name).filename()};
+    std::error_code unused;
     for (const std::filesystem::path& candidate : candidates)
-        if (std::filesystem::is_regular_file(candidate))
+        if (std::filesystem::is_regular_file(candidate, unused))
             return candidate.string();
     return std::string();
 }

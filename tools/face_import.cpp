@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ struct Options {
 // What the import found, printed only once everything has been checked, so that a refused
 // input prints nothing but its one line.
 std::string pending;
+
+// What the import is doing, for the out-of-memory message.
+const char* activity = "starting";
 
 __attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
     char line[1024];
@@ -159,13 +163,14 @@ void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
         return usage(problem);
 
     // Everything is read and checked before anything is written.
+    activity = "reading the mesh";
     ImportedMesh render;
     std::vector<MeshListing> listing;
     int32_t chosen = -1;
@@ -192,6 +197,7 @@ int main(int argc, char** argv) {
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
 
+    activity = "making the control mesh";
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
@@ -224,6 +230,7 @@ int main(int argc, char** argv) {
         return refuse("the control mesh has more than " + std::to_string(maxControlTriangleCount) +
                       " triangles");
 
+    activity = "reading the skin texture";
     Picture skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
@@ -250,14 +257,17 @@ int main(int argc, char** argv) {
     limitPictureSide(skin, maxSkinSide);
 
     std::fputs(pending.c_str(), stdout);
+    activity = "writing the data folder";
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
     const std::string modelFile = std::string(options.out) + "/data/retarget.model";
+    activity = "binding the written model";
     ModelData data;
-    if (!readModelFile(data, modelFile.c_str(), problem))
+    if (!readModelFile(data, modelFile.c_str(), problem) ||
+        !faceModelFits(problem, data, modelFile.c_str()))
         return refuse(problem);
     FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
                     data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
@@ -265,4 +275,7 @@ int main(int argc, char** argv) {
                     data.renderTriangleCount);
     printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
     return std::fflush(stdout) == 0 ? 0 : 1;
+} catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "face-import: out of memory while %s\n", activity);
+    return 1;
 }

@@ -11,6 +11,7 @@
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
 #include <stb_image.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -268,6 +269,8 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
                                "property float y\nproperty float z\nelement face 1\n"
                                "property list uchar int vertex_indices\nend_header\n"
                                "0 0 0\n1 0 0\n0 1 0\n3 0 1 100000000\n"));
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string badPose = dir.write("bad.pose", std::string("87 0 -1 0\n87 0 x 0\n"));
     const struct {
         std::string program, arguments, message;
@@ -279,7 +282,9 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
         {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --cage ") + tetrahedron,
          "tetrahedron.obj: the control mesh has 4 points, fewer than 88"},
         {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + badPose,
-         "bad.pose, line 2: \"x\" is not a finite number"},
+         "bad.pose, line 2: move, item 0 (y): \"x\" is not a number"},
+        {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + fifo,
+         "fifo: not a regular file (a FIFO)"},
     };
     for (const auto& c : cases) {
         const bool inspecting = c.program == FACE_INSPECT_PATH;

@@ -4,15 +4,14 @@
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
 #include "face/face_model.h"
 #include "io/model_file.h"
+#include "tools/arguments.h"
 #include "tools/face_import_cage.h"
 #include "tools/face_import_mesh.h"
 #include "tools/face_import_write.h"
 #include "tools/model_summary.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -77,13 +76,6 @@ int refuse(const std::string& problem) {
     return 1;
 }
 
-bool parseCount(int32_t& value, const char* text, long minimum) {
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    value = static_cast<int32_t>(parsed);
-    return end != text && *end == '\0' && parsed >= minimum && parsed <= INT32_MAX;
-}
-
 bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -102,17 +94,15 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         } else if (arg == "--texture") {
             o.texture = value;
         } else if (arg == "--mesh") {
-            if (!parseCount(o.meshIndex, value, 0))
+            if (!parseInteger(o.meshIndex, value, 0))
                 return problem = "--mesh takes a mesh index", false;
         } else if (arg == "--points") {
-            if (!parseCount(o.points, value, minControlPoints))
+            if (!parseInteger(o.points, value, minControlPoints))
                 return problem =
                            "--points takes a count of at least " + std::to_string(minControlPoints),
                        false;
         } else if (arg == "--height") {
-            char* end = nullptr;
-            o.height = std::strtof(value, &end);
-            if (end == value || *end != '\0' || !(o.height > 0.0f) || !std::isfinite(o.height))
+            if (!parseFinite(o.height, value) || !(o.height > 0.0f))
                 return problem = "--height takes a positive number", false;
         } else if (arg == "--up" || arg == "--front") {
             if (!parseAxis(arg == "--up" ? o.up : o.front, value))

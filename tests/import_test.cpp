@@ -11,6 +11,7 @@
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
 #include <stb_image.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -261,16 +262,29 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
                                                  "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n"));
     const std::string lines =
         dir.write("lines.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n"));
+    const std::string nan =
+        dir.write("nan.obj", std::string("v 0 0 0\nv 1 0 0\nv nan 1 0\nf 1 2 3\n"));
+    const std::string farIndex = dir.write(
+        "far.ply", std::string("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+                               "property float y\nproperty float z\nelement face 1\n"
+                               "property list uchar int vertex_indices\nend_header\n"
+                               "0 0 0\n1 0 0\n0 1 0\n3 0 1 100000000\n"));
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string badPose = dir.write("bad.pose", std::string("87 0 -1 0\n87 0 x 0\n"));
     const struct {
         std::string program, arguments, message;
     } cases[] = {
         {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot read"},
         {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
+        {FACE_IMPORT_PATH, nan, "nan.obj: a vertex position or texture coordinate is not a finite"},
+        {FACE_IMPORT_PATH, farIndex, "far.ply: cannot read (Validation failed"},
         {FACE_IMPORT_PATH, iqmFile + std::string(" --mesh 1 --cage ") + tetrahedron,
          "tetrahedron.obj: the control mesh has 4 points, fewer than 88"},
         {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + badPose,
-         "bad.pose, line 2: \"x\" is not a finite number"},
+         "bad.pose, line 2: move, item 0 (y): \"x\" is not a number"},
+        {FACE_INSPECT_PATH, "--export-obj " + dir.path + "/out/x.obj --pose " + fifo,
+         "fifo: not a regular file (a FIFO)"},
     };
     for (const auto& c : cases) {
         const bool inspecting = c.program == FACE_INSPECT_PATH;

@@ -4,17 +4,17 @@
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
 #include "face/face_model.h"
 #include "io/model_file.h"
+#include "tools/arguments.h"
 #include "tools/face_import_cage.h"
 #include "tools/face_import_mesh.h"
 #include "tools/face_import_write.h"
 #include "tools/model_summary.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -54,6 +54,9 @@ struct Options {
 // input prints nothing but its one line.
 std::string pending;
 
+// What the import is doing, for the out-of-memory message.
+const char* activity = "starting";
+
 __attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
     char line[1024];
     va_list arguments;
@@ -71,13 +74,6 @@ int usage(const std::string& problem) {
 int refuse(const std::string& problem) {
     std::fprintf(stderr, "face-import: %s\n", problem.c_str());
     return 1;
-}
-
-bool parseCount(int32_t& value, const char* text, long minimum) {
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    value = static_cast<int32_t>(parsed);
-    return end != text && *end == '\0' && parsed >= minimum && parsed <= INT32_MAX;
 }
 
 bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
@@ -98,17 +94,15 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         } else if (arg == "--texture") {
             o.texture = value;
         } else if (arg == "--mesh") {
-            if (!parseCount(o.meshIndex, value, 0))
+            if (!parseInteger(o.meshIndex, value, 0))
                 return problem = "--mesh takes a mesh index", false;
         } else if (arg == "--points") {
-            if (!parseCount(o.points, value, minControlPoints))
+            if (!parseInteger(o.points, value, minControlPoints))
                 return problem =
                            "--points takes a count of at least " + std::to_string(minControlPoints),
                        false;
         } else if (arg == "--height") {
-            char* end = nullptr;
-            o.height = std::strtof(value, &end);
-            if (end == value || *end != '\0' || !(o.height > 0.0f) || !std::isfinite(o.height))
+            if (!parseFinite(o.height, value) || !(o.height > 0.0f))
                 return problem = "--height takes a positive number", false;
         } else if (arg == "--up" || arg == "--front") {
             if (!parseAxis(arg == "--up" ? o.up : o.front, value))
@@ -142,8 +136,9 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     const std::filesystem::path candidates[] = {
         std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : folder / name,
         folder / std::filesystem::path(name).filename()};
+    std::error_code unused;
     for (const std::filesystem::path& candidate : candidates)
-        if (std::filesystem::is_regular_file(candidate))
+        if (std::filesystem::is_regular_file(candidate, unused))
             return candidate.string();
     return std::string();
 }
@@ -158,13 +153,14 @@ void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
         return usage(problem);
 
     // Everything is read and checked before anything is written.
+    activity = "reading the mesh";
     ImportedMesh render;
     std::vector<MeshListing> listing;
     int32_t chosen = -1;
@@ -191,6 +187,7 @@ int main(int argc, char** argv) {
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
 
+    activity = "making the control mesh";
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
@@ -223,6 +220,7 @@ int main(int argc, char** argv) {
         return refuse("the control mesh has more than " + std::to_string(maxControlTriangleCount) +
                       " triangles");
 
+    activity = "reading the skin texture";
     Picture skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
@@ -249,14 +247,17 @@ int main(int argc, char** argv) {
     limitPictureSide(skin, maxSkinSide);
 
     std::fputs(pending.c_str(), stdout);
+    activity = "writing the data folder";
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
     const std::string modelFile = std::string(options.out) + "/data/retarget.model";
+    activity = "binding the written model";
     ModelData data;
-    if (!readModelFile(data, modelFile.c_str(), problem))
+    if (!readModelFile(data, modelFile.c_str(), problem) ||
+        !faceModelFits(problem, data, modelFile.c_str()))
         return refuse(problem);
     FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
                     data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
@@ -264,4 +265,7 @@ int main(int argc, char** argv) {
                     data.renderTriangleCount);
     printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
     return std::fflush(stdout) == 0 ? 0 : 1;
+} catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "face-import: out of memory while %s\n", activity);
+    return 1;
 }

@@ -35,8 +35,10 @@ size_t usedPoints(const std::vector<unsigned>& indices, size_t indexCount,
     std::memset(seen.data(), 0, seen.size());
     size_t count = 0;
     for (size_t i = 0; i < indexCount; ++i)
-        if (!seen[indices[i]]++)
+        if (!seen[indices[i]]) {
+            seen[indices[i]] = 1;
             ++count;
+        }
     return count;
 }
 

@@ -83,7 +83,10 @@ bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int
                       EmbeddedPicture& embedded, const char* fileName, int32_t meshIndex,
                       std::string& error) {
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(fileName, aiProcess_Triangulate);
+    // Validation refuses what would otherwise be read out of bounds, such as a face index
+    // past the vertices.
+    const aiScene* scene =
+        importer.ReadFile(fileName, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
     if (!scene || !scene->mRootNode) {
         error = std::string(fileName) + ": cannot read (" + importer.GetErrorString() + ")";
         return false;
@@ -135,6 +138,13 @@ bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int
                         ? TexCoord{source.mTextureCoords[0][i].x,
                                    static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))}
                         : TexCoord{0.0f, 0.0f};
+                // NaN or infinity would be written into the model, which then refuses them.
+                if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
+                    !std::isfinite(uv.u) || !std::isfinite(uv.v)) {
+                    error = std::string(fileName) +
+                            ": a vertex position or texture coordinate is not a finite number";
+                    return false;
+                }
                 const aiVector3D n = source.HasNormals() ? source.mNormals[i] : aiVector3D();
                 const VertexKey key{{p.x, p.y, p.z, uv.u, uv.v, n.x, n.y, n.z}};
                 const auto found =

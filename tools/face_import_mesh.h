@@ -45,7 +45,8 @@ struct EmbeddedPicture {
 // corner (OBJ, as assimp reads it) would otherwise sew such a cut shut. listing receives
 // every mesh of the file; chosen the index read. When the material names an embedded
 // picture it goes to embedded. Returns false with one line in error when the file cannot
-// be read, the index is out of range or no triangle is left.
+// be read, the index is out of range, a position or texture coordinate used is not finite
+// or no triangle is left.
 bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int32_t& chosen,
                       EmbeddedPicture& embedded, const char* fileName, int32_t meshIndex,
                       std::string& error);

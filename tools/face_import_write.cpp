@@ -1,10 +1,13 @@
 #include "tools/face_import_write.h"
 
+#include "io/file_contents.h"
+
 #include <stb_image.h>
 #include <stb_image_resize.h>
 #include <stb_image_write.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 
@@ -66,6 +69,25 @@ bool writeTga(const std::string& path, const Picture& picture, std::string& erro
            fail(error, path, "cannot be written");
 }
 
+// Decodes an encoded picture (PNG, JPEG, ...) of size bytes; what starts the message.
+bool decodePicture(Picture& picture, const void* bytes, size_t size, const std::string& what,
+                   std::string& error) {
+    if (size > size_t(INT_MAX))
+        return fail(error, what, "the file is too large");
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(static_cast<const stbi_uc*>(bytes),
+                                            static_cast<int>(size), &width, &height, &channels, 3);
+    if (!pixels) {
+        error = what + " (" + stbi_failure_reason() + ")";
+        return false;
+    }
+    picture.width = width;
+    picture.height = height;
+    picture.rgb.assign(pixels, pixels + size_t(width) * height * 3);
+    stbi_image_free(pixels);
+    return true;
+}
+
 } // namespace
 
 Picture solidPicture(uint8_t r, uint8_t g, uint8_t b) {
@@ -76,17 +98,12 @@ Picture solidPicture(uint8_t r, uint8_t g, uint8_t b) {
 }
 
 bool readPicture(Picture& picture, const std::string& fileName, std::string& error) {
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* pixels = stbi_load(fileName.c_str(), &width, &height, &channels, 3);
-    if (!pixels) {
-        error = fileName + ": cannot read the picture (" + stbi_failure_reason() + ")";
+    // Opened like every other input, so a FIFO, a device or a huge file is refused.
+    FileContents contents;
+    if (!openFileContents(contents, fileName.c_str(), error))
         return false;
-    }
-    picture.width = width;
-    picture.height = height;
-    picture.rgb.assign(pixels, pixels + size_t(width) * height * 3);
-    stbi_image_free(pixels);
-    return true;
+    return decodePicture(picture, contents.data, contents.size,
+                         fileName + ": cannot read the picture", error);
 }
 
 bool decodeEmbeddedPicture(Picture& picture, const EmbeddedPicture& embedded, std::string& error) {
@@ -99,19 +116,8 @@ bool decodeEmbeddedPicture(Picture& picture, const EmbeddedPicture& embedded, st
                 picture.rgb[3 * i + c] = embedded.bytes[4 * i + 2 - c];
         return true;
     }
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* pixels =
-        stbi_load_from_memory(embedded.bytes.data(), static_cast<int>(embedded.bytes.size()),
-                              &width, &height, &channels, 3);
-    if (!pixels) {
-        error = std::string("embedded picture: cannot decode (") + stbi_failure_reason() + ")";
-        return false;
-    }
-    picture.width = width;
-    picture.height = height;
-    picture.rgb.assign(pixels, pixels + size_t(width) * height * 3);
-    stbi_image_free(pixels);
-    return true;
+    return decodePicture(picture, embedded.bytes.data(), embedded.bytes.size(),
+                         "embedded picture: cannot decode", error);
 }
 
 void limitPictureSide(Picture& picture, int32_t maxSide) {

@@ -21,8 +21,9 @@ struct Picture {
 // A one-pixel picture of the given colour.
 Picture solidPicture(uint8_t r, uint8_t g, uint8_t b);
 
-// Decodes an image file (PNG, JPEG, TGA, BMP and the other formats stb_image reads).
-// Returns false with one line in error when it cannot.
+// Decodes an image file (PNG, JPEG, TGA, BMP and the other formats stb_image reads), opened
+// as the readers open theirs (openFileContents). Returns false with one line in error when
+// it cannot.
 bool readPicture(Picture& picture, const std::string& fileName, std::string& error);
 
 // Decodes a picture embedded in a mesh file (encoded bytes, or B, G, R, A texels).

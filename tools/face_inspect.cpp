@@ -3,14 +3,13 @@
 // the deformed render mesh, one record per line, numbers with %.9g.
 #include "face/face_model.h"
 #include "io/model_file.h"
+#include "tools/arguments.h"
 #include "tools/model_export.h"
 #include "tools/model_summary.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -43,15 +42,10 @@ const char* loadingFile = nullptr;
 
 enum class Dump { none, attachments, patches, edges, positions };
 
-struct Move {
-    long index;
-    float delta[3];
-};
-
 struct Options {
     Dump dump = Dump::none;
     SampleSearch search = SampleSearch::indexed;
-    std::vector<Move> moves;
+    std::vector<ControlPointMove> moves;
     const char* model = nullptr;
     const char* exportObj = nullptr;
     const char* picture = nullptr;
@@ -61,18 +55,6 @@ struct Options {
 int usage(const char* problem) {
     std::fprintf(stderr, "face-inspect: %s\n%s", problem, usageText);
     return 2;
-}
-
-bool parseFloat(float& value, const char* text) {
-    char* end = nullptr;
-    value = std::strtof(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value);
-}
-
-bool parseIndex(long& value, const char* text) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value >= 0;
 }
 
 // Reads the arguments into options; on a bad argument returns false with the problem.
@@ -108,10 +90,10 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
             else
                 return problem = "unknown search '" + how + "'", false;
         } else if (arg == "--move") {
-            Move move;
-            if (a + 4 >= argc || !parseIndex(move.index, argv[a + 1]) ||
-                !parseFloat(move.delta[0], argv[a + 2]) ||
-                !parseFloat(move.delta[1], argv[a + 3]) || !parseFloat(move.delta[2], argv[a + 4]))
+            ControlPointMove move;
+            if (a + 4 >= argc || !parseInteger(move.index, argv[a + 1], 0) ||
+                !parseFinite(move.delta.x, argv[a + 2]) ||
+                !parseFinite(move.delta.y, argv[a + 3]) || !parseFinite(move.delta.z, argv[a + 4]))
                 return problem = "--move takes a control point index and three finite numbers",
                        false;
             options.moves.push_back(move);
@@ -205,21 +187,23 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
+// Adds each move's offset to its control point.
+void applyMoves(Vector3* points, const std::vector<ControlPointMove>& moves) {
+    for (const ControlPointMove& move : moves)
+        points[move.index] = points[move.index] + move.delta;
+}
+
 // --export-obj and --picture: the moves of the command line, then those of the pose file,
 // one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
-    std::vector<ControlPointMove> moves;
-    for (const Move& move : options.moves)
-        moves.push_back(
-            {static_cast<int32_t>(move.index), {move.delta[0], move.delta[1], move.delta[2]}});
+    std::vector<ControlPointMove> moves = options.moves;
     std::string error;
     if (options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     Vector3* points = data.controlPoints.get();
-    for (const ControlPointMove& move : moves)
-        points[move.index] = points[move.index] + move.delta;
+    applyMoves(points, moves);
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
     if ((options.exportObj && !writeObjFile(options.exportObj, model, error)) ||
         (options.picture && !writeBindingPicture(options.picture, model, error))) {
@@ -246,7 +230,7 @@ int main(int argc, char** argv) try {
         return 1;
     }
     const double readMs = millisecondsSince(readStart);
-    for (const Move& move : options.moves)
+    for (const ControlPointMove& move : options.moves)
         if (move.index >= data.controlPointCount) {
             const std::string text = "--move index " + std::to_string(move.index) +
                                      " is not below the control point count " +
@@ -277,15 +261,10 @@ int main(int argc, char** argv) try {
     case Dump::edges:
         dumpEdges(model);
         break;
-    case Dump::positions: {
-        Vector3* points = data.controlPoints.get();
-        for (const Move& move : options.moves) {
-            Vector3& p = points[move.index];
-            p = p + Vector3{move.delta[0], move.delta[1], move.delta[2]};
-        }
-        dumpPositions(model, points);
+    case Dump::positions:
+        applyMoves(data.controlPoints.get(), options.moves);
+        dumpPositions(model, data.controlPoints.get());
         break;
-    }
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 } catch (const std::bad_alloc&) {

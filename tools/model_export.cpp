@@ -2,18 +2,16 @@
 
 #include "app/viewer.h"
 #include "face/face_model.h"
+#include "io/file_contents.h"
+#include "io/text_scanner.h"
 
 #include <GL/osmesa.h>
 #include <stb_image_write.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -22,7 +20,7 @@ constexpr float background[3] = {0.12f, 0.12f, 0.12f};
 // Shading: ambient part plus the part lit from the camera's direction (+z at start-up).
 constexpr float ambientShade = 0.35f;
 
-bool lineError(std::string& error, const char* fileName, int line, const std::string& what) {
+bool lineError(std::string& error, const char* fileName, long line, const std::string& what) {
     error = std::string(fileName) + ", line " + std::to_string(line) + ": " + what;
     return false;
 }
@@ -33,42 +31,59 @@ const float unattachedColour[3] = {0.9f, 0.05f, 0.05f};
 
 bool readPoseFile(std::vector<ControlPointMove>& moves, const char* fileName,
                   int32_t controlPointCount, std::string& error) {
-    std::ifstream file(fileName);
-    if (!file) {
-        error = std::string(fileName) + ": cannot open (" + std::strerror(errno) + ")";
+    FileContents contents;
+    if (!openFileContents(contents, fileName, error))
         return false;
-    }
+    // The scanner spans the file, so that its messages count lines from the file's start;
+    // its end is moved to the end of each line read.
+    TextScanner scanner = makeScanner(contents.data, contents.size, fileName, error);
+    const char* const end = contents.data + contents.size;
     std::vector<ControlPointMove> read;
-    std::string text;
-    for (int line = 1; std::getline(file, text); ++line) {
-        std::istringstream fields(text);
-        std::vector<std::string> field;
-        for (std::string f; fields >> f;)
-            field.push_back(f);
-        if (field.empty() || field[0][0] == '#')
-            continue;
-        if (field.size() != 4)
-            return lineError(error, fileName, line,
-                             "expected \"I DX DY DZ\", found " + std::to_string(field.size()) +
-                                 " fields");
-        char* end = nullptr;
-        const long index = std::strtol(field[0].c_str(), &end, 10);
-        if (*end != '\0' || index < 0 || index >= controlPointCount)
-            return lineError(error, fileName, line,
-                             "index \"" + field[0] + "\" is not a control point (the model has " +
-                                 std::to_string(controlPointCount) + ")");
-        float delta[3];
-        for (int c = 0; c < 3; ++c) {
-            delta[c] = std::strtof(field[1 + c].c_str(), &end);
-            if (*end != '\0' || end == field[1 + c].c_str() || !std::isfinite(delta[c]))
-                return lineError(error, fileName, line,
-                                 "\"" + field[1 + c] + "\" is not a finite number");
+    long line = 1;
+    for (const char* start = contents.data; start < end; ++line) {
+        // Lines end in "\n", "\r\n" or a lone "\r", as the scanner counts them.
+        const char* stop = start;
+        while (stop < end && *stop != '\n' && *stop != '\r')
+            ++stop;
+        const char* next = stop;
+        if (next < end)
+            next += *next == '\r' && next + 1 < end && next[1] == '\n' ? 2 : 1;
+        const char* token[4] = {};
+        size_t length[4] = {}, fields = 0;
+        for (const char* p = start; p < stop;) {
+            if (isTokenSpace(*p)) {
+                ++p;
+                continue;
+            }
+            const char* q = p;
+            while (q < stop && !isTokenSpace(*q))
+                ++q;
+            if (fields < 4) {
+                token[fields] = p;
+                length[fields] = size_t(q - p);
+            }
+            ++fields;
+            p = q;
         }
-        read.push_back({static_cast<int32_t>(index), {delta[0], delta[1], delta[2]}});
-    }
-    if (file.bad()) {
-        error = std::string(fileName) + ": cannot be read";
-        return false;
+        start = next;
+        if (fields == 0 || *token[0] == '#')
+            continue;
+        if (fields != 4)
+            return lineError(error, fileName, line,
+                             "expected \"I DX DY DZ\", found " + std::to_string(fields) +
+                                 " fields");
+        ControlPointMove move;
+        if (!parseIntegerToken(move.index, token[0], length[0]) || move.index < 0 ||
+            move.index >= controlPointCount)
+            return lineError(error, fileName, line,
+                             "index \"" + std::string(token[0], std::min<size_t>(length[0], 40)) +
+                                 "\" is not a control point (the model has " +
+                                 std::to_string(controlPointCount) + ")");
+        scanner.cursor = token[0] + length[0];
+        scanner.end = stop;
+        if (!readPoints(&move.delta, 1, scanner, "move"))
+            return false;
+        read.push_back(move);
     }
     moves.insert(moves.end(), read.begin(), read.end());
     return true;

@@ -16,12 +16,12 @@ struct ControlPointMove {
     Vector3 delta;
 };
 
-// Reads a pose file: one move "I DX DY DZ" a line (I a decimal control point index, the
-// others finite numbers); blank lines and lines starting with '#' are skipped. On success
-// appends the moves to moves and returns true. Refused, with one line
-// "<file>, line <L>: <what>" in error: a file that cannot be read, a line with other than
-// four fields, an index that is not a whole number below controlPointCount, an offset that
-// is not a finite number.
+// Reads a pose file: one move "I DX DY DZ" a line (I an integer control point index, the
+// others real numbers, as the model reader reads its tokens); blank lines and lines whose
+// first token starts with '#' are skipped. On success appends the moves to moves and returns
+// true. Refused, with one line in error: a file that openFileContents refuses (with its
+// message), and with "<file>, line <L>: <what>" a line with other than four fields, an index
+// that is not an integer below controlPointCount, an offset that is not a finite number.
 bool readPoseFile(std::vector<ControlPointMove>& moves, const char* fileName,
                   int32_t controlPointCount, std::string& error);
 

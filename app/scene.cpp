@@ -13,10 +13,10 @@ const PropSlotSource propSlotSources[propSlotCount] = {
     {"white_eye1", "data/white_eye1.prop", "data/white_eye1.tga", 68, 69, {53, 54, 55}, 3, false},
 };
 
-namespace {
+const char* const sceneModelFile = "data/retarget.model";
+const char* const sceneSkinTextureFile = "data/white_skin.tga";
 
-const char* const modelFile = "data/retarget.model";
-const char* const skinTextureFile = "data/white_skin.tga";
+namespace {
 
 const char* const keyBindingLines[] = {
     "key bindings:",
@@ -111,19 +111,19 @@ namespace {
 
 bool loadSceneFiles(Scene& scene, std::string& error) {
     printLine("computing attachments...");
-    scene.loadingFile = modelFile;
-    if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount, modelFile,
-                       error))
+    scene.loadingFile = sceneModelFile;
+    if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount,
+                       sceneModelFile, error))
         return false;
     if (scene.controlPointCount < minControlPointCount) {
-        error = std::string(modelFile) +
+        error = std::string(sceneModelFile) +
                 ": control points: " + std::to_string(scene.controlPointCount) +
                 " control points, but the props' frames need at least " +
                 std::to_string(minControlPointCount);
         return false;
     }
     scene.loadingFile = nullptr; // textures fail with a warning of their own
-    scene.skinTexture = loadTextureOrWarn(skinTextureFile);
+    scene.skinTexture = loadTextureOrWarn(sceneSkinTextureFile);
 
     printLine("loading props...");
     if (!loadProps(scene, error))

@@ -30,6 +30,10 @@ extern const PropSlotSource propSlotSources[propSlotCount];
 // The control points that the props' frames read reach up to index 87.
 constexpr int32_t minControlPointCount = 88;
 
+// The face's files, relative to the working directory.
+extern const char* const sceneModelFile;       // "data/retarget.model"
+extern const char* const sceneSkinTextureFile; // "data/white_skin.tga"
+
 // The slot's name and the control points of its frame, for messages:
 // "black_th0 (control points 70, 74, 24)", or for an eye
 // "white_eye0 (control points 66, 67 and the centroid of 33, 34, 35)".

@@ -2,6 +2,7 @@
 // reads) into a data folder the viewer shows, deformable: the render mesh placed in the
 // viewer's units, a control mesh (the user's or a simplified copy of the render mesh), the
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
+#include "app/scene.h"
 #include "face/face_model.h"
 #include "io/model_file.h"
 #include "tools/arguments.h"
@@ -97,9 +98,9 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
             if (!parseInteger(o.meshIndex, value, 0))
                 return problem = "--mesh takes a mesh index", false;
         } else if (arg == "--points") {
-            if (!parseInteger(o.points, value, minControlPoints))
-                return problem =
-                           "--points takes a count of at least " + std::to_string(minControlPoints),
+            if (!parseInteger(o.points, value, minControlPointCount))
+                return problem = "--points takes a count of at least " +
+                                 std::to_string(minControlPointCount),
                        false;
         } else if (arg == "--height") {
             if (!parseFinite(o.height, value) || !(o.height > 0.0f))
@@ -199,20 +200,20 @@ int main(int argc, char** argv) try {
         if (!options.keepPlacement)
             applyPlacement(source.positions, placement);
         weldPositions(cage, source.positions, source.triangles);
-        if (static_cast<int32_t>(cage.points.size()) < minControlPoints)
+        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
             return refuse(std::string(options.cage) + ": the control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
-                          std::to_string(minControlPoints));
+                          std::to_string(minControlPointCount));
         report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
                cage.triangles.size());
     } else {
         ControlCage welded;
         weldPositions(welded, render.positions, render.triangles);
         simplifyCage(cage, welded, options.points);
-        if (static_cast<int32_t>(cage.points.size()) < minControlPoints)
+        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
             return refuse(std::string(options.mesh) + ": the automatic control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
-                          std::to_string(minControlPoints) + " (the mesh is too small)");
+                          std::to_string(minControlPointCount) + " (the mesh is too small)");
         report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
                cage.points.size(), options.points, cage.triangles.size());
     }
@@ -253,7 +254,7 @@ int main(int argc, char** argv) try {
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
-    const std::string modelFile = std::string(options.out) + "/data/retarget.model";
+    const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
     activity = "binding the written model";
     ModelData data;
     if (!readModelFile(data, modelFile.c_str(), problem) ||

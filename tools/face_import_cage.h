@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <vector>
 
-// The props' frames use control points up to 87, so a control mesh needs 88 at least.
-constexpr int32_t minControlPoints = 88;
 constexpr int32_t defaultControlPoints = 240;
 
 struct ControlCage {

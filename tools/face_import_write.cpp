@@ -1,5 +1,6 @@
 #include "tools/face_import_write.h"
 
+#include "app/scene.h"
 #include "io/file_contents.h"
 
 #include <stb_image.h>
@@ -12,8 +13,6 @@
 #include <filesystem>
 
 namespace {
-
-const char* const propNames[4] = {"black_th0", "black_th1", "white_eye0", "white_eye1"};
 
 bool fail(std::string& error, const std::string& path, const char* what) {
     error = path + ": " + what;
@@ -136,19 +135,20 @@ void limitPictureSide(Picture& picture, int32_t maxSide) {
 
 bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,
                      const Picture& skin, std::string& error) {
-    const std::string data = folder + "/data";
+    // The viewer's own file names (all under data/), below the folder.
+    const auto path = [&folder](const char* file) { return folder + "/" + file; };
     std::error_code made;
-    std::filesystem::create_directories(data, made);
+    std::filesystem::create_directories(path("data"), made);
     if (made)
-        return fail(error, data, "cannot be made");
-    if (!writeText(data + "/retarget.model", modelText(render, cage), error) ||
-        !writeTga(data + "/white_skin.tga", skin, error))
+        return fail(error, path("data"), "cannot be made");
+    if (!writeText(path(sceneModelFile), modelText(render, cage), error) ||
+        !writeTga(path(sceneSkinTextureFile), skin, error))
         return false;
     // Empty props: no vertices, no triangles; each with a white pixel as its texture.
     const Picture white = solidPicture(255, 255, 255);
-    for (const char* name : propNames)
-        if (!writeText(data + "/" + name + ".prop", "0\n0\n", error) ||
-            !writeTga(data + "/" + name + ".tga", white, error))
+    for (const PropSlotSource& source : propSlotSources)
+        if (!writeText(path(source.propFile), "0\n0\n", error) ||
+            !writeTga(path(source.textureFile), white, error))
             return false;
     return true;
 }

@@ -5,6 +5,7 @@
 #include "io/normals.h"
 #include "io/text_scanner.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -77,4 +78,39 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error) {
         return false;
     return readModelBuffer(model, contents.data, contents.size, fileName, error,
                            availableMemoryBytes());
+}
+
+bool writeModelFile(const char* fileName, const Vector3* renderPositions,
+                    const TexCoord* renderTexCoords, int32_t N, const Triangle* renderTriangles,
+                    int32_t M, const Vector3* controlPoints, int32_t K,
+                    const Triangle* controlTriangles, int32_t L, std::string& error) {
+    std::FILE* file = std::fopen(fileName, "w");
+    if (!file) {
+        error = std::string(fileName) + ": cannot be written";
+        return false;
+    }
+    const auto points = [file](const Vector3* p, int32_t count) {
+        std::fprintf(file, "%d\n", count);
+        for (int32_t i = 0; i < count; ++i)
+            std::fprintf(file, "%.9g %.9g %.9g\n", p[i].x, p[i].y, p[i].z);
+    };
+    const auto triangles = [file](const Triangle* t, int32_t count, bool swapped) {
+        std::fprintf(file, "%d\n", count);
+        for (int32_t j = 0; j < count; ++j) {
+            const int32_t* i = t[j].index;
+            std::fprintf(file, "%d %d %d\n", i[0], i[swapped ? 2 : 1], i[swapped ? 1 : 2]);
+        }
+    };
+    points(renderPositions, N);
+    for (int32_t i = 0; i < N; ++i)
+        std::fprintf(file, "%.9g %.9g\n", renderTexCoords[i].u, renderTexCoords[i].v);
+    triangles(renderTriangles, M, true);
+    points(controlPoints, K);
+    triangles(controlTriangles, L, false);
+    const bool written = !std::ferror(file);
+    if (std::fclose(file) != 0 || !written) {
+        error = std::string(fileName) + ": cannot be written";
+        return false;
+    }
+    return true;
 }

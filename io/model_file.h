@@ -56,3 +56,13 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error);
 // arrays may take at most availableBytes.
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
                      std::string& error, uint64_t availableBytes = unlimitedMemory);
+
+// Writes a model file that readModelFile reads back to the same values: the nine sections,
+// reals with nine significant digits (every float reads back unchanged), render triangles
+// (stored order, N indices) written with their last two corners swapped back to the file's
+// order, control triangles as stored. Returns false with "<file>: cannot be written" in
+// error when the file cannot be made or written.
+bool writeModelFile(const char* fileName, const Vector3* renderPositions,
+                    const TexCoord* renderTexCoords, int32_t N, const Triangle* renderTriangles,
+                    int32_t M, const Vector3* controlPoints, int32_t K,
+                    const Triangle* controlTriangles, int32_t L, std::string& error);

@@ -2,6 +2,7 @@
 
 #include "app/scene.h"
 #include "io/file_contents.h"
+#include "io/model_file.h"
 
 #include <stb_image.h>
 #include <stb_image_resize.h>
@@ -25,41 +26,6 @@ bool writeText(const std::string& path, const std::string& text, std::string& er
         return fail(error, path, "cannot be written");
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return (std::fclose(file) == 0 && written) || fail(error, path, "cannot be written");
-}
-
-void appendReals(std::string& text, const float* values, int count) {
-    char line[128];
-    int length = 0;
-    for (int i = 0; i < count; ++i)
-        length += std::snprintf(line + length, sizeof line - length, i ? " %.9g" : "%.9g",
-                                double(values[i]));
-    text.append(line, length);
-    text += '\n';
-}
-
-void appendTriangle(std::string& text, int32_t a, int32_t b, int32_t c) {
-    text += std::to_string(a) + ' ' + std::to_string(b) + ' ' + std::to_string(c) + '\n';
-}
-
-// Reals with nine significant digits, so that every float reads back unchanged.
-std::string modelText(const ImportedMesh& render, const ControlCage& cage) {
-    std::string text = std::to_string(render.positions.size()) + "\n";
-    for (const Vector3& p : render.positions)
-        appendReals(text, &p.x, 3);
-    for (const TexCoord& t : render.texCoords)
-        appendReals(text, &t.u, 2);
-    // The reader stores a render triangle a b c as (a, c, b): write the last two swapped
-    // so that the stored order is the counter-clockwise front winding.
-    text += std::to_string(render.triangles.size()) + "\n";
-    for (const Triangle& t : render.triangles)
-        appendTriangle(text, t.index[0], t.index[2], t.index[1]);
-    text += std::to_string(cage.points.size()) + "\n";
-    for (const Vector3& p : cage.points)
-        appendReals(text, &p.x, 3);
-    text += std::to_string(cage.triangles.size()) + "\n";
-    for (const Triangle& t : cage.triangles)
-        appendTriangle(text, t.index[0], t.index[1], t.index[2]);
-    return text;
 }
 
 bool writeTga(const std::string& path, const Picture& picture, std::string& error) {
@@ -141,7 +107,13 @@ bool writeDataFolder(const std::string& folder, const ImportedMesh& render, cons
     std::filesystem::create_directories(path("data"), made);
     if (made)
         return fail(error, path("data"), "cannot be made");
-    if (!writeText(path(sceneModelFile), modelText(render, cage), error) ||
+    // The reader stores a render triangle a b c as (a, c, b): the stored order written is
+    // the counter-clockwise front winding.
+    if (!writeModelFile(path(sceneModelFile).c_str(), render.positions.data(),
+                        render.texCoords.data(), int32_t(render.positions.size()),
+                        render.triangles.data(), int32_t(render.triangles.size()),
+                        cage.points.data(), int32_t(cage.points.size()), cage.triangles.data(),
+                        int32_t(cage.triangles.size()), error) ||
         !writeTga(path(sceneSkinTextureFile), skin, error))
         return false;
     // Empty props: no vertices, no triangles; each with a white pixel as its texture.

@@ -104,29 +104,10 @@ void setModel(ModelData& model, const Vector3* controlPoints, int32_t K,
 }
 
 bool writeModelFile(const ModelData& model, const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (!file)
-        return false;
-    auto point = [file](const Vector3& p) {
-        std::fprintf(file, "%.9g %.9g %.9g\n", p.x, p.y, p.z);
-    };
-    std::fprintf(file, "%d\n", model.renderVertexCount);
-    for (int32_t i = 0; i < model.renderVertexCount; ++i)
-        point(model.renderPositions[i]);
-    for (int32_t i = 0; i < model.renderVertexCount; ++i)
-        std::fprintf(file, "%.9g %.9g\n", model.renderTexCoords[i].u, model.renderTexCoords[i].v);
-    std::fprintf(file, "%d\n", model.renderTriangleCount);
-    for (int32_t t = 0; t < model.renderTriangleCount; ++t) {
-        const int32_t* i = model.renderTriangles[t].index;
-        std::fprintf(file, "%d %d %d\n", i[0], i[2], i[1]);
-    }
-    std::fprintf(file, "%d\n", model.controlPointCount);
-    for (int32_t i = 0; i < model.controlPointCount; ++i)
-        point(model.controlPoints[i]);
-    std::fprintf(file, "%d\n", model.controlTriangleCount);
-    for (int32_t t = 0; t < model.controlTriangleCount; ++t) {
-        const int32_t* i = model.controlTriangles[t].index;
-        std::fprintf(file, "%d %d %d\n", i[0], i[1], i[2]);
-    }
-    return std::fclose(file) == 0;
+    std::string error;
+    return writeModelFile(path.c_str(), model.renderPositions.get(), model.renderTexCoords.get(),
+                          model.renderVertexCount, model.renderTriangles.get(),
+                          model.renderTriangleCount, model.controlPoints.get(),
+                          model.controlPointCount, model.controlTriangles.get(),
+                          model.controlTriangleCount, error);
 }

@@ -50,11 +50,11 @@ uint32_t loadTextureOrWarn(const char* fileName) {
 }
 
 // Loads the props and their textures in start-up order: each pair of props, then their
-// two textures.
-bool loadProps(Scene& scene, std::string& error) {
+// two textures. loading names the prop file being read, for an out-of-memory message.
+bool loadProps(Scene& scene, const char*& loading, std::string& error) {
     for (int32_t pair = 0; pair < propSlotCount; pair += 2) {
         for (int32_t s = pair; s < pair + 2; ++s) {
-            scene.loadingFile = propSlotSources[s].propFile;
+            loading = propSlotSources[s].propFile;
             if (!loadProp(scene.propSlots[s].prop, propSlotSources[s].propFile, error))
                 return false;
         }
@@ -109,9 +109,11 @@ void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& s
 
 namespace {
 
-bool loadSceneFiles(Scene& scene, std::string& error) {
+// loading names the model or prop file being read (null otherwise), for an out-of-memory
+// message.
+bool loadSceneFiles(Scene& scene, const char*& loading, std::string& error) {
     printLine("computing attachments...");
-    scene.loadingFile = sceneModelFile;
+    loading = sceneModelFile;
     if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount,
                        sceneModelFile, error))
         return false;
@@ -122,13 +124,13 @@ bool loadSceneFiles(Scene& scene, std::string& error) {
                 std::to_string(minControlPointCount);
         return false;
     }
-    scene.loadingFile = nullptr; // textures fail with a warning of their own
+    loading = nullptr; // textures fail with a warning of their own
     scene.skinTexture = loadTextureOrWarn(sceneSkinTextureFile);
 
     printLine("loading props...");
-    if (!loadProps(scene, error))
+    if (!loadProps(scene, loading, error))
         return false;
-    scene.loadingFile = nullptr;
+    loading = nullptr;
     for (int32_t s = 0; s < propSlotCount; ++s) {
         Vector3 A, B, C;
         propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
@@ -148,12 +150,12 @@ bool loadSceneFiles(Scene& scene, std::string& error) {
 } // namespace
 
 bool loadScene(Scene& scene, std::string& error) {
-    scene.loadingFile = nullptr;
+    const char* loading = nullptr;
     try {
-        return loadSceneFiles(scene, error);
+        return loadSceneFiles(scene, loading, error);
     } catch (const std::bad_alloc&) {
-        error = scene.loadingFile ? std::string("out of memory while loading ") + scene.loadingFile
-                                  : std::string("out of memory while loading the scene");
+        error = loading ? std::string("out of memory while loading ") + loading
+                        : std::string("out of memory while loading the scene");
         return false;
     }
 }

@@ -47,7 +47,6 @@ struct PropSlot {
 };
 
 struct Scene {
-    const char* loadingFile = nullptr; // the file being loaded during start-up, for messages
     std::unique_ptr<FaceModel> faceModel;
     ArrayHolder<Vector3> controlPoints; // controlPointCount, moved in place by dragging
     int32_t controlPointCount = 0;

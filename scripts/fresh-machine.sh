@@ -145,7 +145,7 @@ display=${DISPLAY:-}
 if [ -z "$display" ]; then
     command -v Xvfb >/dev/null || fail "no DISPLAY and no Xvfb to make one"
     for n in $(seq 90 140); do [ -e "/tmp/.X$n-lock" ] || break; done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
     display=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done

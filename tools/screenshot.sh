@@ -42,7 +42,7 @@ trap 'stop' EXIT
 trap 'exit 130' INT TERM
 
 # A display of our own: Xvfb picks a free number and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 800x700x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 800x700x24 -nolisten tcp -noreset 3>"$scratch/display" 2>"$scratch/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
 [ -s "$scratch/display" ] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }

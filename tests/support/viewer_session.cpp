@@ -95,7 +95,9 @@ bool ViewerSession::start() {
     // Xvfb on a display number drawn at random, away from the low numbers that servers
     // which pick their own take first: a server going down may still answer on its number
     // for a moment after a new one took it. Xvfb writes the number to the pipe once it runs,
-    // and exits when the number is taken.
+    // and exits when the number is taken. -noreset: by default the server resets when its
+    // last client leaves, and a client that connects during that reset (the viewer, right
+    // after the readiness probe below) fails to open the display now and then.
     std::random_device random;
     for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
         const std::string number = std::to_string(100 + random() % 900);
@@ -103,7 +105,7 @@ bool ViewerSession::start() {
         if (pipe(fds) != 0)
             return false;
         xvfbPid = spawn({"Xvfb", ":" + number, "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                         "800x800x24", "-nolisten", "tcp"},
+                         "800x800x24", "-nolisten", "tcp", "-noreset"},
                         "", "", "/dev/null", "/dev/null", fds[1]);
         close(fds[1]);
         std::string written;

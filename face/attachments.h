@@ -79,18 +79,26 @@ void evaluateSubPatchNormal(V& point, V& normal, const V* p, float u, float v, f
     normal = unitNormal(t1, t2);
 }
 
-// The position of an attached vertex on the surface whose sub-patch has the net p:
-// (1 − weight)·rest + weight·(Q + o1·t1 + o2·t2 + o3·n) with the point Q and frame
-// (t1, t2, n) at the attachment's (u, v, 1 − u − v). It and evaluateSubPatch are always
-// inlined, so that the update's loop (and its AVX2 copy) holds the whole arithmetic.
+// The position of an attached vertex from the point Q and frame (t1, t2, n) of its
+// sub-patch at its parameters: (1 − weight)·rest + weight·(Q + o1·t1 + o2·t2 + o3·n).
 template <class V>
-inline __attribute__((always_inline)) V placedPosition(const Attachment& a, const V* p) {
-    V Q, t1, t2, rest;
-    evaluateSubPatch(Q, t1, t2, p, a.u, a.v, 1.0f - a.u - a.v);
-    const V n = unitNormal(t1, t2);
+inline __attribute__((always_inline)) V blendedPosition(const Attachment& a, const V& Q,
+                                                        const V& t1, const V& t2, const V& n) {
+    V rest;
     const V carried = Q + a.offset[0] * t1 + a.offset[1] * t2 + a.offset[2] * n;
     load(rest, a.restPosition);
     return (1.0f - a.weight) * rest + a.weight * carried;
+}
+
+// The position of an attached vertex on the surface whose sub-patch has the net p: the
+// blend above with the point and frame at the attachment's (u, v, 1 − u − v). It and
+// evaluateSubPatch are always inlined, so that the update's loops (and their AVX2 copy)
+// hold the whole arithmetic.
+template <class V>
+inline __attribute__((always_inline)) V placedPosition(const Attachment& a, const V* p) {
+    V Q, t1, t2;
+    evaluateSubPatch(Q, t1, t2, p, a.u, a.v, 1.0f - a.u - a.v);
+    return blendedPosition(a, Q, t1, t2, unitNormal(t1, t2));
 }
 
 // Both grids enumerate rows i = 0..n, columns k = 0..n − i; grid point j = 0, 1, 2, ...

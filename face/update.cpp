@@ -1,14 +1,21 @@
 // Per-frame deformation: rebuild the surface from the current control points, carry every
 // attached render vertex along, recompute the render normals. The surface arithmetic is
 // written once (geometry/patches.h, face/attachments.h) and run here with Vector3 for the
-// reference order and with Lanes4 for speed.
+// reference order and with Lanes4 for speed; the fast path takes the lengths of normals
+// four to a register, each lane rounded as the one-vertex code rounds it.
 #include "face/face_model.h"
 
 #include "geometry/grid.h"
 #include "io/normals.h"
 
+#if defined(__SSE__)
+#include <immintrin.h>
+#endif
+
+#include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 void FaceModel::updateControlNormals(const Vector3* controlPoints) {
@@ -90,21 +97,94 @@ void FaceModel::updateReference(Vector3* positions, Vector3* normals,
 
 namespace {
 
-// Places the render vertices from their attachments and the packed sub-patches, and
+Float4 squareRoot(Float4 x) {
+#if defined(__SSE__)
+    return _mm_sqrt_ps(x);
+#else
+    return Float4{std::sqrt(x[0]), std::sqrt(x[1]), std::sqrt(x[2]), std::sqrt(x[3])};
+#endif
+}
+
+// x, y and z of four padded vectors, four of each to a register.
+inline __attribute__((always_inline)) void transposeFour(Float4& x, Float4& y, Float4& z,
+                                                         const Lanes4* v) {
+    const Float4 xy01 = __builtin_shufflevector(v[0].v, v[1].v, 0, 4, 1, 5);
+    const Float4 xy23 = __builtin_shufflevector(v[2].v, v[3].v, 0, 4, 1, 5);
+    const Float4 zw01 = __builtin_shufflevector(v[0].v, v[1].v, 2, 6, 3, 7);
+    const Float4 zw23 = __builtin_shufflevector(v[2].v, v[3].v, 2, 6, 3, 7);
+    x = __builtin_shufflevector(xy01, xy23, 0, 1, 4, 5);
+    y = __builtin_shufflevector(xy01, xy23, 2, 3, 6, 7);
+    z = __builtin_shufflevector(zw01, zw23, 0, 1, 4, 5);
+}
+
+// The lengths sqrt(dot(v, v)) of four vectors, each lane rounded as dot and std::sqrt
+// round one: (x·x + y·y) + z·z.
+inline __attribute__((always_inline)) Float4 lengthsFour(const Lanes4* v) {
+    Float4 x, y, z;
+    transposeFour(x, y, z, v);
+    return squareRoot((x * x + y * y) + z * z);
+}
+
+// Normalises four sums as one is normalised (a sum not longer than the epsilon is kept as
+// it is), the lengths and reciprocals four at a time.
+inline __attribute__((always_inline)) void normalizeFour(Vector3* normals, const Lanes4* sums) {
+    Float4 x, y, z;
+    transposeFour(x, y, z, sums);
+    const Float4 len = squareRoot((x * x + y * y) + z * z);
+    const Float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+    const Float4 scale = len > normalLengthEpsilon ? one / len : one; // x·1 = x
+    x *= scale;
+    y *= scale;
+    z *= scale;
+    // Back to x, y, z of one vertex after another: twelve floats in three stores.
+    const Float4 xy = __builtin_shufflevector(x, y, 0, 4, 1, 5);  // x0 y0 x1 y1
+    const Float4 yz = __builtin_shufflevector(y, z, 1, 5, 2, 6);  // y1 z1 y2 z2
+    const Float4 xy3 = __builtin_shufflevector(x, y, 2, 6, 3, 7); // x2 y2 x3 y3
+    const Float4 packed[3] = {__builtin_shufflevector(xy, z, 0, 1, 4, 2),
+                              __builtin_shufflevector(yz, xy3, 0, 1, 4, 5),
+                              __builtin_shufflevector(xy3, z, 6, 2, 3, 7)};
+    std::memcpy(static_cast<void*>(normals), packed, sizeof packed);
+}
+
+// Vertices placed per block: the block's surface points and frames are evaluated first,
+// the lengths of its normals then taken four at a time, and the positions blended last,
+// so that no square root and division stand in the way of the next vertex's evaluation.
+constexpr int32_t placementBlock = 16;
+
+// Places the render vertices from their attachments and the packed sub-patches (the
+// arithmetic of placedPosition, with unitNormal's length taken four at a time), and
 // recomputes the render normals as computeMeshNormals computes them: every triangle's
 // face normal (P1 − P0) × (P2 − P0) is added to its three vertices' sums in triangle
 // order, then each sum longer than 2^−23 is multiplied by the reciprocal of its length.
 FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* padded,
                                   Lanes4* sums, const Attachment* attachments, int32_t N,
                                   const Lanes4* packed, const Triangle* triangles, int32_t M) {
-    for (int32_t i = 0; i < N; ++i) {
-        const Attachment& a = attachments[i];
-        if (a.subPatch < 0)
-            load(padded[i], a.restPosition);
-        else
-            padded[i] = placedPosition(a, &packed[10 * a.subPatch]);
-        store(positions[i], padded[i]);
-        sums[i] = Lanes4{};
+    Lanes4 Q[placementBlock], t1[placementBlock], t2[placementBlock], c[placementBlock];
+    float length[placementBlock];
+    for (int32_t first = 0; first < N; first += placementBlock) {
+        const int32_t count = std::min(placementBlock, N - first);
+        const Attachment* a = &attachments[first];
+        for (int32_t j = 0; j < placementBlock; ++j) {
+            c[j] = Lanes4{};
+            if (j < count && a[j].subPatch >= 0) {
+                evaluateSubPatch(Q[j], t1[j], t2[j], &packed[10 * a[j].subPatch], a[j].u, a[j].v,
+                                 1.0f - a[j].u - a[j].v);
+                c[j] = cross(t1[j], t2[j]);
+            }
+        }
+        for (int32_t j = 0; j < placementBlock; j += 4) {
+            const Float4 l = lengthsFour(&c[j]);
+            std::memcpy(&length[j], &l, sizeof l);
+        }
+        for (int32_t j = 0; j < count; ++j) {
+            Lanes4& p = padded[first + j];
+            if (a[j].subPatch < 0)
+                load(p, a[j].restPosition);
+            else
+                p = blendedPosition(a[j], Q[j], t1[j], t2[j], c[j] / length[j]);
+            store(positions[first + j], p);
+            sums[first + j] = Lanes4{};
+        }
     }
     for (int32_t t = 0; t < M; ++t) {
         const int32_t* i = triangles[t].index;
@@ -114,7 +194,10 @@ FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* 
         sums[i[1]] = sums[i[1]] + face;
         sums[i[2]] = sums[i[2]] + face;
     }
-    for (int32_t v = 0; v < N; ++v) {
+    int32_t v = 0;
+    for (; v + 4 <= N; v += 4)
+        normalizeFour(&normals[v], &sums[v]);
+    for (; v < N; ++v) {
         Lanes4 n = sums[v];
         const float len = std::sqrt(dot(n, n));
         if (len > normalLengthEpsilon)

@@ -3,6 +3,7 @@
 #include "face/attachments.h"
 #include "face/face_model.h"
 #include "face/sample_index.h"
+#include "geometry/projection.h"
 #include "tools/synthetic_model.h"
 
 #include <gtest/gtest.h>
@@ -235,4 +236,52 @@ TEST(Attachments, ProjectionLeavingTheSubTriangleFallsBackToTheSample) {
     EXPECT_NEAR(Q.x, inside.x, 0.03f);
     EXPECT_NEAR(Q.y, inside.y, 0.03f);
     EXPECT_NEAR(b.offset[2], 0.05f, 1e-3f);
+}
+
+TEST(Attachments, ProjectionEndingExactlyOnTheBorderEdgeIsKept) {
+    // The sub-triangle includes its border edge u + v = 1: a projection that ends exactly
+    // there keeps its parameters. Points beside sample 50 of sub-patch 30 (on the border
+    // y = 0) are moved outwards until the projection from the sample's parameters ends near
+    // u + v = 1 (bracketed, then bisected). The iteration's rounding lets the sum take only
+    // every few millionth there, so the floats of y around that place, for one offset
+    // along the border after another, are tried until a sum is 1 exactly.
+    const auto model = flatModel(1, 10, 0, 10.0f);
+    const int32_t s = 30, sample = s * samplesPerSubPatch + 50;
+    const PatchParameter start = model->sampleParameters[50];
+    Vector3 p[10];
+    model->subPatchNet(p, s);
+    float u, v, d;
+    Vector3 X;
+    auto sumAt = [&](float x, float y) {
+        X = model->samplePositions[sample] + Vector3{x, y, 0.05f};
+        u = start.u;
+        v = start.v;
+        projectToSubPatch(u, v, d, X, p);
+        return u + v;
+    };
+    bool found = false;
+    for (int32_t k = 0; k < 400 && !found; ++k) {
+        const float x = 0.02f + 0.001f * static_cast<float>(k);
+        float inside = 0.0f, outside = 0.0f;
+        while (sumAt(x, outside) < 1.0f && outside > -0.1f)
+            outside -= 1e-3f;
+        for (int i = 0; i < 40; ++i) {
+            const float middle = 0.5f * (inside + outside);
+            (sumAt(x, middle) < 1.0f ? inside : outside) = middle;
+        }
+        float y = inside;
+        for (int i = 0; i < 200; ++i)
+            y = std::nextafter(y, 1.0f);
+        for (int i = 0; i < 400 && !found; ++i, y = std::nextafter(y, -1.0f))
+            found = sumAt(x, y) == 1.0f && u >= 0.0f && v >= 0.0f;
+    }
+    ASSERT_TRUE(found);
+    float best;
+    ASSERT_EQ(model->findNearestSample(best, X, up, hintingFreeSampleLimit), sample);
+    ASSERT_LE(d * d, best * best);
+
+    model->computeAttachments(&X, &up);
+    EXPECT_EQ(model->attachments[0].subPatch, s);
+    EXPECT_EQ(model->attachments[0].u, u);
+    EXPECT_EQ(model->attachments[0].v, v);
 }

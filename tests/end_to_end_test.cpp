@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -119,6 +120,18 @@ TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     viewer.key("Home");
     ASSERT_TRUE(viewer.capture(shot));
     EXPECT_EQ(shot.rgb, opened.rgb);
+
+    // A left-button drag across the window turns the view about the vertical axis: the skin
+    // shifts from one half of the window to the other.
+    auto leftShare = [](const Screenshot& s) {
+        const int left = s.count(0, 0, 320, 640, isSkin), right = s.count(320, 0, 640, 640, isSkin);
+        return static_cast<double>(left) / std::max(left + right, 1);
+    };
+    const double before = leftShare(shot);
+    viewer.drag(1, 320, 600, 420, 600);
+    EXPECT_TRUE(viewer.captureUntil(
+        shot, [&](const Screenshot& s) { return std::fabs(leftShare(s) - before) > 0.05; }))
+        << leftShare(shot) << " vs " << before;
 
     EXPECT_TRUE(viewer.alive());
     EXPECT_EQ(viewer.standardError(), "");

@@ -117,11 +117,9 @@ inline __attribute__((always_inline)) void transposeFour(Float4& x, Float4& y, F
     z = __builtin_shufflevector(zw01, zw23, 0, 1, 4, 5);
 }
 
-// The lengths sqrt(dot(v, v)) of four vectors, each lane rounded as dot and std::sqrt
-// round one: (x·x + y·y) + z·z.
-inline __attribute__((always_inline)) Float4 lengthsFour(const Lanes4* v) {
-    Float4 x, y, z;
-    transposeFour(x, y, z, v);
+// The lengths of four vectors given as x, y and z, each lane rounded as std::sqrt of dot
+// rounds one: sqrt((x·x + y·y) + z·z).
+inline Float4 lengthsFour(Float4 x, Float4 y, Float4 z) {
     return squareRoot((x * x + y * y) + z * z);
 }
 
@@ -130,7 +128,7 @@ inline __attribute__((always_inline)) Float4 lengthsFour(const Lanes4* v) {
 inline __attribute__((always_inline)) void normalizeFour(Vector3* normals, const Lanes4* sums) {
     Float4 x, y, z;
     transposeFour(x, y, z, sums);
-    const Float4 len = squareRoot((x * x + y * y) + z * z);
+    const Float4 len = lengthsFour(x, y, z);
     const Float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
     const Float4 scale = len > normalLengthEpsilon ? one / len : one; // x·1 = x
     x *= scale;
@@ -173,7 +171,9 @@ FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* 
             }
         }
         for (int32_t j = 0; j < placementBlock; j += 4) {
-            const Float4 l = lengthsFour(&c[j]);
+            Float4 x, y, z;
+            transposeFour(x, y, z, &c[j]);
+            const Float4 l = lengthsFour(x, y, z);
             std::memcpy(&length[j], &l, sizeof l);
         }
         for (int32_t j = 0; j < count; ++j) {

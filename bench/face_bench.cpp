@@ -7,7 +7,7 @@
 // Run from the repository root so that data/retarget.model is found.
 #include "face/face_model.h"
 #include "io/model_file.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <benchmark/benchmark.h>
 

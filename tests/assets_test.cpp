@@ -6,8 +6,8 @@
 #include "io/texture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
-#include "tools/face_assets_mesh.h"
-#include "tools/synthetic_model.h"
+#include "tools/assets/mesh.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "face/face_model.h"
 #include "face/sample_index.h"
 #include "geometry/projection.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

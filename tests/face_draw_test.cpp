@@ -4,7 +4,7 @@
 #include "app/viewer.h"
 #include "face/face_model.h"
 #include "tests/support/gl_context.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

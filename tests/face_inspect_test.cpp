@@ -3,7 +3,7 @@
 #include "face/face_model.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

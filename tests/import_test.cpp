@@ -4,7 +4,7 @@
 #include "app/viewer.h"
 #include "io/texture.h"
 #include "tests/support/viewer_session.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>

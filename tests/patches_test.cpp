@@ -2,7 +2,7 @@
 // double-precision construction (which puts E1, E2 and I in their tangent planes and F in
 // its cross plane).
 #include "geometry/patches.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

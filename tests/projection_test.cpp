@@ -3,7 +3,7 @@
 #include "geometry/bezier.h"
 #include "geometry/patches.h"
 #include "geometry/projection.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "io/prop.h"
 #include "tests/io_test_files.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the same distance bits for every query, and identical attachments.
 #include "face/face_model.h"
 #include "face/sample_index.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

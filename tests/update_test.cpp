@@ -1,7 +1,7 @@
 // Per-frame deformation: rest reproduction, weights, rigid motions and locality in the
 // reference order, and the fast update against the reference order bit for bit.
 #include "face/face_model.h"
-#include "tools/synthetic_model.h"
+#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

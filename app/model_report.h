@@ -1,0 +1,27 @@
+// The report of a face model that face-inspect and face-import print: the mesh counts, how
+// many render vertices the surface carries and how firmly, and the degenerate geometry at
+// rest (non-finite sub-patches and the prop frames that cannot carry their props).
+#pragma once
+
+#include "face/face_model.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// Prints, one line each: control points (controlPointCount), control triangles, edges,
+// render vertices, render triangles, sub-patches, samples, attached (count and share),
+// unattached, weight minimum and lower median of the attached vertices; then the degenerate
+// geometry at rest (printDegenerateGeometry) for the model built from controlPoints (K).
+void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
+                       int32_t controlPointCount);
+// Writes to out, after the model's construction from controlPoints (K):
+//   non-finite sub-patches: S
+//     control triangle T (control points a, b, c: a repeated corner): sub-patches s, s+1
+//   degenerate prop frames: P
+//     black_th0 (control points 70, 74, 24)
+// one indented line per control triangle with a non-finite sub-patch (its corners are
+// "a repeated corner", "collinear corners" or, when a neighbour's normals spoil them,
+// "corners spanning a triangle") and per prop frame that frameIsDegenerate refuses at rest.
+// With fewer than minControlPointCount points the frames are "not checked".
+void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* controlPoints,
+                             int32_t K);

@@ -1,0 +1,48 @@
+// The two meshes of the face model, both laid out in the face domain and lifted onto the
+// analytic surface (shape.h):
+//   - the render mesh: a fine graded grid, with each eye's slit opened into the eye's
+//     outline and the lip line cut (two copies of each vertex on it, except the corners);
+//   - the control mesh: rows of hand-placed control points along the features, stitched
+//     into triangles row by row, with the same cuts.
+// Every triangle runs counter-clockwise as seen from outside the face.
+#pragma once
+
+#include "geometry/vector.h"
+#include "tools/assets/shape.h"
+
+#include <vector>
+
+struct DomainPoint {
+    double X, Y;
+};
+
+struct FaceMesh {
+    std::vector<DomainPoint> domain; // per vertex: where it lies in the face domain
+    std::vector<Point3> positions;   // per vertex: facePoint(domain)
+    std::vector<Triangle> triangles; // counter-clockwise seen from outside
+};
+
+// Render mesh whose finest grid cells are about `spacing` model units wide (0.13 gives
+// the committed model; smaller spacings give the dense benchmark variants).
+constexpr double defaultRenderSpacing = 0.13;
+void buildRenderMesh(FaceMesh& mesh, double spacing);
+
+// Indices of the control points with fixed roles (the props' frames use them).
+namespace controlRole {
+constexpr int upperLipMiddle = 24;
+constexpr int leftUpperLid[3] = {33, 34, 35}; // inner to outer, eye at negative x
+constexpr int rightUpperLid[3] = {53, 54, 55};
+constexpr int leftEyeInner = 66, leftEyeOuter = 67;
+constexpr int rightEyeInner = 68, rightEyeOuter = 69;
+constexpr int leftMouthCorner = 70, rightMouthCorner = 74;
+constexpr int lowerLipMiddle = 87;
+} // namespace controlRole
+
+// The control mesh: its triangles list the skin first and the eyelids and lips from
+// firstLidOrLipTriangle on, so that the binding's normal test applies to those.
+struct ControlMesh {
+    FaceMesh mesh;
+    int firstLidOrLipTriangle = 0;
+    int firstLipTriangle = 0; // lip triangles come after the eyelids
+};
+void buildControlMesh(ControlMesh& control);

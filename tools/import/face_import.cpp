@@ -1,0 +1,272 @@
+// face-import: turns a head or face from a modelling tool or scanner (any format assimp
+// reads) into a data folder the viewer shows, deformable: the render mesh placed in the
+// viewer's units, a control mesh (the user's or a simplified copy of the render mesh), the
+// skin texture, empty props. Then prints how well the render mesh binds to the surface.
+#include "app/scene.h"
+#include "face/face_model.h"
+#include "io/model_file.h"
+#include "io/arguments.h"
+#include "tools/import/import_cage.h"
+#include "tools/import/import_mesh.h"
+#include "tools/import/import_write.h"
+#include "app/model_report.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char usageText[] =
+    "usage: face-import MESH --out FOLDER [options]\n"
+    "  writes FOLDER/data/ for face-viewer (run it from FOLDER) and prints the binding summary\n"
+    "  --mesh I          the file's mesh I (default: the one with the most triangles)\n"
+    "  --height H        height along the up axis in model units (default 16)\n"
+    "  --up AXIS         the source's up axis: x, y, z, -x, -y or -z (default y)\n"
+    "  --front AXIS      the source's front axis (default z)\n"
+    "  --keep-placement  keep the source's coordinates (no centring, turning or scaling)\n"
+    "  --cage CAGE       the control mesh from this file (placed like MESH); default: the\n"
+    "                    render mesh simplified to about --points K points\n"
+    "  --points K        control points of the automatic control mesh (default 240, at least 88)\n"
+    "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
+
+constexpr float defaultHeight = 16.0f;
+// A light neutral skin tone for meshes without a texture.
+constexpr uint8_t neutralSkin[3] = {224, 186, 160};
+
+struct Options {
+    const char* mesh = nullptr;
+    const char* out = nullptr;
+    const char* cage = nullptr;
+    const char* texture = nullptr;
+    int32_t meshIndex = -1;
+    int32_t points = defaultControlPoints;
+    float height = defaultHeight;
+    Vector3 up = {0.0f, 1.0f, 0.0f};
+    Vector3 front = {0.0f, 0.0f, 1.0f};
+    bool keepPlacement = false;
+};
+
+// What the import found, printed only once everything has been checked, so that a refused
+// input prints nothing but its one line.
+std::string pending;
+
+// What the import is doing, for the out-of-memory message.
+const char* activity = "starting";
+
+__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    pending += line;
+}
+
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "face-import: %s\n%s", problem.c_str(), usageText);
+    return 2;
+}
+
+int refuse(const std::string& problem) {
+    std::fprintf(stderr, "face-import: %s\n", problem.c_str());
+    return 1;
+}
+
+bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        const bool hasValue = a + 1 < argc;
+        const char* value = hasValue ? argv[a + 1] : "";
+        if (arg == "--keep-placement") {
+            o.keepPlacement = true;
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-' && !hasValue)
+            return problem = arg + " needs a value", false;
+        if (arg == "--out") {
+            o.out = value;
+        } else if (arg == "--cage") {
+            o.cage = value;
+        } else if (arg == "--texture") {
+            o.texture = value;
+        } else if (arg == "--mesh") {
+            if (!parseInteger(o.meshIndex, value, 0))
+                return problem = "--mesh takes a mesh index", false;
+        } else if (arg == "--points") {
+            if (!parseInteger(o.points, value, minControlPointCount))
+                return problem = "--points takes a count of at least " +
+                                 std::to_string(minControlPointCount),
+                       false;
+        } else if (arg == "--height") {
+            if (!parseFinite(o.height, value) || !(o.height > 0.0f))
+                return problem = "--height takes a positive number", false;
+        } else if (arg == "--up" || arg == "--front") {
+            if (!parseAxis(arg == "--up" ? o.up : o.front, value))
+                return problem = arg + " takes x, y, z, -x, -y or -z", false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return problem = "unknown option '" + arg + "'", false;
+        } else {
+            if (o.mesh)
+                return problem = "more than one mesh file", false;
+            o.mesh = argv[a];
+            continue;
+        }
+        ++a;
+    }
+    if (!o.mesh)
+        return problem = "no mesh file", false;
+    if (!o.out)
+        return problem = "no --out folder", false;
+    if (dot(o.up, o.front) != 0.0f)
+        return problem = "--up and --front must be different axes", false;
+    return true;
+}
+
+// The skin texture's file: relative names are looked up beside the mesh file, then by
+// their last component there (exporters often store absolute paths of another machine).
+std::string findTexture(const std::string& meshFile, std::string name) {
+    for (char& c : name)
+        if (c == '\\')
+            c = '/';
+    const std::filesystem::path folder = std::filesystem::path(meshFile).parent_path();
+    const std::filesystem::path candidates[] = {
+        std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : folder / name,
+        folder / std::filesystem::path(name).filename()};
+    std::error_code unused;
+    for (const std::filesystem::path& candidate : candidates)
+        if (std::filesystem::is_regular_file(candidate, unused))
+            return candidate.string();
+    return std::string();
+}
+
+void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const char* file) {
+    report("meshes in %s:\n", file);
+    for (size_t m = 0; m < listing.size(); ++m)
+        report("  %zu \"%s\": %d vertices, %d triangles\n", m, listing[m].name.c_str(),
+               listing[m].vertexCount, listing[m].triangleCount);
+    report("using mesh %d, the one with the most triangles (--mesh I picks another)\n", chosen);
+}
+
+} // namespace
+
+int main(int argc, char** argv) try {
+    Options options;
+    std::string problem;
+    if (!parseArguments(options, problem, argc, argv))
+        return usage(problem);
+
+    // Everything is read and checked before anything is written.
+    activity = "reading the mesh";
+    ImportedMesh render;
+    std::vector<MeshListing> listing;
+    int32_t chosen = -1;
+    EmbeddedPicture embedded;
+    if (!readImportedMesh(render, listing, chosen, embedded, options.mesh, options.meshIndex,
+                          problem))
+        return refuse(problem);
+    if (listing.size() > 1 && options.meshIndex < 0)
+        printListing(listing, chosen, options.mesh);
+
+    Placement placement = keptPlacement();
+    if (!options.keepPlacement) {
+        if (!computePlacement(placement, render.positions, options.up, options.front,
+                              options.height, problem))
+            return refuse(std::string(options.mesh) + ": " + problem);
+        applyPlacement(render.positions, placement);
+        report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
+               options.height);
+    }
+    if (!render.hasTexCoords) {
+        frontPlanarTexCoords(render);
+        report("no texture coordinates: a front planar projection is used\n");
+    }
+    report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
+           render.triangles.size());
+
+    activity = "making the control mesh";
+    ControlCage cage;
+    if (options.cage) {
+        ImportedMesh source;
+        std::vector<MeshListing> cageListing;
+        int32_t cageChosen = -1;
+        EmbeddedPicture unused;
+        if (!readImportedMesh(source, cageListing, cageChosen, unused, options.cage, -1, problem))
+            return refuse(problem);
+        if (!options.keepPlacement)
+            applyPlacement(source.positions, placement);
+        weldPositions(cage, source.positions, source.triangles);
+        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
+            return refuse(std::string(options.cage) + ": the control mesh has " +
+                          std::to_string(cage.points.size()) + " points, fewer than " +
+                          std::to_string(minControlPointCount));
+        report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
+               cage.triangles.size());
+    } else {
+        ControlCage welded;
+        weldPositions(welded, render.positions, render.triangles);
+        simplifyCage(cage, welded, options.points);
+        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
+            return refuse(std::string(options.mesh) + ": the automatic control mesh has " +
+                          std::to_string(cage.points.size()) + " points, fewer than " +
+                          std::to_string(minControlPointCount) + " (the mesh is too small)");
+        report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
+               cage.points.size(), options.points, cage.triangles.size());
+    }
+    if (cage.triangles.size() > size_t(maxControlTriangleCount))
+        return refuse("the control mesh has more than " + std::to_string(maxControlTriangleCount) +
+                      " triangles");
+
+    activity = "reading the skin texture";
+    Picture skin;
+    if (options.texture) {
+        if (!readPicture(skin, options.texture, problem))
+            return refuse(problem);
+        report("skin texture: %s\n", options.texture);
+    } else if (!embedded.bytes.empty()) {
+        if (!decodeEmbeddedPicture(skin, embedded, problem))
+            return refuse(std::string(options.mesh) + ": " + problem);
+        report("skin texture: embedded in %s\n", options.mesh);
+    } else {
+        const std::string file =
+            render.texture.empty() ? std::string() : findTexture(options.mesh, render.texture);
+        if (!file.empty() && readPicture(skin, file, problem)) {
+            report("skin texture: %s\n", file.c_str());
+        } else {
+            if (!render.texture.empty())
+                report("skin texture: %s not found or unreadable, a neutral tone instead\n",
+                       render.texture.c_str());
+            else
+                report("skin texture: none in the mesh, a neutral tone instead\n");
+            skin = solidPicture(neutralSkin[0], neutralSkin[1], neutralSkin[2]);
+        }
+    }
+    limitPictureSide(skin, maxSkinSide);
+
+    std::fputs(pending.c_str(), stdout);
+    activity = "writing the data folder";
+    if (!writeDataFolder(options.out, render, cage, skin, problem))
+        return refuse(problem);
+    std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
+
+    // The summary of what the viewer will read.
+    const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
+    activity = "binding the written model";
+    ModelData data;
+    if (!readModelFile(data, modelFile.c_str(), problem) ||
+        !faceModelFits(problem, data, modelFile.c_str()))
+        return refuse(problem);
+    FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
+                    data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
+                    data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
+                    data.renderTriangleCount);
+    printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+} catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "face-import: out of memory while %s\n", activity);
+    return 1;
+}

@@ -1,0 +1,276 @@
+// face-inspect: a command-line view of a face model file for the people who build models.
+// Summary by default; --dump prints the attachments, the sub-patches, the edge table or
+// the deformed render mesh, one record per line, numbers with %.9g.
+#include "face/face_model.h"
+#include "io/model_file.h"
+#include "io/arguments.h"
+#include "tools/inspect/binding_picture.h"
+#include "app/model_report.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char usageText[] =
+    "usage: face-inspect [--search index|exhaustive] [--dump WHAT [--move I DX DY DZ]...] MODEL\n"
+    "  without --dump: summary (counts, attached vertices, weight minimum and median,\n"
+    "                  time to read and to construct and bind)\n"
+    "  --dump attachments  per render vertex: subPatch weight u v o1 o2 o3 nc1 nc2 nc3\n"
+    "                      (an unattached vertex: -1 0)\n"
+    "  --dump patches      per sub-patch: b300 b210 b201 b120 b030 b111 b102 b021 b012 b003\n"
+    "  --dump edges        E; E lines a b; per control triangle its three edge references\n"
+    "  --dump positions    per render vertex after one update: x y z nx ny nz\n"
+    "  --move I DX DY DZ   with --dump positions: add (DX, DY, DZ) to control point I first\n"
+    "                      (any number of times)\n"
+    "  --search            nearest-sample search of the binding (default index; both give\n"
+    "                      the same attachments)\n"
+    "  --export-obj OUT.obj  the render mesh after the moves and one update, as OBJ\n"
+    "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
+    "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
+    "                      start-up camera\n"
+    "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n";
+
+// The model file while it is read and the face model built from it, for the out-of-memory
+// message.
+const char* loadingFile = nullptr;
+
+enum class Dump { none, attachments, patches, edges, positions };
+
+struct Options {
+    Dump dump = Dump::none;
+    SampleSearch search = SampleSearch::indexed;
+    std::vector<ControlPointMove> moves;
+    const char* model = nullptr;
+    const char* exportObj = nullptr;
+    const char* picture = nullptr;
+    const char* pose = nullptr;
+};
+
+int usage(const char* problem) {
+    std::fprintf(stderr, "face-inspect: %s\n%s", problem, usageText);
+    return 2;
+}
+
+// Reads the arguments into options; on a bad argument returns false with the problem.
+bool parseArguments(Options& options, std::string& problem, int argc, char** argv) {
+    bool dumpGiven = false, searchGiven = false;
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        if (arg == "--dump") {
+            if (dumpGiven || a + 1 >= argc)
+                return problem = "--dump takes attachments, patches, edges or positions, once",
+                       false;
+            const std::string what = argv[++a];
+            dumpGiven = true;
+            if (what == "attachments")
+                options.dump = Dump::attachments;
+            else if (what == "patches")
+                options.dump = Dump::patches;
+            else if (what == "edges")
+                options.dump = Dump::edges;
+            else if (what == "positions")
+                options.dump = Dump::positions;
+            else
+                return problem = "unknown dump '" + what + "'", false;
+        } else if (arg == "--search") {
+            if (searchGiven || a + 1 >= argc)
+                return problem = "--search takes index or exhaustive, once", false;
+            const std::string how = argv[++a];
+            searchGiven = true;
+            if (how == "index")
+                options.search = SampleSearch::indexed;
+            else if (how == "exhaustive")
+                options.search = SampleSearch::exhaustive;
+            else
+                return problem = "unknown search '" + how + "'", false;
+        } else if (arg == "--move") {
+            ControlPointMove move;
+            if (a + 4 >= argc || !parseInteger(move.index, argv[a + 1], 0) ||
+                !parseFinite(move.delta.x, argv[a + 2]) ||
+                !parseFinite(move.delta.y, argv[a + 3]) || !parseFinite(move.delta.z, argv[a + 4]))
+                return problem = "--move takes a control point index and three finite numbers",
+                       false;
+            options.moves.push_back(move);
+            a += 4;
+        } else if (arg == "--export-obj" || arg == "--picture" || arg == "--pose") {
+            const char*& file = arg == "--export-obj" ? options.exportObj
+                                : arg == "--picture"  ? options.picture
+                                                      : options.pose;
+            if (file || a + 1 >= argc)
+                return problem = arg + " takes a file name, once", false;
+            file = argv[++a];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return problem = "unknown option '" + arg + "'", false;
+        } else {
+            if (options.model)
+                return problem = "more than one model file", false;
+            options.model = argv[a];
+        }
+    }
+    if (!options.model)
+        return problem = "no model file", false;
+    const bool output = options.exportObj || options.picture;
+    if (output && dumpGiven)
+        return problem = "--dump cannot be combined with --export-obj or --picture", false;
+    if (!options.moves.empty() && options.dump != Dump::positions && !output)
+        return problem = "--move needs --dump positions, --export-obj or --picture", false;
+    if (options.pose && !output)
+        return problem = "--pose needs --export-obj or --picture", false;
+    return true;
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+void printVector(const Vector3& v) { std::printf("%.9g %.9g %.9g", v.x, v.y, v.z); }
+
+void printSummary(const FaceModel& model, const ModelData& data, double readMs, double bindMs,
+                  SampleSearch search) {
+    printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
+    std::printf("read: %.3f ms\n", readMs);
+    std::printf("construct and bind: %.3f ms (%s search)\n", bindMs,
+                search == SampleSearch::indexed ? "index" : "exhaustive");
+}
+
+void dumpAttachments(const FaceModel& model) {
+    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
+        const Attachment& a = model.attachments[i];
+        if (a.subPatch < 0) {
+            std::printf("-1 0\n");
+            continue;
+        }
+        std::printf("%d %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g\n", a.subPatch, a.weight, a.u,
+                    a.v, a.offset[0], a.offset[1], a.offset[2], a.normalCoords[0],
+                    a.normalCoords[1], a.normalCoords[2]);
+    }
+}
+
+void dumpPatches(const FaceModel& model) {
+    const ArrayHolder<Vector3>* arrays[10] = {&model.b300, &model.b210, &model.b201, &model.b120,
+                                              &model.b030, &model.b111, &model.b102, &model.b021,
+                                              &model.b012, &model.b003};
+    for (int32_t s = 0; s < 3 * model.controlTriangleCount; ++s) {
+        for (int j = 0; j < 10; ++j) {
+            if (j > 0)
+                std::printf(" ");
+            printVector((*arrays[j])[s]);
+        }
+        std::printf("\n");
+    }
+}
+
+void dumpEdges(const FaceModel& model) {
+    std::printf("%d\n", model.edgeCount);
+    for (int32_t e = 0; e < model.edgeCount; ++e)
+        std::printf("%d %d\n", model.edges[e].a, model.edges[e].b);
+    for (int32_t t = 0; t < model.controlTriangleCount; ++t) {
+        const EdgeRef* r = model.triangleEdges[t].edge;
+        std::printf("%d %d %d\n", r[0], r[1], r[2]);
+    }
+}
+
+void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
+    model.update(model.renderPositions.get(), model.renderNormals.get(), controlPoints);
+    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
+        printVector(model.renderPositions[i]);
+        std::printf(" ");
+        printVector(model.renderNormals[i]);
+        std::printf("\n");
+    }
+}
+
+// Adds each move's offset to its control point.
+void applyMoves(Vector3* points, const std::vector<ControlPointMove>& moves) {
+    for (const ControlPointMove& move : moves)
+        points[move.index] = points[move.index] + move.delta;
+}
+
+// --export-obj and --picture: the moves of the command line, then those of the pose file,
+// one update, then the files.
+int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
+    std::vector<ControlPointMove> moves = options.moves;
+    std::string error;
+    if (options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    Vector3* points = data.controlPoints.get();
+    applyMoves(points, moves);
+    model.update(model.renderPositions.get(), model.renderNormals.get(), points);
+    if ((options.exportObj && !writeObjFile(options.exportObj, model, error)) ||
+        (options.picture && !writeBindingPicture(options.picture, model, error))) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) try {
+    Options options;
+    std::string problem;
+    if (!parseArguments(options, problem, argc, argv))
+        return usage(problem.c_str());
+
+    const auto readStart = std::chrono::steady_clock::now();
+    ModelData data;
+    std::string error;
+    loadingFile = options.model;
+    if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const double readMs = millisecondsSince(readStart);
+    for (const ControlPointMove& move : options.moves)
+        if (move.index >= data.controlPointCount) {
+            const std::string text = "--move index " + std::to_string(move.index) +
+                                     " is not below the control point count " +
+                                     std::to_string(data.controlPointCount);
+            return usage(text.c_str());
+        }
+
+    const auto bindStart = std::chrono::steady_clock::now();
+    FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
+                    data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
+                    data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
+                    data.renderTriangleCount, options.search);
+    const double bindMs = millisecondsSince(bindStart);
+    loadingFile = nullptr;
+    if (options.exportObj || options.picture)
+        return writeOutputs(model, data, options);
+
+    switch (options.dump) {
+    case Dump::none:
+        printSummary(model, data, readMs, bindMs, options.search);
+        break;
+    case Dump::attachments:
+        dumpAttachments(model);
+        break;
+    case Dump::patches:
+        dumpPatches(model);
+        break;
+    case Dump::edges:
+        dumpEdges(model);
+        break;
+    case Dump::positions:
+        applyMoves(data.controlPoints.get(), options.moves);
+        dumpPositions(model, data.controlPoints.get());
+        break;
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+} catch (const std::bad_alloc&) {
+    if (loadingFile)
+        std::fprintf(stderr, "face-inspect: out of memory while loading %s\n", loadingFile);
+    else
+        std::fprintf(stderr, "face-inspect: out of memory\n");
+    return 1;
+}

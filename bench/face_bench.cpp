@@ -176,7 +176,8 @@ void BM_PeakMemory1M(benchmark::State& state) {
             path = std::string(directory) + "/million.model";
             ModelData data;
             makeSyntheticModel(data, benchShape(1000, 11));
-            writeModelFile(data, path);
+            std::string written;
+            writeModelFile(path.c_str(), data, written);
         }
     }
     for (auto _ : state) {

@@ -10,6 +10,7 @@
 // a²c, ab², abc, ac², b³, b²c, bc², c³); u weighs corner a, v corner b, w the split point.
 #pragma once
 
+#include "geometry/grid.h"
 #include "geometry/lanes.h"
 #include "geometry/patches.h"
 #include "geometry/vector.h"
@@ -24,7 +25,7 @@ constexpr int32_t freeSubPatchCount = 366; // samples of sub-patches below this 
                                            // distance alone
 constexpr float minNormalDot = 0.25f;      // later samples need normal·vertex normal above this
 constexpr int32_t hintingLevel = 10;       // sample grid level
-constexpr int32_t samplesPerSubPatch = 66; // (10 + 1)(10 + 2)/2
+constexpr int32_t samplesPerSubPatch = gridVertexCount(hintingLevel); // 66
 constexpr int32_t hintingFreeSampleLimit = samplesPerSubPatch * freeSubPatchCount; // 24,156
 
 // How one render vertex hangs on the surface (64 bytes).

@@ -14,11 +14,6 @@
 
 namespace {
 
-template <class T> void copyArray(ArrayHolder<T>& to, const T* from, int32_t count) {
-    to.reset(new T[count]);
-    std::copy(from, from + count, to.get());
-}
-
 #ifndef NDEBUG
 bool indicesBelow(const Triangle* triangles, int32_t count, int32_t limit) {
     for (int32_t t = 0; t < count; ++t)
@@ -44,7 +39,7 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     controlPointCount = K;
     controlNormals.reset(new Vector3[K]);
     controlTriangleCount = L;
-    copyArray(controlTriangles, controlTriangles_, L);
+    controlTriangles = copyArray(controlTriangles_, L);
     triangleEdges.reset(new TriangleEdges[L]);
     controlFaceNormals.reset(new Vector3[L]);
     buildEdgeTable(edges, edgeCount, triangleEdges.get(), controlTriangles.get(), L);
@@ -78,9 +73,9 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     renderVertexCount = N;
     renderPositions.reset(new Vector3[N]);
     renderNormals.reset(new Vector3[N]);
-    copyArray(renderTexCoords, texCoords, N);
+    renderTexCoords = copyArray(texCoords, N);
     renderTriangleCount = M;
-    copyArray(renderTriangles, renderTriangles_, M);
+    renderTriangles = copyArray(renderTriangles_, M);
     packedSubPatches.reset(new Lanes4[10 * static_cast<size_t>(subPatchCount)]);
     paddedPositions.reset(new Lanes4[N]);
     normalSums.reset(new Lanes4[N]);
@@ -262,11 +257,8 @@ void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
             Vector3& n = normals[edgeIndex(triangleEdges[t].edge[j])];
             n = n + faceNormals[t];
         }
-    for (int32_t e = 0; e < E; ++e) {
-        const float len = length(normals[e]);
-        if (len > normalLengthEpsilon)
-            normals[e] = normals[e] * (1.0f / len);
-    }
+    for (int32_t e = 0; e < E; ++e)
+        normals[e] = normalizedSum(normals[e]);
 }
 
 uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "face/attachments.h"
+#include "geometry/grid.h"
 #include "geometry/vector.h"
 #include "io/memory_budget.h"
 
@@ -45,8 +46,8 @@ enum class SampleSearch { indexed, exhaustive };
 
 // Overlay tessellation level and its per-sub-patch sizes.
 constexpr int32_t tessellationLevel = 5;
-constexpr int32_t tessellationVerticesPerSubPatch = 21;  // (5 + 1)(5 + 2)/2
-constexpr int32_t tessellationTrianglesPerSubPatch = 25; // 5²
+constexpr int32_t tessellationVerticesPerSubPatch = gridVertexCount(tessellationLevel);
+constexpr int32_t tessellationTrianglesPerSubPatch = gridTriangleCount(tessellationLevel);
 
 // Largest control triangle count whose sample count 198·L fits a 32-bit count.
 constexpr int32_t maxControlTriangleCount = INT32_MAX / (3 * samplesPerSubPatch);

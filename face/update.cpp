@@ -197,13 +197,8 @@ FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* 
     int32_t v = 0;
     for (; v + 4 <= N; v += 4)
         normalizeFour(&normals[v], &sums[v]);
-    for (; v < N; ++v) {
-        Lanes4 n = sums[v];
-        const float len = std::sqrt(dot(n, n));
-        if (len > normalLengthEpsilon)
-            n = n * (1.0f / len);
-        store(normals[v], n);
-    }
+    for (; v < N; ++v)
+        store(normals[v], normalizedSum(sums[v]));
 }
 
 } // namespace

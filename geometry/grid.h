@@ -6,7 +6,10 @@
 #include "geometry/vector.h"
 
 // Number of vertices of a level-n grid: (n + 1)(n + 2)/2.
-inline int32_t gridVertexCount(int32_t n) { return (n + 1) * (n + 2) / 2; }
+constexpr int32_t gridVertexCount(int32_t n) { return (n + 1) * (n + 2) / 2; }
+
+// Number of triangles of a level-n grid: n².
+constexpr int32_t gridTriangleCount(int32_t n) { return n * n; }
 
 // Writes the n² triangles of one grid (n ≥ 1) whose first vertex has index base into
 // out[0 .. n²−1]: per row, alternately upward (s_r+k, s_r+k+1, s_(r+1)+k) and downward

@@ -6,6 +6,7 @@
 // off), so results are reproducible bit for bit.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,13 @@ static_assert(sizeof(Triangle) == 12, "Triangle arrays are handed to OpenGL pack
 
 // Single owner of a plain heap array; storing a new array frees the old one.
 template <class T> using ArrayHolder = std::unique_ptr<T[]>;
+
+// A new array holding a copy of from[0..count−1] (from may be null when count is 0).
+template <class T> ArrayHolder<T> copyArray(const T* from, int32_t count) {
+    ArrayHolder<T> copy(new T[count]);
+    std::copy(from, from + count, copy.get());
+    return copy;
+}
 
 inline Vector3 operator+(const Vector3& a, const Vector3& b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z};

@@ -1,20 +1,18 @@
 #include "io/file_contents.h"
 
 #include "io/memory_budget.h"
+#include "io/messages.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool refuse(std::string& error, const char* fileName, const std::string& what) {
-    error = std::string(fileName) + ": " + what;
-    return false;
-}
 
 // What a file that is not regular is, for the message.
 const char* kindOf(mode_t mode) {
@@ -43,28 +41,28 @@ bool openFileContents(FileContents& contents, const char* fileName, std::string&
         // A socket cannot be opened at all (ENXIO): say what it is.
         struct stat info;
         if (openErrno == ENXIO && stat(fileName, &info) == 0 && !S_ISREG(info.st_mode))
-            return refuse(error, fileName,
+            return fileError(error, fileName,
                           std::string("not a regular file (") + kindOf(info.st_mode) + ")");
-        return refuse(error, fileName,
+        return fileError(error, fileName,
                       std::string("cannot open (") + std::strerror(openErrno) + ")");
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
         const int statErrno = errno;
         close(fd);
-        return refuse(error, fileName,
+        return fileError(error, fileName,
                       std::string("cannot read (") + std::strerror(statErrno) + ")");
     }
     if (!S_ISREG(info.st_mode)) {
         close(fd);
-        return refuse(error, fileName,
+        return fileError(error, fileName,
                       std::string("not a regular file (") + kindOf(info.st_mode) + ")");
     }
     const uint64_t size = uint64_t(info.st_size);
     const uint64_t available = availableMemoryBytes();
     if (size > available / 2) {
         close(fd);
-        return refuse(error, fileName,
+        return fileError(error, fileName,
                       "the file is " + formatBytes(size) + ", more than half of the " +
                           formatBytes(available) + " of memory available");
     }
@@ -76,11 +74,33 @@ bool openFileContents(FileContents& contents, const char* fileName, std::string&
     const int mapErrno = errno;
     close(fd);
     if (mapped == MAP_FAILED)
-        return refuse(error, fileName,
+        return fileError(error, fileName,
                       std::string("cannot read (") + std::strerror(mapErrno) + ")");
     // The readers walk the file once from its start.
     madvise(mapped, size_t(size), MADV_SEQUENTIAL);
     contents.data = static_cast<const char*>(mapped);
     contents.size = size_t(size);
+    return true;
+}
+
+bool writeFileContents(const char* fileName, const void* data, size_t size, std::string& error) {
+    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    std::error_code made;
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, made);
+    if (made)
+        return writeError(error, fileName, made.value());
+    std::FILE* file = std::fopen(fileName, "wb");
+    if (!file)
+        return writeError(error, fileName, errno);
+    // The first failure's reason: a short write sets errno, and so does a failing close
+    // (a full disk often shows only when the buffer is flushed).
+    if (std::fwrite(data, 1, size, file) != size) {
+        const int reason = errno;
+        std::fclose(file);
+        return writeError(error, fileName, reason);
+    }
+    if (std::fclose(file) != 0)
+        return writeError(error, fileName, errno);
     return true;
 }

@@ -1,5 +1,5 @@
 // Regular files mapped read-only into memory, for the readers and decoders that parse from a
-// buffer. Every reader opens its file here, so none blocks on a FIFO, reads a device without
+// buffer, and whole files written at once, for the writers. Every reader opens its file here, so none blocks on a FIFO, reads a device without
 // end or copies a huge file before looking at it.
 #pragma once
 
@@ -30,3 +30,9 @@ struct FileContents {
 // (io/memory_budget.h) could never be used, and is refused before a byte of it is read.
 // The file must not shrink while it is mapped (the process would get SIGBUS).
 bool openFileContents(FileContents& contents, const char* fileName, std::string& error);
+
+// Writes size bytes of data as the file fileName, replacing it, after making its folder and
+// any missing folders above it. Returns false with one line in error,
+//   "<file>: cannot be written (<reason>)"
+// naming the system's reason (a folder that cannot be made, no permission, no space left).
+bool writeFileContents(const char* fileName, const void* data, size_t size, std::string& error);

@@ -1,5 +1,5 @@
 // Telling image formats apart: by the file's name, which chooses the decoder, and by its
-// first bytes, which only explain a refusal when the two disagree.
+// first bytes, which only explain a refusal when the two disagree; and blank pictures.
 #include "io/texture.h"
 
 #include <cstring>
@@ -32,4 +32,12 @@ const char* imageLookalike(const uint8_t* data, size_t size) {
         (data[12] | data[13]) != 0 && (data[14] | data[15]) != 0)
         return "a TGA image";
     return nullptr;
+}
+
+void allocateImage(DecodedImage& image, int32_t width, int32_t height, int32_t channels) {
+    image.pixels.reset(new uint8_t[size_t(width) * size_t(height) * size_t(channels)]());
+    image.width = width;
+    image.height = height;
+    image.channels = channels;
+    image.components = channels;
 }

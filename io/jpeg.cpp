@@ -6,6 +6,7 @@
 // leave a usable picture and are ignored. No message is ever printed.
 #include "io/texture.h"
 
+#include "io/messages.h"
 #include "io/text_scanner.h"
 
 #include <csetjmp>
@@ -106,9 +107,8 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
     // Anything but a JPEG's start of image marker: say what the file looks like, if anything.
     const char* lookalike = imageLookalike(data, size);
     if (lookalike && !(size >= 2 && data[0] == 0xFF && data[1] == 0xD8)) {
-        error = std::string(fileName) + ": JPEG data: the file looks like " + lookalike +
-                ", not a JPEG";
-        return false;
+        return fileError(error, fileName,
+                         std::string("JPEG data: the file looks like ") + lookalike + ", not a JPEG");
     }
     // Zeroed, so that destroying a decompressor whose creation failed is harmless.
     std::unique_ptr<JpegJob> job(new JpegJob());
@@ -147,10 +147,8 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
     jpeg_destroy_decompress(&job->info);
     if (outOfMemory)
         throw std::bad_alloc();
-    if (!decoded) {
-        error = std::string(fileName) + ": " + part + ": " + what;
-        return false;
-    }
+    if (!decoded)
+        return fileError(error, fileName, std::string(part) + ": " + what);
     out.width = width;
     out.height = height;
     out.channels = 3;

@@ -6,6 +6,7 @@
 #include "io/text_scanner.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -80,37 +81,57 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error) {
                            availableMemoryBytes());
 }
 
+namespace {
+
+void appendReal(std::string& out, float x, RealFormat format) {
+    char text[48];
+    std::snprintf(text, sizeof text, format == RealFormat::nineDigits ? "%.9g" : "%.4f", x);
+    out += std::strcmp(text, "-0.0000") == 0 ? "0.0000" : text;
+}
+
+void appendPoints(std::string& out, const Vector3* points, int32_t count, RealFormat format) {
+    out += std::to_string(count) + '\n';
+    for (int32_t i = 0; i < count; ++i) {
+        appendReal(out, points[i].x, format);
+        out += ' ';
+        appendReal(out, points[i].y, format);
+        out += ' ';
+        appendReal(out, points[i].z, format);
+        out += '\n';
+    }
+}
+
+void appendTriangles(std::string& out, const Triangle* triangles, int32_t count, bool swapped) {
+    out += std::to_string(count) + '\n';
+    for (int32_t t = 0; t < count; ++t) {
+        const int32_t* i = triangles[t].index;
+        out += std::to_string(i[0]) + ' ' + std::to_string(i[swapped ? 2 : 1]) + ' ' +
+               std::to_string(i[swapped ? 1 : 2]) + '\n';
+    }
+}
+
+} // namespace
+
+void appendMeshSections(std::string& out, const Vector3* positions, const TexCoord* texCoords,
+                        int32_t N, const Triangle* triangles, int32_t M, RealFormat format) {
+    appendPoints(out, positions, N, format);
+    for (int32_t i = 0; i < N; ++i) {
+        appendReal(out, texCoords[i].u, format);
+        out += ' ';
+        appendReal(out, texCoords[i].v, format);
+        out += '\n';
+    }
+    appendTriangles(out, triangles, M, true);
+}
+
 bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     const TexCoord* renderTexCoords, int32_t N, const Triangle* renderTriangles,
                     int32_t M, const Vector3* controlPoints, int32_t K,
-                    const Triangle* controlTriangles, int32_t L, std::string& error) {
-    std::FILE* file = std::fopen(fileName, "w");
-    if (!file) {
-        error = std::string(fileName) + ": cannot be written";
-        return false;
-    }
-    const auto points = [file](const Vector3* p, int32_t count) {
-        std::fprintf(file, "%d\n", count);
-        for (int32_t i = 0; i < count; ++i)
-            std::fprintf(file, "%.9g %.9g %.9g\n", p[i].x, p[i].y, p[i].z);
-    };
-    const auto triangles = [file](const Triangle* t, int32_t count, bool swapped) {
-        std::fprintf(file, "%d\n", count);
-        for (int32_t j = 0; j < count; ++j) {
-            const int32_t* i = t[j].index;
-            std::fprintf(file, "%d %d %d\n", i[0], i[swapped ? 2 : 1], i[swapped ? 1 : 2]);
-        }
-    };
-    points(renderPositions, N);
-    for (int32_t i = 0; i < N; ++i)
-        std::fprintf(file, "%.9g %.9g\n", renderTexCoords[i].u, renderTexCoords[i].v);
-    triangles(renderTriangles, M, true);
-    points(controlPoints, K);
-    triangles(controlTriangles, L, false);
-    const bool written = !std::ferror(file);
-    if (std::fclose(file) != 0 || !written) {
-        error = std::string(fileName) + ": cannot be written";
-        return false;
-    }
-    return true;
+                    const Triangle* controlTriangles, int32_t L, std::string& error,
+                    RealFormat format) {
+    std::string out;
+    appendMeshSections(out, renderPositions, renderTexCoords, N, renderTriangles, M, format);
+    appendPoints(out, controlPoints, K, format);
+    appendTriangles(out, controlTriangles, L, false);
+    return writeFileContents(fileName, out.data(), out.size(), error);
 }

@@ -57,12 +57,35 @@ bool readModelFile(ModelData& model, const char* fileName, std::string& error);
 bool readModelBuffer(ModelData& model, const char* data, size_t size, const char* fileName,
                      std::string& error, uint64_t availableBytes = unlimitedMemory);
 
-// Writes a model file that readModelFile reads back to the same values: the nine sections,
-// reals with nine significant digits (every float reads back unchanged), render triangles
-// (stored order, N indices) written with their last two corners swapped back to the file's
-// order, control triangles as stored. Returns false with "<file>: cannot be written" in
-// error when the file cannot be made or written.
+// How the writers print reals: with nine significant digits, so that every float reads
+// back unchanged, or with four decimals (a value that prints as "-0.0000" is written
+// "0.0000"), for files that people read and that must come out the same byte for byte
+// whatever the last bits of a value.
+enum class RealFormat { nineDigits, fourDecimals };
+
+// Appends a mesh as the first five sections of a model file, which are the whole of a prop
+// file: N, positions[0..N−1], texCoords[0..N−1], M, then triangles[0..M−1] (stored order,
+// indices below N) with their last two corners swapped back to the file's order. One value
+// group a line.
+void appendMeshSections(std::string& out, const Vector3* positions, const TexCoord* texCoords,
+                        int32_t N, const Triangle* triangles, int32_t M, RealFormat format);
+
+// Writes a model file that readModelFile reads back to the same values (to the printed
+// precision): the render mesh (appendMeshSections), then K, the control points, L and the
+// control triangles as stored. The folder is made when missing. Returns false with one line
+// in error ("<file>: cannot be written (<reason>)") when the file cannot be written.
 bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     const TexCoord* renderTexCoords, int32_t N, const Triangle* renderTriangles,
                     int32_t M, const Vector3* controlPoints, int32_t K,
-                    const Triangle* controlTriangles, int32_t L, std::string& error);
+                    const Triangle* controlTriangles, int32_t L, std::string& error,
+                    RealFormat format = RealFormat::nineDigits);
+
+// The same for the ten values of a model read or made in memory (normals are not written).
+inline bool writeModelFile(const char* fileName, const ModelData& model, std::string& error,
+                           RealFormat format = RealFormat::nineDigits) {
+    return writeModelFile(fileName, model.renderPositions.get(), model.renderTexCoords.get(),
+                          model.renderVertexCount, model.renderTriangles.get(),
+                          model.renderTriangleCount, model.controlPoints.get(),
+                          model.controlPointCount, model.controlTriangles.get(),
+                          model.controlTriangleCount, error, format);
+}

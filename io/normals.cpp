@@ -21,11 +21,8 @@ void computeVertexNormals(Vector3* normals, int32_t N, const Vector3* faceNormal
             Vector3& n = normals[triangles[t].index[j]];
             n = n + faceNormals[t];
         }
-    for (int32_t v = 0; v < N; ++v) {
-        const float len = length(normals[v]);
-        if (len > normalLengthEpsilon)
-            normals[v] = normals[v] * (1.0f / len);
-    }
+    for (int32_t v = 0; v < N; ++v)
+        normals[v] = normalizedSum(normals[v]);
 }
 
 void computeMeshNormals(Vector3* normals, const Vector3* positions, int32_t N,

@@ -4,8 +4,18 @@
 
 #include "geometry/vector.h"
 
+#include <cmath>
+
 // Float epsilon (2^−23): a summed normal must be strictly longer than this to be scaled.
 constexpr float normalLengthEpsilon = 1.1920929e-7f;
+
+// A sum of face normals scaled by the reciprocal of its length sqrt(dot(sum, sum)) when that
+// exceeds normalLengthEpsilon; a shorter sum (an unused vertex, cancelling faces) is kept as
+// it is. V is Vector3 or a lane type with the same dot and scaling.
+template <class V> V normalizedSum(const V& sum) {
+    const float len = std::sqrt(dot(sum, sum));
+    return len > normalLengthEpsilon ? sum * (1.0f / len) : sum;
+}
 
 // faceNormals[0..M−1] = (P1 − P0) × (P2 − P0) of each stored triangle (i0, i1, i2),
 // unnormalised (length twice the area). Indices must be below the position count.

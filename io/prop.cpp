@@ -17,13 +17,6 @@ namespace {
 constexpr uint64_t vertexBytes = 2 * (sizeof(Vector3) * 2 + sizeof(TexCoord));
 constexpr uint64_t triangleBytes = 2 * sizeof(Triangle) + sizeof(Vector3);
 
-template <class T> ArrayHolder<T> copyArray(const T* source, int32_t count) {
-    ArrayHolder<T> copy(new T[count]);
-    if (count > 0)
-        std::memcpy(copy.get(), source, sizeof(T) * static_cast<size_t>(count));
-    return copy;
-}
-
 } // namespace
 
 Prop::Prop(const Vector3* positions_, const Vector3* normals_, const TexCoord* texCoords_,
@@ -81,4 +74,12 @@ bool loadProp(std::unique_ptr<Prop>& prop, const char* fileName, std::string& er
     prop.reset(new Prop(read.positions.get(), read.normals.get(), read.texCoords.get(),
                         read.vertexCount, read.triangles.get(), read.triangleCount));
     return true;
+}
+
+bool writePropFile(const char* fileName, const Vector3* positions, const TexCoord* texCoords,
+                   int32_t N, const Triangle* triangles, int32_t M, std::string& error,
+                   RealFormat format) {
+    std::string out;
+    appendMeshSections(out, positions, texCoords, N, triangles, M, format);
+    return writeFileContents(fileName, out.data(), out.size(), error);
 }

@@ -7,6 +7,7 @@
 
 #include "geometry/vector.h"
 #include "io/memory_budget.h"
+#include "io/model_file.h"
 
 #include <cstddef>
 #include <memory>
@@ -56,6 +57,13 @@ bool readPropFile(PropData& prop, const char* fileName, std::string& error);
 // arrays may take at most availableBytes.
 bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
                     std::string& error, uint64_t availableBytes = unlimitedMemory);
+
+// Writes a prop file that readPropFile reads back: appendMeshSections of the mesh. The folder
+// is made when missing. Returns false with one line in error ("<file>: cannot be written
+// (<reason>)") when the file cannot be written.
+bool writePropFile(const char* fileName, const Vector3* positions, const TexCoord* texCoords,
+                   int32_t N, const Triangle* triangles, int32_t M, std::string& error,
+                   RealFormat format = RealFormat::nineDigits);
 
 // Reads the prop file and, on success, replaces the Prop that prop holds (destroying the
 // old one) with a new one made from it, and returns true. On failure returns false with the

@@ -24,7 +24,7 @@ int hexDigitValue(char c) {
 
 // 1-based line of position p. Lines end in "\n", "\r\n" or a lone "\r".
 long lineOf(const TextScanner& s, const char* p) {
-    long line = 1;
+    long line = s.firstLine;
     for (const char* q = s.begin; q < p; ++q)
         if (*q == '\n' || (*q == '\r' && (q + 1 == s.end || q[1] != '\n')))
             ++line;
@@ -157,8 +157,8 @@ bool readRealItem(float& value, TextScanner& s, const char* section, long item, 
 } // namespace
 
 TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error,
-                        uint64_t memoryLeft) {
-    return TextScanner{data, data, data + size, fileName, &error, memoryLeft};
+                        uint64_t memoryLeft, long firstLine) {
+    return TextScanner{data, data, data + size, fileName, &error, memoryLeft, firstLine};
 }
 
 bool checkTextStart(TextScanner& scanner) {

@@ -28,11 +28,13 @@ struct TextScanner {
     const char* fileName; // names the file in messages
     std::string* error;   // receives the message of the first refusal
     uint64_t memoryLeft;  // bytes the arrays still to be allocated may take (see readCount)
+    long firstLine;       // the line of the file that begin lies on, for messages
 };
 
-// A scanner at the start of data[0..size−1]; memoryLeft is the budget of readCount.
+// A scanner at the start of data[0..size−1]; memoryLeft is the budget of readCount. The text
+// starts on line firstLine of the file (a scanner over one line of a line-based file).
 TextScanner makeScanner(const char* data, size_t size, const char* fileName, std::string& error,
-                        uint64_t memoryLeft = unlimitedMemory);
+                        uint64_t memoryLeft = unlimitedMemory, long firstLine = 1);
 
 // Is c white space to the readers (space, \t, \n, \v, \f, \r: the C isspace set)?
 inline bool isTokenSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

@@ -2,17 +2,16 @@
 
 #include "io/file_contents.h"
 #include "io/memory_budget.h"
+#include "io/messages.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 bool decodeImage(DecodedImage& out, const char* fileName, std::string& error) {
     const ImageFormat format = imageFormatOf(fileName);
-    if (format == ImageFormat::none) {
-        error = std::string(fileName) + ": the name has neither \".tga\" nor \".jpg\" or " +
-                "\".jpeg\" in it";
-        return false;
-    }
+    if (format == ImageFormat::none)
+        return fileError(error, fileName,
+                         "the name has neither \".tga\" nor \".jpg\" or \".jpeg\" in it");
     FileContents contents;
     if (!openFileContents(contents, fileName, error))
         return false;

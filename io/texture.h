@@ -30,6 +30,10 @@ struct DecodedImage {
     ArrayHolder<uint8_t> pixels; // width × height × channels bytes; rows packed, top row first
 };
 
+// Makes image a width × height picture of channels bytes per pixel (components the same),
+// every byte zero.
+void allocateImage(DecodedImage& image, int32_t width, int32_t height, int32_t channels);
+
 enum class ImageFormat { none, tga, jpeg };
 
 // What an image file's first bytes look like, for the message about a file named for one

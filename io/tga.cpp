@@ -3,6 +3,7 @@
 // R, G, B(, A), run-length packets, bottom-first rows turned top first).
 #include "io/texture.h"
 
+#include "io/messages.h"
 #include "io/text_scanner.h"
 
 #include <stb_image.h>
@@ -27,8 +28,7 @@ constexpr uint8_t tgaRlePacketCount = 0x7F;
 uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 bool refuse(std::string& error, const char* fileName, const char* part, const std::string& what) {
-    error = std::string(fileName) + ": " + part + ": " + what;
-    return false;
+    return fileError(error, fileName, part + (": " + what));
 }
 
 // End offset of the run-length encoded data of pixelCount pixels starting at offset, or 0

@@ -116,8 +116,15 @@ TEST(FaceAssets, RegeneratesTheCommittedDataByteForByte) {
         EXPECT_TRUE(readFile(dir.path + "/" + name) == readFile(dataPath(name)))
             << name << " differs from the committed file";
 
-    // Bad arguments, and a folder that cannot be written to.
+    // Bad arguments; a missing folder is made; one that cannot be made (below a regular
+    // file) gives one line with the system's reason.
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, "--bogus"}).status, 2);
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, "--dense"}).status, 2);
-    EXPECT_EQ(runProgram({FACE_ASSETS_PATH, dir.path + "/no/such/folder"}).status, 1);
+    EXPECT_EQ(runProgram({FACE_ASSETS_PATH, dir.path + "/new/folder"}).status, 0);
+    EXPECT_EQ(readFile(dir.path + "/new/folder/white_eye1.tga"), readFile(dataPath("white_eye1.tga")));
+    const ProgramRun blocked = runProgram({FACE_ASSETS_PATH, dir.path + "/white_skin.tga/sub"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_EQ(blocked.err, "face-assets: " + dir.path +
+                               "/white_skin.tga/sub/retarget.model: cannot be written (Not a "
+                               "directory)\n");
 }

@@ -69,11 +69,11 @@ TEST(HintingSamples, LevelTenParametersAndPositions) {
     ModelData data;
     makeSyntheticModel(data, {2, 2, 1, 1}); // control cells, render cells
     const auto model = makeFaceModel(data);
-    ASSERT_EQ(model->sampleCount, 24 * 66);
+    ASSERT_EQ(model->sampleCount, 24 * samplesPerSubPatch);
     Vector3 p[10];
     for (int32_t i = 0; i < model->sampleCount; i += 7) {
-        model->subPatchNet(p, i / 66);
-        const PatchParameter& q = model->sampleParameters[i % 66];
+        model->subPatchNet(p, i / samplesPerSubPatch);
+        const PatchParameter& q = model->sampleParameters[i % samplesPerSubPatch];
         Vector3 point, normal;
         evaluateSubPatchNormal(point, normal, p, q.u, q.v, 1.0f - q.u - q.v);
         EXPECT_TRUE(point == model->samplePositions[i]) << i;
@@ -94,7 +94,7 @@ TEST(Attachments, DistanceBoundIsStrict) {
     // Samples of a flat patch lie exactly in z = 0, so a vertex straight above one at
     // height h is exactly h from it, and every other sample is farther.
     const auto model = flatModel(4);
-    const Vector3 S = model->samplePositions[5 * 66 + 12];
+    const Vector3 S = model->samplePositions[5 * samplesPerSubPatch + 12];
     ASSERT_EQ(S.z, 0.0f);
     const float below = std::nextafter(0.5f, 0.0f);
     const Vector3 positions[4] = {{S.x, S.y, 0.5f}, {S.x, S.y, below}, S, {S.x, S.y, 0.25f}};
@@ -121,12 +121,12 @@ TEST(Attachments, DistanceBoundIsStrict) {
 TEST(Attachments, NormalRuleStartsAtSubPatch366) {
     const auto model = flatModel(4);
     ASSERT_EQ(model->controlTriangleCount, 126);
-    const Vector3 s365 = model->samplePositions[365 * 66 + 12];
-    const Vector3 s366 = model->samplePositions[366 * 66 + 12];
+    const Vector3 s365 = model->samplePositions[365 * samplesPerSubPatch + 12];
+    const Vector3 s366 = model->samplePositions[366 * samplesPerSubPatch + 12];
     ASSERT_LT(s365.x, 100.0f);
     ASSERT_GT(s366.x, 900.0f);
     // Sample normals are exactly +z, so (x, 0, 0.25) gives a dot product of exactly 0.25.
-    ASSERT_TRUE(model->sampleNormals[366 * 66 + 12] == up);
+    ASSERT_TRUE(model->sampleNormals[366 * samplesPerSubPatch + 12] == up);
     const Vector3 down = {0, 0, -1};
     const Vector3 quarter = {std::sqrt(1.0f - 0.0625f), 0, 0.25f};
     const Vector3 aboveQuarter = {std::sqrt(1.0f - 0.0625f), 0, std::nextafter(0.25f, 1.0f)};
@@ -143,7 +143,7 @@ TEST(Attachments, NormalRuleStartsAtSubPatch366) {
     }
     float d;
     EXPECT_EQ(model->findNearestSample(d, positions[3], normals[3], hintingFreeSampleLimit),
-              366 * 66 + 12);
+              366 * samplesPerSubPatch + 12);
     EXPECT_EQ(d, 0.01f);
 }
 
@@ -202,15 +202,15 @@ TEST(Attachments, ProjectionLeavingTheSubTriangleFallsBackToTheSample) {
     // Cells of 10 units, so that the projection's absolute tolerance lets it move. Sample 50
     // of sub-patch 30 lies on the strip's border edge y = 0 (w = 0), sample 12 inside.
     const auto model = flatModel(2, 10, 0, 10.0f);
-    const Vector3 border = model->samplePositions[30 * 66 + 50];
+    const Vector3 border = model->samplePositions[30 * samplesPerSubPatch + 50];
     ASSERT_EQ(border.y, 0.0f);
     const Vector3 outside = border + Vector3{0.1f, -0.2f, 0.05f};
-    const Vector3 inside = model->samplePositions[30 * 66 + 12] + Vector3{0.1f, 0.15f, 0.05f};
+    const Vector3 inside = model->samplePositions[30 * samplesPerSubPatch + 12] + Vector3{0.1f, 0.15f, 0.05f};
     const Vector3 positions[2] = {outside, inside}, normals[2] = {up, up};
     model->computeAttachments(positions, normals);
     float d0, d1;
-    ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit), 30 * 66 + 50);
-    ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit), 30 * 66 + 12);
+    ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit), 30 * samplesPerSubPatch + 50);
+    ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit), 30 * samplesPerSubPatch + 12);
 
     // Beyond the border the foot point is outside the sub-triangle: the sample's parameters
     // are kept, and the projected distance (the height 0.05 above the plane) gives the

@@ -18,7 +18,8 @@ namespace {
 std::string writeSmallModel(ModelData& data, TempDir& dir) {
     makeSyntheticModel(data, {4, 5, 20, 24}); // control cells, render cells
     const std::string path = dir.path + "/small.model";
-    EXPECT_TRUE(writeModelFile(data, path));
+    std::string written;
+    EXPECT_TRUE(writeModelFile(path.c_str(), data, written)) << written;
     return path;
 }
 

@@ -106,7 +106,8 @@ TEST(LoadFaceModel, ReplacesTheModelAndControlPointsOnlyOnSuccess) {
     makeSyntheticModel(data, {3, 3, 10, 10}); // control cells, render cells
     TempDir folder;
     const std::string good = folder.path + "/good.model";
-    ASSERT_TRUE(writeModelFile(data, good));
+    std::string written;
+    ASSERT_TRUE(writeModelFile(good.c_str(), data, written)) << written;
     // Index 7 of 2 vertices.
     const std::string bad =
         folder.write("bad.model", std::string("2\n0 0 0\n1 1 1\n0 0\n1 1\n1\n0 1 7\n"));

@@ -236,7 +236,8 @@ TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
     for (int32_t i = 0; i < data.renderVertexCount; ++i)
         data.renderPositions[i].z += data.renderPositions[i].x > 0.0f ? 2.0f : 0.0f;
     const std::string model = dir.path + "/shifted.model";
-    ASSERT_TRUE(writeModelFile(data, model));
+    std::string written;
+    ASSERT_TRUE(writeModelFile(model.c_str(), data, written)) << written;
     ASSERT_EQ(inspect("--picture " + dir.path + "/p.png " + model).status, 0);
     int width, height, channels;
     stbi_uc* png = stbi_load((dir.path + "/p.png").c_str(), &width, &height, &channels, 3);

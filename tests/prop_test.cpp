@@ -19,7 +19,8 @@ TEST(PropFile, FirstFiveModelSectionsGiveTheModelsRenderMesh) {
     makeSyntheticModel(model, shape);
     TempDir dir;
     const std::string path = dir.path + "/piece.prop";
-    ASSERT_TRUE(writeModelFile(model, path));
+    std::string written;
+    ASSERT_TRUE(writeModelFile(path.c_str(), model, written)) << written;
     std::ofstream(path, std::ios::app) << "not read 1e999";
     std::string error;
     ASSERT_TRUE(readModelFile(expected, path.c_str(), error)) << error;

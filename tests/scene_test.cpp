@@ -64,7 +64,8 @@ class SceneInDirectory : public OffscreenGLTest {
         shape.renderCellsX = shape.renderCellsY = 20;
         ModelData model;
         makeSyntheticModel(model, shape);
-        ASSERT_TRUE(writeModelFile(model, "data/retarget.model"));
+        std::string written;
+        ASSERT_TRUE(writeModelFile("data/retarget.model", model, written)) << written;
     }
     void copyCommitted(const char* pattern) {
         const std::string command = std::string("cp ") + previous + "/data/" + pattern + " data/";

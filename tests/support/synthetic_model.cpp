@@ -80,34 +80,17 @@ std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model, SampleSearch se
         model.renderTriangleCount, search));
 }
 
-namespace {
-template <class T> void copyInto(ArrayHolder<T>& to, const T* from, int32_t count) {
-    to.reset(new T[count]);
-    for (int32_t i = 0; i < count; ++i)
-        to[i] = from[i];
-}
-} // namespace
-
 void setModel(ModelData& model, const Vector3* controlPoints, int32_t K,
               const Triangle* controlTriangles, int32_t L, const Vector3* renderPositions,
               const Vector3* renderNormals, int32_t N, const Triangle* renderTriangles, int32_t M) {
     model.controlPointCount = K;
-    copyInto(model.controlPoints, controlPoints, K);
+    model.controlPoints = copyArray(controlPoints, K);
     model.controlTriangleCount = L;
-    copyInto(model.controlTriangles, controlTriangles, L);
+    model.controlTriangles = copyArray(controlTriangles, L);
     model.renderVertexCount = N;
-    copyInto(model.renderPositions, renderPositions, N);
-    copyInto(model.renderNormals, renderNormals, N);
+    model.renderPositions = copyArray(renderPositions, N);
+    model.renderNormals = copyArray(renderNormals, N);
     model.renderTexCoords.reset(new TexCoord[N]());
     model.renderTriangleCount = M;
-    copyInto(model.renderTriangles, renderTriangles, M);
-}
-
-bool writeModelFile(const ModelData& model, const std::string& path) {
-    std::string error;
-    return writeModelFile(path.c_str(), model.renderPositions.get(), model.renderTexCoords.get(),
-                          model.renderVertexCount, model.renderTriangles.get(),
-                          model.renderTriangleCount, model.controlPoints.get(),
-                          model.controlPointCount, model.controlTriangles.get(),
-                          model.controlTriangleCount, error);
+    model.renderTriangles = copyArray(renderTriangles, M);
 }

@@ -53,8 +53,3 @@ std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model,
 void setModel(ModelData& model, const Vector3* controlPoints, int32_t K,
               const Triangle* controlTriangles, int32_t L, const Vector3* renderPositions,
               const Vector3* renderNormals, int32_t N, const Triangle* renderTriangles, int32_t M);
-
-// Writes model in the model file format (reals with %.9g, which reads back every float
-// exactly; a stored render triangle (a, b, c) written a c b, as the reader swaps the last
-// two). Returns false if the file could not be written.
-bool writeModelFile(const ModelData& model, const std::string& path);

@@ -5,25 +5,52 @@
 //   face-assets [folder]         writes the ten files into folder (default: data)
 //   face-assets --dense folder   writes denser variants of the same face for benchmarks:
 //                                retarget_100k.model and retarget_1m.model
+#include "io/messages.h"
 #include "tools/assets/files.h"
 
+#include <getopt.h>
+
 #include <cstdio>
-#include <cstring>
 #include <new>
+#include <string>
+
+namespace {
+
+const char usageText[] = "usage: face-assets [folder]   (default: data)\n"
+                         "       face-assets --dense folder\n";
+
+} // namespace
 
 int main(int argc, char** argv) {
-    const bool dense = argc == 3 && std::strcmp(argv[1], "--dense") == 0;
-    const char* folder = dense ? argv[2] : argc == 2 ? argv[1] : "data";
+    const option options[] = {{"dense", required_argument, nullptr, 'd'},
+                              {"help", no_argument, nullptr, 'h'},
+                              {nullptr, 0, nullptr, 0}};
+    opterr = 0; // bad arguments get the usage, not getopt's own message
+    const char* dense = nullptr;
+    for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+        if (c == 'h') {
+            std::fputs(usageText, stdout);
+            return 0;
+        }
+        if (c != 'd' || dense) {
+            std::fputs(usageText, stderr);
+            return 2;
+        }
+        dense = optarg;
+    }
+    const int operands = argc - optind;
+    if (dense ? operands != 0 : operands > 1) {
+        std::fputs(usageText, stderr);
+        return 2;
+    }
+    const char* folder = dense ? dense : operands == 1 ? argv[optind] : "data";
     try {
-        if (dense)
-            return writeDenseModels(folder, stdout) ? 0 : 1;
-        if (argc == 1 || (argc == 2 && argv[1][0] != '-'))
-            return writeDefaultAssets(folder, stdout) ? 0 : 1;
+        std::string error;
+        const bool written = dense ? writeDenseModels(folder, stdout, error)
+                                   : writeDefaultAssets(folder, stdout, error);
+        return written ? 0 : refuse("face-assets", error);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "face-assets: out of memory while making the files for %s\n", folder);
         return 1;
     }
-    std::fprintf(stderr, "usage: face-assets [folder]   (default: data)\n"
-                         "       face-assets --dense folder\n");
-    return 2;
 }

@@ -1,6 +1,7 @@
 // Default and dense file sets of face-assets (see files.h).
 #include "tools/assets/files.h"
 
+#include "io/image_file.h"
 #include "tools/assets/mesh.h"
 #include "tools/assets/paint.h"
 #include "tools/assets/props.h"
@@ -21,13 +22,14 @@ double renderSpacingFor(double vertexCount) {
 
 } // namespace
 
-bool writeDefaultAssets(const std::string& folder, FILE* log) {
+bool writeDefaultAssets(const std::string& folder, FILE* log, std::string& error) {
     auto path = [&](const char* name) { return folder + "/" + name; };
     FaceMesh render;
     buildRenderMesh(render, defaultRenderSpacing);
     ControlMesh control;
     buildControlMesh(control);
-    bool ok = writeModelFile(path("retarget.model").c_str(), render, control.mesh);
+    if (!writeFaceModel(path("retarget.model").c_str(), render, control.mesh, error))
+        return false;
     if (log != nullptr)
         std::fprintf(log,
                      "retarget.model: %zu render vertices, %zu render triangles, %zu control "
@@ -38,32 +40,38 @@ bool writeDefaultAssets(const std::string& folder, FILE* log) {
 
     PropMesh prop;
     buildTeeth(prop, true);
-    ok = writePropFile(path("black_th0.prop").c_str(), prop) && ok;
+    if (!writePropMesh(path("black_th0.prop").c_str(), prop, error))
+        return false;
     const size_t teethVertices = prop.positions.size();
     buildTeeth(prop, false);
-    ok = writePropFile(path("black_th1.prop").c_str(), prop) && ok;
+    if (!writePropMesh(path("black_th1.prop").c_str(), prop, error))
+        return false;
     buildEyeball(prop, -1);
-    ok = writePropFile(path("white_eye0.prop").c_str(), prop) && ok;
+    if (!writePropMesh(path("white_eye0.prop").c_str(), prop, error))
+        return false;
     buildEyeball(prop, 1);
-    ok = writePropFile(path("white_eye1.prop").c_str(), prop) && ok;
+    if (!writePropMesh(path("white_eye1.prop").c_str(), prop, error))
+        return false;
     if (log != nullptr)
         std::fprintf(log, "props: teeth rows %zu vertices each, eyeballs %zu vertices each\n",
                      teethVertices, prop.positions.size());
 
-    Image image;
+    DecodedImage image;
     paintSkin(image);
-    ok = writeTgaFile(path("white_skin.tga").c_str(), image, true) && ok;
+    if (!writeTgaFile(path("white_skin.tga").c_str(), image, true, error))
+        return false;
     paintTeeth(image, true);
-    ok = writeTgaFile(path("black_th0.tga").c_str(), image, false) && ok;
+    if (!writeTgaFile(path("black_th0.tga").c_str(), image, false, error))
+        return false;
     paintTeeth(image, false);
-    ok = writeTgaFile(path("black_th1.tga").c_str(), image, false) && ok;
+    if (!writeTgaFile(path("black_th1.tga").c_str(), image, false, error))
+        return false;
     paintEye(image);
-    ok = writeTgaFile(path("white_eye0.tga").c_str(), image, false) && ok;
-    ok = writeTgaFile(path("white_eye1.tga").c_str(), image, false) && ok;
-    return ok;
+    return writeTgaFile(path("white_eye0.tga").c_str(), image, false, error) &&
+           writeTgaFile(path("white_eye1.tga").c_str(), image, false, error);
 }
 
-bool writeDenseModels(const std::string& folder, FILE* log) {
+bool writeDenseModels(const std::string& folder, FILE* log, std::string& error) {
     ControlMesh control;
     buildControlMesh(control);
     struct Variant {
@@ -71,14 +79,14 @@ bool writeDenseModels(const std::string& folder, FILE* log) {
         double vertexCount;
     };
     const Variant variants[] = {{"retarget_100k.model", 1e5}, {"retarget_1m.model", 1e6}};
-    bool ok = true;
     for (const Variant& variant : variants) {
         FaceMesh render;
         buildRenderMesh(render, renderSpacingFor(variant.vertexCount));
-        ok = writeModelFile((folder + "/" + variant.name).c_str(), render, control.mesh) && ok;
+        if (!writeFaceModel((folder + "/" + variant.name).c_str(), render, control.mesh, error))
+            return false;
         if (log != nullptr)
             std::fprintf(log, "%s: %zu render vertices, %zu render triangles\n", variant.name,
                          render.positions.size(), render.triangles.size());
     }
-    return ok;
+    return true;
 }

@@ -53,7 +53,7 @@ double valueNoise(double x, double y, uint32_t seed) {
 
 uint8_t toByte(double t) { return static_cast<uint8_t>(std::lround(clamp01(t) * 255.0)); }
 
-void setPixel(Image& image, int x, int y, const Colour& c, double alpha = 1.0) {
+void setPixel(DecodedImage& image, int x, int y, const Colour& c, double alpha = 1.0) {
     uint8_t* p = &image.pixels[(static_cast<size_t>(y) * image.width + x) * image.channels];
     p[0] = toByte(c.r);
     p[1] = toByte(c.g);
@@ -62,12 +62,6 @@ void setPixel(Image& image, int x, int y, const Colour& c, double alpha = 1.0) {
         p[3] = toByte(alpha);
 }
 
-void allocate(Image& image, int width, int height, int channels) {
-    image.width = width;
-    image.height = height;
-    image.channels = channels;
-    image.pixels.assign(static_cast<size_t>(width) * height * channels, 0);
-}
 
 // ---- Skin layers, each given the face-domain point (X, Y) ----------------------------
 
@@ -179,8 +173,8 @@ Colour skinColour(double X, double Y) {
 
 } // namespace
 
-void paintSkin(Image& image) {
-    allocate(image, 1024, 1024, 3);
+void paintSkin(DecodedImage& image) {
+    allocateImage(image, 1024, 1024, 3);
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
             double X, Y;
@@ -189,8 +183,8 @@ void paintSkin(Image& image) {
         }
 }
 
-void paintEye(Image& image) {
-    allocate(image, 256, 256, 3);
+void paintEye(DecodedImage& image) {
+    allocateImage(image, 256, 256, 3);
     // Angles from the front pole (radians) where the pupil, the iris and its dark rim end.
     constexpr double pupilEnd = 0.14, irisEnd = 0.39, rimWidth = 0.04;
     const Colour irisInner{0.45, 0.55, 0.5}, irisOuter{0.2, 0.36, 0.55};
@@ -224,8 +218,8 @@ void paintEye(Image& image) {
         }
 }
 
-void paintTeeth(Image& image, bool upper) {
-    allocate(image, 256, 64, 4);
+void paintTeeth(DecodedImage& image, bool upper) {
+    allocateImage(image, 256, 64, 4);
     // Teeth from the middle outwards (relative widths): central and lateral incisors,
     // canine, two premolars; mirrored for the other half.
     constexpr int perSide = 5;

@@ -3,22 +3,15 @@
 // props.h), with deterministic smooth noise for variation.
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
-// An 8-bit image, rows from the top of the picture down, channels R, G, B (and A).
-struct Image {
-    int width = 0, height = 0, channels = 3;
-    std::vector<uint8_t> pixels; // width · height · channels
-};
+#include "io/texture.h"
 
 // Skin of the face: 1024 × 1024 RGB in face-domain texture space.
-void paintSkin(Image& image);
+void paintSkin(DecodedImage& image);
 
 // Eyeball: 256 × 256 RGB; the top rows (v near 0) are the pupil, then the iris, then the
 // white of the eye.
-void paintEye(Image& image);
+void paintEye(DecodedImage& image);
 
 // A row of teeth: 256 × 64 RGBA; alpha is 255 on teeth and gums, 0 in the gaps between
 // the teeth and past their tips, and in between along the edges.
-void paintTeeth(Image& image, bool upper);
+void paintTeeth(DecodedImage& image, bool upper);

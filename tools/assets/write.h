@@ -1,22 +1,19 @@
-// Writers for the viewer's data files: the face model, props and TGA textures.
-// Each returns false (after printing one line naming the file) when the file cannot be
-// written. Reals are printed with four decimals, so equal inputs give equal bytes.
+// The generator's meshes written as the viewer's files, through the model and prop writers
+// (io/). The generator works in doubles; every value is written with four decimals, and is
+// first rounded to the float nearest that decimal, so the bytes written do not depend on the
+// last bits of a computation.
 #pragma once
 
 #include "tools/assets/mesh.h"
-#include "tools/assets/paint.h"
 #include "tools/assets/props.h"
 
+#include <string>
+
 // The model file: render mesh (positions, texture coordinates from its domain points,
-// triangles), then the control mesh (points, triangles as they are). The reader keeps a
-// render triangle written a b c as (a, c, b), so each counter-clockwise triangle is
-// written with its last two corners swapped.
-bool writeModelFile(const char* path, const FaceMesh& render, const FaceMesh& control);
+// triangles), then the control mesh (points, triangles as they are). Returns false with
+// one line in error when the file cannot be written.
+bool writeFaceModel(const char* path, const FaceMesh& render, const FaceMesh& control,
+                    std::string& error);
 
-// A prop file: positions, texture coordinates, triangles (last two corners swapped, as
-// in the model file).
-bool writePropFile(const char* path, const PropMesh& prop);
-
-// A true-colour TGA of 24 (RGB) or 32 (RGBA) bits per pixel, stored bottom row first
-// (the format's default origin), run-length encoded when runLength is set.
-bool writeTgaFile(const char* path, const Image& image, bool runLength);
+// A prop file: positions, texture coordinates, triangles. Result as for writeFaceModel.
+bool writePropMesh(const char* path, const PropMesh& prop, std::string& error);

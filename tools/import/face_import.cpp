@@ -222,7 +222,7 @@ int main(int argc, char** argv) try {
                       " triangles");
 
     activity = "reading the skin texture";
-    Picture skin;
+    DecodedImage skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
             return refuse(problem);
@@ -242,7 +242,7 @@ int main(int argc, char** argv) try {
                        render.texture.c_str());
             else
                 report("skin texture: none in the mesh, a neutral tone instead\n");
-            skin = solidPicture(neutralSkin[0], neutralSkin[1], neutralSkin[2]);
+            solidPicture(skin, neutralSkin[0], neutralSkin[1], neutralSkin[2]);
         }
     }
     limitPictureSide(skin, maxSkinSide);

@@ -1,11 +1,15 @@
 // face-inspect: a command-line view of a face model file for the people who build models.
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
-#include "face/face_model.h"
-#include "io/model_file.h"
-#include "io/arguments.h"
-#include "tools/inspect/binding_picture.h"
 #include "app/model_report.h"
+#include "face/face_model.h"
+#include "io/arguments.h"
+#include "io/model_file.h"
+#include "io/obj_file.h"
+#include "io/pose_file.h"
+#include "tools/inspect/binding_picture.h"
+
+#include <getopt.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +38,8 @@ const char usageText[] =
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
-    "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n";
+    "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n"
+    "  --help, -h          this text\n";
 
 // The model file while it is read and the face model built from it, for the out-of-memory
 // message.
@@ -57,17 +62,46 @@ int usage(const char* problem) {
     return 2;
 }
 
-// Reads the arguments into options; on a bad argument returns false with the problem.
-bool parseArguments(Options& options, std::string& problem, int argc, char** argv) {
+// Reads the arguments into options; on a bad argument returns false with the problem. The
+// options and the model file come in any order; "-" in getopt's option string hands every
+// other argument over in place, so nothing is permuted and --move can take its three
+// further values (which may start with '-') from argv itself.
+bool parseArguments(Options& options, bool& help, std::string& problem, int argc, char** argv) {
+    enum { dumpOption = 256, searchOption, moveOption, exportObjOption, pictureOption, poseOption };
+    const option longOptions[] = {{"dump", required_argument, nullptr, dumpOption},
+                                  {"search", required_argument, nullptr, searchOption},
+                                  {"move", required_argument, nullptr, moveOption},
+                                  {"export-obj", required_argument, nullptr, exportObjOption},
+                                  {"picture", required_argument, nullptr, pictureOption},
+                                  {"pose", required_argument, nullptr, poseOption},
+                                  {"help", no_argument, nullptr, 'h'},
+                                  {nullptr, 0, nullptr, 0}};
+    const std::string dumpProblem = "--dump takes attachments, patches, edges or positions, once";
+    const std::string searchProblem = "--search takes index or exhaustive, once";
+    const std::string moveProblem = "--move takes a control point index and three finite numbers";
+    const auto fileProblem = [](int c) {
+        return std::string(c == exportObjOption ? "--export-obj"
+                           : c == pictureOption ? "--picture"
+                                                : "--pose") +
+               " takes a file name, once";
+    };
+    opterr = 0; // our own messages
     bool dumpGiven = false, searchGiven = false;
-    for (int a = 1; a < argc; ++a) {
-        const std::string arg = argv[a];
-        if (arg == "--dump") {
-            if (dumpGiven || a + 1 >= argc)
-                return problem = "--dump takes attachments, patches, edges or positions, once",
-                       false;
-            const std::string what = argv[++a];
+    for (int c; (c = getopt_long(argc, argv, "-:h", longOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'h':
+            help = true;
+            return true;
+        case 1: // the model file
+            if (options.model)
+                return problem = "more than one model file", false;
+            options.model = optarg;
+            break;
+        case dumpOption: {
+            if (dumpGiven)
+                return problem = dumpProblem, false;
             dumpGiven = true;
+            const std::string what = optarg;
             if (what == "attachments")
                 options.dump = Dump::attachments;
             else if (what == "patches")
@@ -78,39 +112,58 @@ bool parseArguments(Options& options, std::string& problem, int argc, char** arg
                 options.dump = Dump::positions;
             else
                 return problem = "unknown dump '" + what + "'", false;
-        } else if (arg == "--search") {
-            if (searchGiven || a + 1 >= argc)
-                return problem = "--search takes index or exhaustive, once", false;
-            const std::string how = argv[++a];
+            break;
+        }
+        case searchOption: {
+            if (searchGiven)
+                return problem = searchProblem, false;
             searchGiven = true;
+            const std::string how = optarg;
             if (how == "index")
                 options.search = SampleSearch::indexed;
             else if (how == "exhaustive")
                 options.search = SampleSearch::exhaustive;
             else
                 return problem = "unknown search '" + how + "'", false;
-        } else if (arg == "--move") {
+            break;
+        }
+        case moveOption: {
             ControlPointMove move;
-            if (a + 4 >= argc || !parseInteger(move.index, argv[a + 1], 0) ||
-                !parseFinite(move.delta.x, argv[a + 2]) ||
-                !parseFinite(move.delta.y, argv[a + 3]) || !parseFinite(move.delta.z, argv[a + 4]))
-                return problem = "--move takes a control point index and three finite numbers",
-                       false;
+            if (optind + 3 > argc || !parseInteger(move.index, optarg, 0) ||
+                !parseFinite(move.delta.x, argv[optind]) ||
+                !parseFinite(move.delta.y, argv[optind + 1]) ||
+                !parseFinite(move.delta.z, argv[optind + 2]))
+                return problem = moveProblem, false;
             options.moves.push_back(move);
-            a += 4;
-        } else if (arg == "--export-obj" || arg == "--picture" || arg == "--pose") {
-            const char*& file = arg == "--export-obj" ? options.exportObj
-                                : arg == "--picture"  ? options.picture
-                                                      : options.pose;
-            if (file || a + 1 >= argc)
-                return problem = arg + " takes a file name, once", false;
-            file = argv[++a];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return problem = "unknown option '" + arg + "'", false;
-        } else {
-            if (options.model)
-                return problem = "more than one model file", false;
-            options.model = argv[a];
+            optind += 3;
+            break;
+        }
+        case exportObjOption:
+        case pictureOption:
+        case poseOption: {
+            const char*& file = c == exportObjOption ? options.exportObj
+                                : c == pictureOption ? options.picture
+                                                     : options.pose;
+            if (file)
+                return problem = fileProblem(c), false;
+            file = optarg;
+            break;
+        }
+        case ':': // an option without its value
+            switch (optopt) {
+            case dumpOption:
+                return problem = dumpProblem, false;
+            case searchOption:
+                return problem = searchProblem, false;
+            case moveOption:
+                return problem = moveProblem, false;
+            default:
+                return problem = fileProblem(optopt), false;
+            }
+        default: // '?'
+            return problem = "unknown option '" +
+                             (optopt ? std::string("-") + char(optopt) : argv[optind - 1]) + "'",
+                   false;
         }
     }
     if (!options.model)
@@ -187,12 +240,6 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
-// Adds each move's offset to its control point.
-void applyMoves(Vector3* points, const std::vector<ControlPointMove>& moves) {
-    for (const ControlPointMove& move : moves)
-        points[move.index] = points[move.index] + move.delta;
-}
-
 // --export-obj and --picture: the moves of the command line, then those of the pose file,
 // one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
@@ -203,9 +250,16 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
         return 1;
     }
     Vector3* points = data.controlPoints.get();
-    applyMoves(points, moves);
+    applyMoves(points, moves.data(), moves.size());
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
-    if ((options.exportObj && !writeObjFile(options.exportObj, model, error)) ||
+    const std::string comment = "face-inspect: render mesh, " +
+                                std::to_string(model.renderVertexCount) + " vertices, " +
+                                std::to_string(model.renderTriangleCount) + " triangles";
+    if ((options.exportObj &&
+         !writeObjFile(options.exportObj, comment.c_str(), model.renderPositions.get(),
+                       model.renderTexCoords.get(), model.renderNormals.get(),
+                       model.renderVertexCount, model.renderTriangles.get(),
+                       model.renderTriangleCount, error)) ||
         (options.picture && !writeBindingPicture(options.picture, model, error))) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -218,8 +272,13 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
 int main(int argc, char** argv) try {
     Options options;
     std::string problem;
-    if (!parseArguments(options, problem, argc, argv))
+    bool help = false;
+    if (!parseArguments(options, help, problem, argc, argv))
         return usage(problem.c_str());
+    if (help) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
 
     const auto readStart = std::chrono::steady_clock::now();
     ModelData data;
@@ -262,7 +321,7 @@ int main(int argc, char** argv) try {
         dumpEdges(model);
         break;
     case Dump::positions:
-        applyMoves(data.controlPoints.get(), options.moves);
+        applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());
         dumpPositions(model, data.controlPoints.get());
         break;
     }

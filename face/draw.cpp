@@ -1,6 +1,8 @@
 // Drawing of the face model: the deformed textured render mesh, then the overlays chosen
 // by the viewer's flags (control mesh, attachments, hinting samples). Every overlay saves
-// the GL switches it changes and restores them.
+// the GL switches it changes and restores them, but for one: the control-mesh overlay
+// leaves blending off whatever it found, because the face and the overlays after it are
+// drawn unblended (the teeth turn blending on for themselves).
 #include "face/draw_flags.h"
 #include "face/face_model.h"
 #include "face/point_overlay.h"

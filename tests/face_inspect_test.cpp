@@ -88,3 +88,24 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
     }
     EXPECT_EQ(i, face->renderVertexCount);
 }
+
+// Every tool prints its usage on standard output for --help and -h, and on standard error,
+// with status 2, for an option it does not know.
+TEST(Tools, AnswerHelpWithTheUsage) {
+    const std::pair<const char*, const char*> tools[] = {{FACE_INSPECT_PATH, "face-inspect"},
+                                                         {FACE_IMPORT_PATH, "face-import"},
+                                                         {FACE_ASSETS_PATH, "face-assets"}};
+    for (const auto& [path, name] : tools) {
+        const std::string usage = std::string("usage: ") + name;
+        for (const char* option : {"--help", "-h"}) {
+            const ProgramRun run = runProgram({path, option});
+            EXPECT_EQ(run.status, 0) << name << " " << option << ": " << run.err;
+            EXPECT_EQ(run.out.rfind(usage, 0), 0u) << name << " " << option << ": " << run.out;
+            EXPECT_EQ(run.err, "") << name << " " << option;
+        }
+        const ProgramRun bad = runProgram({path, "--no-such-option"});
+        EXPECT_EQ(bad.status, 2) << name;
+        EXPECT_EQ(bad.out, "") << name;
+        EXPECT_NE(bad.err.find(usage), std::string::npos) << name << ": " << bad.err;
+    }
+}

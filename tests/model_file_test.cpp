@@ -3,7 +3,7 @@
 #include "io/prop.h"
 #include "io/text_scanner.h"
 #include "io/texture.h"
-#include "tests/io_test_files.h"
+#include "tests/support/io_test_files.h"
 #include "tests/support/failing_allocator.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "io/prop.h"
-#include "tests/io_test_files.h"
+#include "tests/support/io_test_files.h"
 #include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "io/texture.h"
-#include "tests/io_test_files.h"
+#include "tests/support/io_test_files.h"
 #include "tests/support/gl_context.h"
 
 #include <gtest/gtest.h>

@@ -38,8 +38,11 @@ constexpr int leftMouthCorner = 70, rightMouthCorner = 74;
 constexpr int lowerLipMiddle = 87;
 } // namespace controlRole
 
-// The control mesh: its triangles list the skin first and the eyelids and lips from
-// firstLidOrLipTriangle on, so that the binding's normal test applies to those.
+// The control mesh: its triangles list the skin first, then the eyelids (from
+// firstLidOrLipTriangle on) and the lips (from firstLipTriangle on). The binding's normal
+// test applies to every sub-patch from freeSubPatchCount (366, control triangle 122) on, so
+// it covers the eyelids and the lips (from 354 and 396) and most of the skin; the order is
+// not chosen for it.
 struct ControlMesh {
     FaceMesh mesh;
     int firstLidOrLipTriangle = 0;

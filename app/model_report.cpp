@@ -2,6 +2,7 @@
 
 #include "app/prop_frame.h"
 #include "app/scene.h"
+#include "face/amplification.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +75,26 @@ void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* c
         std::fprintf(out, "%s\n", line.c_str());
 }
 
+void printAmplification(const FaceModel& model, const Vector3* controlPoints) {
+    const int32_t N = model.renderVertexCount;
+    std::vector<float> amplification(static_cast<size_t>(N));
+    std::vector<int32_t> worst(static_cast<size_t>(N));
+    computeAmplification(amplification.data(), worst.data(), model, controlPoints,
+                         smallAmplificationStep);
+    const AmplificationSummary a = summarizeAmplification(amplification.data(), worst.data(), N);
+    if (a.controlPoint < 0) {
+        std::printf("amplification (moves of %.9g): no render vertex moves\n",
+                    smallAmplificationStep);
+        return;
+    }
+    const double share = N > 0 ? 100.0 / N : 0.0;
+    std::printf("amplification (moves of %.9g): largest %.3f at render vertex %d (control point "
+                "%d)\n",
+                smallAmplificationStep, a.largest, a.renderVertex, a.controlPoint);
+    std::printf("amplification above 1.5: %d (%.2f%%); above 3: %d (%.2f%%)\n", a.aboveOneAndHalf,
+                a.aboveOneAndHalf * share, a.aboveThree, a.aboveThree * share);
+}
+
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount) {
     std::vector<float> weights;
@@ -102,5 +123,6 @@ void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
     } else {
         std::printf("weight: no attached vertex\n");
     }
+    printAmplification(model, controlPoints);
     printDegenerateGeometry(stdout, model, controlPoints, controlPointCount);
 }

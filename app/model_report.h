@@ -10,10 +10,18 @@
 
 // Prints, one line each: control points (controlPointCount), control triangles, edges,
 // render vertices, render triangles, sub-patches, samples, attached (count and share),
-// unattached, weight minimum and lower median of the attached vertices; then the degenerate
-// geometry at rest (printDegenerateGeometry) for the model built from controlPoints (K).
+// unattached, weight minimum and lower median of the attached vertices; the amplification
+// (printAmplification); then the degenerate geometry at rest (printDegenerateGeometry) for
+// the model built from controlPoints (K).
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount);
+// Prints the amplification of the render vertices for moves of smallAmplificationStep
+// (face/amplification.h) from controlPoints, two lines:
+//   amplification (moves of 0.1): largest 1.052 at render vertex 1234 (control point 87)
+//   amplification above 1.5: 0 (0.00%); above 3: 0 (0.00%)
+// or one line "amplification (moves of 0.1): no render vertex moves".
+void printAmplification(const FaceModel& model, const Vector3* controlPoints);
+
 // Writes to out, after the model's construction from controlPoints (K):
 //   non-finite sub-patches: S
 //     control triangle T (control points a, b, c: a repeated corner): sub-patches s, s+1

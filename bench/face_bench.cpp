@@ -5,6 +5,7 @@
 // or 1M vertices near the smooth surface.
 //   build/bench/face-bench
 // Run from the repository root so that data/retarget.model is found.
+#include "face/amplification.h"
 #include "face/face_model.h"
 #include "io/model_file.h"
 #include "tests/support/synthetic_model.h"
@@ -140,6 +141,31 @@ void BM_DefaultModelUpdate(benchmark::State& state) {
     perVertexCounter(state, model->renderVertexCount);
 }
 
+// The amplification of every render vertex (3K local rebuilds), on a generated model or, for
+// a side of 0, the default model: to set against the binding (BM_Bind, BM_DefaultModelLoad).
+void BM_Amplification(benchmark::State& state) {
+    const int32_t side = static_cast<int32_t>(state.range(0));
+    ModelData loaded;
+    std::string error;
+    if (side == 0 && !readModelFile(loaded, "data/retarget.model", error)) {
+        state.SkipWithError(error.c_str());
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const ModelData& data =
+        side == 0 ? loaded : cachedModel(side, static_cast<int32_t>(state.range(1)));
+    const auto model = makeFaceModel(data);
+    std::vector<float> amplification(static_cast<size_t>(data.renderVertexCount));
+    for (auto _ : state) {
+        computeAmplification(amplification.data(), nullptr, *model, data.controlPoints.get(),
+                             smallAmplificationStep);
+        benchmark::DoNotOptimize(amplification.data());
+    }
+    perVertexCounter(state, data.renderVertexCount);
+    state.counters["triangles"] = data.controlTriangleCount;
+}
+
 // Peak memory of a million-vertex face, measured in a fresh process (this program run
 // again with peakMemoryFlag) so that nothing of the benchmark itself counts: the child's
 // maximum resident set per render vertex. Two ways in: the ten arrays generated in memory
@@ -225,6 +251,13 @@ BENCHMARK(BM_Update)
     ->Args({316, 45, 0})
     ->Args({1000, 11, 0})
     ->Args({1000, 11, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// Arguments: render grid side (0: the default model), control cells per side.
+BENCHMARK(BM_Amplification)
+    ->Args({0, 0})
+    ->Args({316, 11})
+    ->Args({1000, 11})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 // Argument: search (0 index, 1 exhaustive).

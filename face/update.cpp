@@ -41,19 +41,18 @@ void FaceModel::buildPatchesIn(const Vector3* controlPoints, const Vector3* norm
         }
         PatchPointsOf<V> q;
         buildTrianglePatches(q, P[0], N[0], P[1], N[1], P[2], N[2], M[0], M[1], M[2]);
+        V nets[3][10];
+        subPatchNets(nets, q, P);
         for (int k = 0; k < 3; ++k) {
-            const int next = (k + 1) % 3;
             const int32_t s = 3 * t + k;
-            // Net order: b300, b210, b201, b120, b111, b102, b030, b021, b012, b003.
-            const V net[10] = {P[k],   q.E1[k], q.I[k],    q.E2[k],   q.F[k],
-                               q.G[k], P[next], q.I[next], q.G[next], q.C};
+            const V* net = nets[k];
             b300[s] = controlPoints[i[k]];
             store(b210[s], net[1]);
             store(b201[s], net[2]);
             store(b120[s], net[3]);
             store(b111[s], net[4]);
             store(b102[s], net[5]);
-            b030[s] = controlPoints[i[next]];
+            b030[s] = controlPoints[i[(k + 1) % 3]];
             store(b021[s], net[7]);
             store(b012[s], net[8]);
             store(b003[s], net[9]);

@@ -110,6 +110,27 @@ void buildTrianglePatches(PatchPointsOf<V>& out, const V& P0, const V& N0, const
     out.C = combineOf(out.G[0], out.G[1], out.G[2], oneThird, oneThird, oneThird);
 }
 
+// The nets of a triangle's three sub-patches from its corners P[0..2] and the points q that
+// buildTrianglePatches made of them. Sub-patch k spans corner k, corner k + 1 and the split
+// point; its net in net order b300, b210, b201, b120, b111, b102, b030, b021, b012, b003 is
+// P_k, E1_k, I_k, E2_k, F_k, G_k, P_(k+1), I_(k+1), G_(k+1), C.
+template <class V> void subPatchNets(V nets[3][10], const PatchPointsOf<V>& q, const V* P) {
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        V* net = nets[k];
+        net[0] = P[k];
+        net[1] = q.E1[k];
+        net[2] = q.I[k];
+        net[3] = q.E2[k];
+        net[4] = q.F[k];
+        net[5] = q.G[k];
+        net[6] = P[next];
+        net[7] = q.I[next];
+        net[8] = q.G[next];
+        net[9] = q.C;
+    }
+}
+
 // Point of the cubic Bézier curve P0 P1 P2 P3 at t, by de Casteljau with lerp.
 Vector3& evaluateCubicCurve(Vector3& result, const Vector3& P0, const Vector3& P1,
                             const Vector3& P2, const Vector3& P3, float t);

@@ -2,6 +2,7 @@
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
 #include "app/model_report.h"
+#include "face/amplification.h"
 #include "face/face_model.h"
 #include "io/arguments.h"
 #include "io/model_file.h"
@@ -30,6 +31,8 @@ const char usageText[] =
     "  --dump patches      per sub-patch: b300 b210 b201 b120 b030 b111 b102 b021 b012 b003\n"
     "  --dump edges        E; E lines a b; per control triangle its three edge references\n"
     "  --dump positions    per render vertex after one update: x y z nx ny nz\n"
+    "  --dump amplification  per render vertex: the largest distance it moves when one\n"
+    "                      control point moves 0.1 along x, y or z, divided by 0.1\n"
     "  --move I DX DY DZ   with --dump positions: add (DX, DY, DZ) to control point I first\n"
     "                      (any number of times)\n"
     "  --search            nearest-sample search of the binding (default index; both give\n"
@@ -45,7 +48,7 @@ const char usageText[] =
 // message.
 const char* loadingFile = nullptr;
 
-enum class Dump { none, attachments, patches, edges, positions };
+enum class Dump { none, attachments, patches, edges, positions, amplification };
 
 struct Options {
     Dump dump = Dump::none;
@@ -76,7 +79,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                                   {"pose", required_argument, nullptr, poseOption},
                                   {"help", no_argument, nullptr, 'h'},
                                   {nullptr, 0, nullptr, 0}};
-    const std::string dumpProblem = "--dump takes attachments, patches, edges or positions, once";
+    const std::string dumpProblem =
+        "--dump takes attachments, patches, edges, positions or amplification, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
     const auto fileProblem = [](int c) {
@@ -110,6 +114,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 options.dump = Dump::edges;
             else if (what == "positions")
                 options.dump = Dump::positions;
+            else if (what == "amplification")
+                options.dump = Dump::amplification;
             else
                 return problem = "unknown dump '" + what + "'", false;
             break;
@@ -240,6 +246,14 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
+void dumpAmplification(const FaceModel& model, const Vector3* controlPoints) {
+    std::vector<float> amplification(static_cast<size_t>(model.renderVertexCount));
+    computeAmplification(amplification.data(), nullptr, model, controlPoints,
+                         smallAmplificationStep);
+    for (float a : amplification)
+        std::printf("%.9g\n", a);
+}
+
 // --export-obj and --picture: the moves of the command line, then those of the pose file,
 // one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
@@ -319,6 +333,9 @@ int main(int argc, char** argv) try {
         break;
     case Dump::edges:
         dumpEdges(model);
+        break;
+    case Dump::amplification:
+        dumpAmplification(model, data.controlPoints.get());
         break;
     case Dump::positions:
         applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());

@@ -1,0 +1,228 @@
+#include "face/amplification.h"
+
+#include "face/face_model.h"
+#include "geometry/lanes.h"
+#include "io/normals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Offsets of a compressed list per item: item i's entries are entries[first[i] ..
+// first[i + 1] − 1], in the order they were counted.
+struct Lists {
+    std::vector<int32_t> first, entries;
+};
+
+// Lists from (item, entry) pairs given twice by visit: once to count, once to fill.
+template <class Visit> void buildLists(Lists& lists, int32_t itemCount, Visit visit) {
+    lists.first.assign(size_t(itemCount) + 1, 0);
+    visit([&](int32_t item, int32_t) { ++lists.first[size_t(item) + 1]; });
+    for (int32_t i = 0; i < itemCount; ++i)
+        lists.first[size_t(i) + 1] += lists.first[size_t(i)];
+    lists.entries.resize(size_t(lists.first[size_t(itemCount)]));
+    std::vector<int32_t> next(lists.first.begin(), lists.first.end() - 1);
+    visit(
+        [&](int32_t item, int32_t entry) { lists.entries[size_t(next[size_t(item)]++)] = entry; });
+}
+
+// The normals of the update from controlPoints: face normals (L), control normals (K),
+// edge normals (E), each a sum in triangle order as computeVertexNormals and
+// computeEdgeNormals make it.
+struct ControlNormals {
+    std::vector<Vector3> face, vertex, edge;
+};
+
+// The sum of the face normals listed (in their order), scaled as the update scales it.
+Vector3 normalOfSum(const int32_t* triangles, int32_t count, const std::vector<Vector3>& face) {
+    Vector3 sum = {0.0f, 0.0f, 0.0f};
+    for (int32_t j = 0; j < count; ++j)
+        sum = sum + face[size_t(triangles[j])];
+    return normalizedSum(sum);
+}
+
+// The nets of triangle t's three sub-patches, in lanes as the update builds them.
+void buildTriangleNets(Lanes4 nets[3][10], const FaceModel& model, int32_t t, const Vector3* points,
+                       const ControlNormals& normals) {
+    const int32_t* i = model.controlTriangles[t].index;
+    const EdgeRef* r = model.triangleEdges[t].edge;
+    Lanes4 P[3], N[3], M[3];
+    for (int k = 0; k < 3; ++k) {
+        load(P[k], points[i[k]]);
+        load(N[k], normals.vertex[size_t(i[k])]);
+        load(M[k], normals.edge[size_t(edgeIndex(r[k]))]);
+    }
+    PatchPointsOf<Lanes4> q;
+    buildTrianglePatches(q, P[0], N[0], P[1], N[1], P[2], N[2], M[0], M[1], M[2]);
+    subPatchNets(nets, q, P);
+}
+
+} // namespace
+
+void computeAmplification(float* amplification, int32_t* worstControlPoint, const FaceModel& model,
+                          const Vector3* controlPoints, float step) {
+    const int32_t K = model.controlPointCount, L = model.controlTriangleCount;
+    const int32_t E = model.edgeCount, N = model.renderVertexCount;
+    const Triangle* triangles = model.controlTriangles.get();
+
+    // Who touches whom: each point's triangles (once per corner it fills, as the normal sums
+    // count them), each edge's triangles, each sub-patch's attached render vertices.
+    Lists pointTriangles, edgeTriangles, subPatchVertices;
+    buildLists(pointTriangles, K, [&](auto add) {
+        for (int32_t t = 0; t < L; ++t)
+            for (int k = 0; k < 3; ++k)
+                add(triangles[t].index[k], t);
+    });
+    buildLists(edgeTriangles, E, [&](auto add) {
+        for (int32_t t = 0; t < L; ++t)
+            for (int k = 0; k < 3; ++k)
+                add(edgeIndex(model.triangleEdges[t].edge[k]), t);
+    });
+    buildLists(subPatchVertices, 3 * L, [&](auto add) {
+        for (int32_t i = 0; i < N; ++i)
+            if (model.attachments[i].subPatch >= 0)
+                add(model.attachments[i].subPatch, i);
+    });
+    const auto normalOf = [](const Lists& lists, int32_t item, const std::vector<Vector3>& face) {
+        const size_t first = size_t(lists.first[size_t(item)]);
+        return normalOfSum(&lists.entries[first], lists.first[size_t(item) + 1] - int32_t(first),
+                           face);
+    };
+
+    // The rest pose: normals, nets, and the attached vertices' positions, which are kept in
+    // sub-patch order (with their attachments) so that each rebuilt sub-patch reads one run.
+    ControlNormals normals;
+    normals.face.resize(size_t(L));
+    computeFaceNormals(normals.face.data(), controlPoints, triangles, L);
+    normals.vertex.resize(size_t(K));
+    for (int32_t p = 0; p < K; ++p)
+        normals.vertex[size_t(p)] = normalOf(pointTriangles, p, normals.face);
+    normals.edge.resize(size_t(E));
+    for (int32_t e = 0; e < E; ++e)
+        normals.edge[size_t(e)] = normalOf(edgeTriangles, e, normals.face);
+    const size_t attachedCount = subPatchVertices.entries.size();
+    std::vector<Attachment> attached(attachedCount);
+    std::vector<Lanes4> rest(attachedCount);
+    std::vector<float> largest(attachedCount, 0.0f);
+    std::vector<int32_t> worst(attachedCount, -1);
+    Lanes4 nets[3][10];
+    for (int32_t t = 0; t < L; ++t) {
+        buildTriangleNets(nets, model, t, controlPoints, normals);
+        for (int32_t j = subPatchVertices.first[size_t(3 * t)];
+             j < subPatchVertices.first[size_t(3 * t + 3)]; ++j) {
+            const Attachment& a = model.attachments[subPatchVertices.entries[size_t(j)]];
+            attached[size_t(j)] = a;
+            rest[size_t(j)] = placedPosition(a, nets[a.subPatch - 3 * t]);
+        }
+    }
+
+    // One control point moved at a time, along each axis.
+    std::vector<Vector3> points(controlPoints, controlPoints + K);
+    ControlNormals moved = normals;
+    std::vector<int32_t> ring, around, edgesAround;
+    std::vector<uint8_t> marked(size_t(std::max(K, L)), 0);
+    for (int32_t c = 0; c < K; ++c) {
+        // The triangles around c change their face normals; the normals of their corners
+        // and of their edges change; every triangle around one of those corners gets new
+        // sub-patches.
+        const int32_t* own = &pointTriangles.entries[size_t(pointTriangles.first[size_t(c)])];
+        const int32_t ownCount =
+            pointTriangles.first[size_t(c) + 1] - pointTriangles.first[size_t(c)];
+        ring.clear();
+        edgesAround.clear();
+        for (int32_t j = 0; j < ownCount; ++j)
+            for (int k = 0; k < 3; ++k) {
+                const int32_t p = triangles[own[j]].index[k];
+                if (!marked[size_t(p)]) {
+                    marked[size_t(p)] = 1;
+                    ring.push_back(p);
+                }
+                edgesAround.push_back(edgeIndex(model.triangleEdges[own[j]].edge[k]));
+            }
+        for (int32_t p : ring)
+            marked[size_t(p)] = 0;
+        around.clear();
+        for (int32_t p : ring)
+            for (int32_t j = pointTriangles.first[size_t(p)];
+                 j < pointTriangles.first[size_t(p) + 1]; ++j) {
+                const int32_t t = pointTriangles.entries[size_t(j)];
+                if (!marked[size_t(t)]) {
+                    marked[size_t(t)] = 1;
+                    around.push_back(t);
+                }
+            }
+        for (int32_t t : around)
+            marked[size_t(t)] = 0;
+
+        for (int axis = 0; axis < 3; ++axis) {
+            Vector3 delta = {0.0f, 0.0f, 0.0f};
+            (&delta.x)[axis] = step;
+            points[size_t(c)] = controlPoints[c] + delta;
+            for (int32_t j = 0; j < ownCount; ++j) {
+                const int32_t* i = triangles[own[j]].index;
+                moved.face[size_t(own[j])] = cross(points[size_t(i[1])] - points[size_t(i[0])],
+                                                   points[size_t(i[2])] - points[size_t(i[0])]);
+            }
+            for (int32_t p : ring)
+                moved.vertex[size_t(p)] = normalOf(pointTriangles, p, moved.face);
+            for (int32_t e : edgesAround)
+                moved.edge[size_t(e)] = normalOf(edgeTriangles, e, moved.face);
+            for (int32_t t : around) {
+                buildTriangleNets(nets, model, t, points.data(), moved);
+                for (int k = 0; k < 3; ++k)
+                    for (int32_t j = subPatchVertices.first[size_t(3 * t + k)];
+                         j < subPatchVertices.first[size_t(3 * t + k + 1)]; ++j) {
+                        const Lanes4 d =
+                            placedPosition(attached[size_t(j)], nets[k]) - rest[size_t(j)];
+                        const float moves = std::sqrt(dot(d, d)) / step;
+                        // A broken sub-patch (NaN) counts as an infinite move.
+                        const float value =
+                            std::isnan(moves) ? std::numeric_limits<float>::infinity() : moves;
+                        if (value > largest[size_t(j)]) {
+                            largest[size_t(j)] = value;
+                            worst[size_t(j)] = c;
+                        }
+                    }
+            }
+        }
+        // Back to the rest pose.
+        points[size_t(c)] = controlPoints[c];
+        for (int32_t j = 0; j < ownCount; ++j)
+            moved.face[size_t(own[j])] = normals.face[size_t(own[j])];
+        for (int32_t p : ring)
+            moved.vertex[size_t(p)] = normals.vertex[size_t(p)];
+        for (int32_t e : edgesAround)
+            moved.edge[size_t(e)] = normals.edge[size_t(e)];
+    }
+
+    for (int32_t i = 0; i < N; ++i) {
+        amplification[i] = 0.0f;
+        if (worstControlPoint)
+            worstControlPoint[i] = -1;
+    }
+    for (size_t j = 0; j < attachedCount; ++j) {
+        const int32_t i = subPatchVertices.entries[j];
+        amplification[i] = largest[j];
+        if (worstControlPoint)
+            worstControlPoint[i] = worst[j];
+    }
+}
+
+AmplificationSummary summarizeAmplification(const float* amplification,
+                                            const int32_t* worstControlPoint, int32_t N) {
+    AmplificationSummary summary;
+    for (int32_t i = 0; i < N; ++i) {
+        const float a = amplification[i];
+        if (a > summary.largest) {
+            summary.largest = a;
+            summary.renderVertex = i;
+            summary.controlPoint = worstControlPoint[i];
+        }
+        summary.aboveOneAndHalf += a > 1.5f;
+        summary.aboveThree += a > 3.0f;
+    }
+    return summary;
+}

@@ -7,6 +7,7 @@
 #include <GL/osmesa.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -15,6 +16,10 @@ constexpr int pictureSide = 640; // the viewer's window
 constexpr float background[3] = {0.12f, 0.12f, 0.12f};
 // Shading: ambient part plus the part lit from the camera's direction (+z at start-up).
 constexpr float ambientShade = 0.35f;
+// The turn between the three views: a quarter, about the vertical axis.
+constexpr float quarterTurn = 1.5707964f;
+// Unattached vertices on the amplification picture: they never move.
+constexpr float unmovedColour[3] = {0.5f, 0.5f, 0.5f};
 
 } // namespace
 
@@ -30,12 +35,30 @@ void weightColour(float rgb[3], float weight) {
         rgb[c] = stops[low][c] + (stops[low + 1][c] - stops[low][c]) * f;
 }
 
-bool writeBindingPicture(const char* fileName, const FaceModel& model, std::string& error) {
+void amplificationColour(float rgb[3], float amplification) {
+    // Stops at 1, 1.5 and 3; beyond the last, one colour.
+    static const float at[3] = {1.0f, 1.5f, 3.0f};
+    static const float stops[3][3] = {
+        {0.13f, 0.57f, 0.55f}, {0.99f, 0.91f, 0.15f}, {0.9f, 0.1f, 0.05f}};
+    static const float spike[3] = {0.85f, 0.1f, 0.85f};
+    const float a = std::max(at[0], amplification);
+    if (!(a <= at[2])) {
+        std::copy(spike, spike + 3, rgb);
+        return;
+    }
+    const int low = a >= at[1] ? 1 : 0;
+    const float f = (a - at[low]) / (at[low + 1] - at[low]);
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = stops[low][c] + (stops[low + 1][c] - stops[low][c]) * f;
+}
+
+bool writeBindingPicture(const char* fileName, const FaceModel& model, const float* amplification,
+                         bool threeViews, std::string& error) {
     OSMesaContext context = OSMesaCreateContextExt(OSMESA_RGBA, 24, 0, 0, nullptr);
-    DecodedImage picture;
-    allocateImage(picture, pictureSide, pictureSide, 4);
-    if (!context || !OSMesaMakeCurrent(context, picture.pixels.get(), GL_UNSIGNED_BYTE,
-                                       pictureSide, pictureSide)) {
+    DecodedImage view;
+    allocateImage(view, pictureSide, pictureSide, 4);
+    if (!context || !OSMesaMakeCurrent(context, view.pixels.get(), GL_UNSIGNED_BYTE, pictureSide,
+                                       pictureSide)) {
         if (context)
             OSMesaDestroyContext(context);
         error = "no offscreen OpenGL context (OSMesa)";
@@ -43,37 +66,56 @@ bool writeBindingPicture(const char* fileName, const FaceModel& model, std::stri
     }
     OSMesaPixelStore(OSMESA_Y_UP, 0); // rows top first, as in the PNG
 
-    std::vector<float> colours(size_t(model.renderVertexCount) * 3);
-    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
+    const int32_t N = model.renderVertexCount;
+    std::vector<float> base(size_t(N) * 3), colours(size_t(N) * 3);
+    for (int32_t i = 0; i < N; ++i) {
         const Attachment& a = model.attachments[i];
-        float* rgb = &colours[3 * size_t(i)];
-        if (a.subPatch >= 0)
-            weightColour(rgb, a.weight);
+        float* rgb = &base[3 * size_t(i)];
+        if (a.subPatch < 0)
+            std::copy(amplification ? unmovedColour : unattachedColour,
+                      (amplification ? unmovedColour : unattachedColour) + 3, rgb);
+        else if (amplification)
+            amplificationColour(rgb, amplification[i]);
         else
-            std::copy(unattachedColour, unattachedColour + 3, rgb);
-        const float lit = std::max(0.0f, model.renderNormals[i].z);
-        for (int c = 0; c < 3; ++c)
-            rgb[c] *= ambientShade + (1.0f - ambientShade) * lit;
+            weightColour(rgb, a.weight);
     }
 
-    ViewerState viewer;
-    reshapeViewer(viewer, pictureSide, pictureSide);
-    beginFrame(viewer);
-    glClearColor(background[0], background[1], background[2], 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_COLOR_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, model.renderPositions.get());
-    glColorPointer(3, GL_FLOAT, 0, colours.data());
-    glDrawElements(GL_TRIANGLES, 3 * model.renderTriangleCount, GL_UNSIGNED_INT,
-                   model.renderTriangles.get());
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glFinish();
-
+    const int viewCount = threeViews ? 3 : 1;
+    DecodedImage picture;
+    allocateImage(picture, pictureSide * viewCount, pictureSide, 4);
+    for (int v = 0; v < viewCount; ++v) {
+        ViewerState viewer;
+        viewer.viewYaw = float(v) * quarterTurn;
+        // The camera looks from (−sin yaw, 0, cos yaw); a normal facing it is lit fully.
+        const Vector3 towardsCamera = {-std::sin(viewer.viewYaw), 0.0f, std::cos(viewer.viewYaw)};
+        for (int32_t i = 0; i < N; ++i) {
+            const float lit = std::max(0.0f, dot(model.renderNormals[i], towardsCamera));
+            for (int c = 0; c < 3; ++c)
+                colours[3 * size_t(i) + c] =
+                    base[3 * size_t(i) + c] * (ambientShade + (1.0f - ambientShade) * lit);
+        }
+        reshapeViewer(viewer, pictureSide, pictureSide);
+        beginFrame(viewer);
+        glClearColor(background[0], background[1], background[2], 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glEnable(GL_DEPTH_TEST);
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_BACK);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(3, GL_FLOAT, 0, model.renderPositions.get());
+        glColorPointer(3, GL_FLOAT, 0, colours.data());
+        glDrawElements(GL_TRIANGLES, 3 * model.renderTriangleCount, GL_UNSIGNED_INT,
+                       model.renderTriangles.get());
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glFinish();
+        // The view's rows into its third of the picture's rows.
+        for (int y = 0; y < pictureSide; ++y)
+            std::copy(&view.pixels[size_t(y) * pictureSide * 4],
+                      &view.pixels[size_t(y + 1) * pictureSide * 4],
+                      &picture.pixels[(size_t(y) * viewCount + v) * pictureSide * 4]);
+    }
     OSMesaDestroyContext(context);
     return writePngFile(fileName, picture, error);
 }

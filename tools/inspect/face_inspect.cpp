@@ -41,6 +41,9 @@ const char usageText[] =
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
+    "  --colour WHAT       with --picture: weight (default) or amplification (teal up to 1,\n"
+    "                      yellow 1.5, red 3, magenta above; unattached grey)\n"
+    "  --views WHICH       with --picture: front (default) or three (front, side, back)\n"
     "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n"
     "  --help, -h          this text\n";
 
@@ -58,6 +61,9 @@ struct Options {
     const char* exportObj = nullptr;
     const char* picture = nullptr;
     const char* pose = nullptr;
+    bool colourByAmplification = false; // --picture's colouring
+    bool threeViews = false;            // --picture's views
+    bool pictureStyleGiven = false;     // --colour or --views
 };
 
 int usage(const char* problem) {
@@ -70,19 +76,32 @@ int usage(const char* problem) {
 // other argument over in place, so nothing is permuted and --move can take its three
 // further values (which may start with '-') from argv itself.
 bool parseArguments(Options& options, bool& help, std::string& problem, int argc, char** argv) {
-    enum { dumpOption = 256, searchOption, moveOption, exportObjOption, pictureOption, poseOption };
+    enum {
+        dumpOption = 256,
+        searchOption,
+        moveOption,
+        exportObjOption,
+        pictureOption,
+        poseOption,
+        colourOption,
+        viewsOption
+    };
     const option longOptions[] = {{"dump", required_argument, nullptr, dumpOption},
                                   {"search", required_argument, nullptr, searchOption},
                                   {"move", required_argument, nullptr, moveOption},
                                   {"export-obj", required_argument, nullptr, exportObjOption},
                                   {"picture", required_argument, nullptr, pictureOption},
                                   {"pose", required_argument, nullptr, poseOption},
+                                  {"colour", required_argument, nullptr, colourOption},
+                                  {"views", required_argument, nullptr, viewsOption},
                                   {"help", no_argument, nullptr, 'h'},
                                   {nullptr, 0, nullptr, 0}};
     const std::string dumpProblem =
         "--dump takes attachments, patches, edges, positions or amplification, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
+    const std::string colourProblem = "--colour takes weight or amplification";
+    const std::string viewsProblem = "--views takes front or three";
     const auto fileProblem = [](int c) {
         return std::string(c == exportObjOption ? "--export-obj"
                            : c == pictureOption ? "--picture"
@@ -155,6 +174,18 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
             file = optarg;
             break;
         }
+        case colourOption:
+        case viewsOption: {
+            const std::string value = optarg;
+            const bool colour = c == colourOption;
+            if (value != (colour ? "weight" : "front") &&
+                value != (colour ? "amplification" : "three"))
+                return problem = colour ? colourProblem : viewsProblem, false;
+            options.pictureStyleGiven = true;
+            (colour ? options.colourByAmplification : options.threeViews) =
+                value == (colour ? "amplification" : "three");
+            break;
+        }
         case ':': // an option without its value
             switch (optopt) {
             case dumpOption:
@@ -163,6 +194,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = searchProblem, false;
             case moveOption:
                 return problem = moveProblem, false;
+            case colourOption:
+                return problem = colourProblem, false;
+            case viewsOption:
+                return problem = viewsProblem, false;
             default:
                 return problem = fileProblem(optopt), false;
             }
@@ -179,6 +214,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         return problem = "--dump cannot be combined with --export-obj or --picture", false;
     if (!options.moves.empty() && options.dump != Dump::positions && !output)
         return problem = "--move needs --dump positions, --export-obj or --picture", false;
+    if (options.pictureStyleGiven && !options.picture)
+        return problem = "--colour and --views need --picture", false;
     if (options.pose && !output)
         return problem = "--pose needs --export-obj or --picture", false;
     return true;
@@ -254,6 +291,20 @@ void dumpAmplification(const FaceModel& model, const Vector3* controlPoints) {
         std::printf("%.9g\n", a);
 }
 
+// The binding picture, coloured as the options say.
+bool writePicture(const char* fileName, const FaceModel& model, const Vector3* controlPoints,
+                  const Options& options, std::string& error) {
+    std::vector<float> amplification;
+    if (options.colourByAmplification) {
+        amplification.resize(static_cast<size_t>(model.renderVertexCount));
+        computeAmplification(amplification.data(), nullptr, model, controlPoints,
+                             smallAmplificationStep);
+    }
+    return writeBindingPicture(fileName, model,
+                               options.colourByAmplification ? amplification.data() : nullptr,
+                               options.threeViews, error);
+}
+
 // --export-obj and --picture: the moves of the command line, then those of the pose file,
 // one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
@@ -274,7 +325,7 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                        model.renderTexCoords.get(), model.renderNormals.get(),
                        model.renderVertexCount, model.renderTriangles.get(),
                        model.renderTriangleCount, error)) ||
-        (options.picture && !writeBindingPicture(options.picture, model, error))) {
+        (options.picture && !writePicture(options.picture, model, points, options, error))) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }

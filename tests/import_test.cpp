@@ -299,4 +299,35 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     }
 }
 
+TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
+    TempDir dir;
+    const std::string out = " --out " + dir.path + "/out", none = dir.path + "/none.obj";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string start; // of standard output for status 0, else of standard error
+    } cases[] = {
+        {"--help", 0, "usage: face-import MESH"},
+        {none + " -h" + out, 0, "usage: face-import MESH"},
+        {none + " --out", 2, "face-import: --out needs a value\nusage: face-import MESH"},
+        {none + " --foo 1" + out, 2, "face-import: unknown option '--foo'\nusage: "},
+        {none + " --hei 3" + out, 2, "face-import: unknown option '--hei'\nusage: "},
+        {"--out=" + dir.path + " " + none, 2, "face-import: unknown option '--out="},
+        {none + out + " --points 87", 2, "face-import: --points takes a count of at least 88\n"},
+        {none + out + " none2.obj --foo", 2, "face-import: more than one mesh file\n"},
+        {out + " --up -z", 2, "face-import: no mesh file\n"},
+        // The mesh file after the options, an option's value starting with '-'.
+        {out + " --up -y --front x " + none, 1, "face-import: " + none + ": cannot read"},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun r = runImport(c.arguments);
+        const std::string& text = c.status == 0 ? r.out : r.err;
+        EXPECT_TRUE(r.status == c.status && text.compare(0, c.start.size(), c.start) == 0 &&
+                    (c.status == 0 ? r.err : r.out).empty())
+            << c.arguments << ": " << r.status << "\n"
+            << r.out << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/out"));
+}
+
 } // namespace

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <getopt.h>
 #include <new>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ struct Options {
     Vector3 up = {0.0f, 1.0f, 0.0f};
     Vector3 front = {0.0f, 0.0f, 1.0f};
     bool keepPlacement = false;
+    bool help = false; // --help or -h: the usage only
 };
 
 // What the import found, printed only once everything has been checked, so that a refused
@@ -77,46 +79,92 @@ int refuse(const std::string& problem) {
     return 1;
 }
 
+// getopt_long's codes for the long options; -h and --help share 'h'.
+enum OptionCode {
+    optionOut = 256,
+    optionCage,
+    optionTexture,
+    optionMesh,
+    optionPoints,
+    optionHeight,
+    optionUp,
+    optionFront,
+    optionKeepPlacement
+};
+
+const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
+                              {"cage", required_argument, nullptr, optionCage},
+                              {"texture", required_argument, nullptr, optionTexture},
+                              {"mesh", required_argument, nullptr, optionMesh},
+                              {"points", required_argument, nullptr, optionPoints},
+                              {"height", required_argument, nullptr, optionHeight},
+                              {"up", required_argument, nullptr, optionUp},
+                              {"front", required_argument, nullptr, optionFront},
+                              {"keep-placement", no_argument, nullptr, optionKeepPlacement},
+                              {"help", no_argument, nullptr, 'h'},
+                              {nullptr, 0, nullptr, 0}};
+
+// What is wrong with an argument that starts with '-' but is not an option as written.
+std::string notAnOption(const std::string& arg, bool last) {
+    return last ? arg + " needs a value" : "unknown option '" + arg + "'";
+}
+
 bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
-    for (int a = 1; a < argc; ++a) {
-        const std::string arg = argv[a];
-        const bool hasValue = a + 1 < argc;
-        const char* value = hasValue ? argv[a + 1] : "";
-        if (arg == "--keep-placement") {
-            o.keepPlacement = true;
+    // "-": arguments are taken in the order given, a mesh file among them (code 1), so the
+    // first problem is the one reported. ":" and opterr = 0: getopt prints nothing of its own
+    // and tells a missing value apart.
+    opterr = 0;
+    while (optind < argc) {
+        const std::string arg = argv[optind];
+        const bool last = optind + 1 == argc;
+        int index = -1;
+        const int code = getopt_long(argc, argv, "-:h", longOptions, &index);
+        if (code == 1) {
+            if (o.mesh)
+                return problem = "more than one mesh file", false;
+            o.mesh = optarg;
             continue;
         }
-        if (arg.size() > 1 && arg[0] == '-' && !hasValue)
-            return problem = arg + " needs a value", false;
-        if (arg == "--out") {
-            o.out = value;
-        } else if (arg == "--cage") {
-            o.cage = value;
-        } else if (arg == "--texture") {
-            o.texture = value;
-        } else if (arg == "--mesh") {
-            if (!parseInteger(o.meshIndex, value, 0))
+        // getopt also takes abbreviations, "--out=FOLDER", letters run together after one '-'
+        // and stops at "--": an option counts only as written in full, its value the next
+        // argument.
+        if (code == -1 || code == '?' || code == ':' ||
+            arg != (index >= 0 ? std::string("--") + longOptions[index].name : "-h"))
+            return problem = notAnOption(arg, last), false;
+        switch (code) {
+        case 'h':
+            o.help = true;
+            return true;
+        case optionKeepPlacement:
+            o.keepPlacement = true;
+            break;
+        case optionOut:
+            o.out = optarg;
+            break;
+        case optionCage:
+            o.cage = optarg;
+            break;
+        case optionTexture:
+            o.texture = optarg;
+            break;
+        case optionMesh:
+            if (!parseInteger(o.meshIndex, optarg, 0))
                 return problem = "--mesh takes a mesh index", false;
-        } else if (arg == "--points") {
-            if (!parseInteger(o.points, value, minControlPointCount))
+            break;
+        case optionPoints:
+            if (!parseInteger(o.points, optarg, minControlPointCount))
                 return problem = "--points takes a count of at least " +
                                  std::to_string(minControlPointCount),
                        false;
-        } else if (arg == "--height") {
-            if (!parseFinite(o.height, value) || !(o.height > 0.0f))
+            break;
+        case optionHeight:
+            if (!parseFinite(o.height, optarg) || !(o.height > 0.0f))
                 return problem = "--height takes a positive number", false;
-        } else if (arg == "--up" || arg == "--front") {
-            if (!parseAxis(arg == "--up" ? o.up : o.front, value))
+            break;
+        default: // --up, --front
+            if (!parseAxis(code == optionUp ? o.up : o.front, optarg))
                 return problem = arg + " takes x, y, z, -x, -y or -z", false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return problem = "unknown option '" + arg + "'", false;
-        } else {
-            if (o.mesh)
-                return problem = "more than one mesh file", false;
-            o.mesh = argv[a];
-            continue;
         }
-        ++a;
     }
     if (!o.mesh)
         return problem = "no mesh file", false;
@@ -159,6 +207,10 @@ int main(int argc, char** argv) try {
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
         return usage(problem);
+    if (options.help) {
+        std::fputs(usageText, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
 
     // Everything is read and checked before anything is written.
     activity = "reading the mesh";

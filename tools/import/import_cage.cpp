@@ -3,8 +3,6 @@
 #include <meshoptimizer.h>
 
 #include <cstring>
-#include <map>
-#include <tuple>
 
 namespace {
 
@@ -12,22 +10,17 @@ namespace {
 constexpr float unlimitedError = 1.0f;
 
 // Keeps the points the indices use, renumbered in order of first use.
-void compact(ControlCage& cage, const ControlCage& welded, const std::vector<unsigned>& indices) {
-    std::vector<int32_t> renumbered(welded.points.size(), -1);
-    cage.points.clear();
-    cage.triangles.clear();
-    for (size_t i = 0; i + 2 < indices.size(); i += 3) {
-        Triangle t;
-        for (int c = 0; c < 3; ++c) {
-            int32_t& slot = renumbered[indices[i + c]];
-            if (slot < 0) {
-                slot = static_cast<int32_t>(cage.points.size());
-                cage.points.push_back(welded.points[indices[i + c]]);
-            }
-            t.index[c] = slot;
-        }
-        cage.triangles.push_back(t);
-    }
+void compact(ControlCage& cage, const ControlCage& welded, std::vector<unsigned>& indices) {
+    std::vector<unsigned> remap(welded.points.size());
+    cage.points.resize(meshopt_optimizeVertexFetchRemap(remap.data(), indices.data(),
+                                                        indices.size(), welded.points.size()));
+    meshopt_remapVertexBuffer(cage.points.data(), welded.points.data(), welded.points.size(),
+                              sizeof(Vector3), remap.data());
+    meshopt_remapIndexBuffer(indices.data(), indices.data(), indices.size(), remap.data());
+    cage.triangles.resize(indices.size() / 3);
+    for (size_t t = 0; t < cage.triangles.size(); ++t)
+        for (int c = 0; c < 3; ++c)
+            cage.triangles[t].index[c] = static_cast<int32_t>(indices[3 * t + c]);
 }
 
 size_t usedPoints(const std::vector<unsigned>& indices, size_t indexCount,
@@ -46,24 +39,32 @@ size_t usedPoints(const std::vector<unsigned>& indices, size_t indexCount,
 
 void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
                    const std::vector<Triangle>& triangles) {
-    std::map<std::tuple<float, float, float>, int32_t> joined;
-    std::vector<int32_t> welded(positions.size(), -1);
-    cage.points.clear();
+    std::vector<unsigned> corners(3 * triangles.size());
+    for (size_t t = 0; t < triangles.size(); ++t)
+        for (int c = 0; c < 3; ++c)
+            corners[3 * t + c] = static_cast<unsigned>(triangles[t].index[c]);
+    // Positions join when they are equal as numbers, so -0 and +0 are one point (the render
+    // mesh keeps them apart, as it compares bytes). The join compares bytes, so the keys have
+    // their zeros made positive: adding +0 does that and changes no other value. A NaN joins
+    // only a NaN of the same bits.
+    std::vector<Vector3> keys(positions.size());
+    for (size_t i = 0; i < positions.size(); ++i)
+        keys[i] = {positions[i].x + 0.0f, positions[i].y + 0.0f, positions[i].z + 0.0f};
+    std::vector<unsigned> remap(positions.size());
+    const size_t count = meshopt_generateVertexRemap(remap.data(), corners.data(), corners.size(),
+                                                     keys.data(), keys.size(), sizeof(Vector3));
+    meshopt_remapIndexBuffer(corners.data(), corners.data(), corners.size(), remap.data());
+    // Each point is the position of the vertex that first used it, its zeros' signs kept
+    // (meshopt_remapVertexBuffer would copy any one of the joined vertices): walking the
+    // corners backwards, the first use is written last.
+    cage.points.resize(count);
+    for (size_t c = corners.size(); c-- > 0;)
+        cage.points[corners[c]] = positions[triangles[c / 3].index[c % 3]];
+    // Triangles that joining collapses are dropped; their points stay.
     cage.triangles.clear();
-    for (const Triangle& source : triangles) {
-        Triangle t;
-        for (int c = 0; c < 3; ++c) {
-            const int32_t i = source.index[c];
-            if (welded[i] < 0) {
-                const Vector3& p = positions[i];
-                const auto found = joined.emplace(std::make_tuple(p.x, p.y, p.z),
-                                                  static_cast<int32_t>(cage.points.size()));
-                if (found.second)
-                    cage.points.push_back(p);
-                welded[i] = found.first->second;
-            }
-            t.index[c] = welded[i];
-        }
+    for (size_t i = 0; i < corners.size(); i += 3) {
+        const Triangle t = {{static_cast<int32_t>(corners[i]), static_cast<int32_t>(corners[i + 1]),
+                             static_cast<int32_t>(corners[i + 2])}};
         if (t.index[0] != t.index[1] && t.index[1] != t.index[2] && t.index[2] != t.index[0])
             cage.triangles.push_back(t);
     }

@@ -5,31 +5,13 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <meshoptimizer.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 namespace {
-
-// Position, texture coordinates and normal of one vertex, compared bit for bit when joining.
-struct VertexKey {
-    float value[8];
-    bool operator==(const VertexKey& other) const {
-        return std::memcmp(value, other.value, sizeof value) == 0;
-    }
-};
-
-struct VertexKeyHash {
-    size_t operator()(const VertexKey& key) const {
-        uint32_t bits[8];
-        std::memcpy(bits, key.value, sizeof bits);
-        size_t h = 1469598103934665603ull;
-        for (uint32_t b : bits)
-            h = (h ^ b) * 1099511628211ull;
-        return h;
-    }
-};
 
 int32_t triangleCount(const aiMesh& mesh) {
     int32_t count = 0;
@@ -121,42 +103,61 @@ bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int
 
     ImportedMesh result;
     result.hasTexCoords = source.HasTextureCoords(0);
-    std::unordered_map<VertexKey, int32_t, VertexKeyHash> joined;
-    std::vector<int32_t> joinedIndex(source.mNumVertices, -1);
+    // The triangles' corners, turned back to the front winding where the transform mirrors.
+    std::vector<unsigned> corners;
+    corners.reserve(3 * size_t(listing[chosen].triangleCount));
     for (unsigned f = 0; f < source.mNumFaces; ++f) {
         const aiFace& face = source.mFaces[f];
-        if (face.mNumIndices != 3)
-            continue;
-        Triangle t;
-        for (int c = 0; c < 3; ++c) {
-            const unsigned i = face.mIndices[mirrored && c > 0 ? 3 - c : c];
-            if (joinedIndex[i] < 0) {
-                const aiVector3D p = transform * source.mVertices[i];
-                // Assimp's v = 0 is the bottom row of the picture, ours the top.
-                const TexCoord uv =
-                    result.hasTexCoords
-                        ? TexCoord{source.mTextureCoords[0][i].x,
-                                   static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))}
-                        : TexCoord{0.0f, 0.0f};
-                // NaN or infinity would be written into the model, which then refuses them.
-                if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
-                    !std::isfinite(uv.u) || !std::isfinite(uv.v)) {
-                    error = std::string(fileName) +
-                            ": a vertex position or texture coordinate is not a finite number";
-                    return false;
-                }
-                const aiVector3D n = source.HasNormals() ? source.mNormals[i] : aiVector3D();
-                const VertexKey key{{p.x, p.y, p.z, uv.u, uv.v, n.x, n.y, n.z}};
-                const auto found =
-                    joined.emplace(key, static_cast<int32_t>(result.positions.size()));
-                if (found.second) {
-                    result.positions.push_back({p.x, p.y, p.z});
-                    result.texCoords.push_back(uv);
-                }
-                joinedIndex[i] = found.first->second;
-            }
-            t.index[c] = joinedIndex[i];
+        if (face.mNumIndices == 3)
+            for (int c = 0; c < 3; ++c)
+                corners.push_back(face.mIndices[mirrored && c > 0 ? 3 - c : c]);
+    }
+    // Every vertex as it is compared and kept: transformed, v flipped, with its normal (zero
+    // when the file has none).
+    const size_t vertexCount = source.mNumVertices;
+    std::vector<Vector3> positions(vertexCount), normals(vertexCount);
+    std::vector<TexCoord> texCoords(vertexCount);
+    for (size_t i = 0; i < vertexCount; ++i) {
+        const aiVector3D p = transform * source.mVertices[i];
+        positions[i] = {p.x, p.y, p.z};
+        // Assimp's v = 0 is the bottom row of the picture, ours the top.
+        if (result.hasTexCoords)
+            texCoords[i] = {source.mTextureCoords[0][i].x,
+                            static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))};
+        if (source.HasNormals())
+            normals[i] = {source.mNormals[i].x, source.mNormals[i].y, source.mNormals[i].z};
+    }
+    // The join compares bytes: -0 and +0 stay apart, a NaN normal joins only its own bits.
+    // New indices follow the first use of each vertex over the corners; vertices no triangle
+    // uses are left out.
+    const meshopt_Stream streams[] = {{positions.data(), sizeof(Vector3), sizeof(Vector3)},
+                                      {texCoords.data(), sizeof(TexCoord), sizeof(TexCoord)},
+                                      {normals.data(), sizeof(Vector3), sizeof(Vector3)}};
+    std::vector<unsigned> remap(vertexCount);
+    const size_t joinedCount = meshopt_generateVertexRemapMulti(
+        remap.data(), corners.data(), corners.size(), vertexCount, streams, 3);
+    result.positions.resize(joinedCount);
+    result.texCoords.resize(joinedCount);
+    meshopt_remapVertexBuffer(result.positions.data(), positions.data(), vertexCount,
+                              sizeof(Vector3), remap.data());
+    meshopt_remapVertexBuffer(result.texCoords.data(), texCoords.data(), vertexCount,
+                              sizeof(TexCoord), remap.data());
+    meshopt_remapIndexBuffer(corners.data(), corners.data(), corners.size(), remap.data());
+    // NaN or infinity would be written into the model, which then refuses them.
+    for (size_t i = 0; i < joinedCount; ++i) {
+        const Vector3& p = result.positions[i];
+        const TexCoord& uv = result.texCoords[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
+            !std::isfinite(uv.u) || !std::isfinite(uv.v)) {
+            error = std::string(fileName) +
+                    ": a vertex position or texture coordinate is not a finite number";
+            return false;
         }
+    }
+    // Triangles that joining collapses are dropped; their vertices stay.
+    for (size_t i = 0; i < corners.size(); i += 3) {
+        const Triangle t = {{static_cast<int32_t>(corners[i]), static_cast<int32_t>(corners[i + 1]),
+                             static_cast<int32_t>(corners[i + 2])}};
         if (t.index[0] != t.index[1] && t.index[1] != t.index[2] && t.index[2] != t.index[0])
             result.triangles.push_back(t);
     }

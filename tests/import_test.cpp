@@ -307,7 +307,6 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
         int status;
         std::string start; // of standard output for status 0, else of standard error
     } cases[] = {
-        {"--help", 0, "usage: face-import MESH"},
         {none + " -h" + out, 0, "usage: face-import MESH"},
         {none + " --out", 2, "face-import: --out needs a value\nusage: face-import MESH"},
         {none + " --foo 1" + out, 2, "face-import: unknown option '--foo'\nusage: "},

@@ -4,6 +4,7 @@
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
 #include "app/scene.h"
 #include "face/face_model.h"
+#include "io/messages.h"
 #include "io/model_file.h"
 #include "io/arguments.h"
 #include "tools/import/import_cage.h"
@@ -69,14 +70,11 @@ __attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
     pending += line;
 }
 
+constexpr char program[] = "face-import";
+
 int usage(const std::string& problem) {
     std::fprintf(stderr, "face-import: %s\n%s", problem.c_str(), usageText);
     return 2;
-}
-
-int refuse(const std::string& problem) {
-    std::fprintf(stderr, "face-import: %s\n", problem.c_str());
-    return 1;
 }
 
 // getopt_long's codes for the long options; -h and --help share 'h'.
@@ -220,7 +218,7 @@ int main(int argc, char** argv) try {
     EmbeddedPicture embedded;
     if (!readImportedMesh(render, listing, chosen, embedded, options.mesh, options.meshIndex,
                           problem))
-        return refuse(problem);
+        return refuse(program, problem);
     if (listing.size() > 1 && options.meshIndex < 0)
         printListing(listing, chosen, options.mesh);
 
@@ -228,7 +226,7 @@ int main(int argc, char** argv) try {
     if (!options.keepPlacement) {
         if (!computePlacement(placement, render.positions, options.up, options.front,
                               options.height, problem))
-            return refuse(std::string(options.mesh) + ": " + problem);
+            return refuse(program, std::string(options.mesh) + ": " + problem);
         applyPlacement(render.positions, placement);
         report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
                options.height);
@@ -248,12 +246,12 @@ int main(int argc, char** argv) try {
         int32_t cageChosen = -1;
         EmbeddedPicture unused;
         if (!readImportedMesh(source, cageListing, cageChosen, unused, options.cage, -1, problem))
-            return refuse(problem);
+            return refuse(program, problem);
         if (!options.keepPlacement)
             applyPlacement(source.positions, placement);
         weldPositions(cage, source.positions, source.triangles);
         if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
-            return refuse(std::string(options.cage) + ": the control mesh has " +
+            return refuse(program, std::string(options.cage) + ": the control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
                           std::to_string(minControlPointCount));
         report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
@@ -263,25 +261,25 @@ int main(int argc, char** argv) try {
         weldPositions(welded, render.positions, render.triangles);
         simplifyCage(cage, welded, options.points);
         if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
-            return refuse(std::string(options.mesh) + ": the automatic control mesh has " +
+            return refuse(program, std::string(options.mesh) + ": the automatic control mesh has " +
                           std::to_string(cage.points.size()) + " points, fewer than " +
                           std::to_string(minControlPointCount) + " (the mesh is too small)");
         report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
                cage.points.size(), options.points, cage.triangles.size());
     }
     if (cage.triangles.size() > size_t(maxControlTriangleCount))
-        return refuse("the control mesh has more than " + std::to_string(maxControlTriangleCount) +
+        return refuse(program, "the control mesh has more than " + std::to_string(maxControlTriangleCount) +
                       " triangles");
 
     activity = "reading the skin texture";
     DecodedImage skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
-            return refuse(problem);
+            return refuse(program, problem);
         report("skin texture: %s\n", options.texture);
     } else if (!embedded.bytes.empty()) {
         if (!decodeEmbeddedPicture(skin, embedded, problem))
-            return refuse(std::string(options.mesh) + ": " + problem);
+            return refuse(program, std::string(options.mesh) + ": " + problem);
         report("skin texture: embedded in %s\n", options.mesh);
     } else {
         const std::string file =
@@ -302,7 +300,7 @@ int main(int argc, char** argv) try {
     std::fputs(pending.c_str(), stdout);
     activity = "writing the data folder";
     if (!writeDataFolder(options.out, render, cage, skin, problem))
-        return refuse(problem);
+        return refuse(program, problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
@@ -311,7 +309,7 @@ int main(int argc, char** argv) try {
     ModelData data;
     if (!readModelFile(data, modelFile.c_str(), problem) ||
         !faceModelFits(problem, data, modelFile.c_str()))
-        return refuse(problem);
+        return refuse(program, problem);
     FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
                     data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
                     data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),

@@ -5,10 +5,13 @@
 #include "face/amplification.h"
 #include "face/face_model.h"
 #include "io/arguments.h"
+#include "io/import_record.h"
+#include "io/messages.h"
 #include "io/model_file.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
 #include "tools/inspect/binding_picture.h"
+#include "tools/inspect/scene_export.h"
 
 #include <getopt.h>
 
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -38,6 +42,11 @@ const char usageText[] =
     "  --search            nearest-sample search of the binding (default index; both give\n"
     "                      the same attachments)\n"
     "  --export-obj OUT.obj  the render mesh after the moves and one update, as OBJ\n"
+    "  --source-coordinates  with --export-obj: placed back in the imported file's\n"
+    "                      coordinates (needs face-import's record beside data/)\n"
+    "  --export-scene OUT.EXT  the imported file's whole scene with the posed mesh in its own\n"
+    "                      place, size and vertex order, in the format EXT names (.obj,\n"
+    "                      .gltf, .glb, .dae, .ply, .stl, .fbx; needs face-import's record)\n"
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
@@ -59,6 +68,8 @@ struct Options {
     std::vector<ControlPointMove> moves;
     const char* model = nullptr;
     const char* exportObj = nullptr;
+    const char* exportScene = nullptr;
+    bool sourceCoordinates = false;
     const char* picture = nullptr;
     const char* pose = nullptr;
     bool colourByAmplification = false; // --picture's colouring
@@ -84,18 +95,23 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         pictureOption,
         poseOption,
         colourOption,
-        viewsOption
+        viewsOption,
+        exportSceneOption,
+        sourceCoordinatesOption
     };
-    const option longOptions[] = {{"dump", required_argument, nullptr, dumpOption},
-                                  {"search", required_argument, nullptr, searchOption},
-                                  {"move", required_argument, nullptr, moveOption},
-                                  {"export-obj", required_argument, nullptr, exportObjOption},
-                                  {"picture", required_argument, nullptr, pictureOption},
-                                  {"pose", required_argument, nullptr, poseOption},
-                                  {"colour", required_argument, nullptr, colourOption},
-                                  {"views", required_argument, nullptr, viewsOption},
-                                  {"help", no_argument, nullptr, 'h'},
-                                  {nullptr, 0, nullptr, 0}};
+    const option longOptions[] = {
+        {"dump", required_argument, nullptr, dumpOption},
+        {"search", required_argument, nullptr, searchOption},
+        {"move", required_argument, nullptr, moveOption},
+        {"export-obj", required_argument, nullptr, exportObjOption},
+        {"export-scene", required_argument, nullptr, exportSceneOption},
+        {"source-coordinates", no_argument, nullptr, sourceCoordinatesOption},
+        {"picture", required_argument, nullptr, pictureOption},
+        {"pose", required_argument, nullptr, poseOption},
+        {"colour", required_argument, nullptr, colourOption},
+        {"views", required_argument, nullptr, viewsOption},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0}};
     const std::string dumpProblem =
         "--dump takes attachments, patches, edges, positions or amplification, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
@@ -103,9 +119,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
     const std::string colourProblem = "--colour takes weight or amplification";
     const std::string viewsProblem = "--views takes front or three";
     const auto fileProblem = [](int c) {
-        return std::string(c == exportObjOption ? "--export-obj"
-                           : c == pictureOption ? "--picture"
-                                                : "--pose") +
+        return std::string(c == exportObjOption     ? "--export-obj"
+                           : c == exportSceneOption ? "--export-scene"
+                           : c == pictureOption     ? "--picture"
+                                                    : "--pose") +
                " takes a file name, once";
     };
     opterr = 0; // our own messages
@@ -163,12 +180,17 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
             optind += 3;
             break;
         }
+        case sourceCoordinatesOption:
+            options.sourceCoordinates = true;
+            break;
         case exportObjOption:
+        case exportSceneOption:
         case pictureOption:
         case poseOption: {
-            const char*& file = c == exportObjOption ? options.exportObj
-                                : c == pictureOption ? options.picture
-                                                     : options.pose;
+            const char*& file = c == exportObjOption     ? options.exportObj
+                                : c == exportSceneOption ? options.exportScene
+                                : c == pictureOption     ? options.picture
+                                                         : options.pose;
             if (file)
                 return problem = fileProblem(c), false;
             file = optarg;
@@ -209,15 +231,19 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
     }
     if (!options.model)
         return problem = "no model file", false;
-    const bool output = options.exportObj || options.picture;
+    const bool output = options.exportObj || options.exportScene || options.picture;
     if (output && dumpGiven)
-        return problem = "--dump cannot be combined with --export-obj or --picture", false;
+        return problem = "--dump cannot be combined with --export-obj, --export-scene or --picture",
+               false;
     if (!options.moves.empty() && options.dump != Dump::positions && !output)
-        return problem = "--move needs --dump positions, --export-obj or --picture", false;
+        return problem = "--move needs --dump positions, --export-obj, --export-scene or --picture",
+               false;
     if (options.pictureStyleGiven && !options.picture)
         return problem = "--colour and --views need --picture", false;
+    if (options.sourceCoordinates && !options.exportObj)
+        return problem = "--source-coordinates needs --export-obj", false;
     if (options.pose && !output)
-        return problem = "--pose needs --export-obj or --picture", false;
+        return problem = "--pose needs --export-obj, --export-scene or --picture", false;
     return true;
 }
 
@@ -305,30 +331,58 @@ bool writePicture(const char* fileName, const FaceModel& model, const Vector3* c
                                options.threeViews, error);
 }
 
-// --export-obj and --picture: the moves of the command line, then those of the pose file,
-// one update, then the files.
+// The import record beside the model's data folder (MODEL is FOLDER/data/retarget.model).
+bool readRecordOf(ImportRecord& record, const char* model, std::string& error) {
+    const std::filesystem::path path =
+        std::filesystem::path(model).parent_path().parent_path() / importRecordFile;
+    std::error_code unused;
+    if (!std::filesystem::exists(path, unused))
+        return fileError(error, path.string(),
+                         "no import record (face-import writes it beside data/; a model made "
+                         "otherwise has none)");
+    return readImportRecord(record, path.c_str(), error);
+}
+
+// The OBJ file of the render mesh, in model units or placed back in the source's.
+bool writeRenderObj(const char* fileName, const FaceModel& model, const ImportRecord* record,
+                    std::string& error) {
+    const int32_t N = model.renderVertexCount;
+    const std::string comment = "face-inspect: render mesh, " + std::to_string(N) + " vertices, " +
+                                std::to_string(model.renderTriangleCount) + " triangles" +
+                                (record ? ", in the source's coordinates" : "");
+    std::vector<Vector3> positions, normals;
+    if (record)
+        for (int32_t i = 0; i < N; ++i) {
+            positions.push_back(sourcePosition(*record, model.renderPositions[i]));
+            normals.push_back(sourceDirection(*record, model.renderNormals[i]));
+        }
+    return writeObjFile(
+        fileName, comment.c_str(), record ? positions.data() : model.renderPositions.get(),
+        model.renderTexCoords.get(), record ? normals.data() : model.renderNormals.get(), N,
+        model.renderTriangles.get(), model.renderTriangleCount, error);
+}
+
+// --export-obj, --export-scene and --picture: the moves of the command line, then those of
+// the pose file, one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
     std::vector<ControlPointMove> moves = options.moves;
     std::string error;
-    if (options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    ImportRecord record;
+    const bool needsRecord = options.exportScene || options.sourceCoordinates;
+    if ((options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) ||
+        (needsRecord && !readRecordOf(record, options.model, error)))
+        return refuse("face-inspect", error);
     Vector3* points = data.controlPoints.get();
     applyMoves(points, moves.data(), moves.size());
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
-    const std::string comment = "face-inspect: render mesh, " +
-                                std::to_string(model.renderVertexCount) + " vertices, " +
-                                std::to_string(model.renderTriangleCount) + " triangles";
     if ((options.exportObj &&
-         !writeObjFile(options.exportObj, comment.c_str(), model.renderPositions.get(),
-                       model.renderTexCoords.get(), model.renderNormals.get(),
-                       model.renderVertexCount, model.renderTriangles.get(),
-                       model.renderTriangleCount, error)) ||
-        (options.picture && !writePicture(options.picture, model, points, options, error))) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+         !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
+                         error)) ||
+        (options.exportScene &&
+         !exportScene(options.exportScene, record, model.renderPositions.get(),
+                      model.renderNormals.get(), model.renderVertexCount, error)) ||
+        (options.picture && !writePicture(options.picture, model, points, options, error)))
+        return refuse("face-inspect", error);
     return 0;
 }
 
@@ -369,7 +423,7 @@ int main(int argc, char** argv) try {
                     data.renderTriangleCount, options.search);
     const double bindMs = millisecondsSince(bindStart);
     loadingFile = nullptr;
-    if (options.exportObj || options.picture)
+    if (options.exportObj || options.exportScene || options.picture)
         return writeOutputs(model, data, options);
 
     switch (options.dump) {

@@ -193,7 +193,7 @@ void drawScene(Scene& scene, const ViewerState& state) {
         for (int32_t s = 0; s < propSlotCount; ++s)
             if (!propSlotSources[s].alwaysDrawn)
                 drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get(),
-                     scene.program);
+                         scene.program);
 
     if (state.deformMode)
         scene.dragger->drawPoints(state.camera);

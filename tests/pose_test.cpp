@@ -74,8 +74,9 @@ TEST(PoserPose, DragsUndoRedoAndResetAreEdits) {
         EXPECT_EQ(points[i], pose.rest[i]);
 }
 
-// Seeded random drags to anywhere (rest + (p − rest) need not give p back): the saved file, read as face-inspect reads it and added to the rest positions,
-// gives exactly the points shown; loading it into a fresh pose gives the same offsets.
+// Seeded random drags to anywhere (rest + (p − rest) need not give p back): the saved file, read as
+// face-inspect reads it and added to the rest positions, gives exactly the points shown; loading it
+// into a fresh pose gives the same offsets.
 TEST(PoserPose, SavedPoseReproducesThePointsExactly) {
     std::mt19937 random(20260117);
     std::uniform_real_distribution<float> anywhere(-300.0f, 300.0f);

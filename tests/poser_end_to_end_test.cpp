@@ -5,10 +5,12 @@
 #include "tests/support/viewer_session.h"
 
 #include <gtest/gtest.h>
+#include <stb_image.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -20,7 +22,8 @@ bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] 
 void screenPosition(int& x, int& y, const Vector3& p, float yaw) {
     ViewerState view;
     view.viewYaw = yaw;
-    const Vector4 o = makeFrameCamera(computeCameraPose(view), 640, 640).project({p.x, p.y, p.z, 1});
+    const Vector4 o =
+        makeFrameCamera(computeCameraPose(view), 640, 640).project({p.x, p.y, p.z, 1});
     x = int(std::lround((o.x + 1) * 320));
     y = int(std::lround((1 - o.y) * 320));
 }
@@ -40,7 +43,8 @@ TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
 
     ViewerSession poser(FACE_SOURCE_DIR, {FACE_POSER_PATH, folder.path}, "face-poser");
     ASSERT_TRUE(poser.start()) << poser.standardError();
-    EXPECT_EQ(poser.standardOutput().rfind("computing attachments...\nloading props...\n\n", 0), 0u);
+    EXPECT_EQ(poser.standardOutput().rfind("computing attachments...\nloading props...\n\n", 0),
+              0u);
     Screenshot start, shot;
     ASSERT_TRUE(poser.captureUntil(start, [](const Screenshot& s) {
         return s.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
@@ -57,11 +61,12 @@ TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
     for (int wait = 0; wait < 80 && poser.standardOutput().find(obj) == std::string::npos; ++wait)
         sleepSeconds(0.25);
     const std::string out = poser.standardOutput();
-    EXPECT_NE(out.find("saved the pose (1 moved control point) to " + pose + "\n"), std::string::npos);
+    EXPECT_NE(out.find("saved the pose (1 moved control point) to " + pose + "\n"),
+              std::string::npos);
     EXPECT_NE(out.find(" to " + obj + "\n"), std::string::npos) << out;
-    const std::string saved = readFile(pose); // a comment line, then the lip's point alone
-    EXPECT_EQ(saved.find("\n87 "), saved.find('\n')) << saved;
-    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 2) << saved;
+    const std::string moves = readFile(pose); // a comment line, then the lip's point alone
+    EXPECT_EQ(moves.find("\n87 "), moves.find('\n')) << moves;
+    EXPECT_EQ(std::count(moves.begin(), moves.end(), '\n'), 2) << moves;
     const ProgramRun inspect =
         runProgram({FACE_INSPECT_PATH, "--pose", pose, "--export-obj", folder.path + "/inspect.obj",
                     folder.path + "/data/retarget.model"});
@@ -72,6 +77,21 @@ TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
 
     poser.key("u");
     EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return s.rgb == start.rgb; }));
+    // "p" saves the window's pixels: the screen's top left 640 by 640.
+    poser.key("p");
+    const std::string picture = folder.path + "/shot-001.png";
+    for (int wait = 0; wait < 80 && poser.standardOutput().find(picture) == std::string::npos;
+         ++wait)
+        sleepSeconds(0.25);
+    int width = 0, height = 0, channels = 0;
+    uint8_t* saved = stbi_load(picture.c_str(), &width, &height, &channels, 3);
+    ASSERT_TRUE(saved && width == 640 && height == 640) << poser.standardError();
+    bool same = true;
+    for (int row = 0; row < 640; ++row)
+        same = same &&
+               std::memcmp(saved + row * 640 * 3, &start.rgb[row * start.width * 3], 640 * 3) == 0;
+    EXPECT_TRUE(same);
+    stbi_image_free(saved);
 
     // Undo named the lip's point: in deformation mode it shows cyan, also seen from behind.
     poser.key("space");
@@ -94,9 +114,9 @@ TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
 TEST(EndToEndPoser, RefusalsAreOneLineAndStatusOne) {
     TempDir temp;
     const std::string bad = temp.write("bad.txt", std::string("87 0 -1\n"));
-    const ProgramRun inspect = runProgram(
-        {FACE_INSPECT_PATH, "--pose", bad, "--export-obj", temp.path + "/x.obj",
-         FACE_SOURCE_DIR "/data/retarget.model"});
+    const ProgramRun inspect =
+        runProgram({FACE_INSPECT_PATH, "--pose", bad, "--export-obj", temp.path + "/x.obj",
+                    FACE_SOURCE_DIR "/data/retarget.model"});
     const struct {
         std::vector<std::string> arguments;
         std::string err;

@@ -1,8 +1,8 @@
 // End-to-end harness: runs the programs as users do. runProgram runs a tool to its end;
-// ViewerSession runs the real face-viewer (or face-poser) under an Xvfb display of its own, sends it keys and
-// mouse events with xdotool, captures the screen (ImageMagick's import) and collects its
-// standard output and error. Its destructor stops the viewer and Xvfb by process id; both
-// also die with the test process (PR_SET_PDEATHSIG).
+// ViewerSession runs the real face-viewer (or face-poser) under an Xvfb display of its own, sends
+// it keys and mouse events with xdotool, captures the screen (ImageMagick's import) and collects
+// its standard output and error. Its destructor stops the viewer and Xvfb by process id; both also
+// die with the test process (PR_SET_PDEATHSIG).
 #pragma once
 
 #include "tests/support/temp_dir.h"

@@ -110,7 +110,8 @@ bool savePose(const Pose& pose, const char* fileName, std::string& error) {
         if (d == Vector3{0.0f, 0.0f, 0.0f})
             continue;
         char line[128];
-        const int length = std::snprintf(line, sizeof line, "%d %.9g %.9g %.9g\n", i, d.x, d.y, d.z);
+        const int length =
+            std::snprintf(line, sizeof line, "%d %.9g %.9g %.9g\n", i, d.x, d.y, d.z);
         text.append(line, size_t(length));
     }
     return writeFileContents(fileName, text.data(), text.size(), error);

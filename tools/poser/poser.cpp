@@ -108,8 +108,9 @@ bool checkPoserStart(std::string& error, const std::string& folder, const char* 
     struct stat info;
     if (!folder.empty() && stat(folder.c_str(), &info) != 0)
         return fileError(error, folder,
-                         errno == ENOENT ? std::string("no such folder")
-                                         : std::string("cannot be read (") + std::strerror(errno) + ")");
+                         errno == ENOENT
+                             ? std::string("no such folder")
+                             : std::string("cannot be read (") + std::strerror(errno) + ")");
     if (!folder.empty() && !S_ISDIR(info.st_mode))
         return fileError(error, folder, "not a folder");
     std::vector<const char*> files = {sceneModelFile, sceneSkinTextureFile};

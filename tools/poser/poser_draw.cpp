@@ -166,10 +166,11 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
     if (state.deformMode && poser.shownPoint >= 0) {
         const int32_t i = poser.shownPoint;
         const bool held = i == poser.dragIndex;
-        const Vector3 d = held ? scene.controlPoints[i] - poser.pose.rest[i] : poser.pose.offsets[i];
+        const Vector3 d =
+            held ? scene.controlPoints[i] - poser.pose.rest[i] : poser.pose.offsets[i];
         std::snprintf(pointLine, sizeof pointLine,
-                      "control point %d: (%.3f, %.3f, %.3f) from rest%s", i, shown(d.x),
-                      shown(d.y), shown(d.z), held ? ", held" : "");
+                      "control point %d: (%.3f, %.3f, %.3f) from rest%s", i, shown(d.x), shown(d.y),
+                      shown(d.z), held ? ", held" : "");
         lines[count++] = pointLine;
     }
     if (poser.showKeys) {
@@ -215,7 +216,8 @@ bool saveWindowPicture(std::string& file, std::string& error, const std::string&
     glPopClientAttrib();
     const size_t stride = size_t(width) * 3;
     for (int32_t r = 0; r < height; ++r) // GL's rows come bottom first
-        std::copy_n(&rows[size_t(height - 1 - r) * stride], stride, &image.pixels[size_t(r) * stride]);
+        std::copy_n(&rows[size_t(height - 1 - r) * stride], stride,
+                    &image.pixels[size_t(r) * stride]);
     return writePngFile(file.c_str(), image, error);
 }
 

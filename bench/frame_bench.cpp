@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -109,10 +110,50 @@ void poserFrame(benchmark::State& state, bool eyesAndDots, bool weights) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// face-poser's frame against face-viewer's on the same scene, one frame of each in turn (the
+// order switching every iteration), so that both meet the same load on a shared machine; the
+// counter "poser/viewer" is the ratio of their total times.
+void poserAgainstViewer(benchmark::State& state, bool eyesAndDots) {
+    OffscreenScene& s = offscreenScene();
+    if (!s.ready) {
+        state.SkipWithError(s.error.c_str());
+        return;
+    }
+    ViewerState viewer = s.viewer;
+    viewer.showEyes = viewer.deformMode = eyesAndDots;
+    ViewerState poserViewer = viewer;
+    s.poser.shownPoint = eyesAndDots ? 87 : -1;
+    s.poser.showWeights = false;
+    s.poser.drawText = drawGlyphs;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration viewerTime{}, poserTime{};
+    bool poserFirst = false;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool poserTurn = (turn == 0) == poserFirst;
+            const Clock::time_point start = Clock::now();
+            if (poserTurn) {
+                drawPoserFrame(s.poser, s.poserScene, poserViewer);
+            } else {
+                beginFrame(viewer);
+                drawReferenceFrame();
+                drawScene(s.poserScene, viewer);
+            }
+            glFinish();
+            (poserTurn ? poserTime : viewerTime) += Clock::now() - start;
+        }
+        poserFirst = !poserFirst;
+    }
+    state.counters["poser/viewer"] =
+        std::chrono::duration<double>(poserTime) / std::chrono::duration<double>(viewerTime);
+}
+
 void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }
 void poserFrameNoOverlays(benchmark::State& state) { poserFrame(state, false, false); }
 void poserFrameEyesDotsPicked(benchmark::State& state) { poserFrame(state, true, false); }
 void poserFrameWeights(benchmark::State& state) { poserFrame(state, false, true); }
+void poserAgainstViewerNoOverlays(benchmark::State& state) { poserAgainstViewer(state, false); }
+void poserAgainstViewerEyesDotsPicked(benchmark::State& state) { poserAgainstViewer(state, true); }
 void frameEyesAndDots(benchmark::State& state) { frame(state, 0, true, true); }
 void frameControlMesh(benchmark::State& state) { frame(state, 1, false, false); }
 void frameAttachments(benchmark::State& state) { frame(state, 2, false, false); }
@@ -170,6 +211,8 @@ BENCHMARK(frameEyesAndDots)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(poserFrameNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(poserFrameEyesDotsPicked)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(poserFrameWeights)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserAgainstViewerNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserAgainstViewerEyesDotsPicked)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameControlMesh)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameAttachments)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameHintingSamples)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -24,8 +24,9 @@ ViewerState viewer; // navigation state; its camera is built before main
 Scene scene;        // the face, its control points, props and dragger
 Poser poser;        // the pose, its history and face-poser's switches
 
-[[noreturn]] void stop(const std::string& message) {
-    std::fprintf(stderr, "face-poser: %s\n", message.c_str());
+// One line on standard error and status 1.
+[[noreturn]] void stop(const char* message) {
+    std::fprintf(stderr, "face-poser: %s\n", message);
     std::exit(1);
 }
 
@@ -122,7 +123,7 @@ int main(int argc, char** argv) try {
     }
     // What can be refused without a display is refused before the window opens.
     if (!checkPoserStart(error, folder, poseFile))
-        stop(error);
+        stop(error.c_str());
 
     int glutArgc = 1; // the arguments are face-poser's, none is GLUT's
     glutInit(&glutArgc, argv);
@@ -139,7 +140,7 @@ int main(int argc, char** argv) try {
     poser.drawText = drawBitmapText;
     initGLState();
     if (!startPoser(poser, scene, folder, poseFile, error))
-        stop(error);
+        stop(error.c_str());
     glutMainLoop();
     return 0;
 } catch (const std::bad_alloc&) {

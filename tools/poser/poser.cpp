@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -168,7 +169,7 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 }
 
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
-    if (std::strchr("slouyr", key) && key != '\0') {
+    if (key != '\0' && std::strchr("slouyr", key)) {
         // The pose keys act on a committed pose: a drag in progress ends here.
         state.selectedPoint = -1;
         syncDrag(poser, state);

@@ -24,9 +24,10 @@ ViewerState viewer; // navigation state; its camera is built before main
 Scene scene;        // the face, its control points, props and dragger
 Poser poser;        // the pose, its history and face-poser's switches
 
-// One line on standard error and status 1.
+// One line on standard error and status 1 (no std::string: it reports running out of memory
+// too).
 [[noreturn]] void stop(const char* message) {
-    std::fprintf(stderr, "face-poser: %s\n", message);
+    std::fprintf(stderr, "%s: %s\n", poserProgram, message);
     std::exit(1);
 }
 
@@ -114,7 +115,7 @@ int main(int argc, char** argv) try {
     const char* poseFile = nullptr;
     bool help = false;
     if (!parseArguments(folder, poseFile, help, problem, argc, argv)) {
-        std::fprintf(stderr, "face-poser: %s\n%s", problem.c_str(), usageText);
+        std::fprintf(stderr, "%s: %s\n%s", poserProgram, problem.c_str(), usageText);
         return 2;
     }
     if (help) {

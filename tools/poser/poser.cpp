@@ -44,7 +44,7 @@ void printLine(const std::string& line) {
     std::fflush(stdout);
 }
 
-void printError(const std::string& line) { std::fprintf(stderr, "face-poser: %s\n", line.c_str()); }
+void printError(const std::string& line) { refuse(poserProgram, line); }
 
 std::string plural(int32_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -133,7 +133,7 @@ bool checkPoserStart(std::string& error, const std::string& folder, const char* 
 bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
                 std::string& error) {
     poser.folder = folder;
-    scene.program = "face-poser";
+    scene.program = poserProgram;
     if (!loadSceneFrom(scene, folder, error))
         return false;
     const int32_t K = scene.controlPointCount;

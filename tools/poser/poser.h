@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <string>
 
+// Names face-poser in its messages and warnings.
+constexpr const char* poserProgram = "face-poser";
+
 // Draws text in a bitmap font at the current raster position (GLUT's 8 by 13 font in
 // face-poser; tests and benchmarks pass their own).
 using DrawText = void (*)(const char* text);

@@ -6,6 +6,7 @@
 #include "app/binding_colour.h"
 #include "face/point_overlay.h"
 #include "io/image_file.h"
+#include "io/messages.h"
 
 #include <GL/gl.h>
 #include <sys/stat.h>
@@ -253,7 +254,7 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
             std::printf("saved the window to %s\n", file.c_str());
             std::fflush(stdout);
         } else {
-            std::fprintf(stderr, "face-poser: %s\n", error.c_str());
+            refuse(poserProgram, error);
         }
     }
 }

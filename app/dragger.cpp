@@ -6,12 +6,15 @@
 #include <cassert>
 #include <cmath>
 
-int32_t ControlPointDragger::pick(const Camera& camera, float x, float y, float radius) const {
+int32_t ControlPointDragger::pick(const Camera& camera, float x, float y, float radius,
+                                  const uint8_t* pickable) const {
     if (count == 0)
         return -1;
     int32_t best = -1;
     float limit = radius;
     for (uint32_t i = 0; i < count; ++i) {
+        if (pickable && !pickable[i])
+            continue;
         const Vector3& p = points[i];
         const Vector4 o = camera.project({p.x, p.y, p.z, 1.0f});
         const float dy = o.y - y, dx = o.x - x;

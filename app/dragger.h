@@ -22,8 +22,10 @@ struct ControlPointDragger {
 
     // The index of the point whose projection lies nearest to (x, y), strictly within
     // radius; the lower index on equal distances; −1 when none (or no points). Depth plays
-    // no part.
-    int32_t pick(const Camera& camera, float x, float y, float radius) const;
+    // no part. pickable (count entries, nonzero for a point that may be taken) leaves the
+    // others out; null takes every point, as face-viewer does.
+    int32_t pick(const Camera& camera, float x, float y, float radius,
+                 const uint8_t* pickable = nullptr) const;
 
     // Moves point index so that its projection lands on (x, y) at its current NDC depth.
     void drag(const Camera& camera, int32_t index, float x, float y);

@@ -16,10 +16,7 @@ const PropSlotSource propSlotSources[propSlotCount] = {
 const char* const sceneModelFile = "data/retarget.model";
 const char* const sceneSkinTextureFile = "data/white_skin.tga";
 
-namespace {
-
-const char* const keyBindingLines[] = {
-    "key bindings:",
+const char* const viewerKeyLines[viewerKeyLineCount] = {
     "\t'a' render geometry attachments",
     "\t'c' render control mesh",
     "\t'e' render eyes",
@@ -28,6 +25,8 @@ const char* const keyBindingLines[] = {
     "\t<space> toggle interactive defo (right click + drag)",
 };
 
+namespace {
+
 // One whole line on standard output, shown at once.
 void printLine(const char* line) {
     std::fputs(line, stdout);
@@ -35,7 +34,7 @@ void printLine(const char* line) {
     std::fflush(stdout);
 }
 
-uint32_t loadTextureOrWarn(const char* fileName) {
+uint32_t loadTextureOrWarn(const char* program, const char* fileName) {
     int width = 0, height = 0, components = 0;
     std::string reason;
     uint32_t name = noTexture;
@@ -45,35 +44,37 @@ uint32_t loadTextureOrWarn(const char* fileName) {
         reason = std::string(fileName) + ": out of memory while decoding";
     }
     if (name == noTexture)
-        std::fprintf(stderr, "face-viewer: warning: %s (drawn untextured)\n", reason.c_str());
+        std::fprintf(stderr, "%s: warning: %s (drawn untextured)\n", program, reason.c_str());
     return name;
 }
 
-// Loads the props and their textures in start-up order: each pair of props, then their
-// two textures. loading names the prop file being read, for an out-of-memory message.
-bool loadProps(Scene& scene, const char*& loading, std::string& error) {
+// Loads the props and their textures from folder in start-up order: each pair of props,
+// then their two textures. loading names the prop file being read, for an out-of-memory
+// message.
+bool loadProps(Scene& scene, const std::string& folder, std::string& loading, std::string& error) {
     for (int32_t pair = 0; pair < propSlotCount; pair += 2) {
         for (int32_t s = pair; s < pair + 2; ++s) {
-            loading = propSlotSources[s].propFile;
-            if (!loadProp(scene.propSlots[s].prop, propSlotSources[s].propFile, error))
+            loading = sceneFilePath(folder, propSlotSources[s].propFile);
+            if (!loadProp(scene.propSlots[s].prop, loading.c_str(), error))
                 return false;
         }
+        loading.clear();
         for (int32_t s = pair; s < pair + 2; ++s)
-            scene.propSlots[s].texture = loadTextureOrWarn(propSlotSources[s].textureFile);
+            scene.propSlots[s].texture = loadTextureOrWarn(
+                scene.program, sceneFilePath(folder, propSlotSources[s].textureFile).c_str());
     }
     return true;
 }
 
-void drawProp(PropSlot& slot, const PropSlotSource& source, const Vector3* controlPoints) {
+void drawProp(PropSlot& slot, const PropSlotSource& source, const Vector3* controlPoints,
+              const char* program) {
     Vector3 A, B, C;
     propFramePoints(A, B, C, source, controlPoints);
     Matrix4 transform;
     const bool usable = slot.frame->currentTransform(transform, A, B, C);
     if (!usable && !slot.degenerate)
-        std::fprintf(stderr,
-                     "face-viewer: warning: the frame of %s is degenerate; the prop is not "
-                     "drawn\n",
-                     propFrameText(source).c_str());
+        std::fprintf(stderr, "%s: warning: the frame of %s is degenerate; the prop is not drawn\n",
+                     program, propFrameText(source).c_str());
     slot.degenerate = !usable;
     if (!usable)
         return;
@@ -107,30 +108,44 @@ void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& s
             : controlPoints[source.third[0]];
 }
 
+std::string sceneFilePath(const std::string& folder, const char* file) {
+    if (folder.empty())
+        return file;
+    return folder + (folder.back() == '/' ? "" : "/") + file;
+}
+
+void printKeyBindings(const char* const* lines, int32_t count) {
+    printLine("");
+    printLine("key bindings:");
+    for (int32_t i = 0; i < count; ++i)
+        printLine(lines[i]);
+    printLine("");
+}
+
 namespace {
 
-// loading names the model or prop file being read (null otherwise), for an out-of-memory
+// loading names the model or prop file being read (empty otherwise), for an out-of-memory
 // message.
-bool loadSceneFiles(Scene& scene, const char*& loading, std::string& error) {
+bool loadSceneFiles(Scene& scene, const std::string& folder, std::string& loading,
+                    std::string& error) {
     printLine("computing attachments...");
-    loading = sceneModelFile;
+    loading = sceneFilePath(folder, sceneModelFile);
     if (!loadFaceModel(scene.faceModel, scene.controlPoints, scene.controlPointCount,
-                       sceneModelFile, error))
+                       loading.c_str(), error))
         return false;
     if (scene.controlPointCount < minControlPointCount) {
-        error = std::string(sceneModelFile) +
-                ": control points: " + std::to_string(scene.controlPointCount) +
+        error = loading + ": control points: " + std::to_string(scene.controlPointCount) +
                 " control points, but the props' frames need at least " +
                 std::to_string(minControlPointCount);
         return false;
     }
-    loading = nullptr; // textures fail with a warning of their own
-    scene.skinTexture = loadTextureOrWarn(sceneSkinTextureFile);
+    loading.clear(); // textures fail with a warning of their own
+    scene.skinTexture =
+        loadTextureOrWarn(scene.program, sceneFilePath(folder, sceneSkinTextureFile).c_str());
 
     printLine("loading props...");
-    if (!loadProps(scene, loading, error))
+    if (!loadProps(scene, folder, loading, error))
         return false;
-    loading = nullptr;
     for (int32_t s = 0; s < propSlotCount; ++s) {
         Vector3 A, B, C;
         propFramePoints(A, B, C, propSlotSources[s], scene.controlPoints.get());
@@ -139,25 +154,27 @@ bool loadSceneFiles(Scene& scene, const char*& loading, std::string& error) {
 
     scene.dragger.reset(new ControlPointDragger(static_cast<uint32_t>(scene.controlPointCount),
                                                 scene.controlPoints.get()));
-
-    printLine("");
-    for (const char* line : keyBindingLines)
-        printLine(line);
-    printLine("");
     return true;
 }
 
 } // namespace
 
-bool loadScene(Scene& scene, std::string& error) {
-    const char* loading = nullptr;
+bool loadSceneFrom(Scene& scene, const std::string& folder, std::string& error) {
+    std::string loading;
     try {
-        return loadSceneFiles(scene, loading, error);
+        return loadSceneFiles(scene, folder, loading, error);
     } catch (const std::bad_alloc&) {
-        error = loading ? std::string("out of memory while loading ") + loading
-                        : std::string("out of memory while loading the scene");
+        error = !loading.empty() ? "out of memory while loading " + loading
+                                 : std::string("out of memory while loading the scene");
         return false;
     }
+}
+
+bool loadScene(Scene& scene, std::string& error) {
+    if (!loadSceneFrom(scene, "", error))
+        return false;
+    printKeyBindings(viewerKeyLines, viewerKeyLineCount);
+    return true;
 }
 
 void drawScene(Scene& scene, const ViewerState& state) {
@@ -169,12 +186,14 @@ void drawScene(Scene& scene, const ViewerState& state) {
     glEnable(GL_BLEND);
     for (int32_t s = 0; s < propSlotCount; ++s)
         if (propSlotSources[s].alwaysDrawn)
-            drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get());
+            drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get(),
+                     scene.program);
     glDisable(GL_BLEND);
     if (state.showEyes)
         for (int32_t s = 0; s < propSlotCount; ++s)
             if (!propSlotSources[s].alwaysDrawn)
-                drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get());
+                drawProp(scene.propSlots[s], propSlotSources[s], scene.controlPoints.get(),
+                         scene.program);
 
     if (state.deformMode)
         scene.dragger->drawPoints(state.camera);

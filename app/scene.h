@@ -34,6 +34,17 @@ constexpr int32_t minControlPointCount = 88;
 extern const char* const sceneModelFile;       // "data/retarget.model"
 extern const char* const sceneSkinTextureFile; // "data/white_skin.tga"
 
+// The path of one of the scene's files (sceneModelFile, a prop's files, ...) under folder:
+// the file itself when folder is empty, otherwise folder + "/" + file (one slash).
+std::string sceneFilePath(const std::string& folder, const char* file);
+
+// face-viewer's key bindings, as loadScene prints them after "key bindings:".
+constexpr int32_t viewerKeyLineCount = 6;
+extern const char* const viewerKeyLines[viewerKeyLineCount];
+
+// Prints an empty line, "key bindings:", the given lines, and an empty line, each flushed.
+void printKeyBindings(const char* const* lines, int32_t count);
+
 // The slot's name and the control points of its frame, for messages:
 // "black_th0 (control points 70, 74, 24)", or for an eye
 // "white_eye0 (control points 66, 67 and the centroid of 33, 34, 35)".
@@ -53,6 +64,7 @@ struct Scene {
     uint32_t skinTexture = 0;
     PropSlot propSlots[propSlotCount];
     std::unique_ptr<ControlPointDragger> dragger;
+    const char* program = "face-viewer"; // names the warnings on standard error
 };
 
 // The three frame points of a slot from the control points (at least minControlPointCount).
@@ -60,13 +72,18 @@ void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& s
                      const Vector3* controlPoints);
 
 // Loads the scene from the files under data/, printing "computing attachments...",
-// "loading props..." and the key bindings to standard output (each line flushed). Returns
+// "loading props..." and face-viewer's key bindings to standard output (each line
+// flushed): loadSceneFrom the working directory, then printKeyBindings. Returns
 // false with one line in error when the model or a prop file is refused, the model has
 // fewer than minControlPointCount control points, or memory runs out while loading the
 // model or a prop ("out of memory while loading data/retarget.model"). A texture that fails
 // to load, for want of memory too, is not an error: it gets one warning line on standard
 // error, and its surface shows untextured. Needs a current GL context.
 bool loadScene(Scene& scene, std::string& error);
+
+// loadScene from folder/data/ (sceneFilePath: the working directory when folder is empty),
+// without the key bindings. Messages name the files by those paths.
+bool loadSceneFrom(Scene& scene, const std::string& folder, std::string& error);
 
 // The scene's part of a frame: the face (updated from the current control points) with the
 // overlays that drawFlags chooses, the teeth blended, the eyes while showEyes, and the

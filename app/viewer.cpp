@@ -176,7 +176,7 @@ void windowToDevice(float& nx, float& ny, const ViewerState& state, int32_t x, i
 }
 
 void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, int button,
-                       bool pressed, int32_t x, int32_t y) {
+                       bool pressed, int32_t x, int32_t y, const uint8_t* pickable) {
     if (button == rightButton) {
         // GLUT's reported state decides, rather than a flag flipped on every event, so a
         // release lost to another window cannot invert press and release for the rest of
@@ -186,7 +186,7 @@ void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, i
         } else if (state.deformMode && state.selectedPoint == -1 && dragger) {
             float nx, ny;
             windowToDevice(nx, ny, state, x, y);
-            state.selectedPoint = dragger->pick(state.camera, nx, ny, pickRadius);
+            state.selectedPoint = dragger->pick(state.camera, nx, ny, pickRadius, pickable);
         }
     }
     state.lastMouseX = x;

@@ -69,9 +69,11 @@ void specialKeyViewer(ViewerState& state, int key);
 // A mouse button event (GLUT's button code, pressed or released, window position). A right
 // press in deformation mode with no point selected picks the control point nearest to the
 // cursor within pickRadius; the right release ends the drag. Every event stores the position
-// as the origin of the next motion step. dragger may be null (no control points).
+// as the origin of the next motion step. dragger may be null (no control points); pickable,
+// when given, holds one entry per control point, nonzero for those the press may pick
+// (ControlPointDragger::pick).
 void mouseButtonViewer(ViewerState& state, const ControlPointDragger* dragger, int button,
-                       bool pressed, int32_t x, int32_t y);
+                       bool pressed, int32_t x, int32_t y, const uint8_t* pickable = nullptr);
 
 // Mouse motion with a button held: drags the selected control point in deformation mode,
 // otherwise turns the view.

@@ -1,8 +1,9 @@
 // The viewer's whole frame (camera, reference cube, face update and drawing, props, dots)
 // for the committed face at 640 by 640, in an offscreen context with Mesa's software
-// renderer. Run from the repository root, where data/ is.
+// renderer, and face-poser's frame beside it. Run from the repository root, where data/ is.
 #include "app/scene.h"
 #include "app/viewer.h"
+#include "tools/poser/poser.h"
 
 #include <GL/osmesa.h>
 #include <benchmark/benchmark.h>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -22,6 +24,8 @@ struct OffscreenScene {
     std::vector<unsigned char> pixels;
     ViewerState viewer;
     Scene scene;
+    Scene poserScene; // face-poser's own, loaded the same way
+    Poser poser;
     std::string error;
     bool ready = false;
 
@@ -39,7 +43,7 @@ struct OffscreenScene {
         const int savedOutput = dup(1);
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, 1);
-        ready = loadScene(scene, error);
+        ready = loadScene(scene, error) && startPoser(poser, poserScene, "", nullptr, error);
         std::fflush(stdout);
         dup2(savedOutput, 1);
         close(devNull);
@@ -72,7 +76,84 @@ void frame(benchmark::State& state, uint32_t flags, bool eyes, bool dots) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// GLUT's text drawing needs a GLUT window: each glyph here is what glutBitmapCharacter sends
+// for one character of its 8 by 13 font (the pixel store saved and set, one glBitmap).
+void drawGlyphs(const char* text) {
+    static const GLubyte glyph[13] = {0x00, 0x3c, 0x42, 0x42, 0x7e, 0x42, 0x42,
+                                      0x24, 0x18, 0x00, 0x00, 0x00, 0x00};
+    for (; *text; ++text) {
+        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glBitmap(8, 13, 0.0f, 2.0f, 8.0f, 0.0f, glyph);
+        glPopClientAttrib();
+    }
+}
+
+// face-poser's frame, with its text drawn as above; in deformation mode the lower lip's
+// control point is shown as picked, with its line of text.
+void poserFrame(benchmark::State& state, bool eyesAndDots, bool weights) {
+    OffscreenScene& s = offscreenScene();
+    if (!s.ready) {
+        state.SkipWithError(s.error.c_str());
+        return;
+    }
+    ViewerState viewer = s.viewer;
+    viewer.showEyes = viewer.deformMode = eyesAndDots;
+    s.poser.shownPoint = eyesAndDots ? 87 : -1;
+    s.poser.showWeights = weights;
+    s.poser.drawText = drawGlyphs;
+    for (auto _ : state) {
+        drawPoserFrame(s.poser, s.poserScene, viewer);
+        glFinish();
+    }
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// face-poser's frame against face-viewer's on the same scene, one frame of each in turn (the
+// order switching every iteration), so that both meet the same load on a shared machine; the
+// counter "poser/viewer" is the ratio of their total times.
+void poserAgainstViewer(benchmark::State& state, bool eyesAndDots) {
+    OffscreenScene& s = offscreenScene();
+    if (!s.ready) {
+        state.SkipWithError(s.error.c_str());
+        return;
+    }
+    ViewerState viewer = s.viewer;
+    viewer.showEyes = viewer.deformMode = eyesAndDots;
+    ViewerState poserViewer = viewer;
+    s.poser.shownPoint = eyesAndDots ? 87 : -1;
+    s.poser.showWeights = false;
+    s.poser.drawText = drawGlyphs;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration viewerTime{}, poserTime{};
+    bool poserFirst = false;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool poserTurn = (turn == 0) == poserFirst;
+            const Clock::time_point start = Clock::now();
+            if (poserTurn) {
+                drawPoserFrame(s.poser, s.poserScene, poserViewer);
+            } else {
+                beginFrame(viewer);
+                drawReferenceFrame();
+                drawScene(s.poserScene, viewer);
+            }
+            glFinish();
+            (poserTurn ? poserTime : viewerTime) += Clock::now() - start;
+        }
+        poserFirst = !poserFirst;
+    }
+    state.counters["poser/viewer"] =
+        std::chrono::duration<double>(poserTime) / std::chrono::duration<double>(viewerTime);
+}
+
 void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }
+void poserFrameNoOverlays(benchmark::State& state) { poserFrame(state, false, false); }
+void poserFrameEyesDotsPicked(benchmark::State& state) { poserFrame(state, true, false); }
+void poserFrameWeights(benchmark::State& state) { poserFrame(state, false, true); }
+void poserAgainstViewerNoOverlays(benchmark::State& state) { poserAgainstViewer(state, false); }
+void poserAgainstViewerEyesDotsPicked(benchmark::State& state) { poserAgainstViewer(state, true); }
 void frameEyesAndDots(benchmark::State& state) { frame(state, 0, true, true); }
 void frameControlMesh(benchmark::State& state) { frame(state, 1, false, false); }
 void frameAttachments(benchmark::State& state) { frame(state, 2, false, false); }
@@ -127,6 +208,11 @@ void samplesBatched(benchmark::State& state) {
 
 BENCHMARK(frameNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameEyesAndDots)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserFrameNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserFrameEyesDotsPicked)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserFrameWeights)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserAgainstViewerNoOverlays)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(poserAgainstViewerEyesDotsPicked)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameControlMesh)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameAttachments)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(frameHintingSamples)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -124,11 +124,10 @@ bool ViewerSession::start() {
     if (display.empty())
         return false;
 
-    viewerPid =
-        spawn({FACE_VIEWER_PATH}, display, workDir, temp.path + "/stdout", temp.path + "/stderr");
+    viewerPid = spawn(command, display, workDir, temp.path + "/stdout", temp.path + "/stderr");
     // Wait for a visible window, giving up early if the viewer exits.
     for (int i = 0; i < 600 && alive(); ++i, sleepSeconds(0.1))
-        if (xdotool({"search", "--onlyvisible", "--name", "face-viewer"})) {
+        if (xdotool({"search", "--onlyvisible", "--name", windowName})) {
             sleepSeconds(1.0);
             return alive();
         }

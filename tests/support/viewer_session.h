@@ -1,8 +1,8 @@
 // End-to-end harness: runs the programs as users do. runProgram runs a tool to its end;
-// ViewerSession runs the real face-viewer under an Xvfb display of its own, sends it keys and
-// mouse events with xdotool, captures the screen (ImageMagick's import) and collects its
-// standard output and error. Its destructor stops the viewer and Xvfb by process id; both
-// also die with the test process (PR_SET_PDEATHSIG).
+// ViewerSession runs the real face-viewer (or face-poser) under an Xvfb display of its own, sends
+// it keys and mouse events with xdotool, captures the screen (ImageMagick's import) and collects
+// its standard output and error. Its destructor stops the viewer and Xvfb by process id; both also
+// die with the test process (PR_SET_PDEATHSIG).
 #pragma once
 
 #include "tests/support/temp_dir.h"
@@ -43,6 +43,11 @@ class ViewerSession {
   public:
     // The viewer runs in workingDirectory and reads its data/ from there.
     explicit ViewerSession(std::string workingDirectory) : workDir(std::move(workingDirectory)) {}
+    // Another program with a window: its path and arguments, and a part of its title.
+    ViewerSession(std::string workingDirectory, std::vector<std::string> programCommand,
+                  std::string programWindowName)
+        : workDir(std::move(workingDirectory)), command(std::move(programCommand)),
+          windowName(std::move(programWindowName)) {}
     ~ViewerSession();
     ViewerSession(const ViewerSession&) = delete;
     ViewerSession& operator=(const ViewerSession&) = delete;
@@ -79,6 +84,8 @@ class ViewerSession {
 
   private:
     std::string workDir;
+    std::vector<std::string> command = {FACE_VIEWER_PATH};
+    std::string windowName = "face-viewer";
     TempDir temp; // output files and screenshots
     std::string display;
     pid_t xvfbPid = -1;

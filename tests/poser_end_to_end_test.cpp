@@ -1,0 +1,138 @@
+// The real face-poser on a copy of the committed data, under its own Xvfb display, and its
+// refusals before a window opens.
+#include "app/viewer.h"
+#include "io/model_file.h"
+#include "tests/support/viewer_session.h"
+
+#include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool isCyan(const uint8_t* p) { return p[0] < 60 && p[1] > 200 && p[2] > 200; }
+bool isSkin(const uint8_t* p) { return p[0] > 110 && p[0] > p[1] && p[1] > p[2] && p[2] > 40; }
+
+// Window position of point p seen by the start-up camera turned by yaw (640 by 640).
+void screenPosition(int& x, int& y, const Vector3& p, float yaw) {
+    ViewerState view;
+    view.viewYaw = yaw;
+    const Vector4 o =
+        makeFrameCamera(computeCameraPose(view), 640, 640).project({p.x, p.y, p.z, 1});
+    x = int(std::lround((o.x + 1) * 320));
+    y = int(std::lround((1 - o.y) * 320));
+}
+
+} // namespace
+
+// Drag the lower lip's control point, save and export: face-inspect gives the same OBJ from the
+// saved pose. Undo brings back the first picture. Turned half around, a right press where the
+// lip's point now projects picks nothing: it faces away. "q" ends the program.
+TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
+    TempDir folder;
+    ASSERT_EQ(std::system(("cp -r " FACE_SOURCE_DIR "/data " + folder.path).c_str()), 0);
+    ModelData model;
+    std::string error;
+    ASSERT_TRUE(readModelFile(model, (folder.path + "/data/retarget.model").c_str(), error));
+    const Vector3 lip = model.controlPoints[87];
+
+    ViewerSession poser(FACE_SOURCE_DIR, {FACE_POSER_PATH, folder.path}, "face-poser");
+    ASSERT_TRUE(poser.start()) << poser.standardError();
+    EXPECT_EQ(poser.standardOutput().rfind("computing attachments...\nloading props...\n\n", 0),
+              0u);
+    Screenshot start, shot;
+    ASSERT_TRUE(poser.captureUntil(start, [](const Screenshot& s) {
+        return s.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
+    }));
+
+    int x, y;
+    screenPosition(x, y, lip, 0);
+    poser.key("space");
+    poser.drag(3, x, y, x, y + 45);
+    poser.key("space");
+    poser.key("s");
+    poser.key("o");
+    const std::string pose = folder.path + "/pose.txt", obj = folder.path + "/posed.obj";
+    for (int wait = 0; wait < 80 && poser.standardOutput().find(obj) == std::string::npos; ++wait)
+        sleepSeconds(0.25);
+    const std::string out = poser.standardOutput();
+    EXPECT_NE(out.find("saved the pose (1 moved control point) to " + pose + "\n"),
+              std::string::npos);
+    EXPECT_NE(out.find(" to " + obj + "\n"), std::string::npos) << out;
+    const std::string moves = readFile(pose); // a comment line, then the lip's point alone
+    EXPECT_EQ(moves.find("\n87 "), moves.find('\n')) << moves;
+    EXPECT_EQ(std::count(moves.begin(), moves.end(), '\n'), 2) << moves;
+    const ProgramRun inspect =
+        runProgram({FACE_INSPECT_PATH, "--pose", pose, "--export-obj", folder.path + "/inspect.obj",
+                    folder.path + "/data/retarget.model"});
+    ASSERT_EQ(inspect.status, 0) << inspect.err;
+    const std::string posed = readFile(obj);
+    EXPECT_GT(posed.size(), 1000000u);
+    EXPECT_TRUE(readFile(folder.path + "/inspect.obj") == posed);
+
+    poser.key("u");
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return s.rgb == start.rgb; }));
+    // "p" saves the window's pixels: the screen's top left 640 by 640.
+    poser.key("p");
+    const std::string picture = folder.path + "/shot-001.png";
+    for (int wait = 0; wait < 80 && poser.standardOutput().find(picture) == std::string::npos;
+         ++wait)
+        sleepSeconds(0.25);
+    int width = 0, height = 0, channels = 0;
+    uint8_t* saved = stbi_load(picture.c_str(), &width, &height, &channels, 3);
+    ASSERT_TRUE(saved && width == 640 && height == 640) << poser.standardError();
+    bool same = true;
+    for (int row = 0; row < 640; ++row)
+        same = same &&
+               std::memcmp(saved + row * 640 * 3, &start.rgb[row * start.width * 3], 640 * 3) == 0;
+    EXPECT_TRUE(same);
+    stbi_image_free(saved);
+
+    // Undo named the lip's point: in deformation mode it shows cyan, also seen from behind.
+    poser.key("space");
+    poser.drag(1, 160, 600, 480, 600);
+    poser.drag(1, 160, 600, 480, 600);
+    screenPosition(x, y, lip, 2 * 320 * dragTurnFactor / 640);
+    auto cyan = [&](const Screenshot& s) { return s.count(x - 8, y - 8, x + 8, y + 8, isCyan); };
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return cyan(s) > 20; }));
+    poser.xdotool({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "3"});
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return cyan(s) == 0; }));
+    poser.xdotool({"mouseup", "3"});
+
+    poser.key("q");
+    EXPECT_EQ(poser.waitExit(30), 0);
+    EXPECT_EQ(poser.standardError(), "");
+}
+
+// Refused before a window opens, with one line and status 1: a missing folder, a folder
+// without data/, and a bad pose file (with face-inspect's message for it).
+TEST(EndToEndPoser, RefusalsAreOneLineAndStatusOne) {
+    TempDir temp;
+    const std::string bad = temp.write("bad.txt", std::string("87 0 -1\n"));
+    const ProgramRun inspect =
+        runProgram({FACE_INSPECT_PATH, "--pose", bad, "--export-obj", temp.path + "/x.obj",
+                    FACE_SOURCE_DIR "/data/retarget.model"});
+    const struct {
+        std::vector<std::string> arguments;
+        std::string err;
+    } cases[] = {
+        {{temp.path + "/nowhere"}, temp.path + "/nowhere: no such folder\n"},
+        {{temp.path}, temp.path + "/data/retarget.model: missing"},
+        {{FACE_SOURCE_DIR, "--pose", bad}, inspect.err},
+    };
+    EXPECT_EQ(inspect.err.rfind(bad + ", line 1: ", 0), 0u) << inspect.err;
+    for (const auto& c : cases) {
+        std::vector<std::string> command = {FACE_POSER_PATH};
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        const ProgramRun run = runProgram(command);
+        EXPECT_EQ(run.status, 1) << c.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("face-poser: " + c.err, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+}

@@ -1,0 +1,149 @@
+// face-poser: the GLUT layer. Reads the arguments, checks the folder before a window opens,
+// creates the window, registers the callbacks in one place and forwards every event to the
+// plain operations of tools/poser/poser.h.
+#include "tools/poser/poser.h"
+
+#include <GL/glut.h>
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+const char usageText[] =
+    "usage: face-poser [FOLDER] [--pose FILE]\n"
+    "  FOLDER       holds data/ (the model, props and textures that face-viewer reads);\n"
+    "               default the current folder. pose.txt, posed.obj and shot-NNN.png are\n"
+    "               written there\n"
+    "  --pose FILE  start from this pose (\"I DX DY DZ\" a line, as face-inspect --pose reads)\n"
+    "  --help, -h   this text\n";
+
+ViewerState viewer; // navigation state; its camera is built before main
+Scene scene;        // the face, its control points, props and dragger
+Poser poser;        // the pose, its history and face-poser's switches
+
+// One line on standard error and status 1 (no std::string: it reports running out of memory
+// too).
+[[noreturn]] void stop(const char* message) {
+    std::fprintf(stderr, "%s: %s\n", poserProgram, message);
+    std::exit(1);
+}
+
+// GLUT's fixed 8 by 13 font, at the current raster position.
+void drawBitmapText(const char* text) {
+    for (; *text; ++text)
+        glutBitmapCharacter(GLUT_BITMAP_8_BY_13, *text);
+}
+
+bool parseArguments(std::string& folder, const char*& poseFile, bool& help, std::string& problem,
+                    int argc, char** argv) {
+    const option longOptions[] = {{"pose", required_argument, nullptr, 'p'},
+                                  {"help", no_argument, nullptr, 'h'},
+                                  {nullptr, 0, nullptr, 0}};
+    opterr = 0; // our own messages
+    bool folderGiven = false;
+    for (int c; (c = getopt_long(argc, argv, "-:h", longOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'h':
+            help = true;
+            return true;
+        case 1: // the folder
+            if (folderGiven)
+                return problem = "more than one folder", false;
+            folderGiven = true;
+            folder = optarg;
+            break;
+        case 'p':
+            if (poseFile)
+                return problem = "--pose takes a file name, once", false;
+            poseFile = optarg;
+            break;
+        case ':':
+            return problem = "--pose takes a file name, once", false;
+        default:
+            return problem = std::string("unknown option '") + argv[optind - 1] + "'", false;
+        }
+    }
+    if (folderGiven && folder.empty())
+        return problem = "an empty folder name", false;
+    return true;
+}
+
+void onReshape(int width, int height) { reshapeViewer(viewer, width, height); }
+
+// An exception must not unwind through GLUT's C frames.
+void onDisplay() {
+    try {
+        drawPoserFrame(poser, scene, viewer);
+        glutSwapBuffers();
+    } catch (const std::bad_alloc&) {
+        stop("out of memory while drawing");
+    }
+}
+
+void onMouse(int button, int state, int x, int y) {
+    poserMouseButton(poser, viewer, scene, button, state == GLUT_DOWN, x, y);
+    glutPostRedisplay(); // a press shows what it picked
+}
+
+void onMotion(int x, int y) {
+    poserMotion(poser, viewer, scene, x, y);
+    glutPostRedisplay();
+}
+
+void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
+    try {
+        if (poserKey(poser, viewer, scene, key) == PoserKey::quit)
+            std::exit(0);
+    } catch (const std::bad_alloc&) {
+        stop("out of memory");
+    }
+    glutPostRedisplay();
+}
+
+void onSpecialKey(int key, int /*x*/, int /*y*/) {
+    specialKeyViewer(viewer, key);
+    glutPostRedisplay();
+}
+
+} // namespace
+
+int main(int argc, char** argv) try {
+    std::string folder, problem, error;
+    const char* poseFile = nullptr;
+    bool help = false;
+    if (!parseArguments(folder, poseFile, help, problem, argc, argv)) {
+        std::fprintf(stderr, "%s: %s\n%s", poserProgram, problem.c_str(), usageText);
+        return 2;
+    }
+    if (help) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
+    // What can be refused without a display is refused before the window opens.
+    if (!checkPoserStart(error, folder, poseFile))
+        stop(error.c_str());
+
+    int glutArgc = 1; // the arguments are face-poser's, none is GLUT's
+    glutInit(&glutArgc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowPosition(0, 0);
+    glutInitWindowSize(viewer.windowWidth, viewer.windowHeight);
+    glutCreateWindow(("face-poser: " + (folder.empty() ? std::string(".") : folder)).c_str());
+    glutReshapeFunc(onReshape);
+    glutDisplayFunc(onDisplay);
+    glutMouseFunc(onMouse);
+    glutMotionFunc(onMotion);
+    glutKeyboardFunc(onKeyboard);
+    glutSpecialFunc(onSpecialKey);
+    poser.drawText = drawBitmapText;
+    initGLState();
+    if (!startPoser(poser, scene, folder, poseFile, error))
+        stop(error.c_str());
+    glutMainLoop();
+    return 0;
+} catch (const std::bad_alloc&) {
+    stop("out of memory");
+}

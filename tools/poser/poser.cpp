@@ -1,0 +1,220 @@
+#include "tools/poser/poser.h"
+
+#include "app/binding_colour.h"
+#include "io/messages.h"
+#include "io/obj_file.h"
+#include "io/pose_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int rightButton = 2; // GLUT_RIGHT_BUTTON
+constexpr unsigned char escapeKey = 27;
+
+const char* const poseFileName = "pose.txt";
+const char* const posedObjFileName = "posed.obj";
+
+} // namespace
+
+const char* const poserKeyLines[poserKeyLineCount] = {
+    "\t's' save the pose to pose.txt in the folder",
+    "\t'l' load the pose from pose.txt",
+    "\t'o' write the posed render mesh to posed.obj",
+    "\t'u' undo the last drag (or reset, or load)",
+    "\t'y' redo",
+    "\t'r' reset the pose to rest",
+    "\t'v' reset the view (turn, distance, offset)",
+    "\t'p' save the window as shot-NNN.png",
+    "\t'w' colour by attachment weight",
+    "\t'?' show the keys in the window",
+    "\t'q' <Esc> quit",
+};
+
+namespace {
+
+void printLine(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void printError(const std::string& line) { refuse(poserProgram, line); }
+
+std::string plural(int32_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// Commits the drag whose point is no longer selected, and starts following a new one.
+void syncDrag(Poser& poser, const ViewerState& state) {
+    if (poser.dragIndex >= 0 && state.selectedPoint != poser.dragIndex) {
+        commitDrag(poser.pose, poser.dragIndex);
+        poser.dragIndex = -1;
+    }
+    if (state.selectedPoint >= 0 && poser.dragIndex < 0)
+        poser.dragIndex = state.selectedPoint;
+}
+
+void savePoseKey(const Poser& poser) {
+    const std::string file = sceneFilePath(poser.folder, poseFileName);
+    std::string error;
+    if (!savePose(poser.pose, file.c_str(), error))
+        return printError(error);
+    printLine("saved the pose (" + plural(movedPointCount(poser.pose), "moved control point") +
+              ") to " + file);
+}
+
+void loadPoseKey(Poser& poser) {
+    const std::string file = sceneFilePath(poser.folder, poseFileName);
+    std::string error;
+    bool changed = false;
+    if (!loadPose(poser.pose, changed, file.c_str(), error))
+        return printError(error);
+    printLine("loaded the pose (" + plural(movedPointCount(poser.pose), "moved control point") +
+              ") from " + file);
+}
+
+// The render mesh after one update from the current control points, written as
+// `face-inspect --export-obj` writes it (the same comment line too), so that face-inspect
+// given the saved pose writes the same bytes.
+void exportKey(const Poser& poser, Scene& scene) {
+    FaceModel& face = *scene.faceModel;
+    face.update(face.renderPositions.get(), face.renderNormals.get(), scene.controlPoints.get());
+    const std::string file = sceneFilePath(poser.folder, posedObjFileName);
+    const std::string counts = std::to_string(face.renderVertexCount) + " vertices, " +
+                               std::to_string(face.renderTriangleCount) + " triangles";
+    const std::string comment = "face-inspect: render mesh, " + counts;
+    std::string error;
+    if (!writeObjFile(file.c_str(), comment.c_str(), face.renderPositions.get(),
+                      face.renderTexCoords.get(), face.renderNormals.get(), face.renderVertexCount,
+                      face.renderTriangles.get(), face.renderTriangleCount, error))
+        return printError(error);
+    printLine("wrote the posed render mesh (" + counts + ") to " + file);
+}
+
+void resetView(ViewerState& state) {
+    state.viewYaw = state.viewPitch = 0.0f;
+    state.cameraDistance = initialCameraDistance;
+    state.viewOffset = {0.0f, 0.0f, 0.0f};
+}
+
+} // namespace
+
+bool checkPoserStart(std::string& error, const std::string& folder, const char* poseFile) {
+    struct stat info;
+    if (!folder.empty() && stat(folder.c_str(), &info) != 0)
+        return fileError(error, folder,
+                         errno == ENOENT
+                             ? std::string("no such folder")
+                             : std::string("cannot be read (") + std::strerror(errno) + ")");
+    if (!folder.empty() && !S_ISDIR(info.st_mode))
+        return fileError(error, folder, "not a folder");
+    std::vector<const char*> files = {sceneModelFile, sceneSkinTextureFile};
+    for (const PropSlotSource& source : propSlotSources) {
+        files.push_back(source.propFile);
+        files.push_back(source.textureFile);
+    }
+    for (const char* file : files) {
+        const std::string path = sceneFilePath(folder, file);
+        if (stat(path.c_str(), &info) != 0)
+            return fileError(error, path,
+                             "missing (the folder's data/ must hold the model, the four props "
+                             "and the five textures, as face-import writes them)");
+    }
+    std::vector<ControlPointMove> moves;
+    return !poseFile || readPoseFile(moves, poseFile, INT32_MAX, error);
+}
+
+bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
+                std::string& error) {
+    poser.folder = folder;
+    scene.program = poserProgram;
+    if (!loadSceneFrom(scene, folder, error))
+        return false;
+    const int32_t K = scene.controlPointCount;
+    startPose(poser.pose, scene.controlPoints.get(), K);
+    poser.facing.reset(new uint8_t[K]());
+    const FaceModel& face = *scene.faceModel;
+    poser.bindingRgb.reset(new float[3 * size_t(face.renderVertexCount)]);
+    bindingColours(poser.bindingRgb.get(), face.attachments.get(), face.renderVertexCount);
+    bool changed = false;
+    if (poseFile && !loadPose(poser.pose, changed, poseFile, error))
+        return false;
+
+    const char* lines[viewerKeyLineCount + poserKeyLineCount];
+    std::copy(viewerKeyLines, viewerKeyLines + viewerKeyLineCount, lines);
+    std::copy(poserKeyLines, poserKeyLines + poserKeyLineCount, lines + viewerKeyLineCount);
+    printKeyBindings(lines, viewerKeyLineCount + poserKeyLineCount);
+    return true;
+}
+
+void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button, bool pressed,
+                      int32_t x, int32_t y) {
+    const bool picks =
+        button == rightButton && pressed && state.deformMode && state.selectedPoint == -1;
+    mouseButtonViewer(state, scene.dragger.get(), button, pressed, x, y, poser.facing.get());
+    if (picks)
+        poser.shownPoint = state.selectedPoint;
+    syncDrag(poser, state);
+}
+
+void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y) {
+    motionViewer(state, scene.dragger.get(), x, y);
+    syncDrag(poser, state);
+}
+
+PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
+    if (key != '\0' && std::strchr("slouyr", key)) {
+        // The pose keys act on a committed pose: a drag in progress ends here.
+        state.selectedPoint = -1;
+        syncDrag(poser, state);
+    }
+    int32_t changed = -1;
+    switch (key) {
+    case 's':
+        savePoseKey(poser);
+        break;
+    case 'l':
+        loadPoseKey(poser);
+        break;
+    case 'o':
+        exportKey(poser, scene);
+        break;
+    case 'u':
+        if (undoEdit(poser.pose, changed))
+            poser.shownPoint = changed;
+        break;
+    case 'y':
+        if (redoEdit(poser.pose, changed))
+            poser.shownPoint = changed;
+        break;
+    case 'r':
+        resetPose(poser.pose);
+        break;
+    case 'v':
+        resetView(state);
+        break;
+    case 'p':
+        poser.shotPending = true;
+        break;
+    case 'w':
+        poser.showWeights = !poser.showWeights;
+        break;
+    case '?':
+        poser.showKeys = !poser.showKeys;
+        break;
+    case 'q':
+    case escapeKey:
+        return PoserKey::quit;
+    default:
+        keyboardViewer(state, key);
+        syncDrag(poser, state);
+        break;
+    }
+    return PoserKey::redraw;
+}

@@ -1,0 +1,84 @@
+// face-poser: face-viewer's scene, navigation and dragging on a data folder of the user's,
+// with a pose that can be seen, undone, saved and exported. This is the program's state and
+// the plain operations behind its GLUT callbacks (tools/poser/face_poser.cpp only forwards
+// events here), so tests drive all of it without a window.
+//
+// Picking: a right press picks among the control points that faced the camera in the last
+// frame (control normal towards the eye), the nearest on screen within face-viewer's radius.
+// The face is an open surface drawn with back faces culled, so a point on its far side is
+// exactly one whose normal points away.
+#pragma once
+
+#include "app/scene.h"
+#include "app/viewer.h"
+#include "tools/poser/pose.h"
+
+#include <cstdint>
+#include <string>
+
+// Names face-poser in its messages and warnings.
+constexpr const char* poserProgram = "face-poser";
+
+// Draws text in a bitmap font at the current raster position (GLUT's 8 by 13 font in
+// face-poser; tests and benchmarks pass their own).
+using DrawText = void (*)(const char* text);
+
+// Glyph size of the text (GLUT_BITMAP_8_BY_13), for laying out lines.
+constexpr int32_t textGlyphWidth = 8;
+constexpr int32_t textLineHeight = 15;
+// The picked control point's dot, larger than the others (app/dragger.h) and cyan.
+constexpr float pickedPointSize = 9.0f;
+
+struct Poser {
+    std::string folder; // as the user gave it; empty for the working directory
+    Pose pose;
+    int32_t dragIndex = -1;        // the control point of the drag in progress, −1 for none
+    int32_t shownPoint = -1;       // the point last picked (or changed by undo, redo), −1 none
+    bool showWeights = false;      // "w": the face coloured by attachment weight, a legend
+    bool showKeys = false;         // "?": the key list in the window
+    bool shotPending = false;      // "p": the next frame is saved as a picture
+    ArrayHolder<uint8_t> facing;   // K: 1 for the control points that faced the camera
+    ArrayHolder<float> bindingRgb; // 3N: bindingColours of the render vertices
+    DrawText drawText = nullptr;   // null: no text is drawn
+};
+
+// face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
+constexpr int32_t poserKeyLineCount = 11;
+extern const char* const poserKeyLines[poserKeyLineCount];
+
+// What a key asks of the GLUT layer.
+enum class PoserKey { redraw, quit };
+
+// The checks that need no window: folder (empty for the working directory) is a folder, its
+// data/ holds the ten files face-viewer reads, and poseFile (may be null) reads as a pose file
+// (its indices are checked against the model later). False with one line in error.
+bool checkPoserStart(std::string& error, const std::string& folder, const char* poseFile);
+
+// Start-up with a current GL context: the scene from folder/data/ (loadSceneFrom, warnings
+// named "face-poser"), the pose at rest or read from poseFile (may be null), then face-poser's
+// key bindings on standard output. False with one line in error (a file's message).
+bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
+                std::string& error);
+
+// A mouse button event: face-viewer's (mouseButtonViewer), picking only among the points that
+// faced the camera; a right press in deformation mode shows what it picked (or clears what was
+// shown). A drag ends, as one edit of the pose, when its point is no longer selected.
+void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button, bool pressed,
+                      int32_t x, int32_t y);
+
+// Mouse motion with a button held: face-viewer's (motionViewer).
+void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y);
+
+// A key: face-poser's own ("s" save, "l" load, "o" export, "u" undo, "y" redo, "r" reset,
+// "v" view reset, "p" picture, "w" weights, "?" key list, "q" and Escape quit; the pose keys
+// end a drag in progress first), any other as face-viewer's (keyboardViewer). A file written
+// prints one line on standard output; one that cannot be read or written, one line on
+// standard error ("face-poser: <message>"), and the program goes on.
+PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
+
+// The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face
+// coloured by weight under "w", the points facing away dimmed and the shown point enlarged in
+// deformation mode, the text (the shown point's index and displacement in deformation mode,
+// the key list, the legend), and the picture that "p" asked for. GL state is left as
+// face-viewer's frame leaves it.
+void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state);

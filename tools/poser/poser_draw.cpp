@@ -1,0 +1,260 @@
+// face-poser's frame: face-viewer's frame, with the face in its binding colours under "w",
+// the control points that face away dimmed, the shown point enlarged, and text in window
+// pixels. Whatever is switched here is saved and restored with glPushAttrib.
+#include "tools/poser/poser.h"
+
+#include "app/binding_colour.h"
+#include "face/point_overlay.h"
+#include "io/image_file.h"
+#include "io/messages.h"
+
+#include <GL/gl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr float hiddenPointColour[3] = {0.35f, 0.0f, 0.0f};
+constexpr float pickedPointColour[3] = {0.0f, 1.0f, 1.0f};
+constexpr float textColour[3] = {1.0f, 1.0f, 1.0f};
+constexpr int32_t textMargin = 10; // pixels from the window's edges
+constexpr float panelAlpha = 0.6f;
+// The legend's colour bar and the unattached swatch, in pixels.
+constexpr int32_t legendBarWidth = 160, legendBarHeight = 12, legendSwatchGap = 24;
+// Pulls the binding colours towards the camera by a little more than the depth that the
+// textured face drawn next with the same vertices may differ by.
+constexpr float bindingOffsetFactor = -1.0f, bindingOffsetUnits = -2.0f;
+constexpr int32_t maxShotNumber = 999;
+
+// The face in its binding colours, lit, drawn before face-viewer's scene draws the textured
+// face from the same vertices: the polygon offset puts it in front, so the textured face fails
+// the depth test wherever this one shows, while the overlays, props and dots come on top as
+// in face-viewer.
+void drawBindingColours(const Poser& poser, Scene& scene) {
+    FaceModel& face = *scene.faceModel;
+    face.update(face.renderPositions.get(), face.renderNormals.get(), scene.controlPoints.get());
+    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LIGHTING_BIT | GL_POLYGON_BIT);
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glDisable(GL_TEXTURE_2D);
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(bindingOffsetFactor, bindingOffsetUnits);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, face.renderPositions.get());
+    glNormalPointer(GL_FLOAT, 0, face.renderNormals.get());
+    glColorPointer(3, GL_FLOAT, 0, poser.bindingRgb.get());
+    glDrawElements(GL_TRIANGLES, 3 * face.renderTriangleCount, GL_UNSIGNED_INT,
+                   face.renderTriangles.get());
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
+// facing[i] = 1 when control point i's normal points towards the eye.
+void markFacing(uint8_t* facing, const Vector3* points, const Vector3* normals, int32_t count,
+                const Vector3& eye) {
+    for (int32_t i = 0; i < count; ++i)
+        facing[i] = dot(normals[i], eye - points[i]) > 0.0f ? 1 : 0;
+}
+
+// Over face-viewer's red dots: the points facing away in dark red, the shown one larger, cyan.
+void drawPointMarks(const Poser& poser, const Scene& scene) {
+    const Vector3* points = scene.controlPoints.get();
+    const PointOverlayState saved = beginPointOverlay(controlPointDotSize);
+    glColor3fv(hiddenPointColour);
+    glBegin(GL_POINTS);
+    for (int32_t i = 0; i < scene.controlPointCount; ++i)
+        if (!poser.facing[i])
+            glVertex3fv(&points[i].x);
+    glEnd();
+    if (poser.shownPoint >= 0) {
+        glPointSize(pickedPointSize);
+        glColor3fv(pickedPointColour);
+        glBegin(GL_POINTS);
+        glVertex3fv(&points[poser.shownPoint].x);
+        glEnd();
+    }
+    endPointOverlay(saved);
+}
+
+// Drawing in window pixels (origin at the bottom left) over the scene, unlit, untextured,
+// without depth test; endWindowOverlay puts back the matrices and switches.
+void beginWindowOverlay(int32_t width, int32_t height) {
+    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_TRANSFORM_BIT | GL_COLOR_BUFFER_BIT);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_BLEND);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0.0, width, 0.0, height, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+}
+
+void endWindowOverlay() {
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+}
+
+void textAt(const Poser& poser, int32_t x, int32_t y, const char* text) {
+    glRasterPos2i(x, y);
+    poser.drawText(text);
+}
+
+// A dark translucent panel behind text, so that it reads over the face and the cube.
+void drawPanel(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(0.0f, 0.0f, 0.0f, panelAlpha);
+    glRecti(x0, y0, x1, y1);
+    glDisable(GL_BLEND);
+}
+
+// The legend of "w" at the bottom left: the weight scale as a bar from 0 to 1 (two quads,
+// the colours at the scale's stops, which GL interpolates linearly as the scale does), the
+// unattached colour as a swatch, and their labels.
+void drawLegend(const Poser& poser) {
+    const int32_t x = textMargin, y = textMargin + textLineHeight;
+    const int32_t swatch = x + legendBarWidth + legendSwatchGap;
+    const int32_t swatchLabel = swatch + legendBarHeight + 6;
+    const char* const unattached = "unattached";
+    drawPanel(0, 0, swatchLabel + int32_t(std::strlen(unattached)) * textGlyphWidth + textMargin,
+              y + legendBarHeight + 5 + textLineHeight);
+    glBegin(GL_QUAD_STRIP);
+    for (int stop = 0; stop < 3; ++stop) {
+        const int32_t xs = x + legendBarWidth * stop / 2;
+        glColor3fv(bindingWeightStops[stop]);
+        glVertex2i(xs, y);
+        glVertex2i(xs, y + legendBarHeight);
+    }
+    glEnd();
+    glColor3fv(unattachedBindingColour);
+    glRecti(swatch, y, swatch + legendBarHeight, y + legendBarHeight);
+    if (!poser.drawText)
+        return;
+    glColor3fv(textColour);
+    textAt(poser, x, y + legendBarHeight + 5, "attachment weight");
+    textAt(poser, x, textMargin, "0");
+    textAt(poser, x + legendBarWidth / 2 - 3 * textGlyphWidth / 2, textMargin, "0.5");
+    textAt(poser, x + legendBarWidth - textGlyphWidth, textMargin, "1");
+    textAt(poser, swatchLabel, y + 2, unattached);
+}
+
+// A component for the text: three decimals, without the sign of a value that shows as zero.
+double shown(float v) { return std::fabs(v) < 0.0005f ? 0.0 : double(v); }
+
+// Top left, one line a row: the shown point's index and displacement from rest (in
+// deformation mode), then the key list under "?", on a panel.
+void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& state) {
+    const char* lines[2 + viewerKeyLineCount + poserKeyLineCount];
+    int32_t count = 0;
+    char pointLine[160];
+    if (state.deformMode && poser.shownPoint >= 0) {
+        const int32_t i = poser.shownPoint;
+        const bool held = i == poser.dragIndex;
+        const Vector3 d =
+            held ? scene.controlPoints[i] - poser.pose.rest[i] : poser.pose.offsets[i];
+        std::snprintf(pointLine, sizeof pointLine,
+                      "control point %d: (%.3f, %.3f, %.3f) from rest%s", i, shown(d.x), shown(d.y),
+                      shown(d.z), held ? ", held" : "");
+        lines[count++] = pointLine;
+    }
+    if (poser.showKeys) {
+        lines[count++] = "keys:";
+        for (int32_t k = 0; k < viewerKeyLineCount; ++k)
+            lines[count++] = viewerKeyLines[k];
+        for (int32_t k = 0; k < poserKeyLineCount; ++k)
+            lines[count++] = poserKeyLines[k];
+    }
+    size_t widest = 0;
+    for (int32_t k = 0; k < count; ++k)
+        widest = std::max(widest, std::strlen(lines[k]) + 1); // a tab shows as two spaces
+    const int32_t top = state.windowHeight - textMargin / 2;
+    drawPanel(0, top - count * textLineHeight - textMargin / 2,
+              2 * textMargin + int32_t(widest) * textGlyphWidth, state.windowHeight);
+    glColor3fv(textColour);
+    for (int32_t k = 0; k < count; ++k) {
+        const bool tab = lines[k][0] == '\t';
+        textAt(poser, textMargin + (tab ? 2 * textGlyphWidth : 0),
+               top - (k + 1) * textLineHeight + 3, lines[k] + (tab ? 1 : 0));
+    }
+}
+
+// The window's pixels as FOLDER/shot-NNN.png, NNN the first number not yet taken.
+bool saveWindowPicture(std::string& file, std::string& error, const std::string& folder,
+                       int32_t width, int32_t height) {
+    struct stat info;
+    for (int32_t n = 1; n <= maxShotNumber; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "shot-%03d.png", n);
+        file = sceneFilePath(folder, name);
+        if (stat(file.c_str(), &info) != 0 && errno == ENOENT)
+            break;
+        if (n == maxShotNumber)
+            return error = file + ": exists, and so do shot-001.png to it; none written", false;
+    }
+    DecodedImage image;
+    allocateImage(image, width, height, 3);
+    std::vector<uint8_t> rows(size_t(width) * size_t(height) * 3);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+    glPopClientAttrib();
+    const size_t stride = size_t(width) * 3;
+    for (int32_t r = 0; r < height; ++r) // GL's rows come bottom first
+        std::copy_n(&rows[size_t(height - 1 - r) * stride], stride,
+                    &image.pixels[size_t(r) * stride]);
+    return writePngFile(file.c_str(), image, error);
+}
+
+} // namespace
+
+void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
+    beginFrame(state);
+    drawReferenceFrame();
+    if (poser.showWeights)
+        drawBindingColours(poser, scene);
+    drawScene(scene, state);
+    if (state.deformMode) {
+        const float* pose = state.cameraPose.m; // the eye is its last column
+        markFacing(poser.facing.get(), scene.controlPoints.get(),
+                   scene.faceModel->controlNormals.get(), scene.controlPointCount,
+                   {pose[12], pose[13], pose[14]});
+        drawPointMarks(poser, scene);
+    }
+    const bool topText =
+        poser.drawText && ((state.deformMode && poser.shownPoint >= 0) || poser.showKeys);
+    if (topText || poser.showWeights) {
+        beginWindowOverlay(state.windowWidth, state.windowHeight);
+        if (topText)
+            drawTopText(poser, scene, state);
+        if (poser.showWeights)
+            drawLegend(poser);
+        endWindowOverlay();
+    }
+    if (poser.shotPending && state.windowWidth > 0 && state.windowHeight > 0) {
+        poser.shotPending = false;
+        std::string file, error;
+        if (saveWindowPicture(file, error, poser.folder, state.windowWidth, state.windowHeight)) {
+            std::printf("saved the window to %s\n", file.c_str());
+            std::fflush(stdout);
+        } else {
+            refuse(poserProgram, error);
+        }
+    }
+}

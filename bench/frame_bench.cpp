@@ -100,7 +100,7 @@ void poserFrame(benchmark::State& state, bool eyesAndDots, bool weights) {
     ViewerState viewer = s.viewer;
     viewer.showEyes = viewer.deformMode = eyesAndDots;
     s.poser.shownPoint = eyesAndDots ? 87 : -1;
-    s.poser.showWeights = weights;
+    s.poser.showBinding = weights;
     s.poser.drawText = drawGlyphs;
     for (auto _ : state) {
         drawPoserFrame(s.poser, s.poserScene, viewer);
@@ -123,7 +123,7 @@ void poserAgainstViewer(benchmark::State& state, bool eyesAndDots) {
     viewer.showEyes = viewer.deformMode = eyesAndDots;
     ViewerState poserViewer = viewer;
     s.poser.shownPoint = eyesAndDots ? 87 : -1;
-    s.poser.showWeights = false;
+    s.poser.showBinding = false;
     s.poser.drawText = drawGlyphs;
     using Clock = std::chrono::steady_clock;
     Clock::duration viewerTime{}, poserTime{};

@@ -1,5 +1,6 @@
 #include "tools/inspect/binding_picture.h"
 
+#include "app/binding_colour.h"
 #include "app/viewer.h"
 #include "face/face_model.h"
 #include "io/image_file.h"
@@ -18,39 +19,8 @@ constexpr float background[3] = {0.12f, 0.12f, 0.12f};
 constexpr float ambientShade = 0.35f;
 // The turn between the three views: a quarter, about the vertical axis.
 constexpr float quarterTurn = 1.5707964f;
-// Unattached vertices on the amplification picture: they never move.
-constexpr float unmovedColour[3] = {0.5f, 0.5f, 0.5f};
 
 } // namespace
-
-const float unattachedColour[3] = {0.9f, 0.05f, 0.05f};
-
-void weightColour(float rgb[3], float weight) {
-    static const float stops[3][3] = {
-        {0.27f, 0.0f, 0.33f}, {0.13f, 0.57f, 0.55f}, {0.99f, 0.91f, 0.15f}};
-    const float w = std::min(1.0f, std::max(0.0f, weight)) * 2.0f;
-    const int low = w >= 1.0f ? 1 : 0;
-    const float f = w - float(low);
-    for (int c = 0; c < 3; ++c)
-        rgb[c] = stops[low][c] + (stops[low + 1][c] - stops[low][c]) * f;
-}
-
-void amplificationColour(float rgb[3], float amplification) {
-    // Stops at 1, 1.5 and 3; beyond the last, one colour.
-    static const float at[3] = {1.0f, 1.5f, 3.0f};
-    static const float stops[3][3] = {
-        {0.13f, 0.57f, 0.55f}, {0.99f, 0.91f, 0.15f}, {0.9f, 0.1f, 0.05f}};
-    static const float spike[3] = {0.85f, 0.1f, 0.85f};
-    const float a = std::max(at[0], amplification);
-    if (!(a <= at[2])) {
-        std::copy(spike, spike + 3, rgb);
-        return;
-    }
-    const int low = a >= at[1] ? 1 : 0;
-    const float f = (a - at[low]) / (at[low + 1] - at[low]);
-    for (int c = 0; c < 3; ++c)
-        rgb[c] = stops[low][c] + (stops[low + 1][c] - stops[low][c]) * f;
-}
 
 bool writeBindingPicture(const char* fileName, const FaceModel& model, const float* amplification,
                          bool threeViews, std::string& error) {
@@ -68,17 +38,7 @@ bool writeBindingPicture(const char* fileName, const FaceModel& model, const flo
 
     const int32_t N = model.renderVertexCount;
     std::vector<float> base(size_t(N) * 3), colours(size_t(N) * 3);
-    for (int32_t i = 0; i < N; ++i) {
-        const Attachment& a = model.attachments[i];
-        float* rgb = &base[3 * size_t(i)];
-        if (a.subPatch < 0)
-            std::copy(amplification ? unmovedColour : unattachedColour,
-                      (amplification ? unmovedColour : unattachedColour) + 3, rgb);
-        else if (amplification)
-            amplificationColour(rgb, amplification[i]);
-        else
-            weightColour(rgb, a.weight);
-    }
+    bindingColours(base.data(), model.attachments.get(), N, amplification);
 
     const int viewCount = threeViews ? 3 : 1;
     DecodedImage picture;

@@ -331,6 +331,12 @@ bool writePicture(const char* fileName, const FaceModel& model, const Vector3* c
                                options.threeViews, error);
 }
 
+// face-inspect's refusals are the readers' and writers' lines as they stand.
+int fail(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return 1;
+}
+
 // The import record beside the model's data folder (MODEL is FOLDER/data/retarget.model).
 bool readRecordOf(ImportRecord& record, const char* model, std::string& error) {
     const std::filesystem::path path =
@@ -371,7 +377,7 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
     const bool needsRecord = options.exportScene || options.sourceCoordinates;
     if ((options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) ||
         (needsRecord && !readRecordOf(record, options.model, error)))
-        return refuse("face-inspect", error);
+        return fail(error);
     Vector3* points = data.controlPoints.get();
     applyMoves(points, moves.data(), moves.size());
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
@@ -382,7 +388,7 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
          !exportScene(options.exportScene, record, model.renderPositions.get(),
                       model.renderNormals.get(), model.renderVertexCount, error)) ||
         (options.picture && !writePicture(options.picture, model, points, options, error)))
-        return refuse("face-inspect", error);
+        return fail(error);
     return 0;
 }
 
@@ -403,10 +409,8 @@ int main(int argc, char** argv) try {
     ModelData data;
     std::string error;
     loadingFile = options.model;
-    if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model))
+        return fail(error);
     const double readMs = millisecondsSince(readStart);
     for (const ControlPointMove& move : options.moves)
         if (move.index >= data.controlPointCount) {

@@ -1,9 +1,12 @@
 #include "tools/poser/poser.h"
 
 #include "app/binding_colour.h"
+#include "face/amplification.h"
+#include "io/import_record.h"
 #include "io/messages.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
+#include "tools/inspect/scene_export.h"
 
 #include <sys/stat.h>
 
@@ -11,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -32,7 +36,7 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t'r' reset the pose to rest",
     "\t'v' reset the view (turn, distance, offset)",
     "\t'p' save the window as shot-NNN.png",
-    "\t'w' colour by attachment weight",
+    "\t'w' colour by amplification",
     "\t'?' show the keys in the window",
     "\t'q' <Esc> quit",
 };
@@ -95,6 +99,22 @@ void exportKey(const Poser& poser, Scene& scene) {
                       face.renderTriangles.get(), face.renderTriangleCount, error))
         return printError(error);
     printLine("wrote the posed render mesh (" + counts + ") to " + file);
+
+    // A folder that face-import made: the user's own scene too, in its format, place, size
+    // and vertex order, as face-inspect --export-scene writes it.
+    const std::string recordFile = sceneFilePath(poser.folder, importRecordFile);
+    struct stat info;
+    if (stat(recordFile.c_str(), &info) != 0)
+        return;
+    ImportRecord record;
+    if (!readImportRecord(record, recordFile.c_str(), error))
+        return printError(error);
+    const std::string posedScene = sceneFilePath(
+        poser.folder, ("posed" + std::filesystem::path(record.source).extension().string()).c_str());
+    if (!exportScene(posedScene.c_str(), record, face.renderPositions.get(), face.renderNormals.get(),
+                     face.renderVertexCount, error))
+        return printError(error);
+    printLine("wrote " + record.source + "'s scene with the posed mesh to " + posedScene);
 }
 
 void resetView(ViewerState& state) {
@@ -141,7 +161,13 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     poser.facing.reset(new uint8_t[K]());
     const FaceModel& face = *scene.faceModel;
     poser.bindingRgb.reset(new float[3 * size_t(face.renderVertexCount)]);
-    bindingColours(poser.bindingRgb.get(), face.attachments.get(), face.renderVertexCount);
+    // The binding's quality at rest: how far each vertex moves per unit move of one control
+    // point (face/amplification.h).
+    std::vector<float> amplification(size_t(face.renderVertexCount));
+    computeAmplification(amplification.data(), nullptr, face, scene.controlPoints.get(),
+                         smallAmplificationStep);
+    bindingColours(poser.bindingRgb.get(), face.attachments.get(), face.renderVertexCount,
+                   amplification.data());
     bool changed = false;
     if (poseFile && !loadPose(poser.pose, changed, poseFile, error))
         return false;
@@ -203,7 +229,7 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         poser.shotPending = true;
         break;
     case 'w':
-        poser.showWeights = !poser.showWeights;
+        poser.showBinding = !poser.showBinding;
         break;
     case '?':
         poser.showKeys = !poser.showKeys;

@@ -34,11 +34,11 @@ struct Poser {
     Pose pose;
     int32_t dragIndex = -1;        // the control point of the drag in progress, −1 for none
     int32_t shownPoint = -1;       // the point last picked (or changed by undo, redo), −1 none
-    bool showWeights = false;      // "w": the face coloured by attachment weight, a legend
+    bool showBinding = false;      // "w": the face coloured by amplification, a legend
     bool showKeys = false;         // "?": the key list in the window
     bool shotPending = false;      // "p": the next frame is saved as a picture
     ArrayHolder<uint8_t> facing;   // K: 1 for the control points that faced the camera
-    ArrayHolder<float> bindingRgb; // 3N: bindingColours of the render vertices
+    ArrayHolder<float> bindingRgb; // 3N: the render vertices' amplification colours
     DrawText drawText = nullptr;   // null: no text is drawn
 };
 
@@ -70,14 +70,14 @@ void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button
 void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y);
 
 // A key: face-poser's own ("s" save, "l" load, "o" export, "u" undo, "y" redo, "r" reset,
-// "v" view reset, "p" picture, "w" weights, "?" key list, "q" and Escape quit; the pose keys
+// "v" view reset, "p" picture, "w" amplification colours, "?" key list, "q" and Escape quit; the pose keys
 // end a drag in progress first), any other as face-viewer's (keyboardViewer). A file written
 // prints one line on standard output; one that cannot be read or written, one line on
 // standard error ("face-poser: <message>"), and the program goes on.
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
 
 // The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face
-// coloured by weight under "w", the points facing away dimmed and the shown point enlarged in
+// coloured by amplification under "w", the points facing away dimmed and the shown point enlarged in
 // deformation mode, the text (the shown point's index and displacement in deformation mode,
 // the key list, the legend), and the picture that "p" asked for. GL state is left as
 // face-viewer's frame leaves it.

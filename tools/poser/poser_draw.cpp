@@ -125,34 +125,43 @@ void drawPanel(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     glDisable(GL_BLEND);
 }
 
-// The legend of "w" at the bottom left: the weight scale as a bar from 0 to 1 (two quads,
-// the colours at the scale's stops, which GL interpolates linearly as the scale does), the
-// unattached colour as a swatch, and their labels.
+// The legend of "w" at the bottom left: the amplification scale as a bar from 1 to 3 (two
+// quads, the colours at the scale's stops, which GL interpolates linearly as the scale
+// does), swatches for above 3 and for unattached vertices, and their labels.
 void drawLegend(const Poser& poser) {
     const int32_t x = textMargin, y = textMargin + textLineHeight;
-    const int32_t swatch = x + legendBarWidth + legendSwatchGap;
-    const int32_t swatchLabel = swatch + legendBarHeight + 6;
-    const char* const unattached = "unattached";
-    drawPanel(0, 0, swatchLabel + int32_t(std::strlen(unattached)) * textGlyphWidth + textMargin,
-              y + legendBarHeight + 5 + textLineHeight);
+    const float* at = amplificationStopValues;
+    const auto barX = [&](float a) {
+        return x + int32_t(float(legendBarWidth) * (a - at[0]) / (at[2] - at[0]));
+    };
+    const char* const labels[2] = {"above 3", "unattached"};
+    const float* swatchColours[2] = {spikeBindingColour, unmovedBindingColour};
+    int32_t swatch[2], right = x + legendBarWidth;
+    for (int k = 0; k < 2; ++k) {
+        swatch[k] = right + legendSwatchGap;
+        right = swatch[k] + legendBarHeight + 6 + int32_t(std::strlen(labels[k])) * textGlyphWidth;
+    }
+    drawPanel(0, 0, right + textMargin, y + legendBarHeight + 5 + textLineHeight);
     glBegin(GL_QUAD_STRIP);
     for (int stop = 0; stop < 3; ++stop) {
-        const int32_t xs = x + legendBarWidth * stop / 2;
-        glColor3fv(bindingWeightStops[stop]);
-        glVertex2i(xs, y);
-        glVertex2i(xs, y + legendBarHeight);
+        glColor3fv(amplificationStops[stop]);
+        glVertex2i(barX(at[stop]), y);
+        glVertex2i(barX(at[stop]), y + legendBarHeight);
     }
     glEnd();
-    glColor3fv(unattachedBindingColour);
-    glRecti(swatch, y, swatch + legendBarHeight, y + legendBarHeight);
+    for (int k = 0; k < 2; ++k) {
+        glColor3fv(swatchColours[k]);
+        glRecti(swatch[k], y, swatch[k] + legendBarHeight, y + legendBarHeight);
+    }
     if (!poser.drawText)
         return;
     glColor3fv(textColour);
-    textAt(poser, x, y + legendBarHeight + 5, "attachment weight");
-    textAt(poser, x, textMargin, "0");
-    textAt(poser, x + legendBarWidth / 2 - 3 * textGlyphWidth / 2, textMargin, "0.5");
-    textAt(poser, x + legendBarWidth - textGlyphWidth, textMargin, "1");
-    textAt(poser, swatchLabel, y + 2, unattached);
+    textAt(poser, x, y + legendBarHeight + 5, "amplification: move per unit move of a point");
+    textAt(poser, barX(at[0]), textMargin, "1");
+    textAt(poser, barX(at[1]) - textGlyphWidth, textMargin, "1.5");
+    textAt(poser, barX(at[2]) - textGlyphWidth, textMargin, "3");
+    for (int k = 0; k < 2; ++k)
+        textAt(poser, swatch[k] + legendBarHeight + 6, y + 2, labels[k]);
 }
 
 // A component for the text: three decimals, without the sign of a value that shows as zero.
@@ -227,7 +236,7 @@ bool saveWindowPicture(std::string& file, std::string& error, const std::string&
 void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
     beginFrame(state);
     drawReferenceFrame();
-    if (poser.showWeights)
+    if (poser.showBinding)
         drawBindingColours(poser, scene);
     drawScene(scene, state);
     if (state.deformMode) {
@@ -239,11 +248,11 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
     }
     const bool topText =
         poser.drawText && ((state.deformMode && poser.shownPoint >= 0) || poser.showKeys);
-    if (topText || poser.showWeights) {
+    if (topText || poser.showBinding) {
         beginWindowOverlay(state.windowWidth, state.windowHeight);
         if (topText)
             drawTopText(poser, scene, state);
-        if (poser.showWeights)
+        if (poser.showBinding)
             drawLegend(poser);
         endWindowOverlay();
     }

@@ -2,6 +2,7 @@
 // and forwards every event to the plain operations of app/viewer.h.
 #include "app/scene.h"
 #include "app/viewer.h"
+#include "app/window.h"
 
 #include <GL/glut.h>
 #include <cstdio>
@@ -66,10 +67,7 @@ void onSpecialKey(int key, int /*x*/, int /*y*/) {
 
 int main(int argc, char** argv) try {
     glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH); // RGB is GLUT's default (value 0)
-    glutInitWindowPosition(0, 0);
-    glutInitWindowSize(viewer.windowWidth, viewer.windowHeight);
-    glutCreateWindow(argv[0]);
+    createViewerWindow(viewer, argv[0]);
     glutReshapeFunc(onReshape);
     glutDisplayFunc(onDisplay);
     glutMouseFunc(onMouse);

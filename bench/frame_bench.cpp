@@ -89,19 +89,31 @@ void drawGlyphs(const char* text) {
     }
 }
 
-// face-poser's frame, with its text drawn as above; in deformation mode the lower lip's
-// control point is shown as picked, with its line of text.
-void poserFrame(benchmark::State& state, bool eyesAndDots, bool weights) {
+// The shared scene made ready for face-poser's frame, its text drawn as above: the viewer
+// state with eyes and dots or without, and in deformation mode the lower lip's control point
+// shown as picked, with its line of text. Null (the benchmark skipped) when there is no scene.
+OffscreenScene* poserReady(benchmark::State& state, ViewerState& viewer, bool eyesAndDots,
+                           bool binding) {
     OffscreenScene& s = offscreenScene();
     if (!s.ready) {
         state.SkipWithError(s.error.c_str());
-        return;
+        return nullptr;
     }
-    ViewerState viewer = s.viewer;
+    viewer = s.viewer;
     viewer.showEyes = viewer.deformMode = eyesAndDots;
     s.poser.shownPoint = eyesAndDots ? 87 : -1;
-    s.poser.showBinding = weights;
+    s.poser.showBinding = binding;
     s.poser.drawText = drawGlyphs;
+    return &s;
+}
+
+// face-poser's frame.
+void poserFrame(benchmark::State& state, bool eyesAndDots, bool binding) {
+    ViewerState viewer;
+    OffscreenScene* ready = poserReady(state, viewer, eyesAndDots, binding);
+    if (!ready)
+        return;
+    OffscreenScene& s = *ready;
     for (auto _ : state) {
         drawPoserFrame(s.poser, s.poserScene, viewer);
         glFinish();
@@ -114,17 +126,12 @@ void poserFrame(benchmark::State& state, bool eyesAndDots, bool weights) {
 // order switching every iteration), so that both meet the same load on a shared machine; the
 // counter "poser/viewer" is the ratio of their total times.
 void poserAgainstViewer(benchmark::State& state, bool eyesAndDots) {
-    OffscreenScene& s = offscreenScene();
-    if (!s.ready) {
-        state.SkipWithError(s.error.c_str());
+    ViewerState viewer;
+    OffscreenScene* ready = poserReady(state, viewer, eyesAndDots, false);
+    if (!ready)
         return;
-    }
-    ViewerState viewer = s.viewer;
-    viewer.showEyes = viewer.deformMode = eyesAndDots;
+    OffscreenScene& s = *ready;
     ViewerState poserViewer = viewer;
-    s.poser.shownPoint = eyesAndDots ? 87 : -1;
-    s.poser.showBinding = false;
-    s.poser.drawText = drawGlyphs;
     using Clock = std::chrono::steady_clock;
     Clock::duration viewerTime{}, poserTime{};
     bool poserFirst = false;

@@ -250,15 +250,9 @@ void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges*
 
 void computeEdgeNormals(Vector3* normals, int32_t E, const Vector3* faceNormals,
                         const TriangleEdges* triangleEdges, int32_t L) {
-    for (int32_t e = 0; e < E; ++e)
-        normals[e] = {0.0f, 0.0f, 0.0f};
-    for (int32_t t = 0; t < L; ++t)
-        for (int32_t j = 0; j < 3; ++j) {
-            Vector3& n = normals[edgeIndex(triangleEdges[t].edge[j])];
-            n = n + faceNormals[t];
-        }
-    for (int32_t e = 0; e < E; ++e)
-        normals[e] = normalizedSum(normals[e]);
+    sumFaceNormals(normals, E, faceNormals, L, [triangleEdges](int32_t t, int32_t j) {
+        return edgeIndex(triangleEdges[t].edge[j]);
+    });
 }
 
 uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {

@@ -83,13 +83,17 @@ bool openFileContents(FileContents& contents, const char* fileName, std::string&
     return true;
 }
 
-bool writeFileContents(const char* fileName, const void* data, size_t size, std::string& error) {
+bool makeFolderFor(const char* fileName, std::string& error) {
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
     std::error_code made;
     if (!folder.empty())
         std::filesystem::create_directories(folder, made);
-    if (made)
-        return writeError(error, fileName, made.value());
+    return !made || writeError(error, fileName, made.value());
+}
+
+bool writeFileContents(const char* fileName, const void* data, size_t size, std::string& error) {
+    if (!makeFolderFor(fileName, error))
+        return false;
     std::FILE* file = std::fopen(fileName, "wb");
     if (!file)
         return writeError(error, fileName, errno);

@@ -31,8 +31,12 @@ struct FileContents {
 // The file must not shrink while it is mapped (the process would get SIGBUS).
 bool openFileContents(FileContents& contents, const char* fileName, std::string& error);
 
+// Makes the folder that fileName lies in, and any missing folders above it. Returns false
+// with one line in error ("<file>: cannot be written (<reason>)") when it cannot.
+bool makeFolderFor(const char* fileName, std::string& error);
+
 // Writes size bytes of data as the file fileName, replacing it, after making its folder and
-// any missing folders above it. Returns false with one line in error,
+// any missing folders above it (makeFolderFor). Returns false with one line in error,
 //   "<file>: cannot be written (<reason>)"
 // naming the system's reason (a folder that cannot be made, no permission, no space left).
 bool writeFileContents(const char* fileName, const void* data, size_t size, std::string& error);

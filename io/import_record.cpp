@@ -13,16 +13,11 @@
 
 namespace {
 
-struct Token {
-    const char* text;
-    size_t length;
-    std::string quoted() const {
-        return "\"" + std::string(text, std::min<size_t>(length, 40)) + "\"";
-    }
-};
+std::string quoted(const LineToken& token) {
+    return "\"" + std::string(token.text, std::min<size_t>(token.length, 40)) + "\"";
+}
 
-// Walks the record line by line, skipping blank and comment lines; line is the number of
-// the line last returned. Lines end in "\n", "\r\n" or a lone "\r".
+// Where the record is read: the cursor, and the number of the line last returned.
 struct LineReader {
     const char* cursor;
     const char* end;
@@ -31,73 +26,39 @@ struct LineReader {
     std::string* error;
 };
 
-bool nextLine(LineReader& r, const char*& start, const char*& stop) {
-    while (r.cursor < r.end) {
-        start = r.cursor;
-        stop = start;
-        while (stop < r.end && *stop != '\n' && *stop != '\r')
-            ++stop;
-        r.cursor = stop;
-        if (r.cursor < r.end)
-            r.cursor += *r.cursor == '\r' && r.cursor + 1 < r.end && r.cursor[1] == '\n' ? 2 : 1;
-        ++r.line;
-        const char* first = start;
-        while (first < stop && isTokenSpace(*first))
-            ++first;
-        if (first < stop && *first != '#')
-            return true;
-    }
-    return false;
-}
-
-void split(std::vector<Token>& tokens, const char* p, const char* stop) {
-    tokens.clear();
-    while (p < stop) {
-        if (isTokenSpace(*p)) {
-            ++p;
-            continue;
-        }
-        const char* q = p;
-        while (q < stop && !isTokenSpace(*q))
-            ++q;
-        tokens.push_back({p, size_t(q - p)});
-        p = q;
-    }
-}
-
 bool fail(LineReader& r, const std::string& what) {
     return lineError(*r.error, r.fileName, r.line, what);
 }
 
 // The next line, which must be "<key>" and values values (any number when values < 0).
-bool expect(LineReader& r, std::vector<Token>& tokens, const char* key, int values,
+bool expect(LineReader& r, std::vector<LineToken>& tokens, const char* key, int values,
             const char* form) {
     const char *start = nullptr, *stop = nullptr;
-    if (!nextLine(r, start, stop))
+    if (!nextContentLine(r.cursor, r.end, r.line, start, stop))
         return lineError(*r.error, r.fileName, r.line,
                          std::string("the record ends before \"") + form + "\"");
-    split(tokens, start, stop);
+    lineTokens(tokens, start, stop);
     if (tokens[0].length != std::strlen(key) ||
         std::memcmp(tokens[0].text, key, tokens[0].length) != 0 ||
         (values >= 0 && tokens.size() != size_t(values) + 1) || (values < 0 && tokens.size() < 2))
-        return fail(r, std::string("expected \"") + form + "\", found " + tokens[0].quoted());
+        return fail(r, std::string("expected \"") + form + "\", found " + quoted(tokens[0]));
     return true;
 }
 
-bool integer(LineReader& r, int64_t& value, const Token& token, int64_t minimum, int64_t maximum) {
+bool integer(LineReader& r, int64_t& value, const LineToken& token, int64_t minimum, int64_t maximum) {
     const std::from_chars_result read =
         std::from_chars(token.text, token.text + token.length, value);
     if (read.ec != std::errc() || read.ptr != token.text + token.length)
-        return fail(r, token.quoted() + " is not an integer");
+        return fail(r, quoted(token) + " is not an integer");
     if (value < minimum || value > maximum)
-        return fail(r, token.quoted() + " is out of range (" + std::to_string(minimum) + " to " +
+        return fail(r, quoted(token) + " is out of range (" + std::to_string(minimum) + " to " +
                            std::to_string(maximum) + ")");
     return true;
 }
 
-bool real(LineReader& r, float& value, const Token& token) {
+bool real(LineReader& r, float& value, const LineToken& token) {
     if (parseRealToken(value, token.text, token.length) != RealTokenStatus::ok)
-        return fail(r, token.quoted() + " is not a finite number");
+        return fail(r, quoted(token) + " is not a finite number");
     return true;
 }
 
@@ -143,7 +104,7 @@ bool readImportRecord(ImportRecord& record, const char* fileName, std::string& e
     if (!openFileContents(contents, fileName, error))
         return false;
     LineReader r{contents.data, contents.data + contents.size, 0, fileName, &error};
-    std::vector<Token> t;
+    std::vector<LineToken> t;
     ImportRecord read;
     int64_t value = 0;
 
@@ -204,10 +165,10 @@ bool readImportRecord(ImportRecord& record, const char* fileName, std::string& e
     read.renderVertex.reserve(size_t(vertices));
     const char *start = nullptr, *stop = nullptr;
     for (int64_t v = 0; v < vertices; ++v) {
-        if (!nextLine(r, start, stop))
+        if (!nextContentLine(r.cursor, r.end, r.line, start, stop))
             return fail(r, "the record ends after " + std::to_string(v) + " of its " +
                                std::to_string(vertices) + " vertices");
-        split(t, start, stop);
+        lineTokens(t, start, stop);
         if (t.size() != 1)
             return fail(r, "expected one render vertex, found " + std::to_string(t.size()) +
                                " values");

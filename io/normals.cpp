@@ -14,15 +14,8 @@ void computeFaceNormals(Vector3* faceNormals, const Vector3* positions, const Tr
 
 void computeVertexNormals(Vector3* normals, int32_t N, const Vector3* faceNormals,
                           const Triangle* triangles, int32_t M) {
-    for (int32_t v = 0; v < N; ++v)
-        normals[v] = {0.0f, 0.0f, 0.0f};
-    for (int32_t t = 0; t < M; ++t)
-        for (int32_t j = 0; j < 3; ++j) {
-            Vector3& n = normals[triangles[t].index[j]];
-            n = n + faceNormals[t];
-        }
-    for (int32_t v = 0; v < N; ++v)
-        normals[v] = normalizedSum(normals[v]);
+    sumFaceNormals(normals, N, faceNormals, M,
+                   [triangles](int32_t t, int32_t j) { return triangles[t].index[j]; });
 }
 
 void computeMeshNormals(Vector3* normals, const Vector3* positions, int32_t N,

@@ -17,6 +17,24 @@ template <class V> V normalizedSum(const V& sum) {
     return len > normalLengthEpsilon ? sum * (1.0f / len) : sum;
 }
 
+// normals[0..count−1]: zero, plus faceNormals[t] at the three places cornerOf(t, j) names
+// (j = 0, 1, 2) of every triangle t < M in order, then each sum scaled by normalizedSum. The
+// vertex normals (cornerOf: the corner's vertex) and the edge normals of the face model
+// (cornerOf: the side's edge) are both made so.
+template <class CornerOf>
+void sumFaceNormals(Vector3* normals, int32_t count, const Vector3* faceNormals, int32_t M,
+                    CornerOf cornerOf) {
+    for (int32_t i = 0; i < count; ++i)
+        normals[i] = {0.0f, 0.0f, 0.0f};
+    for (int32_t t = 0; t < M; ++t)
+        for (int32_t j = 0; j < 3; ++j) {
+            Vector3& n = normals[cornerOf(t, j)];
+            n = n + faceNormals[t];
+        }
+    for (int32_t i = 0; i < count; ++i)
+        normals[i] = normalizedSum(normals[i]);
+}
+
 // faceNormals[0..M−1] = (P1 − P0) × (P2 − P0) of each stored triangle (i0, i1, i2),
 // unnormalised (length twice the area). Indices must be below the position count.
 void computeFaceNormals(Vector3* faceNormals, const Vector3* positions, const Triangle* triangles,

@@ -11,43 +11,20 @@ bool readPoseFile(std::vector<ControlPointMove>& moves, const char* fileName,
     FileContents contents;
     if (!openFileContents(contents, fileName, error))
         return false;
+    const char* cursor = contents.data;
     const char* const end = contents.data + contents.size;
     std::vector<ControlPointMove> read;
-    long line = 1;
-    for (const char* start = contents.data; start < end; ++line) {
-        // Lines end in "\n", "\r\n" or a lone "\r", as the scanner counts them.
-        const char* stop = start;
-        while (stop < end && *stop != '\n' && *stop != '\r')
-            ++stop;
-        const char* next = stop;
-        if (next < end)
-            next += *next == '\r' && next + 1 < end && next[1] == '\n' ? 2 : 1;
-        const char* lineStart = start;
-        start = next;
-
-        // The first token, and how many there are.
-        const char* first = nullptr;
-        size_t firstLength = 0, fields = 0;
-        for (const char* p = lineStart; p < stop;) {
-            if (isTokenSpace(*p)) {
-                ++p;
-                continue;
-            }
-            const char* q = p;
-            while (q < stop && !isTokenSpace(*q))
-                ++q;
-            if (fields++ == 0) {
-                first = p;
-                firstLength = size_t(q - p);
-            }
-            p = q;
-        }
-        if (fields == 0 || *first == '#')
-            continue;
-        if (fields != 4)
+    std::vector<LineToken> tokens;
+    long line = 0;
+    const char *start = nullptr, *stop = nullptr;
+    while (nextContentLine(cursor, end, line, start, stop)) {
+        lineTokens(tokens, start, stop);
+        if (tokens.size() != 4)
             return lineError(error, fileName, line,
-                             "expected \"I DX DY DZ\", found " + std::to_string(fields) +
+                             "expected \"I DX DY DZ\", found " + std::to_string(tokens.size()) +
                                  " fields");
+        const char* first = tokens[0].text;
+        const size_t firstLength = tokens[0].length;
         ControlPointMove move;
         if (!parseIntegerToken(move.index, first, firstLength) || move.index < 0 ||
             move.index >= controlPointCount)

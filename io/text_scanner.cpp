@@ -317,3 +317,38 @@ bool refuseFile(TextScanner& scanner, const char* what) {
     *scanner.error = std::string(scanner.fileName) + ": " + what;
     return false;
 }
+
+bool nextContentLine(const char*& cursor, const char* end, long& line, const char*& start,
+                     const char*& stop) {
+    while (cursor < end) {
+        start = cursor;
+        stop = start;
+        while (stop < end && *stop != '\n' && *stop != '\r')
+            ++stop;
+        cursor = stop;
+        if (cursor < end)
+            cursor += *cursor == '\r' && cursor + 1 < end && cursor[1] == '\n' ? 2 : 1;
+        ++line;
+        const char* first = start;
+        while (first < stop && isTokenSpace(*first))
+            ++first;
+        if (first < stop && *first != '#')
+            return true;
+    }
+    return false;
+}
+
+void lineTokens(std::vector<LineToken>& tokens, const char* start, const char* stop) {
+    tokens.clear();
+    for (const char* p = start; p < stop;) {
+        if (isTokenSpace(*p)) {
+            ++p;
+            continue;
+        }
+        const char* q = p;
+        while (q < stop && !isTokenSpace(*q))
+            ++q;
+        tokens.push_back({p, size_t(q - p)});
+        p = q;
+    }
+}

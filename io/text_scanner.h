@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Longest real token: the readers convert reals from a 256-byte token buffer, so a longer
 // token is refused rather than split.
@@ -92,6 +93,24 @@ bool readTexCoords(TexCoord* texCoords, int32_t count, TextScanner& scanner, con
 // names the mesh in the message about an index outside it.
 bool readTriangles(Triangle* triangles, int32_t count, int32_t vertexCount, bool swapWinding,
                    TextScanner& scanner, const char* section, const char* meshName);
+
+// Line-based files (pose files, import records) are read a line at a time.
+
+// A token of a line: length characters at text.
+struct LineToken {
+    const char* text;
+    size_t length;
+};
+
+// The next line of [cursor, end) that holds a token which does not start with '#' (blank and
+// comment lines are passed over): [start, stop), without its line end. Lines end in "\n",
+// "\r\n" or a lone "\r", as the scanner counts them. Moves cursor past the line and adds the
+// lines passed to line (the number of the line returned). False at the end of the text.
+bool nextContentLine(const char*& cursor, const char* end, long& line, const char*& start,
+                     const char*& stop);
+
+// The tokens of [start, stop), in order, into tokens.
+void lineTokens(std::vector<LineToken>& tokens, const char* start, const char* stop);
 
 // Sets the scanner's error to "<file>: <what>" (no line) and returns false.
 bool refuseFile(TextScanner& scanner, const char* what);

@@ -114,12 +114,8 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
         }
     }
 
-    const std::filesystem::path folder = std::filesystem::path(outFile).parent_path();
-    std::error_code made;
-    if (!folder.empty())
-        std::filesystem::create_directories(folder, made);
-    if (made)
-        return writeError(error, outFile, made.value());
+    if (!makeFolderFor(outFile, error))
+        return false;
     Assimp::Exporter exporter;
     if (exporter.Export(scene.get(), format->exporterId, outFile) != AI_SUCCESS)
         return fileError(error, outFile,

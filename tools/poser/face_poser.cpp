@@ -1,6 +1,7 @@
 // face-poser: the GLUT layer. Reads the arguments, checks the folder before a window opens,
 // creates the window, registers the callbacks in one place and forwards every event to the
 // plain operations of tools/poser/poser.h.
+#include "app/window.h"
 #include "tools/poser/poser.h"
 
 #include <GL/glut.h>
@@ -128,10 +129,8 @@ int main(int argc, char** argv) try {
 
     int glutArgc = 1; // the arguments are face-poser's, none is GLUT's
     glutInit(&glutArgc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowPosition(0, 0);
-    glutInitWindowSize(viewer.windowWidth, viewer.windowHeight);
-    glutCreateWindow(("face-poser: " + (folder.empty() ? std::string(".") : folder)).c_str());
+    createViewerWindow(viewer,
+                       ("face-poser: " + (folder.empty() ? std::string(".") : folder)).c_str());
     glutReshapeFunc(onReshape);
     glutDisplayFunc(onDisplay);
     glutMouseFunc(onMouse);

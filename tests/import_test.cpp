@@ -276,7 +276,7 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
     const struct {
         std::string program, arguments, message;
     } cases[] = {
-        {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot read"},
+        {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot open (No such file"},
         {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
         {FACE_IMPORT_PATH, nan, "nan.obj: a vertex position or texture coordinate is not a finite"},
         {FACE_IMPORT_PATH, farIndex, "far.ply: cannot read (Validation failed"},
@@ -316,7 +316,7 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
         {none + out + " none2.obj --foo", 2, "face-import: more than one mesh file\n"},
         {out + " --up -z", 2, "face-import: no mesh file\n"},
         // The mesh file after the options, an option's value starting with '-'.
-        {out + " --up -y --front x " + none, 1, "face-import: " + none + ": cannot read"},
+        {out + " --up -y --front x " + none, 1, "face-import: " + none + ": cannot open"},
     };
     for (const auto& c : cases) {
         const ProgramRun r = runImport(c.arguments);

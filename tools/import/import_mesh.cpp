@@ -261,16 +261,20 @@ void joinVertices(std::vector<int32_t>& renderOf, std::vector<unsigned>& first,
     first.clear();
     for (unsigned& corner : gathered.corners) {
         if (renderOf[corner] < 0) {
-            int32_t* link = &groupFirst[group[corner]];
-            while (*link >= 0 && !withinCrease(gathered.normals[first[*link]],
-                                               gathered.normals[corner], cosine))
-                link = &next[*link];
-            if (*link < 0) {
-                *link = static_cast<int32_t>(first.size());
+            const unsigned g = group[corner];
+            int32_t r = groupFirst[g], previous = -1;
+            while (r >= 0 && !withinCrease(gathered.normals[first[r]], gathered.normals[corner],
+                                           cosine)) {
+                previous = r;
+                r = next[r];
+            }
+            if (r < 0) {
+                r = static_cast<int32_t>(first.size());
                 first.push_back(corner);
                 next.push_back(-1);
+                (previous < 0 ? groupFirst[g] : next[previous]) = r;
             }
-            renderOf[corner] = *link;
+            renderOf[corner] = r;
         }
         corner = static_cast<unsigned>(renderOf[corner]);
     }

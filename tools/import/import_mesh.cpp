@@ -23,8 +23,8 @@
 
 namespace {
 
-// The memory assimp may take for a file: at least floor, else bytesPerFileByte times its size.
-// Measured peaks of assimp's read (virtual size): at most 89 MB over Debian's
+// The memory assimp may take for a file: bytesPerFileByte times its size, at least floor, and
+// never more than the memory available. Measured peaks of assimp's read (virtual size): at most 89 MB over Debian's
 // assimp-testmodels (SuzanneSubdiv_252.blend, whose subdivision modifier makes it 1,035
 // times its 86 KB), and 2.3 to 7.0 times the file for the default face at 1M vertices as
 // binary PLY, OBJ, STL, glTF binary and Collada (56 to 224 MB); compressed formats (.zae,
@@ -110,7 +110,7 @@ void beginCapture(OutputCapture& capture) {
     close(capture.pipeEnds[1]);
 }
 
-// Puts the streams back and appends what was caught, as one line, to text.
+// Puts the streams back and sets text to what was caught, as one line.
 void endCapture(std::string& text, OutputCapture& capture) {
     if (capture.pipeEnds[0] < 0)
         return;
@@ -152,9 +152,11 @@ void endCapture(std::string& text, OutputCapture& capture) {
 const aiScene* readScene(Assimp::Importer& importer, bool& outOfMemory, std::string& printed,
                          const char* fileName, uint64_t allowance) {
     rlimit previous{};
-    const bool limited = getrlimit(RLIMIT_AS, &previous) == 0;
+    const uint64_t present = virtualMemoryBytes();
+    // Without the present size no limit can be set that leaves room for it.
+    const bool limited = present > 0 && getrlimit(RLIMIT_AS, &previous) == 0;
     if (limited) {
-        const uint64_t wanted = virtualMemoryBytes() + allowance;
+        const uint64_t wanted = present + allowance;
         rlimit lower = previous;
         if (previous.rlim_cur == RLIM_INFINITY || wanted < previous.rlim_cur)
             lower.rlim_cur = rlim_t(wanted);
@@ -175,6 +177,7 @@ const aiScene* readScene(Assimp::Importer& importer, bool& outOfMemory, std::str
     } catch (const std::bad_alloc&) {
         outOfMemory = true;
     } catch (...) {
+        // Any other failure is told by the importer's error string.
     }
     endCapture(printed, capture);
     if (limited)

@@ -82,7 +82,8 @@ struct EmbeddedPicture {
 // address-space limit: the memory available, and at most max(1 GB, 256 times the file's
 // size), so that a header announcing billions of items is refused at once instead of
 // filling gigabytes. What assimp or its parsers write to standard output or error while
-// reading is caught and goes into the error line.
+// reading is caught: it goes into the error line of a file refused, and is dropped when the
+// file is read.
 //
 // Joining: corners join where position and texture coordinates are equal (bytes, through
 // meshoptimizer's remap) and their normals (where the file has them) differ by less than

@@ -209,16 +209,16 @@ void printListing(const MeshFileListing& listing, const ImportedMesh& render,
         report("using all %zu meshes of %s, joined\n", listing.meshes.size(), file);
         return;
     }
-    if (selection.indices.size() == 1)
-        return;
-    if (!selection.indices.empty()) {
-        std::string used;
-        for (const SourceMesh& source : render.sources)
-            used += (used.empty() ? "" : ", ") + std::to_string(source.mesh);
-        report("using meshes %s of the %zu in %s, joined\n", used.c_str(), listing.meshes.size(),
-               file);
-        return;
+    if (selection.indices.size() > 1) {
+        // Appended whole: report's line buffer could cut a long list.
+        pending += "using meshes";
+        for (size_t u = 0; u < render.sources.size(); ++u)
+            pending += (u > 0 ? ", " : " ") + std::to_string(render.sources[u].mesh);
+        pending += " of the " + std::to_string(listing.meshes.size()) + " in " + file +
+                   ", joined\n";
     }
+    if (!selection.indices.empty())
+        return;
     report("meshes in %s:\n", file);
     for (size_t m = 0; m < listing.meshes.size(); ++m)
         report("  %zu \"%s\": %d vertices, %d triangles\n", m, listing.meshes[m].name.c_str(),

@@ -30,6 +30,13 @@ uint64_t addressSpaceLeft() {
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return unlimitedMemory;
+    const uint64_t used = virtualMemoryBytes();
+    return limit.rlim_cur > used ? uint64_t(limit.rlim_cur) - used : 0;
+}
+
+} // namespace
+
+uint64_t virtualMemoryBytes() {
     uint64_t used = 0;
     if (std::FILE* file = std::fopen("/proc/self/statm", "r")) {
         unsigned long long pages = 0;
@@ -37,10 +44,8 @@ uint64_t addressSpaceLeft() {
             used = uint64_t(pages) * uint64_t(sysconf(_SC_PAGESIZE));
         std::fclose(file);
     }
-    return limit.rlim_cur > used ? uint64_t(limit.rlim_cur) - used : 0;
+    return used;
 }
-
-} // namespace
 
 uint64_t availableMemoryBytes() { return std::min(machineAvailable(), addressSpaceLeft()); }
 

@@ -15,6 +15,10 @@ constexpr uint64_t unlimitedMemory = UINT64_MAX;
 // cannot be read imposes no limit. Reads two small files: cheap, but not for inner loops.
 uint64_t availableMemoryBytes();
 
+// The process's present virtual size in bytes (/proc/self/statm), what RLIMIT_AS counts;
+// 0 when it cannot be read.
+uint64_t virtualMemoryBytes();
+
 // A byte count for messages, in powers of 1000 with one decimal: "512 bytes", "1.5 KB",
 // "12.4 MB", "3.1 GB", "1.2 TB".
 std::string formatBytes(uint64_t bytes);

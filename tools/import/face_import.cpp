@@ -26,7 +26,10 @@ namespace {
 const char usageText[] =
     "usage: face-import MESH --out FOLDER [options]\n"
     "  writes FOLDER/data/ for face-viewer (run it from FOLDER) and prints the binding summary\n"
-    "  --mesh I          the file's mesh I (default: the one with the most triangles)\n"
+    "  --mesh I          the file's mesh I (default: the one with the most triangles); a list\n"
+    "                    (--mesh 0,3,5) or all of them (--mesh all) are joined into one\n"
+    "  --crease DEG      corners at one position with equal texture coordinates join when\n"
+    "                    their normals differ by less than DEG degrees (default 60)\n"
     "  --height H        height along the up axis in model units (default 16)\n"
     "  --up AXIS         the source's up axis: x, y, z, -x, -y or -z (default y)\n"
     "  --front AXIS      the source's front axis (default z)\n"
@@ -45,7 +48,8 @@ struct Options {
     const char* out = nullptr;
     const char* cage = nullptr;
     const char* texture = nullptr;
-    int32_t meshIndex = -1;
+    MeshSelection meshes;
+    float crease = defaultCreaseDegrees;
     int32_t points = defaultControlPoints;
     float height = defaultHeight;
     Vector3 up = {0.0f, 1.0f, 0.0f};
@@ -83,6 +87,7 @@ enum OptionCode {
     optionCage,
     optionTexture,
     optionMesh,
+    optionCrease,
     optionPoints,
     optionHeight,
     optionUp,
@@ -94,6 +99,7 @@ const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
                               {"cage", required_argument, nullptr, optionCage},
                               {"texture", required_argument, nullptr, optionTexture},
                               {"mesh", required_argument, nullptr, optionMesh},
+                              {"crease", required_argument, nullptr, optionCrease},
                               {"points", required_argument, nullptr, optionPoints},
                               {"height", required_argument, nullptr, optionHeight},
                               {"up", required_argument, nullptr, optionUp},
@@ -146,8 +152,12 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
             o.texture = optarg;
             break;
         case optionMesh:
-            if (!parseInteger(o.meshIndex, optarg, 0))
-                return problem = "--mesh takes a mesh index", false;
+            if (!parseMeshSelection(o.meshes, optarg))
+                return problem = "--mesh takes a mesh index, a list of them (0,3,5) or all", false;
+            break;
+        case optionCrease:
+            if (!parseFinite(o.crease, optarg) || !(o.crease >= 0.0f && o.crease <= 180.0f))
+                return problem = "--crease takes an angle from 0 to 180 degrees", false;
             break;
         case optionPoints:
             if (!parseInteger(o.points, optarg, minControlPointCount))
@@ -190,12 +200,32 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     return std::string();
 }
 
-void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const char* file) {
+// The file's meshes when it holds several, and which were used (nothing for --mesh I).
+void printListing(const MeshFileListing& listing, const ImportedMesh& render,
+                  const MeshSelection& selection, const char* file) {
+    if (listing.meshes.size() < 2)
+        return;
+    if (selection.all) {
+        report("using all %zu meshes of %s, joined\n", listing.meshes.size(), file);
+        return;
+    }
+    if (selection.indices.size() > 1) {
+        // Appended whole: report's line buffer could cut a long list.
+        pending += "using meshes";
+        for (size_t u = 0; u < render.sources.size(); ++u)
+            pending += (u > 0 ? ", " : " ") + std::to_string(render.sources[u].mesh);
+        pending += " of the " + std::to_string(listing.meshes.size()) + " in " + file +
+                   ", joined\n";
+    }
+    if (!selection.indices.empty())
+        return;
     report("meshes in %s:\n", file);
-    for (size_t m = 0; m < listing.size(); ++m)
-        report("  %zu \"%s\": %d vertices, %d triangles\n", m, listing[m].name.c_str(),
-               listing[m].vertexCount, listing[m].triangleCount);
-    report("using mesh %d, the one with the most triangles (--mesh I picks another)\n", chosen);
+    for (size_t m = 0; m < listing.meshes.size(); ++m)
+        report("  %zu \"%s\": %d vertices, %d triangles\n", m, listing.meshes[m].name.c_str(),
+               listing.meshes[m].vertexCount, listing.meshes[m].triangleCount);
+    report("using mesh %d, the one with the most triangles (--mesh I, a list such as --mesh "
+           "0,3,5 or --mesh all picks others)\n",
+           listing.largest);
 }
 
 } // namespace
@@ -213,14 +243,12 @@ int main(int argc, char** argv) try {
     // Everything is read and checked before anything is written.
     activity = "reading the mesh";
     ImportedMesh render;
-    std::vector<MeshListing> listing;
-    int32_t chosen = -1;
+    MeshFileListing listing;
     EmbeddedPicture embedded;
-    if (!readImportedMesh(render, listing, chosen, embedded, options.mesh, options.meshIndex,
+    if (!readImportedMesh(render, listing, embedded, options.mesh, options.meshes, options.crease,
                           problem))
         return refuse(program, problem);
-    if (listing.size() > 1 && options.meshIndex < 0)
-        printListing(listing, chosen, options.mesh);
+    printListing(listing, render, options.meshes, options.mesh);
 
     Placement placement = keptPlacement();
     if (!options.keepPlacement) {
@@ -242,10 +270,10 @@ int main(int argc, char** argv) try {
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
-        std::vector<MeshListing> cageListing;
-        int32_t cageChosen = -1;
+        MeshFileListing cageListing;
         EmbeddedPicture unused;
-        if (!readImportedMesh(source, cageListing, cageChosen, unused, options.cage, -1, problem))
+        if (!readImportedMesh(source, cageListing, unused, options.cage, MeshSelection(),
+                              defaultCreaseDegrees, problem))
             return refuse(program, problem);
         if (!options.keepPlacement)
             applyPlacement(source.positions, placement);
@@ -299,9 +327,18 @@ int main(int argc, char** argv) try {
 
     std::fputs(pending.c_str(), stdout);
     activity = "writing the data folder";
+    std::vector<std::string> replaced;
+    existingDataFiles(replaced, options.out);
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(program, problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
+    if (!replaced.empty()) {
+        std::string names;
+        for (const std::string& name : replaced)
+            names += (names.empty() ? "" : ", ") + std::filesystem::path(name).filename().string();
+        std::printf("replaced %zu files of an earlier import in %s/data: %s\n", replaced.size(),
+                    options.out, names.c_str());
+    }
 
     // The summary of what the viewer will read.
     const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;

@@ -1,5 +1,9 @@
 #include "tools/import/import_mesh.h"
 
+#include "io/file_contents.h"
+#include "io/memory_budget.h"
+#include "io/messages.h"
+
 #include <assimp/Importer.hpp>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
@@ -8,10 +12,30 @@
 #include <meshoptimizer.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
+
+// The memory assimp may take for a file: bytesPerFileByte times its size, at least floor, and
+// never more than the memory available. Measured peaks of assimp's read (virtual size): at most 89 MB over Debian's
+// assimp-testmodels (SuzanneSubdiv_252.blend, whose subdivision modifier makes it 1,035
+// times its 86 KB), and 2.3 to 7.0 times the file for the default face at 1M vertices as
+// binary PLY, OBJ, STL, glTF binary and Collada (56 to 224 MB); compressed formats (.zae,
+// .3mf) multiply the latter by their compression.
+constexpr uint64_t assimpFloorBytes = 1000000000;
+constexpr uint64_t assimpBytesPerFileByte = 256;
+
+constexpr double pi = 3.14159265358979323846;
+
+// Longest text kept of what assimp printed while reading.
+constexpr size_t maxCapturedText = 300;
 
 int32_t triangleCount(const aiMesh& mesh) {
     int32_t count = 0;
@@ -59,115 +83,395 @@ void readDiffuseTexture(ImportedMesh& mesh, EmbeddedPicture& embedded, const aiS
     }
 }
 
-} // namespace
+// Standard output and error sent into a pipe while assimp reads: its loaders and the parsers
+// it bundles (openddlparser's "nullptr returned by creating DDLNode.") print there directly.
+// Both ends are non-blocking, so a loader that prints more than the pipe holds loses the rest
+// instead of waiting.
+struct OutputCapture {
+    int saved[2] = {-1, -1}; // the process's own standard output and error
+    int pipeEnds[2] = {-1, -1};
+};
 
-bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int32_t& chosen,
-                      EmbeddedPicture& embedded, const char* fileName, int32_t meshIndex,
-                      std::string& error) {
-    Assimp::Importer importer;
-    // Validation refuses what would otherwise be read out of bounds, such as a face index
-    // past the vertices.
-    const aiScene* scene =
-        importer.ReadFile(fileName, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
-    if (!scene || !scene->mRootNode) {
-        error = std::string(fileName) + ": cannot read (" + importer.GetErrorString() + ")";
-        return false;
+void flushStandardStreams() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::cout.flush();
+    std::cerr.flush();
+}
+
+void beginCapture(OutputCapture& capture) {
+    flushStandardStreams();
+    if (pipe2(capture.pipeEnds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return; // then nothing is caught
+    for (int fd = 1; fd <= 2; ++fd) {
+        capture.saved[fd - 1] = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        dup2(capture.pipeEnds[1], fd);
     }
-    listing.clear();
-    int32_t largest = -1, largestCount = 0;
-    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-        const aiMesh& source = *scene->mMeshes[m];
-        listing.push_back({source.mName.C_Str(), static_cast<int32_t>(source.mNumVertices),
-                           triangleCount(source)});
-        if (listing.back().triangleCount > largestCount) {
-            largest = static_cast<int32_t>(m);
-            largestCount = listing.back().triangleCount;
+    close(capture.pipeEnds[1]);
+}
+
+// Puts the streams back and sets text to what was caught, as one line.
+void endCapture(std::string& text, OutputCapture& capture) {
+    if (capture.pipeEnds[0] < 0)
+        return;
+    flushStandardStreams();
+    for (int fd = 1; fd <= 2; ++fd) {
+        dup2(capture.saved[fd - 1], fd);
+        close(capture.saved[fd - 1]);
+    }
+    // Writes the pipe refused leave error flags behind.
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    std::cout.clear();
+    std::cerr.clear();
+    std::string caught;
+    char block[4096];
+    for (ssize_t n; (n = read(capture.pipeEnds[0], block, sizeof block)) > 0;)
+        caught.append(block, size_t(n));
+    close(capture.pipeEnds[0]);
+    // One line: line breaks become "; ", blank runs one space.
+    std::string line;
+    for (char c : caught) {
+        if (c == '\n' || c == '\r') {
+            if (!line.empty() && line.back() != ' ')
+                line += "; ";
+        } else if (!(c == ' ' && !line.empty() && line.back() == ' ')) {
+            line += c;
         }
     }
-    if (meshIndex >= static_cast<int32_t>(scene->mNumMeshes)) {
-        error = std::string(fileName) + ": --mesh " + std::to_string(meshIndex) +
-                " is not below the mesh count " + std::to_string(scene->mNumMeshes);
-        return false;
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';'))
+        line.pop_back();
+    if (line.size() > maxCapturedText)
+        line = line.substr(0, maxCapturedText) + "...";
+    text = line;
+}
+
+// Reads the scene with assimp within allowance bytes more address space (see
+// readImportedMesh). outOfMemory tells an allocation that failed; printed receives what
+// assimp printed. The scene (or null) stays the importer's.
+const aiScene* readScene(Assimp::Importer& importer, bool& outOfMemory, std::string& printed,
+                         const char* fileName, uint64_t allowance) {
+    rlimit previous{};
+    const uint64_t present = virtualMemoryBytes();
+    // Without the present size no limit can be set that leaves room for it.
+    const bool limited = present > 0 && getrlimit(RLIMIT_AS, &previous) == 0;
+    if (limited) {
+        const uint64_t wanted = present + allowance;
+        rlimit lower = previous;
+        if (previous.rlim_cur == RLIM_INFINITY || wanted < previous.rlim_cur)
+            lower.rlim_cur = rlim_t(wanted);
+        setrlimit(RLIMIT_AS, &lower);
     }
-    chosen = meshIndex >= 0 ? meshIndex : largest;
-    if (chosen < 0 || listing[chosen].triangleCount == 0) {
-        error = std::string(fileName) + ": no triangles" +
-                (chosen >= 0 ? " in mesh " + std::to_string(chosen) : std::string());
-        return false;
+    OutputCapture capture;
+    beginCapture(capture);
+    const aiScene* scene = nullptr;
+    outOfMemory = false;
+    try {
+        // Validation refuses what would otherwise be read out of bounds, such as a face
+        // index past the vertices.
+        scene = importer.ReadFile(fileName,
+                                  aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+        // assimp catches what its loaders throw and keeps it.
+        if (importer.GetException())
+            std::rethrow_exception(importer.GetException());
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    } catch (...) {
+        // Any other failure is told by the importer's error string.
     }
-    const aiMesh& source = *scene->mMeshes[chosen];
+    endCapture(printed, capture);
+    if (limited)
+        setrlimit(RLIMIT_AS, &previous);
+    return outOfMemory ? nullptr : scene;
+}
+
+// Every vertex of the meshes read, as compared and kept: transformed into the scene, v
+// flipped, with its normal in the scene's frame (zero when the file has none), and the
+// triangles' corners indexing them.
+struct GatheredMeshes {
+    std::vector<Vector3> positions, normals;
+    std::vector<TexCoord> texCoords;
+    std::vector<unsigned> corners;
+};
+
+void gatherMesh(GatheredMeshes& gathered, SourceMesh& used, const aiScene& scene, unsigned m) {
+    const aiMesh& source = *scene.mMeshes[m];
     aiMatrix4x4 transform;
-    findMeshTransform(transform, scene->mRootNode, aiMatrix4x4(), static_cast<unsigned>(chosen));
+    findMeshTransform(transform, scene.mRootNode, aiMatrix4x4(), m);
+    used.mesh = static_cast<int32_t>(m);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            used.transform.m[4 * c + r] = transform[r][c];
+    // Normals go through the inverse transpose, so that angles between them stay meaningful
+    // under any transform (a singular one gives non-finite normals, which join anything).
+    const aiMatrix3x3 normalTransform = aiMatrix3x3(transform).Inverse().Transpose();
     // A mirroring node transform turns the winding over; undo that.
     const bool mirrored = transform.Determinant() < 0;
 
-    ImportedMesh result;
-    result.hasTexCoords = source.HasTextureCoords(0);
-    // The triangles' corners, turned back to the front winding where the transform mirrors.
-    std::vector<unsigned> corners;
-    corners.reserve(3 * size_t(listing[chosen].triangleCount));
+    const size_t first = gathered.positions.size(), count = source.mNumVertices;
     for (unsigned f = 0; f < source.mNumFaces; ++f) {
         const aiFace& face = source.mFaces[f];
         if (face.mNumIndices == 3)
             for (int c = 0; c < 3; ++c)
-                corners.push_back(face.mIndices[mirrored && c > 0 ? 3 - c : c]);
+                gathered.corners.push_back(unsigned(first) +
+                                           face.mIndices[mirrored && c > 0 ? 3 - c : c]);
     }
-    // Every vertex as it is compared and kept: transformed, v flipped, with its normal (zero
-    // when the file has none).
-    const size_t vertexCount = source.mNumVertices;
-    std::vector<Vector3> positions(vertexCount), normals(vertexCount);
-    std::vector<TexCoord> texCoords(vertexCount);
-    for (size_t i = 0; i < vertexCount; ++i) {
+    gathered.positions.resize(first + count);
+    gathered.normals.resize(first + count, Vector3{0.0f, 0.0f, 0.0f});
+    gathered.texCoords.resize(first + count, TexCoord{0.0f, 0.0f});
+    for (size_t i = 0; i < count; ++i) {
         const aiVector3D p = transform * source.mVertices[i];
-        positions[i] = {p.x, p.y, p.z};
+        gathered.positions[first + i] = {p.x, p.y, p.z};
         // Assimp's v = 0 is the bottom row of the picture, ours the top.
-        if (result.hasTexCoords)
-            texCoords[i] = {source.mTextureCoords[0][i].x,
-                            static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))};
-        if (source.HasNormals())
-            normals[i] = {source.mNormals[i].x, source.mNormals[i].y, source.mNormals[i].z};
-    }
-    // The join compares bytes: -0 and +0 stay apart, a NaN normal joins only its own bits.
-    // New indices follow the first use of each vertex over the corners; vertices no triangle
-    // uses are left out.
-    const meshopt_Stream streams[] = {{positions.data(), sizeof(Vector3), sizeof(Vector3)},
-                                      {texCoords.data(), sizeof(TexCoord), sizeof(TexCoord)},
-                                      {normals.data(), sizeof(Vector3), sizeof(Vector3)}};
-    std::vector<unsigned> remap(vertexCount);
-    const size_t joinedCount = meshopt_generateVertexRemapMulti(
-        remap.data(), corners.data(), corners.size(), vertexCount, streams, 3);
-    result.positions.resize(joinedCount);
-    result.texCoords.resize(joinedCount);
-    meshopt_remapVertexBuffer(result.positions.data(), positions.data(), vertexCount,
-                              sizeof(Vector3), remap.data());
-    meshopt_remapVertexBuffer(result.texCoords.data(), texCoords.data(), vertexCount,
-                              sizeof(TexCoord), remap.data());
-    meshopt_remapIndexBuffer(corners.data(), corners.data(), corners.size(), remap.data());
-    // NaN or infinity would be written into the model, which then refuses them.
-    for (size_t i = 0; i < joinedCount; ++i) {
-        const Vector3& p = result.positions[i];
-        const TexCoord& uv = result.texCoords[i];
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
-            !std::isfinite(uv.u) || !std::isfinite(uv.v)) {
-            error = std::string(fileName) +
-                    ": a vertex position or texture coordinate is not a finite number";
-            return false;
+        if (source.HasTextureCoords(0))
+            gathered.texCoords[first + i] = {
+                source.mTextureCoords[0][i].x,
+                static_cast<float>(1.0 - double(source.mTextureCoords[0][i].y))};
+        if (source.HasNormals()) {
+            const aiVector3D n = normalTransform * source.mNormals[i];
+            if (std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z))
+                gathered.normals[first + i] = {n.x, n.y, n.z};
         }
     }
+}
+
+// Whether two normals differ by less than the angle whose cosine is given; a zero normal
+// is within any angle of any other.
+bool withinCrease(const Vector3& a, const Vector3& b, double cosine) {
+    const double d = double(a.x) * b.x + double(a.y) * b.y + double(a.z) * b.z;
+    const double aa = double(a.x) * a.x + double(a.y) * a.y + double(a.z) * a.z;
+    const double bb = double(b.x) * b.x + double(b.y) * b.y + double(b.z) * b.z;
+    return aa == 0.0 || bb == 0.0 || d >= cosine * std::sqrt(aa * bb);
+}
+
+// Joins the gathered vertices into render vertices (see readImportedMesh): renderOf[i] is
+// the render vertex of gathered vertex i (−1 when no corner uses it), first[r] the gathered
+// vertex that started render vertex r. The corners are renumbered to render vertices.
+void joinVertices(std::vector<int32_t>& renderOf, std::vector<unsigned>& first,
+                  GatheredMeshes& gathered, double cosine) {
+    const size_t vertexCount = gathered.positions.size();
+    // Groups of equal position and texture coordinates, numbered in order of first use.
+    const meshopt_Stream streams[] = {
+        {gathered.positions.data(), sizeof(Vector3), sizeof(Vector3)},
+        {gathered.texCoords.data(), sizeof(TexCoord), sizeof(TexCoord)}};
+    std::vector<unsigned> group(vertexCount);
+    const size_t groupCount =
+        meshopt_generateVertexRemapMulti(group.data(), gathered.corners.data(),
+                                         gathered.corners.size(), vertexCount, streams, 2);
+    // Each group's render vertices, as a list: the group's first, then each one's next.
+    std::vector<int32_t> groupFirst(groupCount, -1), next;
+    renderOf.assign(vertexCount, -1);
+    first.clear();
+    for (unsigned& corner : gathered.corners) {
+        if (renderOf[corner] < 0) {
+            const unsigned g = group[corner];
+            int32_t r = groupFirst[g], previous = -1;
+            while (r >= 0 && !withinCrease(gathered.normals[first[r]], gathered.normals[corner],
+                                           cosine)) {
+                previous = r;
+                r = next[r];
+            }
+            if (r < 0) {
+                r = static_cast<int32_t>(first.size());
+                first.push_back(corner);
+                next.push_back(-1);
+                (previous < 0 ? groupFirst[g] : next[previous]) = r;
+            }
+            renderOf[corner] = r;
+        }
+        corner = static_cast<unsigned>(renderOf[corner]);
+    }
+}
+
+// A mesh name for a one-line message: control characters become '?'.
+std::string printableName(std::string name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return name;
+}
+
+// The distinct positions that the gathered corners use.
+int32_t distinctPositionCount(const GatheredMeshes& gathered) {
+    std::vector<unsigned> remap(gathered.positions.size());
+    return static_cast<int32_t>(meshopt_generateVertexRemap(
+        remap.data(), gathered.corners.data(), gathered.corners.size(), gathered.positions.data(),
+        gathered.positions.size(), sizeof(Vector3)));
+}
+
+} // namespace
+
+bool parseMeshSelection(MeshSelection& selection, const char* text) {
+    MeshSelection parsed;
+    if (std::strcmp(text, "all") == 0) {
+        parsed.all = true;
+    } else {
+        const char* item = text;
+        for (;;) {
+            const char* comma = std::strchr(item, ',');
+            const std::string number = comma ? std::string(item, comma) : std::string(item);
+            char* end = nullptr;
+            const long index = std::strtol(number.c_str(), &end, 10);
+            if (number.empty() || !std::isdigit(static_cast<unsigned char>(number[0])) ||
+                *end != '\0' || index > INT32_MAX)
+                return false;
+            parsed.indices.push_back(static_cast<int32_t>(index));
+            if (!comma)
+                break;
+            item = comma + 1;
+        }
+        std::sort(parsed.indices.begin(), parsed.indices.end());
+        parsed.indices.erase(std::unique(parsed.indices.begin(), parsed.indices.end()),
+                             parsed.indices.end());
+    }
+    selection = std::move(parsed);
+    return true;
+}
+
+bool readImportedMesh(ImportedMesh& mesh, MeshFileListing& listing, EmbeddedPicture& embedded,
+                      const char* fileName, const MeshSelection& selection, float creaseDegrees,
+                      std::string& error) {
+    // Opened as every reader opens its input, so that assimp never waits on a FIFO or reads a
+    // directory; the size sets assimp's memory allowance.
+    uint64_t fileSize = 0;
+    {
+        FileContents contents;
+        if (!openFileContents(contents, fileName, error))
+            return false;
+        fileSize = contents.size;
+    }
+    const uint64_t available = availableMemoryBytes();
+    const uint64_t allowance =
+        std::min(available, std::max(assimpFloorBytes, assimpBytesPerFileByte * fileSize));
+    Assimp::Importer importer;
+    bool outOfMemory = false;
+    std::string printed;
+    const aiScene* scene = readScene(importer, outOfMemory, printed, fileName, allowance);
+    if (outOfMemory)
+        return fileError(error, fileName,
+                         "cannot read: assimp needs more memory than the " +
+                             formatBytes(allowance) +
+                             (allowance < available ? " that a file of " + formatBytes(fileSize) +
+                                                          " may take (" + formatBytes(available) +
+                                                          " are available)"
+                                                    : " available"));
+    if (!scene || !scene->mRootNode) {
+        std::string why = importer.GetErrorString();
+        if (!printed.empty() && why.find(printed) == std::string::npos)
+            why += (why.empty() ? "" : "; ") + printed;
+        return fileError(error, fileName, "cannot read (" + why + ")");
+    }
+
+    MeshFileListing files;
+    int32_t largestCount = 0;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+        const aiMesh& source = *scene->mMeshes[m];
+        files.meshes.push_back({source.mName.C_Str(), static_cast<int32_t>(source.mNumVertices),
+                                triangleCount(source)});
+        if (files.meshes.back().triangleCount > largestCount) {
+            files.largest = static_cast<int32_t>(m);
+            largestCount = files.meshes.back().triangleCount;
+        }
+    }
+    const int32_t meshCount = static_cast<int32_t>(scene->mNumMeshes);
+    std::vector<int32_t> used = selection.indices;
+    if (selection.all)
+        for (int32_t m = 0; m < meshCount; ++m)
+            used.push_back(m);
+    else if (used.empty() && files.largest >= 0)
+        used.push_back(files.largest);
+    if (!used.empty() && used.back() >= meshCount)
+        return fileError(error, fileName,
+                         "--mesh " + std::to_string(used.back()) + " is not below the mesh count " +
+                             std::to_string(meshCount));
+    int32_t usedTriangles = 0;
+    for (int32_t m : used)
+        usedTriangles += files.meshes[m].triangleCount;
+    if (usedTriangles == 0)
+        return fileError(error, fileName,
+                         "no triangles" + (used.size() == 1 && !selection.indices.empty()
+                                               ? " in mesh " + std::to_string(used[0])
+                                               : std::string()));
+
+    ImportedMesh result;
+    GatheredMeshes gathered;
+    result.sources.resize(used.size());
+    int32_t textured = used[0]; // the largest mesh read, whose material gives the texture
+    for (size_t u = 0; u < used.size(); ++u) {
+        gatherMesh(gathered, result.sources[u], *scene, unsigned(used[u]));
+        result.hasTexCoords |= scene->mMeshes[used[u]]->HasTextureCoords(0);
+        if (files.meshes[used[u]].triangleCount > files.meshes[textured].triangleCount)
+            textured = used[u];
+    }
+    if (meshCount > 1) {
+        if (int32_t(used.size()) == meshCount) {
+            files.allPointCount = distinctPositionCount(gathered);
+        } else {
+            GatheredMeshes all;
+            SourceMesh unused;
+            for (unsigned m = 0; m < unsigned(meshCount); ++m)
+                gatherMesh(all, unused, *scene, m);
+            files.allPointCount = distinctPositionCount(all);
+        }
+    }
+
+    std::vector<int32_t> renderOf;
+    std::vector<unsigned> first;
+    joinVertices(renderOf, first, gathered, std::cos(double(creaseDegrees) * (pi / 180.0)));
+    result.positions.resize(first.size());
+    result.texCoords.resize(first.size());
+    for (size_t r = 0; r < first.size(); ++r) {
+        result.positions[r] = gathered.positions[first[r]];
+        result.texCoords[r] = gathered.texCoords[first[r]];
+        // NaN or infinity would be written into the model, which then refuses them.
+        const Vector3& p = result.positions[r];
+        const TexCoord& uv = result.texCoords[r];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
+            !std::isfinite(uv.u) || !std::isfinite(uv.v))
+            return fileError(error, fileName,
+                             "a vertex position or texture coordinate is not a finite number");
+    }
+    size_t offset = 0;
+    for (SourceMesh& source : result.sources) {
+        const size_t count = scene->mMeshes[source.mesh]->mNumVertices;
+        source.renderVertex.assign(renderOf.begin() + offset, renderOf.begin() + offset + count);
+        offset += count;
+    }
     // Triangles that joining collapses are dropped; their vertices stay.
+    const std::vector<unsigned>& corners = gathered.corners;
     for (size_t i = 0; i < corners.size(); i += 3) {
         const Triangle t = {{static_cast<int32_t>(corners[i]), static_cast<int32_t>(corners[i + 1]),
                              static_cast<int32_t>(corners[i + 2])}};
         if (t.index[0] != t.index[1] && t.index[1] != t.index[2] && t.index[2] != t.index[0])
             result.triangles.push_back(t);
     }
-    if (result.triangles.empty()) {
-        error = std::string(fileName) + ": no triangles in mesh " + std::to_string(chosen);
-        return false;
-    }
-    readDiffuseTexture(result, embedded, *scene, source);
+    if (result.triangles.empty())
+        return fileError(error, fileName, "no triangles are left once equal corners are joined");
+    readDiffuseTexture(result, embedded, *scene, *scene->mMeshes[textured]);
     mesh = std::move(result);
+    listing = std::move(files);
     return true;
+}
+
+void describeMeshChoice(std::string& text, const MeshFileListing& listing,
+                        const ImportedMesh& mesh, int32_t minPoints) {
+    constexpr size_t maxListed = 32;
+    if (listing.meshes.size() < 2) {
+        text = "the mesh is too small";
+        return;
+    }
+    text = std::to_string(listing.meshes.size()) + " meshes:";
+    for (size_t m = 0; m < listing.meshes.size() && m < maxListed; ++m)
+        text += (m > 0 ? ", " : " ") + std::to_string(m) + " \"" +
+                printableName(listing.meshes[m].name) + "\" (" + std::to_string(listing.meshes[m].vertexCount) + " vertices, " +
+                std::to_string(listing.meshes[m].triangleCount) + " triangles)";
+    if (listing.meshes.size() > maxListed)
+        text += " and " + std::to_string(listing.meshes.size() - maxListed) + " more";
+    text += "; used:";
+    for (size_t u = 0; u < mesh.sources.size(); ++u)
+        text += (u > 0 ? "," : " ") + std::to_string(mesh.sources[u].mesh);
+    text += "; --mesh all would give at most " + std::to_string(listing.allPointCount) +
+            " points, " + (listing.allPointCount >= minPoints ? "enough" : "too few as well");
 }
 
 bool parseAxis(Vector3& axis, const char* text) {

@@ -2,11 +2,25 @@
 // oriented and placed in the viewer's model units.
 #pragma once
 
+#include "geometry/matrix.h"
 #include "geometry/vector.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// One mesh of the file that went into the render mesh, and where each of its vertices went:
+// what a later step needs to carry a pose back to the source's own scene.
+struct SourceMesh {
+    int32_t mesh = -1; // its index in the file
+    // Its node transform, mesh to scene: that of the first node (depth first) that lists it,
+    // the identity when none does. A mesh that several nodes list comes in once, placed so.
+    Matrix4 transform = Matrix4::identity();
+    // One entry per vertex of the mesh as assimp reads the file with triangulation alone (no
+    // joining; the file's own numbering, which for OBJ is one vertex per face corner): the
+    // render vertex it became, or −1 when no triangle of the mesh uses it.
+    std::vector<int32_t> renderVertex;
+};
 
 // A triangle mesh in this system's conventions: texture coordinates with v = 0 at the top
 // row of the picture, triangles counter-clockwise as seen from outside (the source's front
@@ -15,18 +29,42 @@ struct ImportedMesh {
     std::vector<Vector3> positions;  // N
     std::vector<TexCoord> texCoords; // N (all zero when the source has none)
     std::vector<Triangle> triangles; // M, indices below N
-    bool hasTexCoords = false;
-    // The mesh's diffuse texture as its material names it ("" for none; "*<i>" names a
-    // picture embedded in the file, as assimp does).
+    bool hasTexCoords = false;       // some mesh read has them (the others' are zero)
+    // The diffuse texture as the material of the largest mesh read names it ("" for none;
+    // "*<i>" names a picture embedded in the file, as assimp does).
     std::string texture;
+    std::vector<SourceMesh> sources; // the meshes read, in the file's order
 };
 
 // One mesh of a file, for the listing printed when a file holds several.
 struct MeshListing {
     std::string name;
-    int32_t vertexCount = 0;
+    int32_t vertexCount = 0; // as assimp reads them, before joining
     int32_t triangleCount = 0;
 };
+
+// Every mesh of a file, and what all of them together would give.
+struct MeshFileListing {
+    std::vector<MeshListing> meshes; // in the file's order
+    int32_t largest = -1;            // the mesh with the most triangles
+    // For a file of several meshes: the distinct positions that triangles of all of them use
+    // (node transforms applied), the most points an automatic control mesh of --mesh all
+    // can have; −1 for a file of one mesh.
+    int32_t allPointCount = -1;
+};
+
+// Which meshes of a file to read (--mesh).
+struct MeshSelection {
+    bool all = false;             // every mesh of the file
+    std::vector<int32_t> indices; // else these, ascending and distinct; empty: the largest
+};
+
+// "all", or mesh indices separated by commas ("0,3,5", in any order, repeats ignored).
+// Returns false on anything else.
+bool parseMeshSelection(MeshSelection& selection, const char* text);
+
+// Corners whose normals differ by less than this join (--crease).
+constexpr float defaultCreaseDegrees = 60.0f;
 
 // A picture embedded in the file: encoded bytes (PNG, JPEG, ...) when height is 0, else
 // width × height texels B, G, R, A.
@@ -36,20 +74,43 @@ struct EmbeddedPicture {
     int32_t height = 0;
 };
 
-// Reads mesh meshIndex (or, when it is −1, the one with the most triangles) of the file,
-// triangulated, with the transform of the first scene node that uses it applied. Points and
-// lines are dropped; vertices with equal position, texture coordinates and (where the file
-// has them) normals are joined, in order of first use, and triangles that joining collapses
-// are dropped. The normals keep apart the two sides of a cut that share positions and
-// texture coordinates, such as closed lips: formats that store one vertex per triangle
-// corner (OBJ, as assimp reads it) would otherwise sew such a cut shut. listing receives
-// every mesh of the file; chosen the index read. When the material names an embedded
-// picture it goes to embedded. Returns false with one line in error when the file cannot
-// be read, the index is out of range, a position or texture coordinate used is not finite
-// or no triangle is left.
-bool readImportedMesh(ImportedMesh& mesh, std::vector<MeshListing>& listing, int32_t& chosen,
-                      EmbeddedPicture& embedded, const char* fileName, int32_t meshIndex,
+// Reads the selected meshes of the file into one render mesh, triangulated, each with its
+// node transform applied (see SourceMesh). Points and lines are dropped.
+//
+// The file is first opened as every reader opens its input (openFileContents: a FIFO,
+// directory or device is refused before assimp sees it), then read by assimp under an
+// address-space limit: the memory available, and at most max(1 GB, 256 times the file's
+// size), so that a header announcing billions of items is refused at once instead of
+// filling gigabytes. What assimp or its parsers write to standard output or error while
+// reading is caught: it goes into the error line of a file refused, and is dropped when the
+// file is read.
+//
+// Joining: corners join where position and texture coordinates are equal (bytes, through
+// meshoptimizer's remap) and their normals (where the file has them) differ by less than
+// creaseDegrees (0 to 180): the first corner of a position starts a render vertex, a later
+// one joins the first render vertex there whose first normal is within the angle, else
+// starts another. Render vertices are numbered in order of first use. So a triangle soup
+// (STL, per-face normals) becomes one smooth surface, while the two sides of a closed cut
+// (lips: equal position and texture coordinates, normals far apart) stay apart. A zero or
+// non-finite normal, or none, joins anything. Triangles that joining collapses are dropped.
+//
+// listing receives every mesh of the file; a picture embedded in the file that the
+// texture names goes to embedded. Returns false with one line in error when the file
+// cannot be read, an index is out of range, a position or texture coordinate used is not
+// finite or no triangle is left.
+bool readImportedMesh(ImportedMesh& mesh, MeshFileListing& listing, EmbeddedPicture& embedded,
+                      const char* fileName, const MeshSelection& selection, float creaseDegrees,
                       std::string& error);
+
+// For the one-line refusal of an automatic control mesh of fewer than minPoints points: for
+// a file of one mesh "the mesh is too small"; for several, the meshes, those used and what
+// --mesh all would give, e.g.
+//   3 meshes: 0 "Head" (120 vertices, 200 triangles), 1 "Eye" (60 vertices, 96 triangles),
+//   2 "Eye.001" (60 vertices, 96 triangles); used: 0; --mesh all would give at most 210
+//   points, enough
+// (one line; after 32 meshes the rest are counted, "and 40 more").
+void describeMeshChoice(std::string& text, const MeshFileListing& listing,
+                        const ImportedMesh& mesh, int32_t minPoints);
 
 // Axis names: x, y, z with an optional sign ("-z", "+y"). Returns false on anything else.
 bool parseAxis(Vector3& axis, const char* text);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 
 namespace {
 
@@ -75,6 +76,19 @@ void limitPictureSide(DecodedImage& picture, int32_t maxSide) {
     stbir_resize_uint8(picture.pixels.get(), picture.width, picture.height, 0,
                        smaller.pixels.get(), smaller.width, smaller.height, 0, 3);
     picture = std::move(smaller);
+}
+
+void existingDataFiles(std::vector<std::string>& names, const std::string& folder) {
+    names.clear();
+    std::vector<const char*> files = {sceneModelFile, sceneSkinTextureFile};
+    for (const PropSlotSource& source : propSlotSources) {
+        files.push_back(source.propFile);
+        files.push_back(source.textureFile);
+    }
+    std::error_code unused;
+    for (const char* file : files)
+        if (std::filesystem::exists(std::filesystem::path(folder) / file, unused))
+            names.push_back(file);
 }
 
 bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,

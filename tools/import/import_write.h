@@ -28,6 +28,10 @@ bool decodeEmbeddedPicture(DecodedImage& picture, const EmbeddedPicture& embedde
 // Scales the picture down (keeping its aspect) so that neither side exceeds maxSide.
 void limitPictureSide(DecodedImage& picture, int32_t maxSide);
 
+// The viewer's files that folder already holds (an earlier import), as paths below it
+// ("data/retarget.model", ...), in the order writeDataFolder writes them.
+void existingDataFiles(std::vector<std::string>& names, const std::string& folder);
+
 // Writes folder/data/ (made if missing) with the viewer's ten files: retarget.model from
 // the render mesh and the control cage, four empty props and their one-pixel textures, and
 // white_skin.tga from skin (24-bit, run-length encoded). Returns false with one line in error

@@ -83,12 +83,12 @@ void printAmplification(const FaceModel& model, const Vector3* controlPoints) {
                          smallAmplificationStep);
     const AmplificationSummary a = summarizeAmplification(amplification.data(), worst.data(), N);
     if (a.controlPoint < 0) {
-        std::printf("amplification (moves of %.9g): no render vertex moves\n",
+        std::printf("amplification (moves of %g): no render vertex moves\n",
                     smallAmplificationStep);
         return;
     }
     const double share = N > 0 ? 100.0 / N : 0.0;
-    std::printf("amplification (moves of %.9g): largest %.3f at render vertex %d (control point "
+    std::printf("amplification (moves of %g): largest %.3f at render vertex %d (control point "
                 "%d)\n",
                 smallAmplificationStep, a.largest, a.renderVertex, a.controlPoint);
     std::printf("amplification above 1.5: %d (%.2f%%); above 3: %d (%.2f%%)\n", a.aboveOneAndHalf,

@@ -37,16 +37,10 @@ std::string readText(const std::string& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs a program with its arguments split at spaces (no path here holds one).
-ProgramRun run(const std::string& program, const std::string& arguments) {
-    std::vector<std::string> argv{program};
-    std::istringstream words(arguments);
-    for (std::string word; words >> word;)
-        argv.push_back(word);
-    return runProgram(argv);
+ProgramRun runImport(const std::string& arguments) {
+    return runWords(FACE_IMPORT_PATH, arguments);
 }
-ProgramRun runImport(const std::string& arguments) { return run(FACE_IMPORT_PATH, arguments); }
-ProgramRun inspect(const std::string& arguments) { return run(FACE_INSPECT_PATH, arguments); }
+ProgramRun inspect(const std::string& arguments) { return runWords(FACE_INSPECT_PATH, arguments); }
 
 std::string defaultModel() { return FACE_SOURCE_DIR "/data/retarget.model"; }
 
@@ -437,7 +431,7 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
             continue; // it reserves terabytes of address space
         const bool inspecting = c.program == FACE_INSPECT_PATH;
         const ProgramRun r =
-            run(c.program,
+            runWords(c.program,
                 c.arguments + (inspecting ? " " + defaultModel() : " --out " + dir.path + "/out"));
         EXPECT_TRUE(r.status == 1 && r.out.empty() && r.err.find(c.message) != std::string::npos &&
                     std::count(r.err.begin(), r.err.end(), '\n') == 1)

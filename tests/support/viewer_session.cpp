@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <random>
 #include <thread>
@@ -177,4 +178,12 @@ bool ViewerSession::capture(Screenshot& shot) {
     shot.rgb.assign(data, data + static_cast<size_t>(shot.width) * shot.height * 3);
     stbi_image_free(data);
     return true;
+}
+
+ProgramRun runWords(const std::string& program, const std::string& arguments) {
+    std::vector<std::string> argv{program};
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    return runProgram(argv);
 }

@@ -39,6 +39,9 @@ struct ProgramRun {
 };
 ProgramRun runProgram(const std::vector<std::string>& argv);
 
+// The same with the arguments in one string, split at spaces (for paths without any).
+ProgramRun runWords(const std::string& program, const std::string& arguments);
+
 class ViewerSession {
   public:
     // The viewer runs in workingDirectory and reads its data/ from there.

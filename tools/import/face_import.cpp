@@ -250,6 +250,10 @@ int main(int argc, char** argv) try {
         return refuse(program, problem);
     printListing(listing, render, options.meshes, options.mesh);
 
+    // The source's size and time as read, for the record of the import.
+    ImportRecord record;
+    if (!recordImport(record, options.mesh, render, problem))
+        return refuse(program, problem);
     Placement placement = keptPlacement();
     if (!options.keepPlacement) {
         if (!computePlacement(placement, render.positions, options.up, options.front,
@@ -332,6 +336,14 @@ int main(int argc, char** argv) try {
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(program, problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
+    record.scale = placement.scale;
+    std::copy(&placement.rotation[0][0], &placement.rotation[0][0] + 9, &record.rotation[0][0]);
+    record.centre = placement.centre;
+    const std::string recordFile = std::string(options.out) + "/" + importRecordFile;
+    if (!writeImportRecord(recordFile.c_str(), record, problem))
+        return refuse(program, problem);
+    std::printf("wrote %s (the way back to %s's scene: face-inspect --export-scene)\n",
+                recordFile.c_str(), options.mesh);
     if (!replaced.empty()) {
         std::string names;
         for (const std::string& name : replaced)

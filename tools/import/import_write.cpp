@@ -10,8 +10,12 @@
 #include <stb_image.h>
 #include <stb_image_resize.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -112,5 +116,29 @@ bool writeDataFolder(const std::string& folder, const ImportedMesh& render, cons
         if (!writePropFile(path(source.propFile).c_str(), nullptr, nullptr, 0, nullptr, 0, error) ||
             !writeTgaFile(path(source.textureFile).c_str(), white, true, error))
             return false;
+    return true;
+}
+
+bool recordImport(ImportRecord& record, const char* meshFile, const ImportedMesh& render,
+                  std::string& error) {
+    struct stat status;
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(meshFile, failed);
+    if (failed || stat(meshFile, &status) != 0)
+        return fileError(error, meshFile, std::string("cannot be looked at (") +
+                                              std::strerror(failed ? failed.value() : errno) + ")");
+    record = ImportRecord();
+    record.source = meshFile;
+    record.absolute = absolute.lexically_normal().string();
+    record.size = uint64_t(status.st_size);
+    record.modifiedSeconds = int64_t(status.st_mtim.tv_sec);
+    record.modifiedNanoseconds = int64_t(status.st_mtim.tv_nsec);
+    for (const SourceMesh& source : render.sources) {
+        record.meshes.push_back(source.mesh);
+        record.meshVertices.push_back(int32_t(source.renderVertex.size()));
+        record.meshTransforms.push_back(source.transform);
+        record.renderVertex.insert(record.renderVertex.end(), source.renderVertex.begin(),
+                                   source.renderVertex.end());
+    }
     return true;
 }

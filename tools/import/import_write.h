@@ -3,6 +3,7 @@
 
 #include "tools/import/import_cage.h"
 #include "tools/import/import_mesh.h"
+#include "io/import_record.h"
 #include "io/texture.h"
 
 #include <cstdint>
@@ -38,3 +39,11 @@ void existingDataFiles(std::vector<std::string>& names, const std::string& folde
 // ("<file>: cannot be written (<reason>)") at the first file that cannot be written.
 bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,
                      const DecodedImage& skin, std::string& error);
+
+// The record of this import (io/import_record.h) but for the placement, which it leaves the
+// identity: the mesh file as given and made absolute, its size and modification time (call
+// it right after reading the file), the meshes read with their node transforms and where
+// each of their vertices went. Returns false with one line in error when the file cannot be
+// looked at.
+bool recordImport(ImportRecord& record, const char* meshFile, const ImportedMesh& render,
+                  std::string& error);

@@ -385,7 +385,8 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
          !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
                          error)) ||
         (options.exportScene &&
-         !exportScene(options.exportScene, record, model.renderPositions.get(),
+         !exportScene(options.exportScene, record, data.renderPositions.get(),
+                      data.renderNormals.get(), model.renderPositions.get(),
                       model.renderNormals.get(), model.renderVertexCount, error)) ||
         (options.picture && !writePicture(options.picture, model, points, options, error)))
         return fail(error);

@@ -33,11 +33,38 @@ bool exporterAvailable(const char* id) {
     return false;
 }
 
-// p through the upper 3 × 3 of m transposed: a normal of the scene back into a mesh whose
-// node transform is m (the inverse transpose of m's inverse).
-Vector3 transposedDirection(const Matrix4& m, const Vector3& n) {
-    return {m.m[0] * n.x + m.m[1] * n.y + m.m[2] * n.z, m.m[4] * n.x + m.m[5] * n.y + m.m[6] * n.z,
-            m.m[8] * n.x + m.m[9] * n.y + m.m[10] * n.z};
+// d through the upper 3 × 3 of m, or of m transposed.
+Vector3 linear(const Matrix4& m, const Vector3& d) {
+    return {m.m[0] * d.x + m.m[4] * d.y + m.m[8] * d.z, m.m[1] * d.x + m.m[5] * d.y + m.m[9] * d.z,
+            m.m[2] * d.x + m.m[6] * d.y + m.m[10] * d.z};
+}
+Vector3 transposed(const Matrix4& m, const Vector3& d) {
+    return {m.m[0] * d.x + m.m[1] * d.y + m.m[2] * d.z, m.m[4] * d.x + m.m[5] * d.y + m.m[6] * d.z,
+            m.m[8] * d.x + m.m[9] * d.y + m.m[10] * d.z};
+}
+
+// The placement's rotation R, and its transpose.
+Vector3 rotated(const ImportRecord& record, const Vector3& d) {
+    const float(*R)[3] = record.rotation;
+    return {R[0][0] * d.x + R[0][1] * d.y + R[0][2] * d.z,
+            R[1][0] * d.x + R[1][1] * d.y + R[1][2] * d.z,
+            R[2][0] * d.x + R[2][1] * d.y + R[2][2] * d.z};
+}
+
+// v turned by the rotation that takes the unit vector a to the unit vector b (about a × b):
+// v·c + w × v + w·(w·v)/(1 + c) with w = a × b, c = a·b. For b opposite a, where that turn
+// is not defined, b itself.
+Vector3 turned(const Vector3& v, const Vector3& a, const Vector3& b) {
+    const Vector3 w = cross(a, b);
+    const float c = dot(a, b);
+    if (!(c > -0.999f))
+        return b;
+    return v * c + cross(w, v) + w * (dot(w, v) / (1.0f + c));
+}
+
+Vector3 unit(const Vector3& v) {
+    const float l = length(v);
+    return l > 0.0f ? v / l : v;
 }
 
 } // namespace
@@ -56,8 +83,9 @@ std::string sceneFormatList() {
     return list;
 }
 
-bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* positions,
-                 const Vector3* normals, int32_t N, std::string& error) {
+bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
+                 const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
+                 int32_t N, std::string& error) {
     std::string extension = std::filesystem::path(outFile).extension().string();
     for (char& c : extension)
         c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -102,14 +130,24 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
             const int32_t r = record.renderVertex[next++];
             if (r < 0)
                 continue;
-            const Vector3 p = sourcePosition(record, positions[r]);
-            const Vector4 local = toMesh * Vector4{p.x, p.y, p.z, 1.0f};
-            mesh.mVertices[v] = aiVector3D(local.x, local.y, local.z);
-            if (mesh.mNormals) {
-                const Vector3 n = transposedDirection(toScene, sourceDirection(record, normals[r]));
-                const float l = length(n);
-                if (l > 0.0f && std::isfinite(l))
-                    mesh.mNormals[v] = aiVector3D(n.x / l, n.y / l, n.z / l);
+            // The move, from model units back to the scene (R transposed, over the scale),
+            // then into the mesh (the inverse node transform's linear part).
+            const Vector3 move = positions[r] - restPositions[r];
+            if (!(move == Vector3{0.0f, 0.0f, 0.0f})) {
+                const Vector3 d = linear(toMesh, sourceDirection(record, move) / record.scale);
+                mesh.mVertices[v] += aiVector3D(d.x, d.y, d.z);
+            }
+            // The normal: into model units (the inverse transpose of toMesh, then R), turned
+            // as its render vertex's turned, and back.
+            if (mesh.mNormals && !(normals[r] == restNormals[r])) {
+                const aiVector3D& read = mesh.mNormals[v];
+                const Vector3 inModel =
+                    unit(rotated(record, transposed(toMesh, Vector3{read.x, read.y, read.z})));
+                const Vector3 n = unit(transposed(
+                    toScene,
+                    sourceDirection(record, turned(inModel, unit(restNormals[r]), normals[r]))));
+                if (isFinite(n))
+                    mesh.mNormals[v] = aiVector3D(n.x, n.y, n.z);
             }
         }
     }

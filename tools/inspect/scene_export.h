@@ -13,13 +13,17 @@ std::string sceneFormatList();
 
 // Reads the source scene again (record.absolute; refused when it is not a regular file or
 // its size or modification time differ from the record's) exactly as face-import read it
-// (triangulation alone), replaces the vertex positions and normals of the meshes the record
-// names from the render mesh's positions and normals (N each, model units): each source
-// vertex takes its render vertex's, moved back through the placement and the mesh's node
-// transform; vertices of no render vertex, and every other mesh, material, texture reference
-// and node, stay as read. Writes the scene to outFile (its folder made when missing) in the
+// (triangulation alone) and poses the meshes the record names: each source vertex moves by
+// its render vertex's move (positions − restPositions, N each, model units) taken back
+// through the placement and the mesh's node transform, and its normal turns by the turn that
+// takes its render vertex's rest normal to its posed one (restNormals, normals), so that the
+// source's own normals (hard edges, split corners) are kept. A vertex whose render vertex did
+// not move keeps its position, and one whose normal did not turn its normal, bit for bit.
+// Vertices of no render vertex, and every other mesh, material, texture reference and node,
+// stay as read. Writes the scene to outFile (its folder made when missing) in the
 // format its extension names (sceneFormatList). Returns false with one line in error when
 // the extension names no format, the source cannot be read or no longer matches the record,
 // a render vertex of the record is not below N, or the file cannot be written.
-bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* positions,
-                 const Vector3* normals, int32_t N, std::string& error);
+bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
+                 const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
+                 int32_t N, std::string& error);

@@ -110,9 +110,17 @@ void exportKey(const Poser& poser, Scene& scene) {
     if (!readImportRecord(record, recordFile.c_str(), error))
         return printError(error);
     const std::string posedScene = sceneFilePath(
-        poser.folder, ("posed" + std::filesystem::path(record.source).extension().string()).c_str());
-    if (!exportScene(posedScene.c_str(), record, face.renderPositions.get(), face.renderNormals.get(),
-                     face.renderVertexCount, error))
+        poser.folder,
+        ("posed" + std::filesystem::path(record.source).extension().string()).c_str());
+    // The rest mesh as loaded, which every attachment keeps.
+    std::vector<Vector3> restPositions, restNormals;
+    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
+        restPositions.push_back(face.attachments[i].restPosition);
+        restNormals.push_back(face.attachments[i].restNormal);
+    }
+    if (!exportScene(posedScene.c_str(), record, restPositions.data(), restNormals.data(),
+                     face.renderPositions.get(), face.renderNormals.get(), face.renderVertexCount,
+                     error))
         return printError(error);
     printLine("wrote " + record.source + "'s scene with the posed mesh to " + posedScene);
 }

@@ -1,0 +1,225 @@
+// The way back to the user's modelling tool: face-import's record of an import, and
+// face-inspect --export-scene and --source-coordinates on real files nobody here wrote
+// (Debian's assimp test models), compared with the source read the same way.
+#include "io/import_record.h"
+#include "io/model_file.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/viewer_session.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace {
+
+const std::string models = "/usr/share/assimp/models/";
+
+ProgramRun runImport(const std::string& arguments) { return runWords(FACE_IMPORT_PATH, arguments); }
+ProgramRun inspect(const std::string& arguments) { return runWords(FACE_INSPECT_PATH, arguments); }
+
+// A scene read as face-import reads it: triangulated, nothing joined.
+const aiScene* readScene(Assimp::Importer& importer, const std::string& file) {
+    const aiScene* scene =
+        importer.ReadFile(file, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+    EXPECT_NE(scene, nullptr) << file << ": " << importer.GetErrorString();
+    return scene;
+}
+
+// The diagonal of the mesh's bounding box.
+float meshSize(const aiMesh& mesh) {
+    aiVector3D low = mesh.mVertices[0], high = mesh.mVertices[0];
+    for (unsigned v = 0; v < mesh.mNumVertices; ++v)
+        for (int c = 0; c < 3; ++c) {
+            low[c] = std::min(low[c], mesh.mVertices[v][c]);
+            high[c] = std::max(high[c], mesh.mVertices[v][c]);
+        }
+    return (high - low).Length();
+}
+
+// The largest distance between the positions at the same triangle corners of two meshes
+// with the same triangles (exporters may number the vertices anew, but keep the triangles'
+// order): −1 when the triangle counts differ.
+float cornerDistance(const aiMesh& a, const aiMesh& b) {
+    if (a.mNumFaces != b.mNumFaces)
+        return -1.0f;
+    float largest = 0.0f;
+    for (unsigned f = 0; f < a.mNumFaces; ++f)
+        for (unsigned c = 0; c < a.mFaces[f].mNumIndices && c < b.mFaces[f].mNumIndices; ++c)
+            largest = std::max(largest, (a.mVertices[a.mFaces[f].mIndices[c]] -
+                                         b.mVertices[b.mFaces[f].mIndices[c]])
+                                            .Length());
+    return largest;
+}
+
+// The v lines of an OBJ file, in order.
+std::vector<Vector3> objPositions(const std::string& file) {
+    std::vector<Vector3> positions;
+    std::ifstream obj(file);
+    for (std::string tag; obj >> tag;) {
+        Vector3 p;
+        if (tag == "v" && obj >> p.x >> p.y >> p.z)
+            positions.push_back(p);
+        obj.ignore(1 << 20, '\n');
+    }
+    return positions;
+}
+
+Vector3 placed(const Matrix4& transform, const aiVector3D& p) {
+    const Vector4 q = transform * Vector4{p.x, p.y, p.z, 1.0f};
+    return {q.x, q.y, q.z};
+}
+
+} // namespace
+
+// Rest pose and a move, written in the source's own format: the rest pose puts every corner
+// back within 1e-5 of its mesh's size; the meshes not imported come back as they were; after
+// a move, every corner of the imported meshes lies where the posed render mesh, placed back
+// in the source's coordinates (--source-coordinates), puts its render vertex.
+TEST(SceneExport, RestPoseReproducesTheSourceAndAMoveOnlyTheImportedMeshes) {
+    const struct {
+        const char* file;
+        const char* options;
+    } cases[] = {{"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", ""},
+                 {"Collada/duck.dae", ""},
+                 {"PLY/Wuson.ply", ""},
+                 {"OBJ/spider.obj", "--mesh 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string source = models + c.file;
+        const std::string extension = std::filesystem::path(source).extension().string();
+        const std::string model = dir.path + "/data/retarget.model";
+        const ProgramRun imported = runImport(source + " " + c.options + " --out " + dir.path);
+        ASSERT_EQ(imported.status, 0) << c.file << ": " << imported.err;
+        ImportRecord record;
+        std::string error;
+        ASSERT_TRUE(readImportRecord(record, (dir.path + "/import-record.txt").c_str(), error))
+            << error;
+        const std::set<int32_t> used(record.meshes.begin(), record.meshes.end());
+
+        const std::string rest = dir.path + "/rest" + extension;
+        const std::string moved = dir.path + "/moved" + extension;
+        ASSERT_EQ(inspect("--export-scene " + rest + " " + model).status, 0) << c.file;
+        const ProgramRun move = inspect("--export-scene " + moved + " --move 50 0 1 0 " + model);
+        ASSERT_EQ(move.status, 0) << c.file << ": " << move.err;
+        ASSERT_EQ(inspect("--export-obj " + dir.path +
+                          "/posed-render.obj --source-coordinates --move 50 "
+                          "0 1 0 " +
+                          model)
+                      .status,
+                  0);
+        const std::vector<Vector3> posed = objPositions(dir.path + "/posed-render.obj");
+        ASSERT_GT(int64_t(posed.size()),
+                  *std::max_element(record.renderVertex.begin(), record.renderVertex.end()));
+
+        Assimp::Importer a, b, d;
+        const aiScene* original = readScene(a, source);
+        const aiScene* restScene = readScene(b, rest);
+        const aiScene* movedScene = readScene(d, moved);
+        ASSERT_TRUE(original && restScene && movedScene);
+        ASSERT_EQ(restScene->mNumMeshes, original->mNumMeshes) << c.file;
+        ASSERT_EQ(movedScene->mNumMeshes, original->mNumMeshes) << c.file;
+        bool anyMoved = false;
+        size_t first = 0; // the used mesh's first entry in the record
+        for (unsigned m = 0; m < original->mNumMeshes; ++m) {
+            const aiMesh& mesh = *original->mMeshes[m];
+            const aiMesh& after = *movedScene->mMeshes[m];
+            const float size = meshSize(mesh);
+            const float atRest = cornerDistance(mesh, *restScene->mMeshes[m]);
+            const float afterMove = cornerDistance(mesh, after);
+            EXPECT_GE(atRest, 0.0f) << c.file << " mesh " << m << ": triangles differ";
+            EXPECT_LE(atRest, 1e-5f * size) << c.file << " mesh " << m;
+            if (!used.count(int32_t(m))) {
+                EXPECT_EQ(afterMove, atRest) << c.file << " mesh " << m << " was not imported";
+                continue;
+            }
+            anyMoved = anyMoved || afterMove > 1e-3f * size;
+            const size_t u =
+                size_t(std::find(record.meshes.begin(), record.meshes.end(), int32_t(m)) -
+                       record.meshes.begin());
+            float worst = 0.0f;
+            ASSERT_EQ(after.mNumFaces, mesh.mNumFaces);
+            for (unsigned f = 0; f < mesh.mNumFaces; ++f)
+                for (unsigned k = 0; k < mesh.mFaces[f].mNumIndices; ++k) {
+                    const int32_t r = record.renderVertex[first + mesh.mFaces[f].mIndices[k]];
+                    if (r >= 0)
+                        worst = std::max(
+                            worst, length(placed(record.meshTransforms[u],
+                                                 after.mVertices[after.mFaces[f].mIndices[k]]) -
+                                          posed[size_t(r)]));
+                }
+            EXPECT_LE(worst, 1e-5f * size) << c.file << " mesh " << m;
+            first += mesh.mNumVertices;
+        }
+        EXPECT_TRUE(anyMoved) << c.file;
+    }
+}
+
+// The record reads back as written; a truncated or damaged one is refused with its line; a
+// source changed since the import is refused; --source-coordinates puts the rest mesh back
+// on the source's positions.
+TEST(SceneExport, TheRecordRoundTripsAndIsRefusedWhenDamagedOrStale) {
+    TempDir dir;
+    const std::string source = dir.path + "/duck.dae";
+    std::filesystem::copy_file(models + "Collada/duck.dae", source);
+    ASSERT_EQ(runImport(source + " --out " + dir.path + "/duck").status, 0);
+    const std::string recordFile = dir.path + "/duck/import-record.txt";
+    const std::string model = dir.path + "/duck/data/retarget.model";
+    ImportRecord record, again;
+    std::string error;
+    ASSERT_TRUE(readImportRecord(record, recordFile.c_str(), error)) << error;
+    ASSERT_TRUE(writeImportRecord((dir.path + "/again.txt").c_str(), record, error)) << error;
+    ASSERT_TRUE(readImportRecord(again, (dir.path + "/again.txt").c_str(), error)) << error;
+    EXPECT_EQ(readFile(dir.path + "/again.txt"), readFile(recordFile));
+    EXPECT_EQ(again.renderVertex, record.renderVertex);
+
+    // --source-coordinates: each render vertex back where its source vertices lie in the
+    // scene (their node transform applied).
+    ASSERT_EQ(
+        inspect("--export-obj " + dir.path + "/back.obj --source-coordinates " + model).status, 0);
+    const std::vector<Vector3> back = objPositions(dir.path + "/back.obj");
+    Assimp::Importer importer;
+    const aiScene* original = readScene(importer, source);
+    ASSERT_TRUE(original);
+    const aiMesh& mesh = *original->mMeshes[record.meshes[0]];
+    float worst = 0.0f;
+    for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+        const int32_t r = record.renderVertex[v];
+        ASSERT_LT(r, int32_t(back.size()));
+        if (r < 0)
+            continue;
+        worst = std::max(
+            worst, length(placed(record.meshTransforms[0], mesh.mVertices[v]) - back[size_t(r)]));
+    }
+    EXPECT_LE(worst, 1e-5f * meshSize(mesh));
+
+    // Damaged records, one line each with the file and line.
+    const std::string text = readFile(recordFile);
+    const struct {
+        std::string record;
+        std::string says;
+    } damaged[] = {
+        {text.substr(0, text.size() / 2), "import-record.txt, line "},
+        {std::string(text).replace(text.find("scale"), 5, "scalf"), "expected \"scale <s>\""},
+        {std::string(text).replace(text.find("\n", text.find("vertices")) + 1, 1, "x"),
+         "is not an integer"},
+    };
+    for (const auto& d : damaged) {
+        std::ofstream(recordFile, std::ios::trunc) << d.record;
+        const ProgramRun r = inspect("--export-scene " + dir.path + "/out.dae " + model);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(d.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    std::ofstream(recordFile, std::ios::trunc) << text;
+    std::ofstream(source, std::ios::app) << "\n";
+    const ProgramRun stale = inspect("--export-scene " + dir.path + "/out.dae " + model);
+    EXPECT_EQ(stale.status, 1);
+    EXPECT_NE(stale.err.find("changed since the import"), std::string::npos) << stale.err;
+}

@@ -83,16 +83,35 @@ std::string sceneFormatList() {
     return list;
 }
 
+namespace {
+
+std::string lowerExtension(const std::string& file) {
+    std::string extension = std::filesystem::path(file).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+const SceneFormat* formatOf(const std::string& file) {
+    const std::string extension = lowerExtension(file);
+    for (const SceneFormat& format : sceneFormats)
+        if (extension == format.extension && exporterAvailable(format.exporterId))
+            return &format;
+    return nullptr;
+}
+
+} // namespace
+
+std::string sceneExtensionFor(const std::string& sourceFile) {
+    if (formatOf(sourceFile))
+        return lowerExtension(sourceFile);
+    return lowerExtension(sourceFile) == ".zae" ? ".dae" : ".glb";
+}
+
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
                  int32_t N, std::string& error) {
-    std::string extension = std::filesystem::path(outFile).extension().string();
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    const SceneFormat* format = nullptr;
-    for (const SceneFormat& candidate : sceneFormats)
-        if (extension == candidate.extension && exporterAvailable(candidate.exporterId))
-            format = &candidate;
+    const SceneFormat* format = formatOf(outFile);
     if (!format)
         return fileError(error, outFile,
                          "the extension names no format assimp writes here (" + sceneFormatList() +

@@ -11,6 +11,10 @@
 // The formats assimp writes here, by file extension, as "a, b and c".
 std::string sceneFormatList();
 
+// The extension to write a scene read from sourceFile in: its own where assimp writes it,
+// ".dae" for zipped Collada (".zae"), else ".glb".
+std::string sceneExtensionFor(const std::string& sourceFile);
+
 // Reads the source scene again (record.absolute; refused when it is not a regular file or
 // its size or modification time differ from the record's) exactly as face-import read it
 // (triangulation alone) and poses the meshes the record names: each source vertex moves by

@@ -109,9 +109,8 @@ void exportKey(const Poser& poser, Scene& scene) {
     ImportRecord record;
     if (!readImportRecord(record, recordFile.c_str(), error))
         return printError(error);
-    const std::string posedScene = sceneFilePath(
-        poser.folder,
-        ("posed" + std::filesystem::path(record.source).extension().string()).c_str());
+    const std::string posedScene =
+        sceneFilePath(poser.folder, ("posed" + sceneExtensionFor(record.source)).c_str());
     // The rest mesh as loaded, which every attachment keeps.
     std::vector<Vector3> restPositions, restNormals;
     for (int32_t i = 0; i < face.renderVertexCount; ++i) {

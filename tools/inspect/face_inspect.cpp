@@ -62,6 +62,20 @@ const char* loadingFile = nullptr;
 
 enum class Dump { none, attachments, patches, edges, positions, amplification };
 
+// The values of the options that name one of a few things, in the order of their enums.
+const char* const dumpNames[] = {"attachments", "patches", "edges", "positions", "amplification"};
+const char* const searchNames[] = {"index", "exhaustive"}; // SampleSearch's order
+const char* const colourNames[] = {"weight", "amplification"};
+const char* const viewNames[] = {"front", "three"};
+
+// The place of value among names, or −1.
+template <size_t count> int nameIndex(const char* value, const char* const (&names)[count]) {
+    for (size_t k = 0; k < count; ++k)
+        if (std::strcmp(value, names[k]) == 0)
+            return int(k);
+    return -1;
+}
+
 struct Options {
     Dump dump = Dump::none;
     SampleSearch search = SampleSearch::indexed;
@@ -137,36 +151,22 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = "more than one model file", false;
             options.model = optarg;
             break;
-        case dumpOption: {
-            if (dumpGiven)
-                return problem = dumpProblem, false;
-            dumpGiven = true;
-            const std::string what = optarg;
-            if (what == "attachments")
-                options.dump = Dump::attachments;
-            else if (what == "patches")
-                options.dump = Dump::patches;
-            else if (what == "edges")
-                options.dump = Dump::edges;
-            else if (what == "positions")
-                options.dump = Dump::positions;
-            else if (what == "amplification")
-                options.dump = Dump::amplification;
-            else
-                return problem = "unknown dump '" + what + "'", false;
-            break;
-        }
+        case dumpOption:
         case searchOption: {
-            if (searchGiven)
-                return problem = searchProblem, false;
-            searchGiven = true;
-            const std::string how = optarg;
-            if (how == "index")
-                options.search = SampleSearch::indexed;
-            else if (how == "exhaustive")
-                options.search = SampleSearch::exhaustive;
+            const bool dump = c == dumpOption;
+            bool& given = dump ? dumpGiven : searchGiven;
+            if (given)
+                return problem = dump ? dumpProblem : searchProblem, false;
+            given = true;
+            const int k = dump ? nameIndex(optarg, dumpNames) : nameIndex(optarg, searchNames);
+            if (k < 0)
+                return problem =
+                           std::string(dump ? "unknown dump '" : "unknown search '") + optarg + "'",
+                       false;
+            if (dump)
+                options.dump = Dump(k + 1);
             else
-                return problem = "unknown search '" + how + "'", false;
+                options.search = SampleSearch(k);
             break;
         }
         case moveOption: {
@@ -198,14 +198,12 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         }
         case colourOption:
         case viewsOption: {
-            const std::string value = optarg;
             const bool colour = c == colourOption;
-            if (value != (colour ? "weight" : "front") &&
-                value != (colour ? "amplification" : "three"))
+            const int k = colour ? nameIndex(optarg, colourNames) : nameIndex(optarg, viewNames);
+            if (k < 0)
                 return problem = colour ? colourProblem : viewsProblem, false;
             options.pictureStyleGiven = true;
-            (colour ? options.colourByAmplification : options.threeViews) =
-                value == (colour ? "amplification" : "three");
+            (colour ? options.colourByAmplification : options.threeViews) = k == 1;
             break;
         }
         case ':': // an option without its value

@@ -3,6 +3,7 @@
 // rest (non-finite sub-patches and the prop frames that cannot carry their props).
 #pragma once
 
+#include "face/amplification.h"
 #include "face/face_model.h"
 
 #include <cstdint>
@@ -15,21 +16,30 @@
 // the model built from controlPoints (K).
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount);
+// The same, writing the amplification's summary into amplification.
+void printModelSummary(AmplificationSummary& amplification, const FaceModel& model,
+                       const Vector3* controlPoints, int32_t controlPointCount);
 // Prints the amplification of the render vertices for moves of smallAmplificationStep
 // (face/amplification.h) from controlPoints, two lines:
 //   amplification (moves of 0.1): largest 1.052 at render vertex 1234 (control point 87)
 //   amplification above 1.5: 0 (0.00%); above 3: 0 (0.00%)
-// or one line "amplification (moves of 0.1): no render vertex moves".
-void printAmplification(const FaceModel& model, const Vector3* controlPoints);
+// or one line "amplification (moves of 0.1): no render vertex moves"; amplification receives
+// the summary.
+void printAmplification(AmplificationSummary& amplification, const FaceModel& model,
+                        const Vector3* controlPoints);
 
 // Writes to out, after the model's construction from controlPoints (K):
 //   non-finite sub-patches: S
 //     control triangle T (control points a, b, c: a repeated corner): sub-patches s, s+1
 //   degenerate prop frames: P
 //     black_th0 (control points 70, 74, 24)
-// one indented line per control triangle with a non-finite sub-patch (its corners are
-// "a repeated corner", "collinear corners" or, when a neighbour's normals spoil them,
-// "corners spanning a triangle") and per prop frame that frameIsDegenerate refuses at rest.
+// one indented line per control triangle with a non-finite sub-patch, naming the cause:
+// "a repeated corner", "collinear corners", "a fold: control triangle U on edge (a, b)
+// faces the opposite way", "the normals of the triangles on edge (a, b) cancel", "edge
+// (a, b) is shared by 3 triangles", "the normals of control point p's triangles cancel",
+// "the normal of control point p faces against it (its triangles fold over)", or else "corner
+// and edge normals edge-on to its tangent planes (a sharp bend)"; and one per prop frame
+// that frameIsDegenerate refuses at rest.
 // With fewer than minControlPointCount points the frames are "not checked".
 void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* controlPoints,
                              int32_t K);

@@ -7,10 +7,12 @@
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/arguments.h"
+#include "io/normals.h"
 #include "tools/import/import_cage.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
 #include "app/model_report.h"
+#include "face/amplification.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -37,6 +39,9 @@ const char usageText[] =
     "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
 
 constexpr float defaultHeight = 16.0f;
+// Above this amplification face-import warns (the README's red in the amplification
+// picture: a drag throws vertices three times as far).
+constexpr float warnedAmplification = 3.0f;
 // A light neutral skin tone for meshes without a texture.
 constexpr uint8_t neutralSkin[3] = {224, 186, 160};
 
@@ -57,6 +62,9 @@ struct Options {
 // What the import found, printed only once everything has been checked, so that a refused
 // input prints nothing but its one line.
 std::string pending;
+
+// Warnings, written to standard error with the findings.
+std::string warnings;
 
 // What the import is doing, for the out-of-memory message.
 const char* activity = "starting";
@@ -190,6 +198,20 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     return std::string();
 }
 
+// One warning line for the triangles of a user's control mesh that break one rule: at most
+// the first twenty are named.
+std::string cageWarning(const char* file, CageFault kind, const std::vector<int32_t>& triangles) {
+    constexpr size_t named = 20;
+    std::string line = std::string("face-import: warning: ") + file + ": " +
+                       std::to_string(triangles.size()) + " control triangles " +
+                       cageFaultText(kind) + ": ";
+    for (size_t i = 0; i < triangles.size() && i < named; ++i)
+        line += (i ? ", " : "") + std::to_string(triangles[i]);
+    if (triangles.size() > named)
+        line += " and " + std::to_string(triangles.size() - named) + " more";
+    return line + "\n";
+}
+
 void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const char* file) {
     report("meshes in %s:\n", file);
     for (size_t m = 0; m < listing.size(); ++m)
@@ -200,7 +222,11 @@ void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const
 
 } // namespace
 
+#include <chrono>
+static double since() { static auto t0 = std::chrono::steady_clock::now(); return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
+#define STAMP(x) if (getenv("CAGE_DEBUG")) fprintf(stderr, "%.3f %s\n", since(), x)
 int main(int argc, char** argv) try {
+    STAMP("start");
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
@@ -238,7 +264,7 @@ int main(int argc, char** argv) try {
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
 
-    activity = "making the control mesh";
+    activity = "making the control mesh"; STAMP("making the control mesh");
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
@@ -256,22 +282,34 @@ int main(int argc, char** argv) try {
                           std::to_string(minControlPointCount));
         report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
                cage.triangles.size());
+        // The user's control mesh is taken as it is; what breaks a rule is named.
+        std::vector<Vector3> renderNormals(render.positions.size()), surfaceNormals;
+        computeMeshNormals(renderNormals.data(), render.positions.data(),
+                           static_cast<int32_t>(render.positions.size()), render.triangles.data(),
+                           static_cast<int32_t>(render.triangles.size()));
+        nearestSurfaceNormals(surfaceNormals, cage, render.positions, renderNormals);
+        CageFaults faults;
+        findCageFaults(faults, cage, surfaceNormals);
+        for (int kind = 0; kind < cageFaultCount; ++kind)
+            if (!faults.triangles[kind].empty())
+                warnings += cageWarning(options.cage, CageFault(kind), faults.triangles[kind]);
     } else {
-        ControlCage welded;
-        weldPositions(welded, render.positions, render.triangles);
-        simplifyCage(cage, welded, options.points);
-        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
-            return refuse(program, std::string(options.mesh) + ": the automatic control mesh has " +
-                          std::to_string(cage.points.size()) + " points, fewer than " +
-                          std::to_string(minControlPointCount) + " (the mesh is too small)");
+        CageReport made;
+        if (!makeAutomaticCage(cage, made, problem, render.positions, render.triangles,
+                               options.points, minControlPointCount))
+            return refuse(program, std::string(options.mesh) + ": " + problem);
         report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
                cage.points.size(), options.points, cage.triangles.size());
+        report("  simplified to %d points; %d edges flipped, %d collapsed, %d triangles dropped, "
+               "%d render vertices inserted in %d rounds\n",
+               made.simplifiedPoints, made.flips, made.collapses, made.dropped, made.inserted,
+               made.rounds);
     }
     if (cage.triangles.size() > size_t(maxControlTriangleCount))
         return refuse(program, "the control mesh has more than " + std::to_string(maxControlTriangleCount) +
                       " triangles");
 
-    activity = "reading the skin texture";
+    activity = "reading the skin texture"; STAMP("reading the skin texture");
     DecodedImage skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
@@ -298,14 +336,15 @@ int main(int argc, char** argv) try {
     limitPictureSide(skin, maxSkinSide);
 
     std::fputs(pending.c_str(), stdout);
-    activity = "writing the data folder";
+    std::fputs(warnings.c_str(), stderr);
+    activity = "writing the data folder"; STAMP("writing the data folder");
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(program, problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
     const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
-    activity = "binding the written model";
+    activity = "binding the written model"; STAMP("binding the written model");
     ModelData data;
     if (!readModelFile(data, modelFile.c_str(), problem) ||
         !faceModelFits(problem, data, modelFile.c_str()))
@@ -314,7 +353,24 @@ int main(int argc, char** argv) try {
                     data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
                     data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
                     data.renderTriangleCount);
-    printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
+    STAMP("model built");
+    AmplificationSummary amplification;
+    printModelSummary(amplification, model, data.controlPoints.get(), data.controlPointCount);
+    STAMP("summary");
+    // A binding that throws a vertex more than three times as far as the drag is named with
+    // where it happens.
+    if (amplification.largest > warnedAmplification) {
+        const int32_t v = amplification.renderVertex;
+        const Attachment& a = model.attachments[v];
+        const int32_t* c = model.controlTriangles[a.subPatch / 3].index;
+        std::fprintf(stderr,
+                     "face-import: warning: amplification %.3g at render vertex %d, %s, on "
+                     "control triangle %d (control points %d, %d, %d; worst when moving %d): a "
+                     "drag there throws the surface; more --points or a --cage of your own help\n",
+                     amplification.largest, v, regionName(render.positions[size_t(v)],
+                                                          render.positions).c_str(),
+                     a.subPatch / 3, c[0], c[1], c[2], amplification.controlPoint);
+    }
     return std::fflush(stdout) == 0 ? 0 : 1;
 } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "face-import: out of memory while %s\n", activity);

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -22,8 +24,14 @@ namespace {
 // Repair passes over the triangles that break a rule; each pass edits every one it can,
 // and the simplifier's worst results (the corpus's engines) settle within ten.
 constexpr int maxRepairPasses = 20;
-// Refinement rounds, each binding the render vertices and measuring their amplification.
-constexpr int maxRefinementRounds = 12;
+// Passes of mending towards the aims: on the corpus's heads the third pass found little and
+// the later ones nothing.
+constexpr int aimPasses = 3;
+// Refinement rounds, each binding the render vertices and measuring their amplification:
+// at most 24, and at most as many as bind refinementVertexRounds vertices in all (a round
+// over 40,000 vertices took about 80 ms on the 2-core development VM).
+constexpr int maxRefinementRounds = 24;
+constexpr size_t refinementVertexRounds = 200000;
 // The refinement binds at most this many render vertices (an even sample of a larger
 // mesh): binding and measuring them takes about 60 ms (the 2-core development VM).
 constexpr size_t maxBoundVertices = 40000;
@@ -74,6 +82,7 @@ struct Editor {
     std::vector<uint8_t> alive;
     std::vector<std::vector<int32_t>> around; // live triangles at each point
     std::unordered_map<uint64_t, int32_t> sides;
+    std::vector<uint8_t> pinned;              // points the refinement inserted: kept
     int32_t usedPoints = 0;
     int32_t minPoints = 0, maxPoints = 0; // no collapse below, no insertion above
     float scale = 1.0f;                   // mean control edge length, for deviations
@@ -290,7 +299,7 @@ Edit flipEdit(const Editor& e, int32_t t, int k) {
 // outline; none is made while the mesh has only minPoints points.
 Edit collapseEdit(const Editor& e, int32_t from, int32_t to, float maxDeviation) {
     Edit edit;
-    if (e.usedPoints <= e.minPoints)
+    if (e.usedPoints <= e.minPoints || (size_t(from) < e.pinned.size() && e.pinned[size_t(from)]))
         return edit;
     if (onBorder(e, from) && neighbour(e, from, to) >= 0 && neighbour(e, to, from) >= 0)
         return edit;
@@ -481,9 +490,10 @@ std::vector<int32_t> shortTriangles(const Editor& e, const Shape& shape) {
     return list;
 }
 
-// Edits until every live triangle keeps the shape, or no edit helps any more.
-void mend(Editor& e, CageReport& report, const Shape& shape, bool drops) {
-    for (int pass = 0; pass < maxRepairPasses; ++pass) {
+// Edits until every live triangle keeps the shape, or no edit helps any more, in at most
+// the given passes over the triangles.
+void mend(Editor& e, CageReport& report, const Shape& shape, bool drops, int passes) {
+    for (int pass = 0; pass < passes; ++pass) {
         bool changed = false;
         for (int32_t t : shortTriangles(e, shape))
             if (e.alive[size_t(t)] && !(score(e, t, shape) >= 1.0f))
@@ -495,7 +505,7 @@ void mend(Editor& e, CageReport& report, const Shape& shape, bool drops) {
 
 // Mends every triangle that breaks a rule; what no edit mends is dropped, the worst first.
 void repair(Editor& e, CageReport& report) {
-    mend(e, report, rules, true);
+    mend(e, report, rules, true, maxRepairPasses);
     std::vector<int32_t> slots;
     for (std::vector<int32_t> broken = shortTriangles(e, rules); !broken.empty();
          broken = shortTriangles(e, rules)) {
@@ -542,6 +552,100 @@ void improveShapes(Editor& e, CageReport& report) {
         if (!changed)
             break;
     }
+}
+
+// Forgets the dead triangles (edits leave them behind for undoing).
+void dropDead(Editor& e) {
+    std::vector<Triangle> live;
+    for (size_t t = 0; t < e.triangles.size(); ++t)
+        if (e.alive[t])
+            live.push_back(e.triangles[t]);
+    e.triangles.clear();
+    e.alive.clear();
+    e.sides.clear();
+    e.around.assign(e.points.size(), {});
+    e.usedPoints = 0;
+    for (const Triangle& t : live) {
+        e.triangles.push_back(t);
+        e.alive.push_back(0);
+        place(e, static_cast<int32_t>(e.triangles.size()) - 1);
+    }
+}
+
+// Inserts a point and mends the triangles around it that break a rule (edits that keep
+// the new point); undoes it all unless every triangle around keeps the rules then.
+bool insertMended(Editor& e, CageReport& report, const Edit& insertion) {
+    const Editor before = e;
+    const CageReport counted = report;
+    std::vector<int32_t> slots, corners;
+    if (!apply(e, insertion, slots))
+        return false;
+    const int32_t p = static_cast<int32_t>(e.points.size()) - 1;
+    count(report, insertion);
+    // The points around the new one and their triangles: where the insertion changed the
+    // normals.
+    const auto ring = [&]() {
+        corners.clear();
+        for (int32_t t : e.around[size_t(p)])
+            corners.insert(corners.end(), e.triangles[size_t(t)].index,
+                           e.triangles[size_t(t)].index + 3);
+        std::sort(corners.begin(), corners.end());
+        corners.erase(std::unique(corners.begin(), corners.end()), corners.end());
+    };
+    for (int pass = 0; pass < 3; ++pass) {
+        ring();
+        if (localShortfall(e, corners, rules).broken == 0) {
+            e.pinned.resize(e.points.size(), 0);
+            e.pinned[size_t(p)] = 1;
+            return true;
+        }
+        std::vector<int32_t> broken;
+        for (int32_t q : corners)
+            for (int32_t t : e.around[size_t(q)])
+                if (!(score(e, t, rules) >= 1.0f))
+                    broken.push_back(t);
+        for (int32_t t : broken)
+            if (e.alive[size_t(t)] && !(score(e, t, rules) >= 1.0f))
+                mendTriangle(e, report, t, rules, false);
+        if (e.around[size_t(p)].empty())
+            break;
+    }
+    ring();
+    if (!e.around[size_t(p)].empty() && localShortfall(e, corners, rules).broken == 0) {
+        e.pinned.resize(e.points.size(), 0);
+        e.pinned[size_t(p)] = 1;
+        return true;
+    }
+    if (getenv("CAGE_DEBUG")) {
+        fprintf(stderr, "insertion failed: around %zu broken %d:", e.around[size_t(p)].size(), localShortfall(e, corners, rules).broken);
+        for (int32_t q : corners) for (int32_t t : e.around[size_t(q)]) { float sc = score(e, t, rules); if (sc < 1) { const int32_t* i = e.triangles[size_t(t)].index; const Vector3* P = e.points.data(); fprintf(stderr, " [q %.2f s %.2f]", triangleQuality(P[i[0]],P[i[1]],P[i[2]]), sc); } }
+        fprintf(stderr, "\n");
+    }
+    e = before;
+    report = counted;
+    return false;
+}
+
+// Offsets of a compressed list per item: item i's entries are entries[first[i] ..
+// first[i + 1] − 1].
+struct Lists {
+    std::vector<int32_t> first, entries;
+};
+
+// The attached vertices of the model per control triangle.
+void hangingVertices(Lists& lists, const FaceModel& model) {
+    const int32_t L = model.controlTriangleCount;
+    lists.first.assign(size_t(L) + 1, 0);
+    for (int32_t i = 0; i < model.renderVertexCount; ++i)
+        if (model.attachments[i].subPatch >= 0)
+            ++lists.first[size_t(model.attachments[i].subPatch / 3) + 1];
+    for (int32_t t = 0; t < L; ++t)
+        lists.first[size_t(t) + 1] += lists.first[size_t(t)];
+    lists.entries.resize(size_t(lists.first[size_t(L)]));
+    std::vector<int32_t> next(lists.first.begin(), lists.first.end() - 1);
+    for (int32_t i = 0; i < model.renderVertexCount; ++i)
+        if (model.attachments[i].subPatch >= 0)
+            lists.entries[size_t(next[size_t(model.attachments[i].subPatch / 3)]++)] = i;
 }
 
 // The live triangles as a control mesh, points renumbered in order of first use; slot[t]
@@ -712,6 +816,69 @@ std::unique_ptr<FaceModel> bindAndMeasure(std::vector<float>& amplification,
     return model;
 }
 
+// The live triangles within the given number of rings of the point the editor inserted
+// last: ring 0 its triangles, ring n + 1 the triangles at the points of ring n.
+void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings) {
+    triangles = e.around.back();
+    for (int r = 0; r < rings; ++r) {
+        std::vector<int32_t> points;
+        for (int32_t t : triangles)
+            points.insert(points.end(), e.triangles[size_t(t)].index,
+                          e.triangles[size_t(t)].index + 3);
+        for (int32_t q : points)
+            triangles.insert(triangles.end(), e.around[size_t(q)].begin(),
+                             e.around[size_t(q)].end());
+        std::sort(triangles.begin(), triangles.end());
+        triangles.erase(std::unique(triangles.begin(), triangles.end()), triangles.end());
+    }
+}
+
+// Whether the point the editor inserted last helps the judges (bound vertices): bound to
+// the triangles within two rings of it (all that shapes the sub-patches within one ring
+// and their moves), none of them amplified beyond max(aim, before), and one amplified less
+// than before or attached where it was not. before holds the judges' amplification in the
+// model they were bound to.
+bool insertionHelps(const Editor& e, const std::vector<float>& before, const FaceModel& model,
+                    const std::vector<int32_t>& judges, const BoundVertices& bound) {
+    std::vector<int32_t> triangles;
+    triangleRings(triangles, e, 2);
+    ControlCage local;
+    std::vector<int32_t> number(e.points.size(), -1);
+    for (int32_t t : triangles) {
+        Triangle out;
+        for (int k = 0; k < 3; ++k) {
+            const int32_t q = e.triangles[size_t(t)].index[k];
+            if (number[size_t(q)] < 0) {
+                number[size_t(q)] = static_cast<int32_t>(local.points.size());
+                local.points.push_back(e.points[size_t(q)]);
+            }
+            out.index[k] = number[size_t(q)];
+        }
+        local.triangles.push_back(out);
+    }
+    BoundVertices some;
+    for (int32_t j : judges) {
+        some.positions.push_back(bound.positions[size_t(j)]);
+        some.normals.push_back(bound.normals[size_t(j)]);
+    }
+    some.texCoords.assign(some.positions.size(), TexCoord{0.0f, 0.0f});
+    std::vector<float> after;
+    const std::unique_ptr<FaceModel> localModel = bindAndMeasure(after, local, some);
+    bool better = false;
+    for (size_t k = 0; k < judges.size(); ++k) {
+        const float was = before[size_t(judges[k])];
+        const bool wasAttached = model.attachments[judges[k]].subPatch >= 0;
+        const bool attached = localModel->attachments[int32_t(k)].subPatch >= 0;
+        if (wasAttached && !attached)
+            return false;
+        if (attached && after[k] > std::max(was, targetAmplification))
+            return false;
+        better = better || (attached && !wasAttached) ||
+                 (attached && was > targetAmplification && after[k] < was);
+    }
+    return better;
+}
+
 } // namespace
 
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
@@ -755,23 +922,10 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         report.sampledVertices = static_cast<int32_t>(bound.positions.size());
     }
     if (getenv("CAGE_DEBUG")) fprintf(stderr, "simplified and bound set\n");
-    // Candidates for new points: the bound vertices and the centres of as many render
-    // triangles (points of the surface where a mesh of long triangles has no vertex).
-    std::vector<Vector3> candidates = bound.positions, candidateNormals = bound.normals;
-    {
-        const size_t stride = (triangles.size() + maxBoundVertices - 1) / maxBoundVertices;
-        for (size_t t = 0; t < triangles.size(); t += stride) {
-            const int32_t* i = triangles[t].index;
-            const Vector3 n = unitOr0(cross(positions[size_t(i[1])] - positions[size_t(i[0])],
-                                            positions[size_t(i[2])] - positions[size_t(i[0])]));
-            if (dot(n, n) > 0.0f) {
-                candidates.push_back((positions[size_t(i[0])] + positions[size_t(i[1])] +
-                                      positions[size_t(i[2])]) *
-                                     (1.0f / 3.0f));
-                candidateNormals.push_back(n);
-            }
-        }
-    }
+    // The bound vertices are the candidates for new points too, so that every control
+    // point is a render vertex.
+    const std::vector<Vector3>& candidates = bound.positions;
+    const std::vector<Vector3>& candidateNormals = bound.normals;
     SampleIndex candidateIndex;
     buildSampleIndex(candidateIndex, candidates.data(), int32_t(candidates.size()));
 
@@ -792,56 +946,95 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     }
     repair(e, report);
     if (getenv("CAGE_DEBUG")) fprintf(stderr, "repaired: %d pts flips %d collapses %d dropped %d inserted %d\n", e.usedPoints, report.flips, report.collapses, report.dropped, report.inserted);
-    mend(e, report, aims, false);
+    mend(e, report, aims, false, aimPasses);
     improveShapes(e, report);
     if (getenv("CAGE_DEBUG")) fprintf(stderr, "aimed: %d pts flips %d collapses %d dropped %d inserted %d short %zu\n", e.usedPoints, report.flips, report.collapses, report.dropped, report.inserted, shortTriangles(e, aims).size());
 
     ControlCage current, best;
     std::vector<Vector3> bestNormals;
     float bestLargest = 0.0f;
-    int32_t bestAbove = 0;
+    int32_t bestAbove = 0, bestLoose = 0;
     std::vector<int32_t> slot, pointOf;
     std::vector<float> amplification;
-    for (int round = 0; round < maxRefinementRounds; ++round) {
+    const int rounds = int(std::max(size_t(1), std::min(size_t(maxRefinementRounds),
+                                                          refinementVertexRounds /
+                                                              std::max(size_t(1), bound.positions.size()))));
+    for (int round = 0; round < rounds; ++round) {
+        dropDead(e);
         compactCage(current, slot, pointOf, e);
         const std::unique_ptr<FaceModel> model = bindAndMeasure(amplification, current, bound);
         ++report.rounds;
-        std::vector<int32_t> bad;
+        // The vertices amplified beyond the aim, the worst first, then the unattached.
+        std::vector<int32_t> bad, unattached;
         float largest = 0.0f;
         for (size_t i = 0; i < amplification.size(); ++i) {
             largest = std::max(largest, amplification[i]);
             if (amplification[i] > targetAmplification)
                 bad.push_back(int32_t(i));
+            if (model->attachments[i].subPatch < 0)
+                unattached.push_back(int32_t(i));
         }
         const int32_t above = static_cast<int32_t>(bad.size());
-        if (getenv("CAGE_DEBUG")) fprintf(stderr, "round %d: %d pts largest %.3f above %d\n", round, e.usedPoints, largest, above);
-        if (round == 0 || largest < bestLargest || (largest == bestLargest && above < bestAbove)) {
+        const int32_t loose = static_cast<int32_t>(unattached.size());
+        if (getenv("CAGE_DEBUG")) fprintf(stderr, "round %d: %d pts largest %.3f above %d unattached %d\n", round, e.usedPoints, largest, above, loose);
+        // The best round: the smallest amplification down to the aim, then the fewest
+        // unattached vertices, then the fewest above the aim.
+        const float over = std::max(largest, targetAmplification);
+        const float bestOver = std::max(bestLargest, targetAmplification);
+        if (round == 0 || over < bestOver ||
+            (over == bestOver && (loose < bestLoose || (loose == bestLoose && above < bestAbove)))) {
             best = current;
             bestNormals.resize(pointOf.size());
             for (size_t p = 0; p < pointOf.size(); ++p)
                 bestNormals[p] = e.surfaceNormals[size_t(pointOf[p])];
             bestLargest = largest;
             bestAbove = above;
+            bestLoose = loose;
         }
-        if (bad.empty() || e.usedPoints >= e.maxPoints)
+        if ((bad.empty() && unattached.empty()) || e.usedPoints >= e.maxPoints)
             break;
 
-        // The worst vertices first; one edit per neighbourhood and round: a vertex becomes
-        // a control point in the triangle it hangs on, or on the side it lies near; for one
-        // near a corner the triangle gets the best of its other edits.
+        // One edit per neighbourhood and round: a vertex becomes a control point in the
+        // triangle it hangs on (an unattached one: the triangle of its nearest sample), or
+        // on the side it lies near; for one near a corner the triangle gets the best of its
+        // other edits.
         std::sort(bad.begin(), bad.end(), [&](int32_t a, int32_t b) {
             return amplification[size_t(a)] > amplification[size_t(b)];
         });
-        std::vector<uint8_t> touched(e.points.size(), 0);
-        std::vector<int32_t> slots;
+        SampleIndex samples;
+        if (!unattached.empty())
+            buildSampleIndex(samples, model->samplePositions.get(), model->sampleCount);
+        bad.insert(bad.end(), unattached.begin(), unattached.end());
+        // The bound vertices hanging on each triangle, and the triangle of each editor slot.
+        Lists hanging;
+        hangingVertices(hanging, *model);
+        std::vector<int32_t> compactOf(e.triangles.size(), -1);
+        for (size_t t = 0; t < slot.size(); ++t)
+            compactOf[size_t(slot[t])] = int32_t(t);
+        std::vector<uint8_t> touched(e.points.size(), 0), tried(current.triangles.size(), 0);
         int32_t edits = 0;
         for (int32_t i : bad) {
-            const Attachment& a = model->attachments[i];
-            if (a.subPatch < 0 || e.usedPoints >= e.maxPoints)
-                continue;
+            Attachment a = model->attachments[i];
+            if (a.subPatch < 0) {
+                float distance;
+                const int32_t sample = findNearestSampleIndexed(
+                    distance, samples, model->sampleNormals.get(), bound.positions[size_t(i)],
+                    bound.normals[size_t(i)], hintingFreeSampleLimit,
+                    std::numeric_limits<float>::infinity(), minNormalDot);
+                if (getenv("CAGE_DEBUG")) fprintf(stderr, "unattached v%d sample %d dist %.3f\n", i, sample, distance);
+                if (sample < 0)
+                    continue;
+                a.subPatch = sample / samplesPerSubPatch;
+                a.u = model->sampleParameters[sample % samplesPerSubPatch].u;
+                a.v = model->sampleParameters[sample % samplesPerSubPatch].v;
+            }
+            if (e.usedPoints >= e.maxPoints)
+                break;
             const int32_t t = slot[size_t(a.subPatch / 3)];
-            if (!e.alive[size_t(t)])
+            // One attempt per triangle and round.
+            if (!e.alive[size_t(t)] || tried[size_t(a.subPatch / 3)])
                 continue;
+            tried[size_t(a.subPatch / 3)] = 1;
             const int32_t c[3] = {e.triangles[size_t(t)].index[0], e.triangles[size_t(t)].index[1],
                                   e.triangles[size_t(t)].index[2]};
             if (touched[size_t(c[0])] || touched[size_t(c[1])] || touched[size_t(c[2])])
@@ -859,28 +1052,63 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                 low = l[m] < l[low] ? m : low;
                 below += l[m] < minInsertWeight;
             }
-            Edit edit;
-            if (below == 0)
-                edit = insertEdit(e, t, -1, bound.positions[size_t(i)], bound.normals[size_t(i)]);
-            else
-                edit = insertEdit(e, t, (low + 1) % 3, bound.positions[size_t(i)],
-                                  bound.normals[size_t(i)]);
-            // The insertion must keep the rules around it; else the triangle gets its best
-            // mending edit.
-            std::vector<int32_t> corners;
-            bool made = false;
-            if (!edit.removed.empty() && apply(e, edit, slots)) {
-                editCorners(corners, e, edit);
-                made = localShortfall(e, corners, rules).broken == 0;
-                if (made)
-                    count(report, edit);
-                else
-                    undo(e, edit, slots);
+            // Insertions to try, the first that helps taken: the vertex itself (into the
+            // triangle, or onto the side facing a corner it lies near), the render vertex
+            // nearest the triangle's centre, and those nearest its sides' middles.
+            std::vector<Edit> tries;
+            tries.push_back(insertEdit(e, t, below == 0 ? -1 : (low + 1) % 3,
+                                       bound.positions[size_t(i)], bound.normals[size_t(i)]));
+            {
+                const Vector3* P = e.points.data();
+                const Vector3 centre = (P[c[0]] + P[c[1]] + P[c[2]]) * (1.0f / 3.0f);
+                for (int m = -1; m < 3; ++m) {
+                    const Vector3 at = m < 0 ? centre : (P[c[m]] + P[c[(m + 1) % 3]]) * 0.5f;
+                    const int32_t v =
+                        nearestCandidate(e, at, 0.4f * length(P[c[1]] - P[c[0]]));
+                    if (v >= 0 && v != i)
+                        tries.push_back(insertEdit(e, t, m, bound.positions[size_t(v)],
+                                                   bound.normals[size_t(v)]));
+                }
             }
-            if (!made)
-                made = mendTriangle(e, report, t, aims, false);
-            if (!made)
+            bool made = false;
+            for (const Edit& edit : tries) {
+                if (edit.removed.empty())
+                    continue;
+                // The vertices that hung within one ring of the new point, or on the
+                // triangles the edits replaced, and the vertex itself judge it: bound
+                // again around the new point, none may get worse beyond the aim, and one
+                // must get better or attached.
+                const Editor before = e;
+                const CageReport counted = report;
+                made = insertMended(e, report, edit);
+                if (made) {
+                    std::vector<int32_t> judges = {i}, near;
+                    triangleRings(near, e, 1);
+                    near.insert(near.end(), edit.removed.begin(), edit.removed.end());
+                    for (int32_t r : near) {
+                        const int32_t old =
+                            size_t(r) < compactOf.size() ? compactOf[size_t(r)] : -1;
+                        if (old >= 0)
+                            for (int32_t j = hanging.first[size_t(old)];
+                                 j < hanging.first[size_t(old) + 1]; ++j)
+                                judges.push_back(hanging.entries[size_t(j)]);
+                    }
+                    std::sort(judges.begin(), judges.end());
+                    judges.erase(std::unique(judges.begin(), judges.end()), judges.end());
+                    made = insertionHelps(e, amplification, *model, judges, bound);
+                }
+                if (made)
+                    break;
+                e = before;
+                report = counted;
+            }
+            if (getenv("CAGE_DEBUG")) fprintf(stderr, "attempt v%d below %d low %d made %d\n", i, below, low, int(made));
+            if (!made) {
+                // The triangle's best mending edit instead; its neighbourhood stays open
+                // to the insertions of other vertices.
+                edits += mendTriangle(e, report, t, aims, false);
                 continue;
+            }
             ++edits;
             for (int32_t p : c)
                 for (int32_t u : e.around[size_t(p)])
@@ -888,11 +1116,12 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                         if (size_t(q) < touched.size())
                             touched[size_t(q)] = 1;
         }
+        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  insertions done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
         if (edits == 0)
             break;
         repair(e, report);
-        mend(e, report, aims, false);
-        improveShapes(e, report);
+        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  repair done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
+        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  mend done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
         // A round whose edits the mending undid would repeat itself.
         ControlCage next;
         std::vector<int32_t> nextSlot, nextPointOf;
@@ -910,6 +1139,13 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     CageFaults faults;
     for (;;) {
         findCageFaults(faults, best, bestNormals);
+        if (getenv("CAGE_DEBUG")) { fprintf(stderr, "final faults:"); for (int k = 0; k < cageFaultCount; ++k) fprintf(stderr, " %zu", faults.triangles[k].size()); fprintf(stderr, "\n"); }
+        // A part whose edits turned it to face away from the render surface is turned
+        // back as a whole (its triangles keep running their shared edges consistently).
+        for (int32_t t : faults.triangles[facingAwayFault])
+            std::swap(best.triangles[size_t(t)].index[1], best.triangles[size_t(t)].index[2]);
+        if (!faults.triangles[facingAwayFault].empty())
+            continue;
         std::vector<uint8_t> faulty(best.triangles.size(), 0);
         bool any = false;
         for (const std::vector<int32_t>& list : faults.triangles)

@@ -12,9 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -616,11 +613,6 @@ bool insertMended(Editor& e, CageReport& report, const Edit& insertion) {
         e.pinned[size_t(p)] = 1;
         return true;
     }
-    if (getenv("CAGE_DEBUG")) {
-        fprintf(stderr, "insertion failed: around %zu broken %d:", e.around[size_t(p)].size(), localShortfall(e, corners, rules).broken);
-        for (int32_t q : corners) for (int32_t t : e.around[size_t(q)]) { float sc = score(e, t, rules); if (sc < 1) { const int32_t* i = e.triangles[size_t(t)].index; const Vector3* P = e.points.data(); fprintf(stderr, " [q %.2f s %.2f]", triangleQuality(P[i[0]],P[i[1]],P[i[2]]), sc); } }
-        fprintf(stderr, "\n");
-    }
     e = before;
     report = counted;
     return false;
@@ -921,7 +913,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         bound.texCoords.assign(bound.positions.size(), TexCoord{0.0f, 0.0f});
         report.sampledVertices = static_cast<int32_t>(bound.positions.size());
     }
-    if (getenv("CAGE_DEBUG")) fprintf(stderr, "simplified and bound set\n");
     // The bound vertices are the candidates for new points too, so that every control
     // point is a render vertex.
     const std::vector<Vector3>& candidates = bound.positions;
@@ -936,19 +927,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     e.candidateNormals = &candidateNormals;
     e.candidateIndex = &candidateIndex;
     startEditor(e, report, simplified, surfaceNormals);
-    if (getenv("CAGE_DEBUG")) {
-        ControlCage c; std::vector<int32_t> sl, po; compactCage(c, sl, po, e);
-        std::vector<Vector3> nn; for (int32_t p : po) nn.push_back(e.surfaceNormals[size_t(p)]);
-        CageFaults f; findCageFaults(f, c, nn);
-        fprintf(stderr, "start: %zu pts %zu tris dropped %d:", c.points.size(), c.triangles.size(), report.dropped);
-        for (int k = 0; k < cageFaultCount; ++k) fprintf(stderr, " %zu", f.triangles[k].size());
-        fprintf(stderr, "\n");
-    }
     repair(e, report);
-    if (getenv("CAGE_DEBUG")) fprintf(stderr, "repaired: %d pts flips %d collapses %d dropped %d inserted %d\n", e.usedPoints, report.flips, report.collapses, report.dropped, report.inserted);
     mend(e, report, aims, false, aimPasses);
     improveShapes(e, report);
-    if (getenv("CAGE_DEBUG")) fprintf(stderr, "aimed: %d pts flips %d collapses %d dropped %d inserted %d short %zu\n", e.usedPoints, report.flips, report.collapses, report.dropped, report.inserted, shortTriangles(e, aims).size());
 
     ControlCage current, best;
     std::vector<Vector3> bestNormals;
@@ -976,7 +957,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         }
         const int32_t above = static_cast<int32_t>(bad.size());
         const int32_t loose = static_cast<int32_t>(unattached.size());
-        if (getenv("CAGE_DEBUG")) fprintf(stderr, "round %d: %d pts largest %.3f above %d unattached %d\n", round, e.usedPoints, largest, above, loose);
         // The best round: the smallest amplification down to the aim, then the fewest
         // unattached vertices, then the fewest above the aim.
         const float over = std::max(largest, targetAmplification);
@@ -1021,7 +1001,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                     distance, samples, model->sampleNormals.get(), bound.positions[size_t(i)],
                     bound.normals[size_t(i)], hintingFreeSampleLimit,
                     std::numeric_limits<float>::infinity(), minNormalDot);
-                if (getenv("CAGE_DEBUG")) fprintf(stderr, "unattached v%d sample %d dist %.3f\n", i, sample, distance);
                 if (sample < 0)
                     continue;
                 a.subPatch = sample / samplesPerSubPatch;
@@ -1102,7 +1081,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                 e = before;
                 report = counted;
             }
-            if (getenv("CAGE_DEBUG")) fprintf(stderr, "attempt v%d below %d low %d made %d\n", i, below, low, int(made));
             if (!made) {
                 // The triangle's best mending edit instead; its neighbourhood stays open
                 // to the insertions of other vertices.
@@ -1116,12 +1094,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                         if (size_t(q) < touched.size())
                             touched[size_t(q)] = 1;
         }
-        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  insertions done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
         if (edits == 0)
             break;
         repair(e, report);
-        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  repair done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
-        if (getenv("CAGE_DEBUG")) fprintf(stderr, "  mend done %.3f\n", double(clock()) / CLOCKS_PER_SEC);
         // A round whose edits the mending undid would repeat itself.
         ControlCage next;
         std::vector<int32_t> nextSlot, nextPointOf;
@@ -1139,7 +1114,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     CageFaults faults;
     for (;;) {
         findCageFaults(faults, best, bestNormals);
-        if (getenv("CAGE_DEBUG")) { fprintf(stderr, "final faults:"); for (int k = 0; k < cageFaultCount; ++k) fprintf(stderr, " %zu", faults.triangles[k].size()); fprintf(stderr, "\n"); }
         // A part whose edits turned it to face away from the render surface is turned
         // back as a whole (its triangles keep running their shared edges consistently).
         for (int32_t t : faults.triangles[facingAwayFault])

@@ -222,11 +222,8 @@ void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const
 
 } // namespace
 
-#include <chrono>
-static double since() { static auto t0 = std::chrono::steady_clock::now(); return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
-#define STAMP(x) if (getenv("CAGE_DEBUG")) fprintf(stderr, "%.3f %s\n", since(), x)
 int main(int argc, char** argv) try {
-    STAMP("start");
+   
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))
@@ -264,7 +261,7 @@ int main(int argc, char** argv) try {
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
 
-    activity = "making the control mesh"; STAMP("making the control mesh");
+    activity = "making the control mesh";
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
@@ -309,7 +306,7 @@ int main(int argc, char** argv) try {
         return refuse(program, "the control mesh has more than " + std::to_string(maxControlTriangleCount) +
                       " triangles");
 
-    activity = "reading the skin texture"; STAMP("reading the skin texture");
+    activity = "reading the skin texture";
     DecodedImage skin;
     if (options.texture) {
         if (!readPicture(skin, options.texture, problem))
@@ -337,14 +334,14 @@ int main(int argc, char** argv) try {
 
     std::fputs(pending.c_str(), stdout);
     std::fputs(warnings.c_str(), stderr);
-    activity = "writing the data folder"; STAMP("writing the data folder");
+    activity = "writing the data folder";
     if (!writeDataFolder(options.out, render, cage, skin, problem))
         return refuse(program, problem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
 
     // The summary of what the viewer will read.
     const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
-    activity = "binding the written model"; STAMP("binding the written model");
+    activity = "binding the written model";
     ModelData data;
     if (!readModelFile(data, modelFile.c_str(), problem) ||
         !faceModelFits(problem, data, modelFile.c_str()))
@@ -353,10 +350,10 @@ int main(int argc, char** argv) try {
                     data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
                     data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
                     data.renderTriangleCount);
-    STAMP("model built");
+   
     AmplificationSummary amplification;
     printModelSummary(amplification, model, data.controlPoints.get(), data.controlPointCount);
-    STAMP("summary");
+   
     // A binding that throws a vertex more than three times as far as the drag is named with
     // where it happens.
     if (amplification.largest > warnedAmplification) {

@@ -97,15 +97,15 @@ void searchPointCount(std::vector<unsigned>& best, const std::vector<unsigned>& 
 
 const char* cageFaultText(CageFault fault) {
     static const char* const texts[cageFaultCount] = {
-        "edges shared by more than two triangles",
-        "triangles on the same three points",
-        "neighbours running their shared edge the same way",
-        "facing away from the render surface",
-        "folded over (normals more than 120 degrees apart across an edge)",
-        "facing against the normal at a corner (the normals around a control point fold or "
+        "share an edge with two or more other triangles",
+        "lie on the same three points as another",
+        "run a shared edge the same way as their neighbour",
+        "face away from the render surface",
+        "fold over a neighbour (normals more than 120 degrees apart)",
+        "face against the normal at a corner (the normals around a control point fold or "
         "cancel)",
-        "badly shaped (quality below 0.2: repeated, collinear or sliver corners)",
-        "non-finite sub-patches at rest"};
+        "are badly shaped (quality below 0.2: repeated, collinear or sliver corners)",
+        "have non-finite sub-patches at rest"};
     return texts[fault];
 }
 

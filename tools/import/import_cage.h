@@ -44,7 +44,8 @@ enum CageFault {
     cageFaultCount
 };
 
-// What a fault kind is, as the warnings and the refusal name it ("folded over: ...").
+// What the triangles with a fault do, as a warning names them after "N control triangles"
+// ("fold over a neighbour (normals more than 120 degrees apart)").
 const char* cageFaultText(CageFault fault);
 
 // The triangles that break each rule, in increasing order, each at most once per rule.

@@ -127,14 +127,17 @@ void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* c
         std::fprintf(out, "%s\n", line.c_str());
 }
 
-void printAmplification(AmplificationSummary& a, const FaceModel& model,
-                        const Vector3* controlPoints) {
+void measureAmplification(AmplificationSummary& summary, const FaceModel& model,
+                          const Vector3* controlPoints) {
     const int32_t N = model.renderVertexCount;
     std::vector<float> amplification(static_cast<size_t>(N));
     std::vector<int32_t> worst(static_cast<size_t>(N));
     computeAmplification(amplification.data(), worst.data(), model, controlPoints,
                          smallAmplificationStep);
-    a = summarizeAmplification(amplification.data(), worst.data(), N);
+    summary = summarizeAmplification(amplification.data(), worst.data(), N);
+}
+
+void printAmplification(const AmplificationSummary& a, int32_t N) {
     if (a.controlPoint < 0) {
         std::printf("amplification (moves of %.9g): no render vertex moves\n",
                     smallAmplificationStep);
@@ -150,12 +153,13 @@ void printAmplification(AmplificationSummary& a, const FaceModel& model,
 
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount) {
-    AmplificationSummary unused;
-    printModelSummary(unused, model, controlPoints, controlPointCount);
+    AmplificationSummary amplification;
+    measureAmplification(amplification, model, controlPoints);
+    printModelSummary(model, controlPoints, controlPointCount, amplification);
 }
 
-void printModelSummary(AmplificationSummary& amplification, const FaceModel& model,
-                       const Vector3* controlPoints, int32_t controlPointCount) {
+void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
+                       int32_t controlPointCount, const AmplificationSummary& amplification) {
     std::vector<float> weights;
     for (int32_t i = 0; i < model.renderVertexCount; ++i)
         if (model.attachments[i].subPatch >= 0)
@@ -182,6 +186,6 @@ void printModelSummary(AmplificationSummary& amplification, const FaceModel& mod
     } else {
         std::printf("weight: no attached vertex\n");
     }
-    printAmplification(amplification, model, controlPoints);
+    printAmplification(amplification, N);
     printDegenerateGeometry(stdout, model, controlPoints, controlPointCount);
 }

@@ -12,21 +12,23 @@
 // Prints, one line each: control points (controlPointCount), control triangles, edges,
 // render vertices, render triangles, sub-patches, samples, attached (count and share),
 // unattached, weight minimum and lower median of the attached vertices; the amplification
-// (printAmplification); then the degenerate geometry at rest (printDegenerateGeometry) for
-// the model built from controlPoints (K).
+// (measureAmplification, printAmplification); then the degenerate geometry at rest
+// (printDegenerateGeometry) for the model built from controlPoints (K).
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount);
-// The same, writing the amplification's summary into amplification.
-void printModelSummary(AmplificationSummary& amplification, const FaceModel& model,
-                       const Vector3* controlPoints, int32_t controlPointCount);
-// Prints the amplification of the render vertices for moves of smallAmplificationStep
-// (face/amplification.h) from controlPoints, two lines:
+// The same with the amplification measured beforehand.
+void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
+                       int32_t controlPointCount, const AmplificationSummary& amplification);
+
+// The summary of the amplification of the model's render vertices for moves of
+// smallAmplificationStep (face/amplification.h) from controlPoints.
+void measureAmplification(AmplificationSummary& summary, const FaceModel& model,
+                          const Vector3* controlPoints);
+// Prints it for N render vertices, two lines:
 //   amplification (moves of 0.1): largest 1.052 at render vertex 1234 (control point 87)
 //   amplification above 1.5: 0 (0.00%); above 3: 0 (0.00%)
-// or one line "amplification (moves of 0.1): no render vertex moves"; amplification receives
-// the summary.
-void printAmplification(AmplificationSummary& amplification, const FaceModel& model,
-                        const Vector3* controlPoints);
+// or one line "amplification (moves of 0.1): no render vertex moves".
+void printAmplification(const AmplificationSummary& summary, int32_t N);
 
 // Writes to out, after the model's construction from controlPoints (K):
 //   non-finite sub-patches: S

@@ -25,10 +25,13 @@ constexpr int maxRepairPasses = 20;
 // the later ones nothing.
 constexpr int aimPasses = 3;
 // Refinement rounds, each binding the render vertices and measuring their amplification:
-// at most 24, and at most as many as bind refinementVertexRounds vertices in all (a round
-// over 40,000 vertices took about 80 ms on the 2-core development VM).
+// at most 24, and at most as many as bind refinementVertexRounds vertices in all; a mesh
+// too large to be bound whole gets sampledMeshRounds (a round over 40,000 vertices took
+// about 80 ms on the 2-core development VM, where a 1M-vertex scan must import within
+// 5 times face-inspect's read and bind of the result, about 1 s).
 constexpr int maxRefinementRounds = 24;
 constexpr size_t refinementVertexRounds = 200000;
+constexpr int sampledMeshRounds = 3;
 // The refinement binds at most this many render vertices (an even sample of a larger
 // mesh): binding and measuring them takes about 60 ms (the 2-core development VM).
 constexpr size_t maxBoundVertices = 40000;
@@ -874,22 +877,28 @@ bool insertionHelps(const Editor& e, const std::vector<float>& before, const Fac
 } // namespace
 
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
-                       const std::vector<Vector3>& positions, const std::vector<Triangle>& triangles,
-                       int32_t targetPoints, int32_t minPoints) {
+                       const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
+                       const std::vector<Triangle>& triangles, int32_t targetPoints,
+                       int32_t minPoints) {
     report = CageReport();
     ControlCage welded, simplified;
-    weldPositions(welded, positions, triangles);
+    std::vector<int32_t> weldedPointOf;
+    weldPositions(welded, positions, triangles, &weldedPointOf);
     if (static_cast<int32_t>(welded.points.size()) < minPoints) {
         error = "the mesh has " + std::to_string(welded.points.size()) +
                 " distinct positions, fewer than the " + std::to_string(minPoints) +
                 " control points needed";
         return false;
     }
-    // The render surface's normals at the welded points (both sides of a texture seam
-    // summed, as the surface is one there).
-    std::vector<Vector3> weldedNormals(welded.points.size());
-    computeMeshNormals(weldedNormals.data(), welded.points.data(), int32_t(welded.points.size()),
-                       welded.triangles.data(), int32_t(welded.triangles.size()));
+    // The render surface's normals at the welded points: the sum of the normals of the
+    // vertices joined there (both sides of a texture seam, as the surface is one there).
+    std::vector<Vector3> weldedNormals(welded.points.size(), Vector3{0.0f, 0.0f, 0.0f});
+    for (size_t i = 0; i < positions.size(); ++i)
+        if (weldedPointOf[i] >= 0)
+            weldedNormals[size_t(weldedPointOf[i])] =
+                weldedNormals[size_t(weldedPointOf[i])] + normals[i];
+    for (Vector3& n : weldedNormals)
+        n = normalizedSum(n);
     std::vector<int32_t> weldedOf;
     simplifyCage(simplified, weldedOf, welded,
                  std::max(minPoints, int32_t(simplifiedShare * float(targetPoints))));
@@ -902,9 +911,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // gives them; they are the candidates for new points too.
     BoundVertices bound;
     {
-        std::vector<Vector3> renderNormals(positions.size());
-        computeMeshNormals(renderNormals.data(), positions.data(), int32_t(positions.size()),
-                           triangles.data(), int32_t(triangles.size()));
+        const std::vector<Vector3>& renderNormals = normals;
         const size_t stride = (positions.size() + maxBoundVertices - 1) / maxBoundVertices;
         for (size_t i = 0; i < positions.size(); i += stride) {
             bound.positions.push_back(positions[i]);
@@ -937,9 +944,13 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     int32_t bestAbove = 0, bestLoose = 0;
     std::vector<int32_t> slot, pointOf;
     std::vector<float> amplification;
-    const int rounds = int(std::max(size_t(1), std::min(size_t(maxRefinementRounds),
-                                                          refinementVertexRounds /
-                                                              std::max(size_t(1), bound.positions.size()))));
+    const int rounds =
+        positions.size() > maxBoundVertices
+            ? sampledMeshRounds
+            : int(std::max(size_t(1),
+                           std::min(size_t(maxRefinementRounds),
+                                    refinementVertexRounds /
+                                        std::max(size_t(1), bound.positions.size()))));
     for (int round = 0; round < rounds; ++round) {
         dropDead(e);
         compactCage(current, slot, pointOf, e);

@@ -263,7 +263,7 @@ void nearestSurfaceNormals(std::vector<Vector3>& normals, const ControlCage& cag
 }
 
 void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
-                   const std::vector<Triangle>& triangles) {
+                   const std::vector<Triangle>& triangles, std::vector<int32_t>* pointOf) {
     std::vector<unsigned> corners(3 * triangles.size());
     for (size_t t = 0; t < triangles.size(); ++t)
         for (int c = 0; c < 3; ++c)
@@ -279,6 +279,11 @@ void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
     const size_t count = meshopt_generateVertexRemap(remap.data(), corners.data(), corners.size(),
                                                      keys.data(), keys.size(), sizeof(Vector3));
     meshopt_remapIndexBuffer(corners.data(), corners.data(), corners.size(), remap.data());
+    if (pointOf) {
+        pointOf->resize(positions.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            (*pointOf)[i] = remap[i] == ~0u ? -1 : static_cast<int32_t>(remap[i]);
+    }
     // Each point is the position of the vertex that first used it, its zeros' signs kept
     // (meshopt_remapVertexBuffer would copy any one of the joined vertices): walking the
     // corners backwards, the first use is written last.

@@ -69,8 +69,10 @@ void nearestSurfaceNormals(std::vector<Vector3>& normals, const ControlCage& cag
 
 // Joins the vertices of the triangles that share a position exactly (in order of first
 // use) and drops triangles that joining collapses. Points no triangle uses are dropped.
+// pointOf, when not null, receives each vertex's point (N; −1 for a vertex no triangle
+// uses).
 void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
-                   const std::vector<Triangle>& triangles);
+                   const std::vector<Triangle>& triangles, std::vector<int32_t>* pointOf = nullptr);
 
 // Simplifies the welded mesh to about targetPoints points with the quadric simplifier,
 // progressively: a large mesh (over largeMeshTriangles triangles) is first clustered by
@@ -101,15 +103,17 @@ struct CageReport {
 // The amplification face-import aims at, everywhere.
 constexpr float targetAmplification = 1.5f;
 
-// The automatic control mesh of a render mesh (positions N, triangles M): welded,
+// The automatic control mesh of a render mesh (positions N with the unit normals
+// computeMeshNormals gives them, triangles M): welded,
 // simplified to about 0.85·targetPoints points, repaired until it keeps every rule above
 // (flipping, collapsing and at last dropping triangles), then refined where a render
 // vertex's amplification for moves of 0.1 exceeds targetAmplification by inserting render
 // vertices near it as control points, up to targetPoints points. Returns false with one
 // line in error when no valid control mesh of at least minPoints points remains.
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
-                       const std::vector<Vector3>& positions, const std::vector<Triangle>& triangles,
-                       int32_t targetPoints, int32_t minPoints);
+                       const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
+                       const std::vector<Triangle>& triangles, int32_t targetPoints,
+                       int32_t minPoints);
 
 // Where a point lies on a model centred near the origin, facing +z with +y up, in words:
 // "upper left front" (the model's own left, +x), from the box of positions (N > 0).

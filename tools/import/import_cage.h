@@ -104,12 +104,17 @@ struct CageReport {
 constexpr float targetAmplification = 1.5f;
 
 // The automatic control mesh of a render mesh (positions N with the unit normals
-// computeMeshNormals gives them, triangles M): welded,
-// simplified to about 0.85·targetPoints points, repaired until it keeps every rule above
-// (flipping, collapsing and at last dropping triangles), then refined where a render
-// vertex's amplification for moves of 0.1 exceeds targetAmplification by inserting render
-// vertices near it as control points, up to targetPoints points. Returns false with one
-// line in error when no valid control mesh of at least minPoints points remains.
+// computeMeshNormals gives them, triangles M): welded, simplified to 85 % of targetPoints
+// (at least minPoints), repaired until it keeps every rule above (flips, collapses,
+// insertions of render vertices, and at last dropping triangles), mended towards a stricter
+// shape where an edit gets there, then refined in rounds: the render vertices (or a sample
+// of a large mesh) are bound and their amplification for moves of 0.1 measured, and where
+// one exceeds targetAmplification or stays unattached a render vertex nearby becomes a
+// control point, kept only where the vertices around it, bound again locally, are no worse
+// and one is better; up to targetPoints points. The round with the smallest amplification
+// (then the fewest unattached vertices) is kept. Its points are render vertices. Returns
+// false with one line in error when no valid control mesh of at least minPoints points
+// remains.
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
                        const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
                        const std::vector<Triangle>& triangles, int32_t targetPoints,

@@ -35,8 +35,9 @@ const char usageText[] =
     "  --front AXIS      the source's front axis (default z)\n"
     "  --keep-placement  keep the source's coordinates (no centring, turning or scaling)\n"
     "  --cage CAGE       the control mesh from this file (placed like MESH); default: the\n"
-    "                    render mesh simplified to about --points K points\n"
-    "  --points K        control points of the automatic control mesh (default 240, at least 88)\n"
+    "                    render mesh simplified, repaired and refined, at most --points K\n"
+    "  --points K        points of the automatic control mesh, at most (default 240, at\n"
+    "                    least 88)\n"
     "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
 
 constexpr float defaultHeight = 16.0f;
@@ -224,7 +225,6 @@ void printListing(const std::vector<MeshListing>& listing, int32_t chosen, const
 } // namespace
 
 int main(int argc, char** argv) try {
-   
     Options options;
     std::string problem;
     if (!parseArguments(options, problem, argc, argv))

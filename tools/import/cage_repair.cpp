@@ -922,7 +922,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
             bound.normals.push_back(renderNormals[i]);
         }
         bound.texCoords.assign(bound.positions.size(), TexCoord{0.0f, 0.0f});
-        report.sampledVertices = static_cast<int32_t>(bound.positions.size());
     }
     // The bound vertices are the candidates for new points too, so that every control
     // point is a render vertex.
@@ -1123,7 +1122,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                        }))
             break;
     }
-    report.amplification = bestLargest;
 
     // The last word is the rules' own check: a triangle that still breaks one is dropped.
     CageFaults faults;

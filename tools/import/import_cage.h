@@ -92,12 +92,10 @@ struct CageReport {
     int32_t simplifiedPoints = 0; // points after simplifying
     int32_t flips = 0;            // edges flipped (repairs and shape)
     int32_t collapses = 0;        // edges collapsed
-    int32_t dropped = 0;          // triangles dropped (slivers on a border, or last resort)
-    int32_t inserted = 0;         // render vertices inserted where amplification was high
+    int32_t dropped = 0;          // triangles dropped (repeated, back to back, a third on an
+                                  // edge, slivers on a border, or what no edit mended)
+    int32_t inserted = 0;         // render vertices made control points (repairs, refinement)
     int32_t rounds = 0;           // refinement rounds (binding and amplification each)
-    float amplification = 0.0f;   // the largest for moves of 0.1, on the vertices bound
-    int32_t sampledVertices = 0;  // the render vertices the refinement bound (all, or a
-                                  // sample of a large mesh)
 };
 
 // The amplification face-import aims at, everywhere.

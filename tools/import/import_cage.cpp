@@ -102,8 +102,8 @@ const char* cageFaultText(CageFault fault) {
         "run a shared edge the same way as their neighbour",
         "face away from the render surface",
         "fold over a neighbour (normals more than 120 degrees apart)",
-        "face against the normal at a corner (the normals around a control point fold or "
-        "cancel)",
+        ("face against the normal at a corner (the normals around a control point fold or "
+         "cancel)"),
         "are badly shaped (quality below 0.2: repeated, collinear or sliver corners)",
         "have non-finite sub-patches at rest"};
     return texts[fault];

@@ -42,6 +42,9 @@ constexpr float simplifiedShare = 0.85f;
 // barycentric coordinates are all at least this (so that the three new triangles are not
 // slivers); else it splits the side facing its smallest coordinate.
 constexpr float minInsertWeight = 0.15f;
+// Insertions tried per round, each bound locally (a few milliseconds): without a bound a
+// mesh of many parts, where most fail, spent seconds in a round.
+constexpr int32_t maxTrialsPerRound = 64;
 // Mending towards the aims collapses a point only when it lies within this share of the
 // mean control edge of the triangles that replace its own: of 0.05, 0.1, 0.15 and 0.25,
 // 0.1 gave the smallest amplification over the seven heads of the corpus.
@@ -1006,7 +1009,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         for (size_t t = 0; t < slot.size(); ++t)
             compactOf[size_t(slot[t])] = int32_t(t);
         std::vector<uint8_t> touched(e.points.size(), 0), tried(current.triangles.size(), 0);
-        int32_t edits = 0;
+        int32_t edits = 0, trials = 0;
         for (int32_t i : bad) {
             Attachment a = model->attachments[i];
             if (a.subPatch < 0) {
@@ -1065,8 +1068,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
             }
             bool made = false;
             for (const Edit& edit : tries) {
-                if (edit.removed.empty())
+                if (edit.removed.empty() || trials >= maxTrialsPerRound)
                     continue;
+                ++trials;
                 // The vertices that hung within one ring of the new point, or on the
                 // triangles the edits replaced, and the vertex itself judge it: bound
                 // again around the new point, none may get worse beyond the aim, and one

@@ -20,15 +20,68 @@ bool subPatchIsFinite(const FaceModel& model, int32_t s) {
     return true;
 }
 
-// Why a control triangle's surface may break down: equal corners, corners on one line
-// (their cross product negligible against the sides, as for prop frames), or neither.
-const char* cornerKind(const Vector3& P0, const Vector3& P1, const Vector3& P2) {
-    if (P0 == P1 || P1 == P2 || P2 == P0)
+std::string pointsText(int32_t a, int32_t b) {
+    return std::to_string(a) + ", " + std::to_string(b);
+}
+
+// Why control triangle t's sub-patches are not finite. Its own corners: repeated, or on
+// one line (their cross product negligible against the sides, as for prop frames). Else
+// what feeds its construction: an edge whose normal (the sum of its triangles' normals)
+// cancelled, a fold (a triangle on one of its edges facing the opposite way), a corner
+// whose normal (the sum of the normals of the point's triangles) cancelled or faces against
+// the triangle, or an edge of more than two triangles.
+std::string nonFiniteCause(const FaceModel& model, const Vector3* P, int32_t t) {
+    const int32_t* i = model.controlTriangles[t].index;
+    if (P[i[0]] == P[i[1]] || P[i[1]] == P[i[2]] || P[i[2]] == P[i[0]])
         return "a repeated corner";
-    const Vector3 e1 = P1 - P0, e2 = P2 - P0;
+    const Vector3 e1 = P[i[1]] - P[i[0]], e2 = P[i[2]] - P[i[0]];
     if (length(cross(e1, e2)) < minSecondAxisLength * length(e1) * length(e2))
         return "collinear corners";
-    return "corners spanning a triangle";
+    const Vector3 n = normalize(model.controlFaceNormals[t]);
+    // Per edge: how many other triangles hold it, the one facing most against this one,
+    // and whether the edge's normal cancelled.
+    int32_t sharing[3] = {0, 0, 0}, opposite[3] = {-1, -1, -1};
+    float worst[3] = {1.0f, 1.0f, 1.0f};
+    bool cancelled[3];
+    std::string edge[3];
+    for (int k = 0; k < 3; ++k) {
+        const int32_t e = edgeIndex(model.triangleEdges[t].edge[k]);
+        for (int32_t u = 0; u < model.controlTriangleCount; ++u)
+            for (int m = 0; m < 3; ++m)
+                if (u != t && edgeIndex(model.triangleEdges[u].edge[m]) == e) {
+                    ++sharing[k];
+                    const float c = dot(n, normalize(model.controlFaceNormals[u]));
+                    if (c < worst[k]) {
+                        worst[k] = c;
+                        opposite[k] = u;
+                    }
+                }
+        cancelled[k] = !(length(model.edgeNormals[e]) > 0.5f);
+        edge[k] = "edge (" + pointsText(i[k], i[(k + 1) % 3]) + ")";
+    }
+    const auto fold = [&](int k) {
+        return "a fold: control triangle " + std::to_string(opposite[k]) + " on " + edge[k] +
+               " faces the opposite way";
+    };
+    for (int k = 0; k < 3; ++k)
+        if (cancelled[k])
+            return worst[k] < 0.0f ? fold(k) : "the normals of the triangles on " + edge[k] +
+                                                   " cancel";
+    for (int k = 0; k < 3; ++k)
+        if (!(length(model.controlNormals[i[k]]) > 0.5f))
+            return "the normals of control point " + std::to_string(i[k]) +
+                   "'s triangles cancel";
+    for (int k = 0; k < 3; ++k)
+        if (worst[k] < 0.0f)
+            return fold(k);
+    for (int k = 0; k < 3; ++k)
+        if (sharing[k] > 1)
+            return edge[k] + " is shared by " + std::to_string(sharing[k] + 1) + " triangles";
+    for (int k = 0; k < 3; ++k)
+        if (!(dot(model.controlNormals[i[k]], n) > 0.0f))
+            return "the normal of control point " + std::to_string(i[k]) +
+                   " faces against it (its triangles fold over)";
+    return "corner and edge normals edge-on to its tangent planes (a sharp bend)";
 }
 
 } // namespace
@@ -49,8 +102,7 @@ void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* c
         const int32_t* i = model.controlTriangles[t].index;
         lines.push_back("  control triangle " + std::to_string(t) + " (control points " +
                         std::to_string(i[0]) + ", " + std::to_string(i[1]) + ", " +
-                        std::to_string(i[2]) + ": " +
-                        cornerKind(controlPoints[i[0]], controlPoints[i[1]], controlPoints[i[2]]) +
+                        std::to_string(i[2]) + ": " + nonFiniteCause(model, controlPoints, t) +
                         "): sub-patches " + subPatches);
     }
     std::fprintf(out, "non-finite sub-patches: %d\n", nonFinite);
@@ -75,13 +127,17 @@ void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* c
         std::fprintf(out, "%s\n", line.c_str());
 }
 
-void printAmplification(const FaceModel& model, const Vector3* controlPoints) {
+void measureAmplification(AmplificationSummary& summary, const FaceModel& model,
+                          const Vector3* controlPoints) {
     const int32_t N = model.renderVertexCount;
     std::vector<float> amplification(static_cast<size_t>(N));
     std::vector<int32_t> worst(static_cast<size_t>(N));
     computeAmplification(amplification.data(), worst.data(), model, controlPoints,
                          smallAmplificationStep);
-    const AmplificationSummary a = summarizeAmplification(amplification.data(), worst.data(), N);
+    summary = summarizeAmplification(amplification.data(), worst.data(), N);
+}
+
+void printAmplification(const AmplificationSummary& a, int32_t N) {
     if (a.controlPoint < 0) {
         std::printf("amplification (moves of %g): no render vertex moves\n",
                     smallAmplificationStep);
@@ -97,6 +153,13 @@ void printAmplification(const FaceModel& model, const Vector3* controlPoints) {
 
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount) {
+    AmplificationSummary amplification;
+    measureAmplification(amplification, model, controlPoints);
+    printModelSummary(model, controlPoints, controlPointCount, amplification);
+}
+
+void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
+                       int32_t controlPointCount, const AmplificationSummary& amplification) {
     std::vector<float> weights;
     for (int32_t i = 0; i < model.renderVertexCount; ++i)
         if (model.attachments[i].subPatch >= 0)
@@ -123,6 +186,6 @@ void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
     } else {
         std::printf("weight: no attached vertex\n");
     }
-    printAmplification(model, controlPoints);
+    printAmplification(amplification, N);
     printDegenerateGeometry(stdout, model, controlPoints, controlPointCount);
 }

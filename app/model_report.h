@@ -3,6 +3,7 @@
 // rest (non-finite sub-patches and the prop frames that cannot carry their props).
 #pragma once
 
+#include "face/amplification.h"
 #include "face/face_model.h"
 
 #include <cstdint>
@@ -11,25 +12,36 @@
 // Prints, one line each: control points (controlPointCount), control triangles, edges,
 // render vertices, render triangles, sub-patches, samples, attached (count and share),
 // unattached, weight minimum and lower median of the attached vertices; the amplification
-// (printAmplification); then the degenerate geometry at rest (printDegenerateGeometry) for
-// the model built from controlPoints (K).
+// (measureAmplification, printAmplification); then the degenerate geometry at rest
+// (printDegenerateGeometry) for the model built from controlPoints (K).
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount);
-// Prints the amplification of the render vertices for moves of smallAmplificationStep
-// (face/amplification.h) from controlPoints, two lines:
+// The same with the amplification measured beforehand.
+void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
+                       int32_t controlPointCount, const AmplificationSummary& amplification);
+
+// The summary of the amplification of the model's render vertices for moves of
+// smallAmplificationStep (face/amplification.h) from controlPoints.
+void measureAmplification(AmplificationSummary& summary, const FaceModel& model,
+                          const Vector3* controlPoints);
+// Prints it for N render vertices, two lines:
 //   amplification (moves of 0.1): largest 1.052 at render vertex 1234 (control point 87)
 //   amplification above 1.5: 0 (0.00%); above 3: 0 (0.00%)
 // or one line "amplification (moves of 0.1): no render vertex moves".
-void printAmplification(const FaceModel& model, const Vector3* controlPoints);
+void printAmplification(const AmplificationSummary& summary, int32_t N);
 
 // Writes to out, after the model's construction from controlPoints (K):
 //   non-finite sub-patches: S
 //     control triangle T (control points a, b, c: a repeated corner): sub-patches s, s+1
 //   degenerate prop frames: P
 //     black_th0 (control points 70, 74, 24)
-// one indented line per control triangle with a non-finite sub-patch (its corners are
-// "a repeated corner", "collinear corners" or, when a neighbour's normals spoil them,
-// "corners spanning a triangle") and per prop frame that frameIsDegenerate refuses at rest.
+// one indented line per control triangle with a non-finite sub-patch, naming the cause:
+// "a repeated corner", "collinear corners", "a fold: control triangle U on edge (a, b)
+// faces the opposite way", "the normals of the triangles on edge (a, b) cancel", "edge
+// (a, b) is shared by 3 triangles", "the normals of control point p's triangles cancel",
+// "the normal of control point p faces against it (its triangles fold over)", or else "corner
+// and edge normals edge-on to its tangent planes (a sharp bend)"; and one per prop frame
+// that frameIsDegenerate refuses at rest.
 // With fewer than minControlPointCount points the frames are "not checked".
 void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* controlPoints,
                              int32_t K);

@@ -2,6 +2,7 @@
 // (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
 // control mesh, the binding picture, and the refusals.
 #include "app/viewer.h"
+#include "face/amplification.h"
 #include "io/normals.h"
 #include "io/texture.h"
 #include "tests/support/failing_allocator.h"
@@ -16,15 +17,19 @@
 #include <stb_image.h>
 #include <sys/stat.h>
 
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <numeric>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -87,7 +92,8 @@ TEST(FaceImport, ThirdPartyHeadIsPlacedTexturedAndBoundAndTheViewerDeformsIt) {
     const aiMesh& file = *importer.ReadFile(iqmFile, aiProcess_Triangulate)->mMeshes[1];
     EXPECT_EQ(data.renderTriangleCount, static_cast<int32_t>(file.mNumFaces));
     EXPECT_LE(data.renderVertexCount, static_cast<int32_t>(file.mNumVertices));
-    EXPECT_EQ(attachedCount(*model), data.renderVertexCount);
+    // All but the tips of the ears, spikes too thin for a control mesh that keeps its rules.
+    EXPECT_GE(attachedCount(*model), data.renderVertexCount * 98 / 100);
     // 16 units tall and centred; the printed scale takes the source's height to 16.
     Vector3 low, high, keptLow, keptHigh;
     bounds(low, high, data);
@@ -208,8 +214,9 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnOrAnAutomaticControlMe
     }
     EXPECT_LT(elsewhere, original.renderVertexCount / 1000);
 
-    // Without --cage, a control mesh of about the asked size, on the surface, reaching every
-    // vertex.
+    // Without --cage, a control mesh of at most the asked size (the simplifier's 85 %, less
+    // the points the repairs take, and the points the refinement adds), on the surface,
+    // reaching all but a few vertices.
     for (const int points : {240, 100}) {
         const std::string out = dir.path + "/out" + std::to_string(points);
         const ProgramRun automatic = runImport(dir.path + "/face.obj --keep-placement --points " +
@@ -217,13 +224,14 @@ TEST(FaceImport, DefaultFaceRoundTripsThroughObjWithItsOwnOrAnAutomaticControlMe
         ASSERT_EQ(automatic.status, 0) << automatic.err;
         ModelData data;
         const auto model = buildModel(data, out + "/data/retarget.model");
-        EXPECT_LT(std::abs(data.controlPointCount - points), points / 10) << points;
+        EXPECT_TRUE(data.controlPointCount <= points && data.controlPointCount >= points * 2 / 3)
+            << data.controlPointCount << " of " << points;
         const Vector3* vertices = data.renderPositions.get();
         for (int32_t i = 0; i < data.controlPointCount; ++i)
             EXPECT_NE(std::find(vertices, vertices + data.renderVertexCount, data.controlPoints[i]),
                       vertices + data.renderVertexCount)
                 << "control point " << i << " is not a render vertex";
-        EXPECT_EQ(attachedCount(*model), data.renderVertexCount) << points;
+        EXPECT_GE(attachedCount(*model), data.renderVertexCount * 995 / 1000) << points;
     }
 }
 
@@ -473,3 +481,154 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
 }
 
 } // namespace
+
+namespace {
+
+// The quality of a triangle: 4·√3·area over the sum of its squared sides (1 equilateral).
+float quality(const Vector3& a, const Vector3& b, const Vector3& c) {
+    return 4.0f * std::sqrt(3.0f) * 0.5f * length(cross(b - a, c - a)) /
+           (dot(b - a, b - a) + dot(c - b, c - b) + dot(a - c, a - c));
+}
+
+// The largest amplification of a model for moves of step.
+float largestAmplification(const FaceModel& model, const ModelData& data, float step) {
+    std::vector<float> amplification(size_t(data.renderVertexCount));
+    computeAmplification(amplification.data(), nullptr, model, data.controlPoints.get(), step);
+    return *std::max_element(amplification.begin(), amplification.end());
+}
+
+// The rules of an automatic control mesh, checked from the written model: each directed
+// side in one triangle (so no edge in three, and neighbours run their edge opposite ways),
+// no two triangles on the same points, quality at least 0.2, normals within 120° across
+// edges and facing every corner's normal, facing the render surface, finite sub-patches.
+void expectRulesKept(const FaceModel& model, const ModelData& data, const std::string& file) {
+    std::map<std::pair<int32_t, int32_t>, int32_t> sides;
+    std::set<std::array<int32_t, 3>> sets;
+    const Vector3* P = data.controlPoints.get();
+    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
+        const int32_t* i = data.controlTriangles[t].index;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_TRUE(sides.insert({{i[k], i[(k + 1) % 3]}, t}).second) << file << ": " << t;
+        std::array<int32_t, 3> set = {i[0], i[1], i[2]};
+        std::sort(set.begin(), set.end());
+        EXPECT_TRUE(sets.insert(set).second) << file << ": " << t;
+    }
+    std::map<Vector3, int32_t, bool (*)(const Vector3&, const Vector3&)> vertexAt(
+        [](const Vector3& a, const Vector3& b) {
+            return std::make_tuple(a.x, a.y, a.z) < std::make_tuple(b.x, b.y, b.z);
+        });
+    for (int32_t v = 0; v < data.renderVertexCount; ++v)
+        vertexAt.insert({data.renderPositions[v], v});
+    double facing = 0.0;
+    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
+        const int32_t* i = data.controlTriangles[t].index;
+        EXPECT_GE(quality(P[i[0]], P[i[1]], P[i[2]]), 0.2f) << file << ": " << t;
+        const Vector3 n = normalize(model.controlFaceNormals[t]);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_GE(dot(n, model.controlNormals[i[k]]), 0.05f) << file << ": " << t;
+            const auto beyond = sides.find({i[(k + 1) % 3], i[k]});
+            if (beyond != sides.end()) {
+                EXPECT_GE(dot(n, normalize(model.controlFaceNormals[beyond->second])), -0.5f)
+                    << file << ": " << t;
+            }
+            facing += dot(n, data.renderNormals[vertexAt.at(P[i[k]])]);
+        }
+        for (int32_t s = 3 * t; s < 3 * t + 3; ++s) {
+            Vector3 net[10];
+            model.subPatchNet(net, s);
+            EXPECT_TRUE(std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); }))
+                << file << ": " << s;
+        }
+    }
+    EXPECT_GT(facing, 0.0) << file;
+}
+
+} // namespace
+
+TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
+    const std::string models = "/usr/share/assimp/models/";
+    if (!std::filesystem::exists(models + "IQM/mrfixit.iqm"))
+        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
+    // Heads first, then meshes that are not (their automatic control meshes folded before):
+    // the smallest attached share and the largest amplification for moves of 0.1 and of 1
+    // (measured, with a margin). Moves of 1 bend the surface far beyond its rest (the default
+    // face itself reaches 3.8): they are stated for the heads only.
+    constexpr float any = std::numeric_limits<float>::infinity();
+    const struct {
+        std::string file;
+        float attached, small, unit;
+    } cases[] = {
+        {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.5f, 1.5f},
+        {"BLEND/Suzanne_248.blend", 0.99f, 1.5f, 450.0f},
+        {"BLEND/SuzanneSubdiv_252.blend", 0.98f, 2.8f, 45.0f},
+        {"OBJ/WusonOBJ.obj", 0.85f, 1.5f, 35.0f},
+        {"PLY/Wuson.ply", 0.84f, 1.5f, 2.6f},
+        {"Collada/duck.dae", 0.99f, 1.5f, 12.0f},
+        {"Collada/human.zae", 0.91f, 4.3f, 45.0f},
+        {"MS3D/jeep1.ms3d", 0.55f, 1.5f, any},
+        {"HMP/terrain.hmp", 0.99f, 1.5f, any},
+        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.38f, 2.3f, any},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string out = dir.path + "/" + std::to_string(&c - cases);
+        const ProgramRun r = runImport(models + c.file + " --out " + out);
+        ASSERT_EQ(r.status, 0) << c.file << ": " << r.err;
+        ModelData data;
+        const auto model = buildModel(data, out + "/data/retarget.model");
+        EXPECT_TRUE(data.controlPointCount >= 88 && data.controlPointCount <= 240) << c.file;
+        expectRulesKept(*model, data, c.file);
+        const float attached = float(attachedCount(*model)) / float(data.renderVertexCount);
+        const float small = largestAmplification(*model, data, 0.1f);
+        const float unit = c.unit < any ? largestAmplification(*model, data, 1.0f) : 0.0f;
+        std::printf("%s: attached %.4f, amplification %.3f (0.1), %.3f (1)\n", c.file.c_str(),
+                    attached, small, unit);
+        EXPECT_GE(attached, c.attached) << c.file;
+        EXPECT_LE(small, c.small) << c.file;
+        EXPECT_LE(unit, c.unit) << c.file;
+    }
+}
+
+TEST(FaceImport, UsersControlMeshIsTakenAsItIsWithOneWarningPerFaultAndTheSummaryNamesTheFold) {
+    // The default face with its own control mesh and control triangle 0 (on the outline)
+    // again, turned over: back to back with it.
+    TempDir dir;
+    ASSERT_EQ(inspect("--export-obj " + dir.path + "/face.obj " + defaultModel()).status, 0);
+    ModelData original;
+    std::string error;
+    ASSERT_TRUE(readModelFile(original, defaultModel().c_str(), error)) << error;
+    std::ostringstream cage;
+    cage.precision(9);
+    for (int32_t i = 0; i < original.controlPointCount; ++i) {
+        const Vector3& p = original.controlPoints[i];
+        cage << "v " << p.x << ' ' << p.y << ' ' << p.z << '\n';
+    }
+    const int32_t L = original.controlTriangleCount;
+    for (int32_t t = 0; t <= L; ++t) {
+        const int32_t* c = original.controlTriangles[t % L].index;
+        cage << "f " << c[0] + 1 << ' ' << c[t == L ? 2 : 1] + 1 << ' ' << c[t == L ? 1 : 2] + 1
+             << '\n';
+    }
+    dir.write("cage.obj", cage.str());
+    const ProgramRun r = runImport(dir.path + "/face.obj --cage " + dir.path +
+                                   "/cage.obj --keep-placement --out " + dir.path + "/out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // One line per kind of fault, naming the triangles (1 is 0's neighbour on its edge).
+    for (const std::string fault :
+         {"3 control triangles share an edge with two or more other triangles: 0, 1, 412\n",
+          "2 control triangles lie on the same three points as another: 0, 412\n",
+          "2 control triangles fold over a neighbour (normals more than 120 degrees apart): 0, "
+          "412\n",
+          "2 control triangles have non-finite sub-patches at rest: 0, 412\n"})
+        EXPECT_NE(r.err.find("face-import: warning: " + dir.path + "/cage.obj: " + fault),
+                  std::string::npos)
+            << fault << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+    // The summary names the cause: the edges on the outline hold only the two triangles,
+    // whose normals cancel there (the cage's points are numbered in order of use).
+    EXPECT_NE(r.out.find("non-finite sub-patches: 6\n  control triangle 0 (control points 0, "
+                         "1, 2: a fold: control triangle 412 on edge (0, 1) faces the opposite "
+                         "way): sub-patches 0, 1, 2\n"),
+              std::string::npos)
+        << r.out;
+}

@@ -2,20 +2,23 @@
 // reads) into a data folder the viewer shows, deformable: the render mesh placed in the
 // viewer's units, a control mesh (the user's or a simplified copy of the render mesh), the
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
+#include "app/model_report.h"
 #include "app/scene.h"
+#include "face/amplification.h"
 #include "face/face_model.h"
+#include "io/arguments.h"
 #include "io/messages.h"
 #include "io/model_file.h"
-#include "io/arguments.h"
+#include "io/normals.h"
 #include "tools/import/import_cage.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
-#include "app/model_report.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <getopt.h>
 #include <new>
 #include <string>
@@ -35,11 +38,15 @@ const char usageText[] =
     "  --front AXIS      the source's front axis (default z)\n"
     "  --keep-placement  keep the source's coordinates (no centring, turning or scaling)\n"
     "  --cage CAGE       the control mesh from this file (placed like MESH); default: the\n"
-    "                    render mesh simplified to about --points K points\n"
-    "  --points K        control points of the automatic control mesh (default 240, at least 88)\n"
+    "                    render mesh simplified, repaired and refined, at most --points K\n"
+    "  --points K        points of the automatic control mesh, at most (default 240, at\n"
+    "                    least 88)\n"
     "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
 
 constexpr float defaultHeight = 16.0f;
+// Above this amplification face-import warns (the README's red in the amplification
+// picture: a drag throws vertices three times as far).
+constexpr float warnedAmplification = 3.0f;
 // A light neutral skin tone for meshes without a texture.
 constexpr uint8_t neutralSkin[3] = {224, 186, 160};
 
@@ -61,6 +68,9 @@ struct Options {
 // What the import found, printed only once everything has been checked, so that a refused
 // input prints nothing but its one line.
 std::string pending;
+
+// Warnings, written to standard error with the findings.
+std::string warnings;
 
 // What the import is doing, for the out-of-memory message.
 const char* activity = "starting";
@@ -200,6 +210,20 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     return std::string();
 }
 
+// One warning line for the triangles of a user's control mesh that break one rule: at most
+// the first twenty are named.
+std::string cageWarning(const char* file, CageFault kind, const std::vector<int32_t>& triangles) {
+    constexpr size_t named = 20;
+    std::string line = std::string("face-import: warning: ") + file + ": " +
+                       std::to_string(triangles.size()) + " control triangles " +
+                       cageFaultText(kind) + ": ";
+    for (size_t i = 0; i < triangles.size() && i < named; ++i)
+        line += (i ? ", " : "") + std::to_string(triangles[i]);
+    if (triangles.size() > named)
+        line += " and " + std::to_string(triangles.size() - named) + " more";
+    return line + "\n";
+}
+
 // The file's meshes when it holds several, and which were used (nothing for --mesh I).
 void printListing(const MeshFileListing& listing, const ImportedMesh& render,
                   const MeshSelection& selection, const char* file) {
@@ -214,8 +238,8 @@ void printListing(const MeshFileListing& listing, const ImportedMesh& render,
         pending += "using meshes";
         for (size_t u = 0; u < render.sources.size(); ++u)
             pending += (u > 0 ? ", " : " ") + std::to_string(render.sources[u].mesh);
-        pending += " of the " + std::to_string(listing.meshes.size()) + " in " + file +
-                   ", joined\n";
+        pending +=
+            " of the " + std::to_string(listing.meshes.size()) + " in " + file + ", joined\n";
     }
     if (!selection.indices.empty())
         return;
@@ -271,6 +295,11 @@ int main(int argc, char** argv) try {
            render.triangles.size());
 
     activity = "making the control mesh";
+    // The render normals as the model file's reader will compute them.
+    std::vector<Vector3> renderNormals(render.positions.size());
+    computeMeshNormals(renderNormals.data(), render.positions.data(),
+                       static_cast<int32_t>(render.positions.size()), render.triangles.data(),
+                       static_cast<int32_t>(render.triangles.size()));
     ControlCage cage;
     if (options.cage) {
         ImportedMesh source;
@@ -284,24 +313,38 @@ int main(int argc, char** argv) try {
         weldPositions(cage, source.positions, source.triangles);
         if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
             return refuse(program, std::string(options.cage) + ": the control mesh has " +
-                          std::to_string(cage.points.size()) + " points, fewer than " +
-                          std::to_string(minControlPointCount));
+                                       std::to_string(cage.points.size()) + " points, fewer than " +
+                                       std::to_string(minControlPointCount));
         report("control mesh: %s, %zu points, %zu triangles\n", options.cage, cage.points.size(),
                cage.triangles.size());
+        // The user's control mesh is taken as it is; what breaks a rule is named.
+        std::vector<Vector3> surfaceNormals;
+        nearestSurfaceNormals(surfaceNormals, cage, render.positions, renderNormals);
+        CageFaults faults;
+        findCageFaults(faults, cage, surfaceNormals);
+        for (int kind = 0; kind < cageFaultCount; ++kind)
+            if (!faults.triangles[kind].empty())
+                warnings += cageWarning(options.cage, CageFault(kind), faults.triangles[kind]);
     } else {
-        ControlCage welded;
-        weldPositions(welded, render.positions, render.triangles);
-        simplifyCage(cage, welded, options.points);
-        if (static_cast<int32_t>(cage.points.size()) < minControlPointCount)
-            return refuse(program, std::string(options.mesh) + ": the automatic control mesh has " +
-                          std::to_string(cage.points.size()) + " points, fewer than " +
-                          std::to_string(minControlPointCount) + " (the mesh is too small)");
+        CageReport made;
+        if (!makeAutomaticCage(cage, made, problem, render.positions, renderNormals,
+                               render.triangles, options.points, minControlPointCount)) {
+            // Which meshes were used, and whether all of them would have given enough.
+            std::string choice;
+            describeMeshChoice(choice, listing, render, minControlPointCount);
+            return refuse(program,
+                          std::string(options.mesh) + ": " + problem + " (" + choice + ")");
+        }
         report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
                cage.points.size(), options.points, cage.triangles.size());
+        report("  simplified to %d points; %d edges flipped, %d collapsed, %d triangles dropped, "
+               "%d render vertices inserted in %d rounds\n",
+               made.simplifiedPoints, made.flips, made.collapses, made.dropped, made.inserted,
+               made.rounds);
     }
     if (cage.triangles.size() > size_t(maxControlTriangleCount))
-        return refuse(program, "the control mesh has more than " + std::to_string(maxControlTriangleCount) +
-                      " triangles");
+        return refuse(program, "the control mesh has more than " +
+                                   std::to_string(maxControlTriangleCount) + " triangles");
 
     activity = "reading the skin texture";
     DecodedImage skin;
@@ -330,11 +373,36 @@ int main(int argc, char** argv) try {
     limitPictureSide(skin, maxSkinSide);
 
     std::fputs(pending.c_str(), stdout);
-    activity = "writing the data folder";
+    std::fputs(warnings.c_str(), stderr);
+    // The summary of what the viewer will read: the model file holds the arrays exactly
+    // (nine significant digits round-trip every float, and the reader restores the
+    // triangles' order), and the reader computes the render normals as here, so the face
+    // model is built from the arrays in memory rather than from the file read again.
+    const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
+    ModelData counts; // faceModelFits judges the counts alone
+    counts.renderVertexCount = static_cast<int32_t>(render.positions.size());
+    counts.renderTriangleCount = static_cast<int32_t>(render.triangles.size());
+    counts.controlPointCount = static_cast<int32_t>(cage.points.size());
+    counts.controlTriangleCount = static_cast<int32_t>(cage.triangles.size());
+    if (!faceModelFits(problem, counts, modelFile.c_str()))
+        return refuse(program, problem);
+    // The folder is written on a second thread while the model is bound and its
+    // amplification measured: on a 1M-vertex scan each takes over a second.
+    activity = "writing the data folder and binding the model";
     std::vector<std::string> replaced;
     existingDataFiles(replaced, options.out);
-    if (!writeDataFolder(options.out, render, cage, skin, problem))
-        return refuse(program, problem);
+    std::string writeProblem;
+    std::future<bool> written = std::async(std::launch::async, [&] {
+        return writeDataFolder(options.out, render, cage, skin, writeProblem);
+    });
+    FaceModel model(cage.points.data(), counts.controlPointCount, cage.triangles.data(),
+                    counts.controlTriangleCount, render.positions.data(), renderNormals.data(),
+                    render.texCoords.data(), counts.renderVertexCount, render.triangles.data(),
+                    counts.renderTriangleCount);
+    AmplificationSummary amplification;
+    measureAmplification(amplification, model, cage.points.data());
+    if (!written.get())
+        return refuse(program, writeProblem);
     std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
     record.scale = placement.scale;
     std::copy(&placement.rotation[0][0], &placement.rotation[0][0] + 9, &record.rotation[0][0]);
@@ -351,19 +419,21 @@ int main(int argc, char** argv) try {
         std::printf("replaced %zu files of an earlier import in %s/data: %s\n", replaced.size(),
                     options.out, names.c_str());
     }
-
-    // The summary of what the viewer will read.
-    const std::string modelFile = std::string(options.out) + "/" + sceneModelFile;
-    activity = "binding the written model";
-    ModelData data;
-    if (!readModelFile(data, modelFile.c_str(), problem) ||
-        !faceModelFits(problem, data, modelFile.c_str()))
-        return refuse(program, problem);
-    FaceModel model(data.controlPoints.get(), data.controlPointCount, data.controlTriangles.get(),
-                    data.controlTriangleCount, data.renderPositions.get(), data.renderNormals.get(),
-                    data.renderTexCoords.get(), data.renderVertexCount, data.renderTriangles.get(),
-                    data.renderTriangleCount);
-    printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
+    printModelSummary(model, cage.points.data(), counts.controlPointCount, amplification);
+    // A binding that throws a vertex more than three times as far as the drag is named with
+    // where it happens.
+    if (amplification.largest > warnedAmplification) {
+        const int32_t v = amplification.renderVertex;
+        const Attachment& a = model.attachments[v];
+        const int32_t* c = model.controlTriangles[a.subPatch / 3].index;
+        std::fprintf(stderr,
+                     "face-import: warning: amplification %.3g at render vertex %d, %s, on "
+                     "control triangle %d (control points %d, %d, %d; worst when moving %d): a "
+                     "drag there throws the surface; more --points or a --cage of your own help\n",
+                     amplification.largest, v,
+                     regionName(render.positions[size_t(v)], render.positions).c_str(),
+                     a.subPatch / 3, c[0], c[1], c[2], amplification.controlPoint);
+    }
     return std::fflush(stdout) == 0 ? 0 : 1;
 } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "face-import: out of memory while %s\n", activity);

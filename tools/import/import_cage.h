@@ -1,10 +1,12 @@
-// face-import's control mesh: the user's own (welded) or one simplified from the render
-// mesh with meshoptimizer.
+// face-import's control mesh: the user's own (welded, checked against the rules below) or
+// one simplified from the render mesh with meshoptimizer, repaired until it keeps the rules
+// and refined where the binding amplifies a move of the control mesh.
 #pragma once
 
 #include "geometry/vector.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 constexpr int32_t defaultControlPoints = 240;
@@ -14,15 +16,108 @@ struct ControlCage {
     std::vector<Triangle> triangles; // L, counter-clockwise seen from outside
 };
 
+// The rules of a control mesh, and the fault that breaks each. A triangle's quality is
+// 4·√3·area / (sum of its squared sides): 1 for an equilateral triangle, 0 for a degenerate
+// one; minTriangleQuality 0.2 is a triangle whose smallest angle is about 12° or whose
+// largest is about 160°. Below it the Clough–Tocher sub-triangles turn to slivers whose
+// tangents run nearly parallel (the binding's amplification reached 5 to 7 on such
+// triangles of the Mr. Fixit head).
+constexpr float minTriangleQuality = 0.2f;
+// Two triangles on an edge fold over when their normals are more than 120° apart: the
+// edge normal, their sum, shrinks to half a unit normal and swings with every small move.
+constexpr float foldCosine = -0.5f;
+// Every triangle faces the same side as the normals at its corners (the sum of the face
+// normals around each point): a triangle whose normal is 87° or more from a corner's
+// normal has turned against the point's fan, and where the fan's normals cancel the
+// corner normal is not defined at all.
+constexpr float minCornerCosine = 0.05f;
+
+enum CageFault {
+    sharedEdgeFault,      // an edge shared by more than two triangles
+    repeatedFault,        // two triangles on the same three points
+    orientationFault,     // two neighbours running their shared edge the same way
+    facingAwayFault,      // a connected part facing away from the render surface
+    foldFault,            // normals more than 120° apart across an edge
+    cornerFault,          // facing against the normal at one of its corners
+    shapeFault,           // quality below minTriangleQuality (repeated or collinear corners)
+    nonFiniteFault,       // a sub-patch not finite at rest
+    cageFaultCount
+};
+
+// What the triangles with a fault do, as a warning names them after "N control triangles"
+// ("fold over a neighbour (normals more than 120 degrees apart)").
+const char* cageFaultText(CageFault fault);
+
+// The triangles that break each rule, in increasing order, each at most once per rule.
+struct CageFaults {
+    std::vector<int32_t> triangles[cageFaultCount];
+};
+
+// The rules checked on cage. surfaceNormals (K, or empty to skip the check) holds the
+// render surface's unit normal at or nearest each control point: a connected part of the
+// control mesh (triangles joined by edges of two triangles) faces away when the sum over its
+// triangles of their normals' dot products with their corners' surface normals is negative.
+// Sub-patches are built with the face model's own construction.
+void findCageFaults(CageFaults& faults, const ControlCage& cage,
+                    const std::vector<Vector3>& surfaceNormals);
+
+// The render surface's unit normal (computeMeshNormals of the render mesh) at the render
+// vertex nearest each point of the cage: normals (K) for findCageFaults on a user's cage.
+void nearestSurfaceNormals(std::vector<Vector3>& normals, const ControlCage& cage,
+                           const std::vector<Vector3>& renderPositions,
+                           const std::vector<Vector3>& renderNormals);
+
 // Joins the vertices of the triangles that share a position exactly (in order of first
 // use) and drops triangles that joining collapses. Points no triangle uses are dropped.
+// pointOf, when not null, receives each vertex's point (N; −1 for a vertex no triangle
+// uses).
 void weldPositions(ControlCage& cage, const std::vector<Vector3>& positions,
-                   const std::vector<Triangle>& triangles);
+                   const std::vector<Triangle>& triangles, std::vector<int32_t>* pointOf = nullptr);
 
-// Simplifies the welded mesh to about targetPoints points with the quadric simplifier.
-// Border vertices (the mesh's outline and its eye or mouth openings) only collapse along
-// their border, so every opening stays an opening. Borders are not locked in place: a face
-// with open eyes and lips has hundreds of border vertices (the default face 644), more than
-// the points asked for. The points are a subset of the welded positions, so they lie on the
-// render surface.
-void simplifyCage(ControlCage& cage, const ControlCage& welded, int32_t targetPoints);
+// Simplifies the welded mesh to about targetPoints points with the quadric simplifier,
+// progressively: a large mesh (over largeMeshTriangles triangles) is first clustered by
+// meshopt_simplifySloppy to about that many triangles, then the quadric simplifier takes the
+// mesh (or that result) once to about intermediatePointsPerTarget·targetPoints points, and
+// the final count is searched on that small result, never on the full mesh again. Border
+// vertices (the mesh's outline and its eye or mouth openings) only collapse along their
+// border, so every opening stays an opening. Borders are not locked in place: a face with
+// open eyes and lips has hundreds of border vertices (the default face 644), more than the
+// points asked for. The points are a subset of the welded positions, so they lie on the
+// render surface; welded receives their indices into welded's points (K).
+void simplifyCage(ControlCage& cage, std::vector<int32_t>& welded, const ControlCage& mesh,
+                  int32_t targetPoints);
+
+// What making the automatic control mesh did, for face-import's lines.
+struct CageReport {
+    int32_t simplifiedPoints = 0; // points after simplifying
+    int32_t flips = 0;            // edges flipped (repairs and shape)
+    int32_t collapses = 0;        // edges collapsed
+    int32_t dropped = 0;          // triangles dropped (repeated, back to back, a third on an
+                                  // edge, slivers on a border, or what no edit mended)
+    int32_t inserted = 0;         // render vertices made control points (repairs, refinement)
+    int32_t rounds = 0;           // refinement rounds (binding and amplification each)
+};
+
+// The amplification face-import aims at, everywhere.
+constexpr float targetAmplification = 1.5f;
+
+// The automatic control mesh of a render mesh (positions N with the unit normals
+// computeMeshNormals gives them, triangles M): welded, simplified to 85 % of targetPoints
+// (at least minPoints), repaired until it keeps every rule above (flips, collapses,
+// insertions of render vertices, and at last dropping triangles), mended towards a stricter
+// shape where an edit gets there, then refined in rounds: the render vertices (or a sample
+// of a large mesh) are bound and their amplification for moves of 0.1 measured, and where
+// one exceeds targetAmplification or stays unattached a render vertex nearby becomes a
+// control point, kept only where the vertices around it, bound again locally, are no worse
+// and one is better; up to targetPoints points. The round with the smallest amplification
+// (then the fewest unattached vertices) is kept. Its points are render vertices. Returns
+// false with one line in error when no valid control mesh of at least minPoints points
+// remains.
+bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
+                       const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
+                       const std::vector<Triangle>& triangles, int32_t targetPoints,
+                       int32_t minPoints);
+
+// Where a point lies on a model centred near the origin, facing +z with +y up, in words:
+// "upper left front" (the model's own left, +x), from the box of positions (N > 0).
+std::string regionName(const Vector3& point, const std::vector<Vector3>& positions);

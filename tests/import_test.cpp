@@ -546,7 +546,6 @@ void expectRulesKept(const FaceModel& model, const ModelData& data, const std::s
 } // namespace
 
 TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
-    const std::string models = "/usr/share/assimp/models/";
     if (!std::filesystem::exists(models + "IQM/mrfixit.iqm"))
         GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
     // Heads first, then meshes that are not (their automatic control meshes folded before):

@@ -89,7 +89,7 @@ struct Editor {
     std::vector<uint8_t> alive;
     std::vector<std::vector<int32_t>> around; // live triangles at each point
     std::unordered_map<uint64_t, int32_t> sides;
-    std::vector<uint8_t> pinned;              // points the refinement inserted: kept
+    std::vector<uint8_t> pinned; // points the refinement inserted: kept
     int32_t usedPoints = 0;
     int32_t minPoints = 0, maxPoints = 0; // no collapse below, no insertion above
     float scale = 1.0f;                   // mean control edge length, for deviations
@@ -245,8 +245,7 @@ struct Shortfall {
     float deficit = 0.0f;
 };
 
-Shortfall localShortfall(const Editor& e, const std::vector<int32_t>& corners,
-                         const Shape& shape) {
+Shortfall localShortfall(const Editor& e, const std::vector<int32_t>& corners, const Shape& shape) {
     Shortfall f;
     std::vector<int32_t> seen;
     for (int32_t p : corners)
@@ -324,8 +323,8 @@ Edit collapseEdit(const Editor& e, int32_t from, int32_t to, float maxDeviation)
         if (holdsBoth)
             continue;
         edit.added.push_back(moved);
-        const Vector3 n = unitOr0(cross(P[moved.index[1]] - P[moved.index[0]],
-                                        P[moved.index[2]] - P[moved.index[0]]));
+        const Vector3 n = unitOr0(
+            cross(P[moved.index[1]] - P[moved.index[0]], P[moved.index[2]] - P[moved.index[0]]));
         deviation = std::max(deviation, std::abs(dot(P[from] - P[moved.index[0]], n)));
     }
     if (deviation > maxDeviation * e.scale) {
@@ -355,8 +354,7 @@ Edit dropEdit(const Editor& e, int32_t t) {
 // Inserts position (a render vertex, with its surface normal) as a new point: into
 // triangle t, or onto its side k (from corner k to k + 1) and the triangle beyond it when k
 // is 0, 1 or 2.
-Edit insertEdit(const Editor& e, int32_t t, int k, const Vector3& position,
-                const Vector3& normal) {
+Edit insertEdit(const Editor& e, int32_t t, int k, const Vector3& position, const Vector3& normal) {
     Edit edit;
     if (e.usedPoints >= e.maxPoints)
         return edit;
@@ -392,9 +390,9 @@ Edit insertEdit(const Editor& e, int32_t t, int k, const Vector3& position,
 int32_t nearestCandidate(const Editor& e, const Vector3& point, float reach) {
     float distance;
     const int32_t n = e.candidateIndex->pointCount;
-    const int32_t i = findNearestSampleIndexed(distance, *e.candidateIndex,
-                                               e.candidateNormals->data(), point,
-                                               Vector3{0, 0, 0}, n + 1, reach, 0.0f);
+    const int32_t i =
+        findNearestSampleIndexed(distance, *e.candidateIndex, e.candidateNormals->data(), point,
+                                 Vector3{0, 0, 0}, n + 1, reach, 0.0f);
     return i;
 }
 
@@ -434,13 +432,13 @@ bool mendTriangle(Editor& e, CageReport& report, int32_t t, const Shape& shape, 
     }
     if (e.usedPoints < e.maxPoints) {
         const Vector3 centre = (P[i[0]] + P[i[1]] + P[i[2]]) * (1.0f / 3.0f);
-        const float reach = 0.4f * std::min(length(P[i[1]] - P[i[0]]),
-                                            std::min(length(P[i[2]] - P[i[1]]),
-                                                     length(P[i[0]] - P[i[2]])));
+        const float reach =
+            0.4f * std::min(length(P[i[1]] - P[i[0]]),
+                            std::min(length(P[i[2]] - P[i[1]]), length(P[i[0]] - P[i[2]])));
         const int32_t v = nearestCandidate(e, centre, reach);
         if (v >= 0)
-            edits.push_back(insertEdit(e, t, -1, (*e.candidates)[size_t(v)],
-                                       (*e.candidateNormals)[size_t(v)]));
+            edits.push_back(
+                insertEdit(e, t, -1, (*e.candidates)[size_t(v)], (*e.candidateNormals)[size_t(v)]));
     }
     if (drops && border)
         edits.push_back(dropEdit(e, t));
@@ -542,8 +540,8 @@ void improveShapes(Editor& e, CageReport& report) {
                     before = std::min(before, triangleQuality(P[i[0]], P[i[1]], P[i[2]]));
                 }
                 for (const Triangle& a : edit.added)
-                    after = std::min(after, triangleQuality(P[a.index[0]], P[a.index[1]],
-                                                            P[a.index[2]]));
+                    after = std::min(after,
+                                     triangleQuality(P[a.index[0]], P[a.index[1]], P[a.index[2]]));
                 if (!(after > 1.1f * before))
                     continue;
                 editCorners(corners, e, edit);
@@ -650,31 +648,33 @@ void hangingVertices(Lists& lists, const FaceModel& model) {
             lists.entries[size_t(next[size_t(model.attachments[i].subPatch / 3)]++)] = i;
 }
 
-// The live triangles as a control mesh, points renumbered in order of first use; slot[t]
-// is the editor's triangle of triangle t and pointOf[p] its point of point p.
+// The editor's triangles listed (their indices) as a control mesh, points renumbered in order
+// of first use; pointOf[p] is the editor's point of point p.
+void cageOf(ControlCage& cage, std::vector<int32_t>& pointOf, const Editor& e,
+            const std::vector<int32_t>& triangles) {
+    std::vector<unsigned> indices;
+    for (int32_t t : triangles)
+        for (int k = 0; k < 3; ++k)
+            indices.push_back(unsigned(e.triangles[size_t(t)].index[k]));
+    std::vector<int32_t> identity(e.points.size());
+    for (size_t p = 0; p < identity.size(); ++p)
+        identity[p] = int32_t(p);
+    compactIndices(cage.points, pointOf, indices, e.points, identity);
+    cage.triangles.resize(triangles.size());
+    for (size_t t = 0; t < triangles.size(); ++t)
+        for (int k = 0; k < 3; ++k)
+            cage.triangles[t].index[k] = int32_t(indices[3 * t + size_t(k)]);
+}
+
+// The live triangles as a control mesh (cageOf); slot[t] is the editor's triangle of
+// triangle t.
 void compactCage(ControlCage& cage, std::vector<int32_t>& slot, std::vector<int32_t>& pointOf,
                  const Editor& e) {
-    std::vector<int32_t> number(e.points.size(), -1);
-    cage.points.clear();
-    cage.triangles.clear();
     slot.clear();
-    pointOf.clear();
-    for (int32_t t = 0; t < int32_t(e.triangles.size()); ++t) {
-        if (!e.alive[size_t(t)])
-            continue;
-        Triangle out;
-        for (int k = 0; k < 3; ++k) {
-            const int32_t p = e.triangles[size_t(t)].index[k];
-            if (number[size_t(p)] < 0) {
-                number[size_t(p)] = static_cast<int32_t>(cage.points.size());
-                cage.points.push_back(e.points[size_t(p)]);
-                pointOf.push_back(p);
-            }
-            out.index[k] = number[size_t(p)];
-        }
-        cage.triangles.push_back(out);
-        slot.push_back(t);
-    }
+    for (int32_t t = 0; t < int32_t(e.triangles.size()); ++t)
+        if (e.alive[size_t(t)])
+            slot.push_back(t);
+    cageOf(cage, pointOf, e, slot);
 }
 
 // The simplifier's triangles in the editor: repeated triangles once, pairs back to back
@@ -739,7 +739,8 @@ void startEditor(Editor& e, CageReport& report, const ControlCage& simplified,
             const int32_t t = order[q];
             for (int k = 0; k < 3; ++k) {
                 const int32_t a = tris[size_t(t)].index[k], b = tris[size_t(t)].index[(k + 1) % 3];
-                const std::vector<int32_t>& on = edgeTriangles[sideKey(std::min(a, b), std::max(a, b))];
+                const std::vector<int32_t>& on =
+                    edgeTriangles[sideKey(std::min(a, b), std::max(a, b))];
                 if (on.size() != 2)
                     continue;
                 const int32_t u = on[0] == t ? on[1] : on[0];
@@ -808,10 +809,10 @@ std::unique_ptr<FaceModel> bindAndMeasure(std::vector<float>& amplification,
                                           const ControlCage& cage, const BoundVertices& bound) {
     const Triangle none = {{0, 0, 0}};
     const int32_t N = static_cast<int32_t>(bound.positions.size());
-    auto model = std::make_unique<FaceModel>(
-        cage.points.data(), int32_t(cage.points.size()), cage.triangles.data(),
-        int32_t(cage.triangles.size()), bound.positions.data(), bound.normals.data(),
-        bound.texCoords.data(), N, &none, 0);
+    auto model = std::make_unique<FaceModel>(cage.points.data(), int32_t(cage.points.size()),
+                                             cage.triangles.data(), int32_t(cage.triangles.size()),
+                                             bound.positions.data(), bound.normals.data(),
+                                             bound.texCoords.data(), N, &none, 0);
     amplification.assign(size_t(N), 0.0f);
     computeAmplification(amplification.data(), nullptr, *model, cage.points.data(),
                          smallAmplificationStep);
@@ -845,19 +846,8 @@ bool insertionHelps(const Editor& e, const std::vector<float>& before, const Fac
     std::vector<int32_t> triangles;
     triangleRings(triangles, e, 2);
     ControlCage local;
-    std::vector<int32_t> number(e.points.size(), -1);
-    for (int32_t t : triangles) {
-        Triangle out;
-        for (int k = 0; k < 3; ++k) {
-            const int32_t q = e.triangles[size_t(t)].index[k];
-            if (number[size_t(q)] < 0) {
-                number[size_t(q)] = static_cast<int32_t>(local.points.size());
-                local.points.push_back(e.points[size_t(q)]);
-            }
-            out.index[k] = number[size_t(q)];
-        }
-        local.triangles.push_back(out);
-    }
+    std::vector<int32_t> pointOf;
+    cageOf(local, pointOf, e, triangles);
     BoundVertices some;
     for (int32_t j : judges) {
         some.positions.push_back(bound.positions[size_t(j)]);
@@ -953,10 +943,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     const int rounds =
         positions.size() > maxBoundVertices
             ? sampledMeshRounds
-            : int(std::max(size_t(1),
-                           std::min(size_t(maxRefinementRounds),
-                                    refinementVertexRounds /
-                                        std::max(size_t(1), bound.positions.size()))));
+            : int(std::max(size_t(1), std::min(size_t(maxRefinementRounds),
+                                               refinementVertexRounds /
+                                                   std::max(size_t(1), bound.positions.size()))));
     for (int round = 0; round < rounds; ++round) {
         dropDead(e);
         compactCage(current, slot, pointOf, e);
@@ -979,7 +968,8 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         const float over = std::max(largest, targetAmplification);
         const float bestOver = std::max(bestLargest, targetAmplification);
         if (round == 0 || over < bestOver ||
-            (over == bestOver && (loose < bestLoose || (loose == bestLoose && above < bestAbove)))) {
+            (over == bestOver &&
+             (loose < bestLoose || (loose == bestLoose && above < bestAbove)))) {
             best = current;
             bestNormals.resize(pointOf.size());
             for (size_t p = 0; p < pointOf.size(); ++p)
@@ -1059,8 +1049,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                 const Vector3 centre = (P[c[0]] + P[c[1]] + P[c[2]]) * (1.0f / 3.0f);
                 for (int m = -1; m < 3; ++m) {
                     const Vector3 at = m < 0 ? centre : (P[c[m]] + P[c[(m + 1) % 3]]) * 0.5f;
-                    const int32_t v =
-                        nearestCandidate(e, at, 0.4f * length(P[c[1]] - P[c[0]]));
+                    const int32_t v = nearestCandidate(e, at, 0.4f * length(P[c[1]] - P[c[0]]));
                     if (v >= 0 && v != i)
                         tries.push_back(insertEdit(e, t, m, bound.positions[size_t(v)],
                                                    bound.normals[size_t(v)]));

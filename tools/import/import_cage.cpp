@@ -31,24 +31,6 @@ float triangleQuality(const Vector3& a, const Vector3& b, const Vector3& c) {
     return squares > 0.0f ? 4.0f * std::sqrt(3.0f) * area / squares : 0.0f;
 }
 
-// Keeps the points the indices use, renumbered in order of first use: points receives
-// their positions and map their indices in the source's numbering through sourceMap.
-void compactIndices(std::vector<Vector3>& points, std::vector<int32_t>& map,
-                    std::vector<unsigned>& indices, const std::vector<Vector3>& source,
-                    const std::vector<int32_t>& sourceMap) {
-    std::vector<unsigned> remap(source.size());
-    const size_t count = meshopt_optimizeVertexFetchRemap(remap.data(), indices.data(),
-                                                          indices.size(), source.size());
-    points.resize(count);
-    map.resize(count);
-    for (size_t i = 0; i < source.size(); ++i)
-        if (remap[i] != ~0u) {
-            points[remap[i]] = source[i];
-            map[remap[i]] = sourceMap[i];
-        }
-    meshopt_remapIndexBuffer(indices.data(), indices.data(), indices.size(), remap.data());
-}
-
 size_t usedPoints(const std::vector<unsigned>& indices, size_t indexCount,
                   std::vector<uint8_t>& seen) {
     std::memset(seen.data(), 0, seen.size());
@@ -95,6 +77,24 @@ void searchPointCount(std::vector<unsigned>& best, const std::vector<unsigned>& 
 
 } // namespace
 
+// Keeps the points the indices use, renumbered in order of first use: points receives
+// their positions and map their indices in the source's numbering through sourceMap.
+void compactIndices(std::vector<Vector3>& points, std::vector<int32_t>& map,
+                    std::vector<unsigned>& indices, const std::vector<Vector3>& source,
+                    const std::vector<int32_t>& sourceMap) {
+    std::vector<unsigned> remap(source.size());
+    const size_t count = meshopt_optimizeVertexFetchRemap(remap.data(), indices.data(),
+                                                          indices.size(), source.size());
+    points.resize(count);
+    map.resize(count);
+    for (size_t i = 0; i < source.size(); ++i)
+        if (remap[i] != ~0u) {
+            points[remap[i]] = source[i];
+            map[remap[i]] = sourceMap[i];
+        }
+    meshopt_remapIndexBuffer(indices.data(), indices.data(), indices.size(), remap.data());
+}
+
 const char* cageFaultText(CageFault fault) {
     static const char* const texts[cageFaultCount] = {
         "share an edge with two or more other triangles",
@@ -119,7 +119,8 @@ void findCageFaults(CageFaults& faults, const ControlCage& cage,
         return;
     const Vector3* P = cage.points.data();
     const Triangle* T = cage.triangles.data();
-    std::vector<Vector3> face(static_cast<size_t>(L)), unit(static_cast<size_t>(L)), corner(static_cast<size_t>(K));
+    std::vector<Vector3> face(static_cast<size_t>(L)), unit(static_cast<size_t>(L)),
+        corner(static_cast<size_t>(K));
     computeFaceNormals(face.data(), P, T, L);
     computeVertexNormals(corner.data(), K, face.data(), T, L);
     std::vector<uint8_t> flat(static_cast<size_t>(L));
@@ -143,8 +144,9 @@ void findCageFaults(CageFaults& faults, const ControlCage& cage,
             sides.push_back({std::min(a, b), std::max(a, b), t, a < b});
         }
     std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
-        return x.low != y.low ? x.low < y.low : x.high != y.high ? x.high < y.high
-                                                                 : x.triangle < y.triangle;
+        return x.low != y.low     ? x.low < y.low
+               : x.high != y.high ? x.high < y.high
+                                  : x.triangle < y.triangle;
     });
     // Connected parts over edges of two triangles, for the side they face.
     std::vector<int32_t> part(static_cast<size_t>(L));
@@ -254,9 +256,9 @@ void nearestSurfaceNormals(std::vector<Vector3>& normals, const ControlCage& cag
     for (size_t p = 0; p < cage.points.size(); ++p) {
         float distance;
         // Every vertex is free (limit N): the nearest one, whatever its normal.
-        const int32_t i = findNearestSampleIndexed(distance, index, renderNormals.data(),
-                                                   cage.points[p], Vector3{0, 0, 0}, N,
-                                                   unlimited, 0.0f);
+        const int32_t i =
+            findNearestSampleIndexed(distance, index, renderNormals.data(), cage.points[p],
+                                     Vector3{0, 0, 0}, N, unlimited, 0.0f);
         if (i >= 0)
             normals[p] = renderNormals[size_t(i)];
     }
@@ -328,8 +330,8 @@ void simplifyCage(ControlCage& cage, std::vector<int32_t>& welded, const Control
         // Points shrink about in proportion to the triangles.
         const size_t target = indices.size() * intermediate / points.size() / 3 * 3;
         indices.resize(meshopt_simplify(step.data(), indices.data(), indices.size(), &points[0].x,
-                                        points.size(), sizeof(Vector3), target, unlimitedError,
-                                        0, nullptr));
+                                        points.size(), sizeof(Vector3), target, unlimitedError, 0,
+                                        nullptr));
         std::copy(step.begin(), step.begin() + static_cast<long>(indices.size()), indices.begin());
         const std::vector<Vector3> source = points;
         const std::vector<int32_t> sourceMap = map;

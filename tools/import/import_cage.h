@@ -121,3 +121,10 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
 // Where a point lies on a model centred near the origin, facing +z with +y up, in words:
 // "upper left front" (the model's own left, +x), from the box of positions (N > 0).
 std::string regionName(const Vector3& point, const std::vector<Vector3>& positions);
+
+// Keeps the points that indices use, renumbered in order of first use (meshoptimizer's
+// remap), and renumbers indices to match: points receives their positions (from source) and
+// map their numbers in sourceMap's numbering (sourceMap[i] for source point i).
+void compactIndices(std::vector<Vector3>& points, std::vector<int32_t>& map,
+                    std::vector<unsigned>& indices, const std::vector<Vector3>& source,
+                    const std::vector<int32_t>& sourceMap);

@@ -29,8 +29,6 @@ void initScene() {
         stop(error.c_str());
 }
 
-void onReshape(int width, int height) { reshapeViewer(viewer, width, height); }
-
 // An exception must not unwind through GLUT's C frames: the frame, which may warn about a
 // prop (and so build a message), ends the program itself when memory runs out.
 void onDisplay() {
@@ -58,22 +56,12 @@ void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
     glutPostRedisplay();
 }
 
-void onSpecialKey(int key, int /*x*/, int /*y*/) {
-    specialKeyViewer(viewer, key);
-    glutPostRedisplay();
-}
-
 } // namespace
 
 int main(int argc, char** argv) try {
     glutInit(&argc, argv);
     createViewerWindow(viewer, argv[0]);
-    glutReshapeFunc(onReshape);
-    glutDisplayFunc(onDisplay);
-    glutMouseFunc(onMouse);
-    glutMotionFunc(onMotion);
-    glutKeyboardFunc(onKeyboard);
-    glutSpecialFunc(onSpecialKey);
+    registerViewerCallbacks(onDisplay, onMouse, onMotion, onKeyboard);
     initScene();
     glutMainLoop();
     return 0;

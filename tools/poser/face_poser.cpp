@@ -72,8 +72,6 @@ bool parseArguments(std::string& folder, const char*& poseFile, bool& help, std:
     return true;
 }
 
-void onReshape(int width, int height) { reshapeViewer(viewer, width, height); }
-
 // An exception must not unwind through GLUT's C frames.
 void onDisplay() {
     try {
@@ -104,11 +102,6 @@ void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
     glutPostRedisplay();
 }
 
-void onSpecialKey(int key, int /*x*/, int /*y*/) {
-    specialKeyViewer(viewer, key);
-    glutPostRedisplay();
-}
-
 } // namespace
 
 int main(int argc, char** argv) try {
@@ -131,12 +124,7 @@ int main(int argc, char** argv) try {
     glutInit(&glutArgc, argv);
     createViewerWindow(viewer,
                        ("face-poser: " + (folder.empty() ? std::string(".") : folder)).c_str());
-    glutReshapeFunc(onReshape);
-    glutDisplayFunc(onDisplay);
-    glutMouseFunc(onMouse);
-    glutMotionFunc(onMotion);
-    glutKeyboardFunc(onKeyboard);
-    glutSpecialFunc(onSpecialKey);
+    registerViewerCallbacks(onDisplay, onMouse, onMotion, onKeyboard);
     poser.drawText = drawBitmapText;
     initGLState();
     if (!startPoser(poser, scene, folder, poseFile, error))

@@ -127,39 +127,68 @@ void printDegenerateGeometry(FILE* out, const FaceModel& model, const Vector3* c
         std::fprintf(out, "%s\n", line.c_str());
 }
 
-void measureAmplification(AmplificationSummary& summary, const FaceModel& model,
-                          const Vector3* controlPoints) {
-    const int32_t N = model.renderVertexCount;
-    std::vector<float> amplification(static_cast<size_t>(N));
-    std::vector<int32_t> worst(static_cast<size_t>(N));
-    computeAmplification(amplification.data(), worst.data(), model, controlPoints,
-                         smallAmplificationStep);
-    summary = summarizeAmplification(amplification.data(), worst.data(), N);
+void measureCloseness(SurfaceCloseness& closeness, const FaceModel& model) {
+    std::vector<float> distances, tangents;
+    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
+        const Attachment& a = model.attachments[i];
+        Vector3 Q;
+        SubPatchFrame frame;
+        if (a.subPatch < 0 || !model.evaluateFrame(Q, frame, a.subPatch, a.u, a.v))
+            continue;
+        distances.push_back(length(a.restPosition - Q));
+        tangents.push_back(std::sqrt(a.offset[0] * a.offset[0] + a.offset[1] * a.offset[1]));
+    }
+    closeness = SurfaceCloseness();
+    closeness.attached = int32_t(distances.size());
+    if (distances.empty())
+        return;
+    const auto percentile = [](std::vector<float>& values, double p) {
+        const auto at = values.begin() + long(p * double(values.size() - 1));
+        std::nth_element(values.begin(), at, values.end());
+        return *at;
+    };
+    closeness.distanceLargest = *std::max_element(distances.begin(), distances.end());
+    closeness.tangentLargest = *std::max_element(tangents.begin(), tangents.end());
+    closeness.distanceMedian = percentile(distances, 0.5);
+    closeness.distance99 = percentile(distances, 0.99);
+    closeness.tangent99 = percentile(tangents, 0.99);
 }
 
-void printAmplification(const AmplificationSummary& a, int32_t N) {
+void measureAmplification(BindingAmplification& amplification, const FaceModel& model,
+                          const Vector3* controlPoints) {
+    const int32_t N = model.renderVertexCount;
+    std::vector<float> values(static_cast<size_t>(N));
+    std::vector<int32_t> worst(static_cast<size_t>(N));
+    computeAmplification(values.data(), worst.data(), model, controlPoints,
+                         smallAmplificationStep);
+    amplification.small = summarizeAmplification(values.data(), worst.data(), N);
+    computeAmplification(values.data(), worst.data(), model, controlPoints,
+                         unitAmplificationStep);
+    amplification.unit = summarizeAmplification(values.data(), worst.data(), N);
+}
+
+void printAmplification(const AmplificationSummary& a, float step, int32_t N) {
     if (a.controlPoint < 0) {
-        std::printf("amplification (moves of %g): no render vertex moves\n",
-                    smallAmplificationStep);
+        std::printf("amplification (moves of %g): no render vertex moves\n", step);
         return;
     }
     const double share = N > 0 ? 100.0 / N : 0.0;
     std::printf("amplification (moves of %g): largest %.3f at render vertex %d (control point "
                 "%d)\n",
-                smallAmplificationStep, a.largest, a.renderVertex, a.controlPoint);
-    std::printf("amplification above 1.5: %d (%.2f%%); above 3: %d (%.2f%%)\n", a.aboveOneAndHalf,
-                a.aboveOneAndHalf * share, a.aboveThree, a.aboveThree * share);
+                step, a.largest, a.renderVertex, a.controlPoint);
+    std::printf("amplification (moves of %g) above 1.5: %d (%.2f%%); above 3: %d (%.2f%%)\n", step,
+                a.aboveOneAndHalf, a.aboveOneAndHalf * share, a.aboveThree, a.aboveThree * share);
 }
 
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
                        int32_t controlPointCount) {
-    AmplificationSummary amplification;
+    BindingAmplification amplification;
     measureAmplification(amplification, model, controlPoints);
     printModelSummary(model, controlPoints, controlPointCount, amplification);
 }
 
 void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
-                       int32_t controlPointCount, const AmplificationSummary& amplification) {
+                       int32_t controlPointCount, const BindingAmplification& amplification) {
     std::vector<float> weights;
     for (int32_t i = 0; i < model.renderVertexCount; ++i)
         if (model.attachments[i].subPatch >= 0)
@@ -183,9 +212,16 @@ void printModelSummary(const FaceModel& model, const Vector3* controlPoints,
         const float median = *middle;
         const float minimum = *std::min_element(weights.begin(), weights.end());
         std::printf("weight: minimum %.9g median %.9g\n", minimum, median);
+        SurfaceCloseness c;
+        measureCloseness(c, model);
+        std::printf("distance to the surface: median %.4g, 99th percentile %.4g, largest %.4g\n",
+                    c.distanceMedian, c.distance99, c.distanceLargest);
+        std::printf("tangent coordinates: 99th percentile %.3g, largest %.3g\n", c.tangent99,
+                    c.tangentLargest);
     } else {
         std::printf("weight: no attached vertex\n");
     }
-    printAmplification(amplification, N);
+    printAmplification(amplification.small, smallAmplificationStep, N);
+    printAmplification(amplification.unit, unitAmplificationStep, N);
     printDegenerateGeometry(stdout, model, controlPoints, controlPointCount);
 }

@@ -21,8 +21,10 @@ struct AmplificationSummary {
     int32_t aboveThree = 0;      // and 3
 };
 
-// The moves a binding is judged by: one tenth of a model unit (a small drag) and one unit.
+// The moves a binding is judged by: one tenth of a model unit (a small drag) and one unit
+// (a real drag: the default face's mouth opens by 1.5).
 constexpr float smallAmplificationStep = 0.1f;
+constexpr float unitAmplificationStep = 1.0f;
 
 // amplification[0..N−1] (N = model.renderVertexCount) and, when worstControlPoint is not
 // null, worstControlPoint[0..N−1]: the control point whose move gives each vertex its value

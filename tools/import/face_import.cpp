@@ -399,7 +399,7 @@ int main(int argc, char** argv) try {
                     counts.controlTriangleCount, render.positions.data(), renderNormals.data(),
                     render.texCoords.data(), counts.renderVertexCount, render.triangles.data(),
                     counts.renderTriangleCount);
-    AmplificationSummary amplification;
+    BindingAmplification amplification;
     measureAmplification(amplification, model, cage.points.data());
     if (!written.get())
         return refuse(program, writeProblem);
@@ -422,17 +422,17 @@ int main(int argc, char** argv) try {
     printModelSummary(model, cage.points.data(), counts.controlPointCount, amplification);
     // A binding that throws a vertex more than three times as far as the drag is named with
     // where it happens.
-    if (amplification.largest > warnedAmplification) {
-        const int32_t v = amplification.renderVertex;
+    if (amplification.small.largest > warnedAmplification) {
+        const int32_t v = amplification.small.renderVertex;
         const Attachment& a = model.attachments[v];
         const int32_t* c = model.controlTriangles[a.subPatch / 3].index;
         std::fprintf(stderr,
                      "face-import: warning: amplification %.3g at render vertex %d, %s, on "
                      "control triangle %d (control points %d, %d, %d; worst when moving %d): a "
                      "drag there throws the surface; more --points or a --cage of your own help\n",
-                     amplification.largest, v,
+                     amplification.small.largest, v,
                      regionName(render.positions[size_t(v)], render.positions).c_str(),
-                     a.subPatch / 3, c[0], c[1], c[2], amplification.controlPoint);
+                     a.subPatch / 3, c[0], c[1], c[2], amplification.small.controlPoint);
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 } catch (const std::bad_alloc&) {

@@ -27,7 +27,8 @@
 namespace {
 
 const char usageText[] =
-    "usage: face-inspect [--search index|exhaustive] [--dump WHAT [--move I DX DY DZ]...] MODEL\n"
+    "usage: face-inspect [--search index|exhaustive] [--dump WHAT [--move I DX DY DZ]...]\n"
+    "                    [--step S] MODEL\n"
     "  without --dump: summary (counts, attached vertices, weight minimum and median,\n"
     "                  time to read and to construct and bind)\n"
     "  --dump attachments  per render vertex: subPatch weight u v o1 o2 o3 nc1 nc2 nc3\n"
@@ -36,7 +37,9 @@ const char usageText[] =
     "  --dump edges        E; E lines a b; per control triangle its three edge references\n"
     "  --dump positions    per render vertex after one update: x y z nx ny nz\n"
     "  --dump amplification  per render vertex: the largest distance it moves when one\n"
-    "                      control point moves 0.1 along x, y or z, divided by 0.1\n"
+    "                      control point moves S (default 0.1) along x, y or z, divided\n"
+    "                      by S\n"
+    "  --step S            with --dump amplification: the move, a positive number\n"
     "  --move I DX DY DZ   with --dump positions: add (DX, DY, DZ) to control point I first\n"
     "                      (any number of times)\n"
     "  --search            nearest-sample search of the binding (default index; both give\n"
@@ -80,6 +83,8 @@ struct Options {
     Dump dump = Dump::none;
     SampleSearch search = SampleSearch::indexed;
     std::vector<ControlPointMove> moves;
+    float step = smallAmplificationStep; // --dump amplification's move
+    bool stepGiven = false;
     const char* model = nullptr;
     const char* exportObj = nullptr;
     const char* exportScene = nullptr;
@@ -111,7 +116,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         colourOption,
         viewsOption,
         exportSceneOption,
-        sourceCoordinatesOption
+        sourceCoordinatesOption,
+        stepOption
     };
     const option longOptions[] = {
         {"dump", required_argument, nullptr, dumpOption},
@@ -124,6 +130,7 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         {"pose", required_argument, nullptr, poseOption},
         {"colour", required_argument, nullptr, colourOption},
         {"views", required_argument, nullptr, viewsOption},
+        {"step", required_argument, nullptr, stepOption},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0}};
     const std::string dumpProblem =
@@ -132,6 +139,7 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
     const std::string colourProblem = "--colour takes weight or amplification";
     const std::string viewsProblem = "--views takes front or three";
+    const std::string stepProblem = "--step takes a positive number, once";
     const auto fileProblem = [](int c) {
         return std::string(c == exportObjOption     ? "--export-obj"
                            : c == exportSceneOption ? "--export-scene"
@@ -183,6 +191,11 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         case sourceCoordinatesOption:
             options.sourceCoordinates = true;
             break;
+        case stepOption:
+            if (options.stepGiven || !parseFinite(options.step, optarg) || !(options.step > 0.0f))
+                return problem = stepProblem, false;
+            options.stepGiven = true;
+            break;
         case exportObjOption:
         case exportSceneOption:
         case pictureOption:
@@ -218,6 +231,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = colourProblem, false;
             case viewsOption:
                 return problem = viewsProblem, false;
+            case stepOption:
+                return problem = stepProblem, false;
             default:
                 return problem = fileProblem(optopt), false;
             }
@@ -236,6 +251,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
     if (!options.moves.empty() && options.dump != Dump::positions && !output)
         return problem = "--move needs --dump positions, --export-obj, --export-scene or --picture",
                false;
+    if (options.stepGiven && options.dump != Dump::amplification)
+        return problem = "--step needs --dump amplification", false;
     if (options.pictureStyleGiven && !options.picture)
         return problem = "--colour and --views need --picture", false;
     if (options.sourceCoordinates && !options.exportObj)
@@ -307,10 +324,9 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
-void dumpAmplification(const FaceModel& model, const Vector3* controlPoints) {
+void dumpAmplification(const FaceModel& model, const Vector3* controlPoints, float step) {
     std::vector<float> amplification(static_cast<size_t>(model.renderVertexCount));
-    computeAmplification(amplification.data(), nullptr, model, controlPoints,
-                         smallAmplificationStep);
+    computeAmplification(amplification.data(), nullptr, model, controlPoints, step);
     for (float a : amplification)
         std::printf("%.9g\n", a);
 }
@@ -443,7 +459,7 @@ int main(int argc, char** argv) try {
         dumpEdges(model);
         break;
     case Dump::amplification:
-        dumpAmplification(model, data.controlPoints.get());
+        dumpAmplification(model, data.controlPoints.get(), options.step);
         break;
     case Dump::positions:
         applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());

@@ -32,9 +32,16 @@ constexpr int aimPasses = 3;
 constexpr int maxRefinementRounds = 24;
 constexpr size_t refinementVertexRounds = 200000;
 constexpr int sampledMeshRounds = 3;
-// The refinement binds at most this many render vertices (an even sample of a larger
-// mesh): binding and measuring them took about 60 ms (the 2-core development VM).
-constexpr size_t maxBoundVertices = 40000;
+// The fit's steps (fitCage) on the first round's control mesh and after each round's edits.
+constexpr int firstFitSteps = 8;
+constexpr int roundFitSteps = 2;
+// A bound vertex this far from its surface point is refined like one beyond an aim (after
+// those): fitting alone did not bring it near.
+constexpr float farDistance = 0.5f * maxAttachDistance;
+// The share of bound vertices a control mesh may leave unattached before the choice of the
+// best round counts it against the mesh, and how much: 10 per share, a tenth per per cent.
+constexpr float maxLooseShare = 0.02f;
+constexpr float looseWeight = 10.0f;
 // The automatic control mesh is first simplified to this share of the points asked, the
 // rest being kept for the refinement.
 constexpr float simplifiedShare = 0.85f;
@@ -800,22 +807,28 @@ void startEditor(Editor& e, CageReport& report, const ControlCage& simplified,
 // The render vertices the refinement binds: all of them, or an even sample of a large mesh.
 struct BoundVertices {
     std::vector<Vector3> positions, normals;
-    std::vector<TexCoord> texCoords; // unused by the binding, required by the face model
 };
 
-// Binds the bound vertices to the cage and measures their amplification for moves of
-// smallAmplificationStep: amplification (N), the attachments through model.
-std::unique_ptr<FaceModel> bindAndMeasure(std::vector<float>& amplification,
-                                          const ControlCage& cage, const BoundVertices& bound) {
-    const Triangle none = {{0, 0, 0}};
-    const int32_t N = static_cast<int32_t>(bound.positions.size());
-    auto model = std::make_unique<FaceModel>(cage.points.data(), int32_t(cage.points.size()),
-                                             cage.triangles.data(), int32_t(cage.triangles.size()),
-                                             bound.positions.data(), bound.normals.data(),
-                                             bound.texCoords.data(), N, &none, 0);
-    amplification.assign(size_t(N), 0.0f);
-    computeAmplification(amplification.data(), nullptr, *model, cage.points.data(),
+// The amplification of each bound vertex against its aims: the larger of its amplification
+// for moves of smallAmplificationStep over targetAmplification and for moves of
+// unitAmplificationStep over targetUnitAmplification. 1 or less meets both aims.
+void measureExcess(std::vector<float>& excess, const FaceModel& model, const ControlCage& cage) {
+    const size_t N = size_t(model.renderVertexCount);
+    std::vector<float> unit(N);
+    excess.assign(N, 0.0f);
+    computeAmplification(excess.data(), nullptr, model, cage.points.data(),
                          smallAmplificationStep);
+    computeAmplification(unit.data(), nullptr, model, cage.points.data(), unitAmplificationStep);
+    for (size_t i = 0; i < N; ++i)
+        excess[i] = std::max(excess[i] / targetAmplification, unit[i] / targetUnitAmplification);
+}
+
+// Binds the bound vertices to the cage and measures their excess (N), the attachments
+// through model.
+std::unique_ptr<FaceModel> bindAndMeasure(std::vector<float>& excess, const ControlCage& cage,
+                                          const BoundVertices& bound) {
+    std::unique_ptr<FaceModel> model = bindCage(cage, bound.positions, bound.normals);
+    measureExcess(excess, *model, cage);
     return model;
 }
 
@@ -838,9 +851,9 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings) 
 
 // Whether the point the editor inserted last helps the judges (bound vertices): bound to
 // the triangles within two rings of it (all that shapes the sub-patches within one ring
-// and their moves), none of them amplified beyond max(aim, before), and one amplified less
-// than before or attached where it was not. before holds the judges' amplification in the
-// model they were bound to.
+// and their moves), none of them with an excess (measureExcess) beyond max(1, before), and
+// one with less than before or attached where it was not. before holds the judges' excess
+// in the model they were bound to.
 bool insertionHelps(const Editor& e, const std::vector<float>& before, const FaceModel& model,
                     const std::vector<int32_t>& judges, const BoundVertices& bound) {
     std::vector<int32_t> triangles;
@@ -853,7 +866,6 @@ bool insertionHelps(const Editor& e, const std::vector<float>& before, const Fac
         some.positions.push_back(bound.positions[size_t(j)]);
         some.normals.push_back(bound.normals[size_t(j)]);
     }
-    some.texCoords.assign(some.positions.size(), TexCoord{0.0f, 0.0f});
     std::vector<float> after;
     const std::unique_ptr<FaceModel> localModel = bindAndMeasure(after, local, some);
     bool better = false;
@@ -863,10 +875,9 @@ bool insertionHelps(const Editor& e, const std::vector<float>& before, const Fac
         const bool attached = localModel->attachments[int32_t(k)].subPatch >= 0;
         if (wasAttached && !attached)
             return false;
-        if (attached && after[k] > std::max(was, targetAmplification))
+        if (attached && after[k] > std::max(was, 1.0f))
             return false;
-        better = better || (attached && !wasAttached) ||
-                 (attached && was > targetAmplification && after[k] < was);
+        better = better || (attached && !wasAttached) || (attached && was > 1.0f && after[k] < was);
     }
     return better;
 }
@@ -907,17 +918,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // The render vertices bound in each round, with the normals the model file's reader
     // gives them; they are the candidates for new points too.
     BoundVertices bound;
-    {
-        const std::vector<Vector3>& renderNormals = normals;
-        const size_t stride = (positions.size() + maxBoundVertices - 1) / maxBoundVertices;
-        for (size_t i = 0; i < positions.size(); i += stride) {
-            bound.positions.push_back(positions[i]);
-            bound.normals.push_back(renderNormals[i]);
-        }
-        bound.texCoords.assign(bound.positions.size(), TexCoord{0.0f, 0.0f});
-    }
-    // The bound vertices are the candidates for new points too, so that every control
-    // point is a render vertex.
+    evenSample(bound.positions, bound.normals, positions, normals);
+    // The bound vertices are the candidates for new points too: a new point starts on the
+    // render surface, and the fit moves it from there.
     const std::vector<Vector3>& candidates = bound.positions;
     const std::vector<Vector3>& candidateNormals = bound.normals;
     SampleIndex candidateIndex;
@@ -935,11 +938,11 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     improveShapes(e, report);
 
     ControlCage current, best;
-    std::vector<Vector3> bestNormals;
-    float bestLargest = 0.0f;
+    std::vector<Vector3> bestNormals, currentNormals;
+    float bestScore = 0.0f;
     int32_t bestAbove = 0, bestLoose = 0;
     std::vector<int32_t> slot, pointOf;
-    std::vector<float> amplification;
+    std::vector<float> excess;
     const int rounds =
         positions.size() > maxBoundVertices
             ? sampledMeshRounds
@@ -949,48 +952,68 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     for (int round = 0; round < rounds; ++round) {
         dropDead(e);
         compactCage(current, slot, pointOf, e);
-        const std::unique_ptr<FaceModel> model = bindAndMeasure(amplification, current, bound);
+        // The points fitted to the bound vertices: fully at first, then a few steps after
+        // each round's edits.
+        currentNormals.resize(pointOf.size());
+        for (size_t p = 0; p < pointOf.size(); ++p)
+            currentNormals[p] = e.surfaceNormals[size_t(pointOf[p])];
+        FitReport fitted;
+        const std::unique_ptr<FaceModel> model =
+            fitCage(current, fitted, bound.positions, bound.normals, currentNormals,
+                    round == 0 ? firstFitSteps : roundFitSteps);
+        report.fitSteps += fitted.iterations;
+        for (size_t p = 0; p < pointOf.size(); ++p)
+            e.points[size_t(pointOf[p])] = current.points[p];
+        measureExcess(excess, *model, current);
         ++report.rounds;
-        // The vertices amplified beyond the aim, the worst first, then the unattached.
-        std::vector<int32_t> bad, unattached;
+        // The vertices beyond an aim, the worst first, then those that hang far from the
+        // surface, then the unattached.
+        std::vector<int32_t> bad, far, unattached;
         float largest = 0.0f;
-        for (size_t i = 0; i < amplification.size(); ++i) {
-            largest = std::max(largest, amplification[i]);
-            if (amplification[i] > targetAmplification)
+        for (size_t i = 0; i < excess.size(); ++i) {
+            const Attachment& a = model->attachments[i];
+            largest = std::max(largest, excess[i]);
+            Vector3 Q;
+            SubPatchFrame frame;
+            if (excess[i] > 1.0f)
                 bad.push_back(int32_t(i));
-            if (model->attachments[i].subPatch < 0)
+            else if (a.subPatch < 0)
                 unattached.push_back(int32_t(i));
+            else if (model->evaluateFrame(Q, frame, a.subPatch, a.u, a.v) &&
+                     length(a.restPosition - Q) > farDistance)
+                far.push_back(int32_t(i));
         }
         const int32_t above = static_cast<int32_t>(bad.size());
         const int32_t loose = static_cast<int32_t>(unattached.size());
-        // The best round: the smallest amplification down to the aim, then the fewest
-        // unattached vertices, then the fewest above the aim.
-        const float over = std::max(largest, targetAmplification);
-        const float bestOver = std::max(bestLargest, targetAmplification);
-        if (round == 0 || over < bestOver ||
-            (over == bestOver &&
+        // The best round: the smallest score, the excess down to the aims plus a tenth for
+        // every per cent of the bound vertices left unattached beyond maxLooseShare (an edit
+        // that gives up a part the surface carried is worse than a small excess), then the
+        // fewest unattached, then the fewest beyond an aim.
+        const float looseShare = float(loose) / float(std::max<size_t>(1, excess.size()));
+        const float score =
+            std::max(largest, 1.0f) + looseWeight * std::max(0.0f, looseShare - maxLooseShare);
+        if (round == 0 || score < bestScore ||
+            (score == bestScore &&
              (loose < bestLoose || (loose == bestLoose && above < bestAbove)))) {
             best = current;
-            bestNormals.resize(pointOf.size());
-            for (size_t p = 0; p < pointOf.size(); ++p)
-                bestNormals[p] = e.surfaceNormals[size_t(pointOf[p])];
-            bestLargest = largest;
+            bestNormals = currentNormals;
+            bestScore = score;
             bestAbove = above;
             bestLoose = loose;
         }
-        if ((bad.empty() && unattached.empty()) || e.usedPoints >= e.maxPoints)
+        if ((bad.empty() && unattached.empty() && far.empty()) || e.usedPoints >= e.maxPoints)
             break;
 
         // One edit per neighbourhood and round: a vertex becomes a control point in the
         // triangle it hangs on (an unattached one: the triangle of its nearest sample), or
         // on the side it lies near; for one near a corner the triangle gets the best of its
         // other edits.
-        std::sort(bad.begin(), bad.end(), [&](int32_t a, int32_t b) {
-            return amplification[size_t(a)] > amplification[size_t(b)];
-        });
+        std::sort(bad.begin(), bad.end(),
+                  [&](int32_t a, int32_t b) { return excess[size_t(a)] > excess[size_t(b)]; });
         SampleIndex samples;
         if (!unattached.empty())
             buildSampleIndex(samples, model->samplePositions.get(), model->sampleCount);
+        bad.insert(bad.end(), far.begin(), far.end());
         bad.insert(bad.end(), unattached.begin(), unattached.end());
         // The bound vertices hanging on each triangle, and the triangle of each editor slot.
         Lists hanging;
@@ -1081,7 +1104,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                     }
                     std::sort(judges.begin(), judges.end());
                     judges.erase(std::unique(judges.begin(), judges.end()), judges.end());
-                    made = insertionHelps(e, amplification, *model, judges, bound);
+                    made = insertionHelps(e, excess, *model, judges, bound);
                 }
                 if (made)
                     break;

@@ -39,6 +39,8 @@ const char usageText[] =
     "  --keep-placement  keep the source's coordinates (no centring, turning or scaling)\n"
     "  --cage CAGE       the control mesh from this file (placed like MESH); default: the\n"
     "                    render mesh simplified, repaired and refined, at most --points K\n"
+    "  --fit-cage        with --cage: move its points (count and numbering kept) so that\n"
+    "                    the surface fits the render mesh\n"
     "  --points K        points of the automatic control mesh, at most (default 240, at\n"
     "                    least 88)\n"
     "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
@@ -62,6 +64,7 @@ struct Options {
     Vector3 up = {0.0f, 1.0f, 0.0f};
     Vector3 front = {0.0f, 0.0f, 1.0f};
     bool keepPlacement = false;
+    bool fitCage = false; // --fit-cage
     bool help = false; // --help or -h: the usage only
 };
 
@@ -102,7 +105,8 @@ enum OptionCode {
     optionHeight,
     optionUp,
     optionFront,
-    optionKeepPlacement
+    optionKeepPlacement,
+    optionFitCage
 };
 
 const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
@@ -115,6 +119,7 @@ const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
                               {"up", required_argument, nullptr, optionUp},
                               {"front", required_argument, nullptr, optionFront},
                               {"keep-placement", no_argument, nullptr, optionKeepPlacement},
+                              {"fit-cage", no_argument, nullptr, optionFitCage},
                               {"help", no_argument, nullptr, 'h'},
                               {nullptr, 0, nullptr, 0}};
 
@@ -152,6 +157,9 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         case optionKeepPlacement:
             o.keepPlacement = true;
             break;
+        case optionFitCage:
+            o.fitCage = true;
+            break;
         case optionOut:
             o.out = optarg;
             break;
@@ -188,6 +196,8 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         return problem = "no mesh file", false;
     if (!o.out)
         return problem = "no --out folder", false;
+    if (o.fitCage && !o.cage)
+        return problem = "--fit-cage needs --cage", false;
     if (dot(o.up, o.front) != 0.0f)
         return problem = "--up and --front must be different axes", false;
     return true;
@@ -325,6 +335,15 @@ int main(int argc, char** argv) try {
         for (int kind = 0; kind < cageFaultCount; ++kind)
             if (!faults.triangles[kind].empty())
                 warnings += cageWarning(options.cage, CageFault(kind), faults.triangles[kind]);
+        if (options.fitCage) {
+            // Fitted to an even sample of a large mesh, as the automatic control mesh is.
+            std::vector<Vector3> positions, normals;
+            evenSample(positions, normals, render.positions, renderNormals);
+            FitReport fitted;
+            fitCage(cage, fitted, positions, normals, surfaceNormals, userCageFitSteps);
+            report("  fitted to the render surface in %d steps: loss %.6g before, %.6g after\n",
+                   fitted.iterations, fitted.lossBefore, fitted.lossAfter);
+        }
     } else {
         CageReport made;
         if (!makeAutomaticCage(cage, made, problem, render.positions, renderNormals,
@@ -338,9 +357,10 @@ int main(int argc, char** argv) try {
         report("control mesh: automatic, %zu points (asked %d), %zu triangles\n",
                cage.points.size(), options.points, cage.triangles.size());
         report("  simplified to %d points; %d edges flipped, %d collapsed, %d triangles dropped, "
-               "%d render vertices inserted in %d rounds\n",
+               "%d render vertices inserted in %d rounds; fitted to the render surface in %d "
+               "steps\n",
                made.simplifiedPoints, made.flips, made.collapses, made.dropped, made.inserted,
-               made.rounds);
+               made.rounds, made.fitSteps);
     }
     if (cage.triangles.size() > size_t(maxControlTriangleCount))
         return refuse(program, "the control mesh has more than " +

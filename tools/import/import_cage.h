@@ -1,13 +1,17 @@
-// face-import's control mesh: the user's own (welded, checked against the rules below) or
-// one simplified from the render mesh with meshoptimizer, repaired until it keeps the rules
-// and refined where the binding amplifies a move of the control mesh.
+// face-import's control mesh: the user's own (welded, checked against the rules below, and
+// fitted to the render surface on request) or one simplified from the render mesh with
+// meshoptimizer, repaired until it keeps the rules, fitted to the render surface and refined
+// where the binding amplifies a move of the control mesh or leaves vertices far from it.
 #pragma once
 
 #include "geometry/vector.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+class FaceModel;
 
 constexpr int32_t defaultControlPoints = 240;
 
@@ -96,27 +100,76 @@ struct CageReport {
                                   // edge, slivers on a border, or what no edit mended)
     int32_t inserted = 0;         // render vertices made control points (repairs, refinement)
     int32_t rounds = 0;           // refinement rounds (binding and amplification each)
+    int32_t fitSteps = 0;         // steps of fitting the points to the render surface
 };
 
-// The amplification face-import aims at, everywhere.
+// The amplification face-import aims at, everywhere: for moves of 0.1 and of one unit.
 constexpr float targetAmplification = 1.5f;
+constexpr float targetUnitAmplification = 2.0f;
 
 // The automatic control mesh of a render mesh (positions N with the unit normals
 // computeMeshNormals gives them, triangles M): welded, simplified to 85 % of targetPoints
 // (at least minPoints), repaired until it keeps every rule above (flips, collapses,
 // insertions of render vertices, and at last dropping triangles), mended towards a stricter
-// shape where an edit gets there, then refined in rounds: the render vertices (or a sample
-// of a large mesh) are bound and their amplification for moves of 0.1 measured, and where
-// one exceeds targetAmplification or stays unattached a render vertex nearby becomes a
-// control point, kept only where the vertices around it, bound again locally, are no worse
-// and one is better; up to targetPoints points. The round with the smallest amplification
-// (then the fewest unattached vertices) is kept. Its points are render vertices. Returns
-// false with one line in error when no valid control mesh of at least minPoints points
-// remains.
+// shape where an edit gets there, then fitted and refined in rounds: the render vertices
+// (evenSample) are fitted to (fitCage: fully in the first round, two steps after each
+// round's edits), bound, and their amplification for moves of 0.1 and of 1 measured; where
+// one exceeds targetAmplification or targetUnitAmplification, stays unattached or hangs
+// farther than half maxAttachDistance from its surface point, a render vertex nearby
+// becomes a control point, kept only where the vertices around it, bound again locally,
+// are no worse and one is better; up to targetPoints points. The round with the smallest
+// excess over the aims (with unattached vertices beyond 2 % counted against it) is kept.
+// Returns false with one line in error when no valid control mesh of at least minPoints
+// points remains.
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
                        const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
                        const std::vector<Triangle>& triangles, int32_t targetPoints,
                        int32_t minPoints);
+
+// The render vertices the automatic control mesh is refined and fitted on: all of them, or
+// every k-th of a mesh larger than maxBoundVertices (k the smallest that keeps at most
+// that many).
+constexpr size_t maxBoundVertices = 40000;
+void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
+                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals);
+
+// The steps fitCage takes on a user's control mesh (--fit-cage).
+constexpr int userCageFitSteps = 12;
+
+// The face model of cage with positions and normals (N) as its render vertices, bound (no
+// render triangles).
+std::unique_ptr<FaceModel> bindCage(const ControlCage& cage, const std::vector<Vector3>& positions,
+                                    const std::vector<Vector3>& normals);
+
+// What fitting a control mesh did: the steps kept and the loss before and after.
+struct FitReport {
+    int32_t iterations = 0;
+    double lossBefore = 0.0, lossAfter = 0.0;
+};
+
+// The loss the fit minimises, over the model's render vertices: for each, its distance d
+// to its surface point (its attachment's, or for a vertex too far for one its nearest
+// sample's under the binding's normal rule), counted as d²/2 up to maxAttachDistance R and
+// as R²/2 + R²·ln(d / R) beyond, so that parts the surface misses pull it nearer but
+// cannot tear it away; a vertex with no sample at all counts as if at the largest float.
+double fitLoss(const FaceModel& model);
+
+// Moves the points of cage (their count, numbering and triangles kept) so that its smooth
+// surface passes through the render vertices (positions, normals: N), in at most iterations
+// steps of binding and solving: the vertices are bound; the surface, linearised as each
+// control triangle's barycentric interpolation of its corners' moves, is fitted to them by
+// weighted least squares on their residuals along the surface normal plus a tenth of the
+// whole residual (the samples' spacing, not the fit, decides the tangential part), the
+// weights those of fitLoss's robust loss, the moves of neighbouring points tied and damped;
+// Eigen's sparse Cholesky factorisation solves it. A step that makes a triangle break a
+// rule of the control mesh (findCageFaults with surfaceNormals, K) that it kept loses the
+// moves of the points around it, then is halved; a step is kept only where fitLoss falls,
+// and the fit stops when it falls by less than 1 % or no step keeps the rules. Returns the
+// model of the final cage, bound.
+std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
+                                   const std::vector<Vector3>& positions,
+                                   const std::vector<Vector3>& normals,
+                                   const std::vector<Vector3>& surfaceNormals, int iterations);
 
 // Where a point lies on a model centred near the origin, facing +z with +y up, in words:
 // "upper left front" (the model's own left, +x), from the box of positions (N > 0).

@@ -1,0 +1,266 @@
+// Fitting a control mesh to the render surface: binding and a least-squares step on the
+// control points, in turn, so that the smooth surface passes through the render vertices.
+#include "tools/import/import_cage.h"
+
+#include "face/attachments.h"
+#include "face/face_model.h"
+#include "face/sample_index.h"
+
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A vertex farther than this from its surface point pulls with the weight (reach / d)²,
+// so that a part the surface does not reach yet draws it nearer while a part that lies
+// far away (an eyeball inside the head) cannot tear it off: the loss grows with log d.
+constexpr float fitReach = maxAttachDistance;
+// The step keeps the control mesh's shape: the moves of neighbouring points are tied by a
+// graph Laplacian of this strength, and every move damped by this one, both relative to the
+// mean weight the vertices put on a point. A point that no vertex hangs on follows its
+// neighbours.
+constexpr double fitSmoothness = 0.02;
+constexpr double fitDamping = 1e-4;
+// The share of a vertex's whole residual (tangential part included) in its pull.
+constexpr double fitTangential = 0.1;
+// The fit stops when a step lowers the loss by less than this share.
+constexpr double fitMinGain = 0.01;
+// A step that breaks a rule loses the moves of the points around the triangles it breaks,
+// in up to fitFreezes tries, then is halved until fitAttempts tries in all.
+constexpr int fitFreezes = 4;
+constexpr int fitAttempts = 8;
+
+// Where each vertex meets the surface: its attachment, or for a vertex too far for one,
+// its nearest sample under the binding's normal rule (sub-patch −1 when there is none).
+struct Foot {
+    int32_t subPatch;
+    float u, v;
+};
+
+void findFeet(std::vector<Foot>& feet, const FaceModel& model) {
+    const int32_t N = model.renderVertexCount;
+    feet.resize(size_t(N));
+    SampleIndex samples;
+    for (int32_t i = 0; i < N; ++i) {
+        const Attachment& a = model.attachments[i];
+        if (a.subPatch >= 0) {
+            feet[size_t(i)] = {a.subPatch, a.u, a.v};
+            continue;
+        }
+        if (!samples.tree)
+            buildSampleIndex(samples, model.samplePositions.get(), model.sampleCount);
+        float distance;
+        const int32_t s = findNearestSampleIndexed(
+            distance, samples, model.sampleNormals.get(), a.restPosition, a.restNormal,
+            hintingFreeSampleLimit, std::numeric_limits<float>::infinity(), minNormalDot);
+        if (s < 0) {
+            feet[size_t(i)] = {-1, 0.0f, 0.0f};
+            continue;
+        }
+        const PatchParameter& p = model.sampleParameters[s % samplesPerSubPatch];
+        feet[size_t(i)] = {s / samplesPerSubPatch, p.u, p.v};
+    }
+}
+
+// The robust loss of one vertex at distance d: d²/2 within reach, then growing with log d.
+double fitLoss(double d) {
+    const double R = fitReach;
+    return d <= R ? 0.5 * d * d : 0.5 * R * R + R * R * std::log(d / R);
+}
+
+// The barycentric weights, in control triangle s / 3, of the point (u, v) of sub-patch s:
+// sub-patch k spans corners k and k + 1 and the split point, which weighs a third on each.
+void cornerWeights(float l[3], int32_t s, float u, float v) {
+    const int k = s % 3;
+    const float w = 1.0f - u - v;
+    l[k] = u + w / 3.0f;
+    l[(k + 1) % 3] = v + w / 3.0f;
+    l[(k + 2) % 3] = w / 3.0f;
+}
+
+} // namespace
+
+void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
+                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals) {
+    const size_t stride = std::max<size_t>(1, (allPositions.size() + maxBoundVertices - 1) /
+                                                  maxBoundVertices);
+    positions.clear();
+    normals.clear();
+    for (size_t i = 0; i < allPositions.size(); i += stride) {
+        positions.push_back(allPositions[i]);
+        normals.push_back(allNormals[i]);
+    }
+}
+
+std::unique_ptr<FaceModel> bindCage(const ControlCage& cage, const std::vector<Vector3>& positions,
+                                    const std::vector<Vector3>& normals) {
+    const Triangle none = {{0, 0, 0}};
+    const std::vector<TexCoord> texCoords(positions.size(), TexCoord{0.0f, 0.0f});
+    return std::make_unique<FaceModel>(cage.points.data(), int32_t(cage.points.size()),
+                                       cage.triangles.data(), int32_t(cage.triangles.size()),
+                                       positions.data(), normals.data(), texCoords.data(),
+                                       int32_t(positions.size()), &none, 0);
+}
+
+double fitLoss(const FaceModel& model) {
+    std::vector<Foot> feet;
+    findFeet(feet, model);
+    double loss = 0.0;
+    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
+        Vector3 Q;
+        SubPatchFrame frame;
+        const Foot& f = feet[size_t(i)];
+        if (f.subPatch >= 0 && model.evaluateFrame(Q, frame, f.subPatch, f.u, f.v))
+            loss += fitLoss(double(length(model.attachments[i].restPosition - Q)));
+        else
+            loss += fitLoss(std::numeric_limits<float>::max());
+    }
+    return loss;
+}
+
+std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
+                                   const std::vector<Vector3>& positions,
+                                   const std::vector<Vector3>& normals,
+                                   const std::vector<Vector3>& surfaceNormals, int iterations) {
+    report = FitReport();
+    const int32_t K = int32_t(cage.points.size());
+    // The triangles that break a rule before the fit (none in an automatic control mesh; a
+    // user's may have some): the fit makes no other break one.
+    CageFaults faults;
+    findCageFaults(faults, cage, surfaceNormals);
+    std::vector<uint8_t> wasFaulty(cage.triangles.size(), 0);
+    for (const std::vector<int32_t>& list : faults.triangles)
+        for (int32_t t : list)
+            wasFaulty[size_t(t)] = 1;
+
+    // The triangles at each point, and the edges for the smoothness term.
+    std::vector<std::vector<int32_t>> around(static_cast<size_t>(K));
+    for (size_t t = 0; t < cage.triangles.size(); ++t)
+        for (int32_t c : cage.triangles[t].index)
+            around[size_t(c)].push_back(int32_t(t));
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    for (const Triangle& t : cage.triangles)
+        for (int k = 0; k < 3; ++k) {
+            const int32_t a = t.index[k], b = t.index[(k + 1) % 3];
+            edges.push_back({std::min(a, b), std::max(a, b)});
+        }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+
+    std::unique_ptr<FaceModel> model = bindCage(cage, positions, normals);
+    double loss = fitLoss(*model);
+    report.lossBefore = report.lossAfter = loss;
+    std::vector<Foot> feet;
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        // The normal equations of the step with the surface linearised as the control
+        // triangles' own barycentric interpolation of their corners' moves: each vertex
+        // pulls the corners of its triangle by its residual along the surface normal there
+        // (the part the samples' spacing does not decide), and by tangentialShare of its
+        // whole residual, weighted as above. Unknowns: x, y, z of each point, 3p + axis.
+        findFeet(feet, *model);
+        std::vector<Eigen::Triplet<double>> entries;
+        Eigen::VectorXd rhs = Eigen::VectorXd::Zero(3 * K);
+        double trace = 0.0;
+        for (int32_t i = 0; i < model->renderVertexCount; ++i) {
+            const Foot& f = feet[size_t(i)];
+            Vector3 Q;
+            SubPatchFrame frame;
+            if (f.subPatch < 0 || !model->evaluateFrame(Q, frame, f.subPatch, f.u, f.v))
+                continue;
+            const Vector3 r = model->attachments[i].restPosition - Q;
+            const double d = length(r);
+            if (!std::isfinite(d) || !isFinite(frame.n))
+                continue;
+            const double weight = d <= fitReach ? 1.0 : (fitReach / d) * (fitReach / d);
+            const double n[3] = {frame.n.x, frame.n.y, frame.n.z}, R[3] = {r.x, r.y, r.z};
+            const double along = dot(frame.n, r);
+            float l[3];
+            cornerWeights(l, f.subPatch, f.u, f.v);
+            const int32_t* c = cage.triangles[size_t(f.subPatch / 3)].index;
+            for (int a = 0; a < 3; ++a) {
+                for (int b = 0; b < 3; ++b) {
+                    const double ll = weight * l[a] * l[b];
+                    for (int x = 0; x < 3; ++x)
+                        for (int y = 0; y < 3; ++y)
+                            entries.emplace_back(3 * c[a] + x, 3 * c[b] + y,
+                                                 ll * (n[x] * n[y] + (x == y ? fitTangential : 0.0)));
+                }
+                trace += weight * l[a] * l[a];
+                for (int x = 0; x < 3; ++x)
+                    rhs(3 * c[a] + x) += weight * l[a] * (n[x] * along + fitTangential * R[x]);
+            }
+        }
+        const double mean = std::max(trace / K, 1e-12);
+        for (const auto& [a, b] : edges)
+            for (int x = 0; x < 3; ++x) {
+                const double s = fitSmoothness * mean;
+                entries.emplace_back(3 * a + x, 3 * a + x, s);
+                entries.emplace_back(3 * b + x, 3 * b + x, s);
+                entries.emplace_back(3 * a + x, 3 * b + x, -s);
+                entries.emplace_back(3 * b + x, 3 * a + x, -s);
+            }
+        for (int32_t p = 0; p < 3 * K; ++p)
+            entries.emplace_back(p, p, fitDamping * mean);
+        Eigen::SparseMatrix<double> normal(3 * K, 3 * K);
+        normal.setFromTriplets(entries.begin(), entries.end());
+        Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(normal);
+        if (solver.info() != Eigen::Success)
+            break;
+        const Eigen::VectorXd solution = solver.solve(rhs);
+        if (solver.info() != Eigen::Success || !solution.allFinite())
+            break;
+        const auto step = [&](int32_t p, int x) { return solution(3 * p + x); };
+
+        // The step, without the moves of the points around the corners of every triangle it
+        // makes break a rule that held (a corner's normal is its triangles' sum), tried again
+        // with those points kept, and halved after fitFreezes tries.
+        const ControlCage before = cage;
+        std::vector<uint8_t> frozen(size_t(K), 0);
+        bool kept = false;
+        double scale = 1.0;
+        for (int attempt = 0; attempt < fitAttempts && !kept; ++attempt) {
+            if (attempt >= fitFreezes)
+                scale *= 0.5;
+            for (int32_t p = 0; p < K; ++p)
+                cage.points[size_t(p)] =
+                    frozen[size_t(p)]
+                        ? before.points[size_t(p)]
+                        : before.points[size_t(p)] + Vector3{float(scale * step(p, 0)),
+                                                             float(scale * step(p, 1)),
+                                                             float(scale * step(p, 2))};
+            findCageFaults(faults, cage, surfaceNormals);
+            kept = true;
+            for (int kind = 0; kind < cageFaultCount; ++kind)
+                for (int32_t t : faults.triangles[kind])
+                    if (!wasFaulty[size_t(t)]) {
+                        kept = false;
+                        for (int32_t c : cage.triangles[size_t(t)].index)
+                            for (int32_t u : around[size_t(c)])
+                                for (int32_t q : cage.triangles[size_t(u)].index)
+                                    frozen[size_t(q)] = 1;
+                    }
+        }
+        if (!kept) {
+            cage = before;
+            break;
+        }
+        std::unique_ptr<FaceModel> next = bindCage(cage, positions, normals);
+        const double nextLoss = fitLoss(*next);
+        if (!(nextLoss < loss)) {
+            cage = before;
+            break;
+        }
+        ++report.iterations;
+        const bool gainSmall = loss - nextLoss < fitMinGain * loss;
+        model = std::move(next);
+        loss = nextLoss;
+        report.lossAfter = loss;
+        if (gainSmall)
+            break;
+    }
+    return model;
+}

@@ -85,9 +85,9 @@ void cornerWeights(float l[3], int32_t s, float u, float v) {
 } // namespace
 
 void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
-                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals) {
-    const size_t stride = std::max<size_t>(1, (allPositions.size() + maxBoundVertices - 1) /
-                                                  maxBoundVertices);
+                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals,
+                size_t limit) {
+    const size_t stride = std::max<size_t>(1, (allPositions.size() + limit - 1) / limit);
     positions.clear();
     normals.clear();
     for (size_t i = 0; i < allPositions.size(); i += stride) {

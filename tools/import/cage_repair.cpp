@@ -49,6 +49,9 @@ constexpr float simplifiedShare = 0.85f;
 // barycentric coordinates are all at least this (so that the three new triangles are not
 // slivers); else it splits the side facing its smallest coordinate.
 constexpr float minInsertWeight = 0.15f;
+// The vertices that judge an insertion, at most about (thinJudges): a 1M-vertex scan's
+// sample puts some 1,000 on the triangles around a new point.
+constexpr size_t maxJudges = 256;
 // Insertions tried per round, each bound locally (a few milliseconds): without a bound a
 // mesh of many parts, where most fail, spent seconds in a round.
 constexpr int32_t maxTrialsPerRound = 64;
@@ -849,6 +852,24 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings) 
     }
 }
 
+// Thins the judges of an insertion (sorted) to about maxJudges: the vertex refined, every
+// one beyond an aim and every unattached one stay (they decide whether it helps); of the
+// others every k-th, which still catches a neighbourhood the insertion makes worse.
+void thinJudges(std::vector<int32_t>& judges, int32_t refined, const std::vector<float>& excess,
+                const FaceModel& model) {
+    if (judges.size() <= maxJudges)
+        return;
+    const size_t stride = (judges.size() + maxJudges - 1) / maxJudges;
+    size_t kept = 0;
+    for (size_t k = 0; k < judges.size(); ++k) {
+        const int32_t j = judges[k];
+        if (j == refined || excess[size_t(j)] > 1.0f || model.attachments[j].subPatch < 0 ||
+            k % stride == 0)
+            judges[kept++] = j;
+    }
+    judges.resize(kept);
+}
+
 // Whether the point the editor inserted last helps the judges (bound vertices): bound to
 // the triangles within two rings of it (all that shapes the sub-patches within one ring
 // and their moves), none of them with an excess (measureExcess) beyond max(1, before), and
@@ -866,18 +887,31 @@ bool insertionHelps(const Editor& e, const std::vector<float>& before, const Fac
         some.positions.push_back(bound.positions[size_t(j)]);
         some.normals.push_back(bound.normals[size_t(j)]);
     }
-    std::vector<float> after;
-    const std::unique_ptr<FaceModel> localModel = bindAndMeasure(after, local, some);
+    // Most insertions fail, so the cheaper tests come first: the attachments, then the
+    // amplification for small moves, then for moves of one unit.
+    const std::unique_ptr<FaceModel> localModel = bindCage(local, some.positions, some.normals);
+    for (size_t k = 0; k < judges.size(); ++k)
+        if (model.attachments[judges[k]].subPatch >= 0 &&
+            localModel->attachments[int32_t(k)].subPatch < 0)
+            return false;
+    std::vector<float> after(judges.size()), unit(judges.size());
+    computeAmplification(after.data(), nullptr, *localModel, local.points.data(),
+                         smallAmplificationStep);
+    for (size_t k = 0; k < judges.size(); ++k)
+        if (after[k] / targetAmplification > std::max(before[size_t(judges[k])], 1.0f))
+            return false;
+    computeAmplification(unit.data(), nullptr, *localModel, local.points.data(),
+                         unitAmplificationStep);
     bool better = false;
     for (size_t k = 0; k < judges.size(); ++k) {
         const float was = before[size_t(judges[k])];
         const bool wasAttached = model.attachments[judges[k]].subPatch >= 0;
         const bool attached = localModel->attachments[int32_t(k)].subPatch >= 0;
-        if (wasAttached && !attached)
+        const float now =
+            std::max(after[k] / targetAmplification, unit[k] / targetUnitAmplification);
+        if (attached && now > std::max(was, 1.0f))
             return false;
-        if (attached && after[k] > std::max(was, 1.0f))
-            return false;
-        better = better || (attached && !wasAttached) || (attached && was > 1.0f && after[k] < was);
+        better = better || (attached && !wasAttached) || (attached && was > 1.0f && now < was);
     }
     return better;
 }
@@ -918,7 +952,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // The render vertices bound in each round, with the normals the model file's reader
     // gives them; they are the candidates for new points too.
     BoundVertices bound;
-    evenSample(bound.positions, bound.normals, positions, normals);
+    evenSample(bound.positions, bound.normals, positions, normals, maxBoundVertices);
+    BoundVertices fitted;
+    evenSample(fitted.positions, fitted.normals, bound.positions, bound.normals, maxFitVertices);
     // The bound vertices are the candidates for new points too: a new point starts on the
     // render surface, and the fit moves it from there.
     const std::vector<Vector3>& candidates = bound.positions;
@@ -957,14 +993,13 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         currentNormals.resize(pointOf.size());
         for (size_t p = 0; p < pointOf.size(); ++p)
             currentNormals[p] = e.surfaceNormals[size_t(pointOf[p])];
-        FitReport fitted;
-        const std::unique_ptr<FaceModel> model =
-            fitCage(current, fitted, bound.positions, bound.normals, currentNormals,
-                    round == 0 ? firstFitSteps : roundFitSteps);
-        report.fitSteps += fitted.iterations;
+        FitReport fit;
+        fitCage(current, fit, fitted.positions, fitted.normals, currentNormals,
+                round == 0 ? firstFitSteps : roundFitSteps);
+        report.fitSteps += fit.iterations;
         for (size_t p = 0; p < pointOf.size(); ++p)
             e.points[size_t(pointOf[p])] = current.points[p];
-        measureExcess(excess, *model, current);
+        const std::unique_ptr<FaceModel> model = bindAndMeasure(excess, current, bound);
         ++report.rounds;
         // The vertices beyond an aim, the worst first, then those that hang far from the
         // surface, then the unattached.
@@ -1104,6 +1139,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                     }
                     std::sort(judges.begin(), judges.end());
                     judges.erase(std::unique(judges.begin(), judges.end()), judges.end());
+                    thinJudges(judges, i, excess, *model);
                     made = insertionHelps(e, excess, *model, judges, bound);
                 }
                 if (made)
@@ -1139,6 +1175,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
             break;
     }
 
+    
     // The last word is the rules' own check: a triangle that still breaks one is dropped.
     CageFaults faults;
     for (;;) {

@@ -49,6 +49,8 @@ constexpr float defaultHeight = 16.0f;
 // Above this amplification face-import warns (the README's red in the amplification
 // picture: a drag throws vertices three times as far).
 constexpr float warnedAmplification = 3.0f;
+// The parts left behind by the surface that are named, the largest first.
+constexpr size_t maxNamedParts = 5;
 // A light neutral skin tone for meshes without a texture.
 constexpr uint8_t neutralSkin[3] = {224, 186, 160};
 
@@ -338,7 +340,7 @@ int main(int argc, char** argv) try {
         if (options.fitCage) {
             // Fitted to an even sample of a large mesh, as the automatic control mesh is.
             std::vector<Vector3> positions, normals;
-            evenSample(positions, normals, render.positions, renderNormals);
+            evenSample(positions, normals, render.positions, renderNormals, maxFitVertices);
             FitReport fitted;
             fitCage(cage, fitted, positions, normals, surfaceNormals, userCageFitSteps);
             report("  fitted to the render surface in %d steps: loss %.6g before, %.6g after\n",
@@ -440,6 +442,21 @@ int main(int argc, char** argv) try {
                     options.out, names.c_str());
     }
     printModelSummary(model, cage.points.data(), counts.controlPointCount, amplification);
+    // The parts of the render mesh the surface does not reach, one line each.
+    std::vector<LeftBehind> parts;
+    findPartsLeftBehind(parts, model, render.positions);
+    for (size_t p = 0; p < parts.size() && p < maxNamedParts; ++p)
+        std::fprintf(stderr,
+                     "face-import: warning: %d render vertices in the %s stay behind (a part "
+                     "too thin for the control mesh at %zu points; more --points or a --cage of "
+                     "your own reach it)\n",
+                     parts[p].count,
+                     regionName(render.positions[size_t(parts[p].vertex)], render.positions)
+                         .c_str(),
+                     cage.points.size());
+    if (parts.size() > maxNamedParts)
+        std::fprintf(stderr, "face-import: warning: %zu more parts stay behind\n",
+                     parts.size() - maxNamedParts);
     // A binding that throws a vertex more than three times as far as the drag is named with
     // where it happens.
     if (amplification.small.largest > warnedAmplification) {

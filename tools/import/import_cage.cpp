@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <tuple>
 
 namespace {
 
@@ -344,6 +345,63 @@ void simplifyCage(ControlCage& cage, std::vector<int32_t>& welded, const Control
     for (size_t t = 0; t < cage.triangles.size(); ++t)
         for (int c = 0; c < 3; ++c)
             cage.triangles[t].index[c] = static_cast<int32_t>(best[3 * t + c]);
+}
+
+void findPartsLeftBehind(std::vector<LeftBehind>& parts, const FaceModel& model,
+                         const std::vector<Vector3>& positions) {
+    parts.clear();
+    const int32_t N = model.renderVertexCount;
+    std::vector<int32_t> root(static_cast<size_t>(N));
+    std::iota(root.begin(), root.end(), 0);
+    const auto find = [&](int32_t v) {
+        while (root[size_t(v)] != v)
+            v = root[size_t(v)] = root[size_t(root[size_t(v)])];
+        return v;
+    };
+    const auto loose = [&](int32_t v) { return model.attachments[v].subPatch < 0; };
+    const auto join = [&](int32_t a, int32_t b) {
+        if (loose(a) && loose(b))
+            root[size_t(find(a))] = find(b);
+    };
+    for (int32_t t = 0; t < model.renderTriangleCount; ++t)
+        for (int k = 0; k < 3; ++k)
+            join(model.renderTriangles[t].index[k], model.renderTriangles[t].index[(k + 1) % 3]);
+    // Vertices at one position (both sides of a seam): sorted by position, neighbours joined.
+    std::vector<int32_t> order;
+    for (int32_t v = 0; v < N; ++v)
+        if (loose(v))
+            order.push_back(v);
+    const auto key = [&](int32_t v) {
+        const Vector3& p = positions[size_t(v)];
+        return std::make_tuple(p.x, p.y, p.z);
+    };
+    std::sort(order.begin(), order.end(),
+              [&](int32_t a, int32_t b) { return key(a) < key(b); });
+    for (size_t j = 1; j < order.size(); ++j)
+        if (key(order[j]) == key(order[j - 1]))
+            join(order[j], order[j - 1]);
+    // Counts and centres per part, then the vertex nearest each centre.
+    std::vector<int32_t> count(static_cast<size_t>(N), 0);
+    std::vector<Vector3> sum(static_cast<size_t>(N), Vector3{0.0f, 0.0f, 0.0f});
+    for (int32_t v : order) {
+        ++count[size_t(find(v))];
+        sum[size_t(find(v))] = sum[size_t(find(v))] + positions[size_t(v)];
+    }
+    std::vector<float> nearest(static_cast<size_t>(N), std::numeric_limits<float>::infinity());
+    std::vector<int32_t> at(static_cast<size_t>(N), -1);
+    for (int32_t v : order) {
+        const int32_t r = find(v);
+        const float d = length(positions[size_t(v)] - sum[size_t(r)] / float(count[size_t(r)]));
+        if (d < nearest[size_t(r)]) {
+            nearest[size_t(r)] = d;
+            at[size_t(r)] = v;
+        }
+    }
+    for (int32_t v : order)
+        if (find(v) == v && count[size_t(v)] >= minLeftBehind)
+            parts.push_back({count[size_t(v)], at[size_t(v)]});
+    std::stable_sort(parts.begin(), parts.end(),
+                     [](const LeftBehind& a, const LeftBehind& b) { return a.count > b.count; });
 }
 
 std::string regionName(const Vector3& point, const std::vector<Vector3>& positions) {

@@ -126,12 +126,16 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                        const std::vector<Triangle>& triangles, int32_t targetPoints,
                        int32_t minPoints);
 
-// The render vertices the automatic control mesh is refined and fitted on: all of them, or
-// every k-th of a mesh larger than maxBoundVertices (k the smallest that keeps at most
-// that many).
+// The render vertices the automatic control mesh is refined on (maxBoundVertices) and
+// fitted to (maxFitVertices): all of them, or every k-th of a larger mesh, k the smallest
+// that keeps at most that many. Fitting some 200 points needs far fewer vertices than
+// judging the amplification at every one: binding 40,000 for each step of the fit took
+// most of a 1M-vertex scan's import.
 constexpr size_t maxBoundVertices = 40000;
+constexpr size_t maxFitVertices = 10000;
 void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
-                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals);
+                const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals,
+                size_t limit);
 
 // The steps fitCage takes on a user's control mesh (--fit-cage).
 constexpr int userCageFitSteps = 12;
@@ -170,6 +174,20 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
                                    const std::vector<Vector3>& positions,
                                    const std::vector<Vector3>& normals,
                                    const std::vector<Vector3>& surfaceNormals, int iterations);
+
+// A connected part of the render mesh that the surface leaves unattached: how many vertices,
+// and the one nearest the part's centre (for regionName).
+struct LeftBehind {
+    int32_t count = 0;
+    int32_t vertex = -1;
+};
+
+// The unattached render vertices of model in connected parts (joined by the render
+// triangles' edges and by equal positions, so that texture seams do not split a part), the
+// largest first; parts of fewer than minLeftBehind vertices are left out.
+constexpr int32_t minLeftBehind = 10;
+void findPartsLeftBehind(std::vector<LeftBehind>& parts, const FaceModel& model,
+                         const std::vector<Vector3>& positions);
 
 // Where a point lies on a model centred near the origin, facing +z with +y up, in words:
 // "upper left front" (the model's own left, +x), from the box of positions (N > 0).

@@ -10,7 +10,8 @@ run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-me
               libjpeg62-turbo-dev libstb-dev libnanoflann-dev libosmesa6-dev
               libassimp-dev libmeshoptimizer-dev libeigen3-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels)
+               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels
+               assimp-utils)
 ci_packages=(debootstrap git ca-certificates)
 
 wanted=("${run_packages[@]}")

@@ -2,6 +2,7 @@
 // control points, in turn, so that the smooth surface passes through the render vertices.
 #include "tools/import/import_cage.h"
 
+#include "face/amplification.h"
 #include "face/attachments.h"
 #include "face/face_model.h"
 #include "face/sample_index.h"
@@ -33,6 +34,8 @@ constexpr double fitMinGain = 0.01;
 // in up to fitFreezes tries, then is halved until fitAttempts tries in all.
 constexpr int fitFreezes = 4;
 constexpr int fitAttempts = 8;
+// A step that throws a vertex beyond the allowed excess is tried this many times in all.
+constexpr int fitExcessTries = 3;
 
 // Where each vertex meets the surface: its attachment, or for a vertex too far for one,
 // its nearest sample under the binding's normal rule (sub-patch −1 when there is none).
@@ -83,6 +86,19 @@ void cornerWeights(float l[3], int32_t s, float u, float v) {
 }
 
 } // namespace
+
+void measureExcess(std::vector<float>& excess, const FaceModel& model, const ControlCage& cage) {
+    const size_t N = size_t(model.renderVertexCount);
+    std::vector<float> unit(N);
+    excess.assign(N, 0.0f);
+    computeAmplification(excess.data(), nullptr, model, cage.points.data(),
+                         smallAmplificationStep);
+    computeAmplification(unit.data(), nullptr, model, cage.points.data(), unitAmplificationStep);
+    for (size_t i = 0; i < N; ++i)
+        excess[i] = std::min(
+            std::max(excess[i] / targetAmplification, unit[i] / targetUnitAmplification),
+            brokenExcess);
+}
 
 void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
                 const std::vector<Vector3>& allPositions, const std::vector<Vector3>& allNormals,
@@ -153,6 +169,11 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
 
     std::unique_ptr<FaceModel> model = bindCage(cage, positions, normals);
     double loss = fitLoss(*model);
+    std::vector<float> excess;
+    measureExcess(excess, *model, cage);
+    float allowedExcess = 1.0f;
+    for (float e : excess)
+        allowedExcess = std::max(allowedExcess, e);
     report.lossBefore = report.lossAfter = loss;
     std::vector<Foot> feet;
     for (int iteration = 0; iteration < iterations; ++iteration) {
@@ -217,40 +238,60 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
 
         // The step, without the moves of the points around the corners of every triangle it
         // makes break a rule that held (a corner's normal is its triangles' sum), tried again
-        // with those points kept, and halved after fitFreezes tries.
+        // with those points kept, and halved after fitFreezes tries; then bound, and where
+        // it throws a vertex beyond the allowed excess, tried again without the moves of the
+        // points around the vertex's triangle.
         const ControlCage before = cage;
         std::vector<uint8_t> frozen(size_t(K), 0);
-        bool kept = false;
-        double scale = 1.0;
-        for (int attempt = 0; attempt < fitAttempts && !kept; ++attempt) {
-            if (attempt >= fitFreezes)
-                scale *= 0.5;
-            for (int32_t p = 0; p < K; ++p)
-                cage.points[size_t(p)] =
-                    frozen[size_t(p)]
-                        ? before.points[size_t(p)]
-                        : before.points[size_t(p)] + Vector3{float(scale * step(p, 0)),
-                                                             float(scale * step(p, 1)),
-                                                             float(scale * step(p, 2))};
-            findCageFaults(faults, cage, surfaceNormals);
-            kept = true;
-            for (int kind = 0; kind < cageFaultCount; ++kind)
-                for (int32_t t : faults.triangles[kind])
-                    if (!wasFaulty[size_t(t)]) {
-                        kept = false;
-                        for (int32_t c : cage.triangles[size_t(t)].index)
-                            for (int32_t u : around[size_t(c)])
-                                for (int32_t q : cage.triangles[size_t(u)].index)
-                                    frozen[size_t(q)] = 1;
-                    }
+        const auto freezeAround = [&](int32_t t) {
+            for (int32_t c : cage.triangles[size_t(t)].index)
+                for (int32_t u : around[size_t(c)])
+                    for (int32_t q : cage.triangles[size_t(u)].index)
+                        frozen[size_t(q)] = 1;
+        };
+        std::unique_ptr<FaceModel> next;
+        double nextLoss = loss;
+        for (int tries = 0; tries < fitExcessTries && !next; ++tries) {
+            bool kept = false;
+            double scale = 1.0;
+            for (int attempt = 0; attempt < fitAttempts && !kept; ++attempt) {
+                if (attempt >= fitFreezes)
+                    scale *= 0.5;
+                for (int32_t p = 0; p < K; ++p)
+                    cage.points[size_t(p)] =
+                        frozen[size_t(p)]
+                            ? before.points[size_t(p)]
+                            : before.points[size_t(p)] + Vector3{float(scale * step(p, 0)),
+                                                                 float(scale * step(p, 1)),
+                                                                 float(scale * step(p, 2))};
+                findCageFaults(faults, cage, surfaceNormals);
+                kept = true;
+                for (int kind = 0; kind < cageFaultCount; ++kind)
+                    for (int32_t t : faults.triangles[kind])
+                        if (!wasFaulty[size_t(t)]) {
+                            kept = false;
+                            freezeAround(t);
+                        }
+            }
+            if (!kept)
+                break;
+            next = bindCage(cage, positions, normals);
+            nextLoss = fitLoss(*next);
+            if (!(nextLoss < loss)) {
+                next.reset();
+                break;
+            }
+            measureExcess(excess, *next, cage);
+            bool thrown = false;
+            for (int32_t i = 0; i < next->renderVertexCount; ++i)
+                if (excess[size_t(i)] > allowedExcess) {
+                    freezeAround(next->attachments[i].subPatch / 3);
+                    thrown = true;
+                }
+            if (thrown)
+                next.reset();
         }
-        if (!kept) {
-            cage = before;
-            break;
-        }
-        std::unique_ptr<FaceModel> next = bindCage(cage, positions, normals);
-        const double nextLoss = fitLoss(*next);
-        if (!(nextLoss < loss)) {
+        if (!next) {
             cage = before;
             break;
         }

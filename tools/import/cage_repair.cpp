@@ -32,8 +32,6 @@ constexpr int aimPasses = 3;
 constexpr int maxRefinementRounds = 24;
 constexpr size_t refinementVertexRounds = 200000;
 constexpr int sampledMeshRounds = 3;
-// What a move that breaks a sub-patch counts as in measureExcess.
-constexpr float brokenExcess = 100.0f;
 // The fit's steps (fitCage) on the first round's control mesh and after each round's edits.
 constexpr int firstFitSteps = 8;
 constexpr int roundFitSteps = 2;
@@ -813,24 +811,6 @@ void startEditor(Editor& e, CageReport& report, const ControlCage& simplified,
 struct BoundVertices {
     std::vector<Vector3> positions, normals;
 };
-
-// The amplification of each bound vertex against its aims: the larger of its amplification
-// for moves of smallAmplificationStep over targetAmplification and for moves of
-// unitAmplificationStep over targetUnitAmplification. 1 or less meets both aims; a move that
-// breaks a sub-patch (an infinite amplification) counts as brokenExcess, so that rounds
-// where one unit's move breaks one somewhere still compare by their other vertices.
-void measureExcess(std::vector<float>& excess, const FaceModel& model, const ControlCage& cage) {
-    const size_t N = size_t(model.renderVertexCount);
-    std::vector<float> unit(N);
-    excess.assign(N, 0.0f);
-    computeAmplification(excess.data(), nullptr, model, cage.points.data(),
-                         smallAmplificationStep);
-    computeAmplification(unit.data(), nullptr, model, cage.points.data(), unitAmplificationStep);
-    for (size_t i = 0; i < N; ++i)
-        excess[i] = std::min(
-            std::max(excess[i] / targetAmplification, unit[i] / targetUnitAmplification),
-            brokenExcess);
-}
 
 // Binds the bound vertices to the cage and measures their excess (N), the attachments
 // through model.

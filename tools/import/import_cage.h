@@ -145,6 +145,15 @@ constexpr int userCageFitSteps = 12;
 std::unique_ptr<FaceModel> bindCage(const ControlCage& cage, const std::vector<Vector3>& positions,
                                     const std::vector<Vector3>& normals);
 
+// The amplification of each render vertex of model (bound to cage) against its aims:
+// excess (N) receives the larger of its amplification for moves of smallAmplificationStep
+// over targetAmplification and for moves of unitAmplificationStep over
+// targetUnitAmplification; 1 or less meets both aims. A move that breaks a sub-patch (an
+// infinite amplification) counts as brokenExcess, so that meshes where one unit's move
+// breaks one somewhere still compare by their other vertices.
+constexpr float brokenExcess = 100.0f;
+void measureExcess(std::vector<float>& excess, const FaceModel& model, const ControlCage& cage);
+
 // What fitting a control mesh did: the steps kept and the loss before and after.
 struct FitReport {
     int32_t iterations = 0;
@@ -167,9 +176,10 @@ double fitLoss(const FaceModel& model);
 // weights those of fitLoss's robust loss, the moves of neighbouring points tied and damped;
 // Eigen's sparse Cholesky factorisation solves it. A step that makes a triangle break a
 // rule of the control mesh (findCageFaults with surfaceNormals, K) that it kept loses the
-// moves of the points around it, then is halved; a step is kept only where fitLoss falls,
-// and the fit stops when it falls by less than 1 % or no step keeps the rules. Returns the
-// model of the final cage, bound.
+// moves of the points around it, then is halved; a step is kept only where fitLoss falls
+// and the largest excess (measureExcess) stays within max(1, the unfitted cage's), so that
+// a closer surface never throws a drag farther than the aims allow; the fit stops when the
+// loss falls by less than 1 % or no step is kept. Returns the model of the final cage, bound.
 std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
                                    const std::vector<Vector3>& positions,
                                    const std::vector<Vector3>& normals,

@@ -508,48 +508,62 @@ float largestAmplification(const FaceModel& model, const ModelData& data, float 
     return *std::max_element(amplification.begin(), amplification.end());
 }
 
-// The rules of an automatic control mesh, checked from the written model: each directed
-// side in one triangle (so no edge in three, and neighbours run their edge opposite ways),
-// no two triangles on the same points, quality at least 0.2, normals within 120° across
-// edges and facing every corner's normal, facing the render surface (the normals of the
-// render vertices nearest the corners), finite sub-patches.
-void expectRulesKept(const FaceModel& model, const ModelData& data, const std::string& file) {
+// The control triangles of a written model that break a rule of a control mesh: a directed
+// side in another triangle too (an edge in three, or neighbours running their edge the same
+// way), the same points as another, quality below 0.2, normals more than 120° apart across
+// an edge or 87° or more from a corner's normal, a non-finite sub-patch. facing receives the
+// sum over the corners of the face normals' dot products with the render surface's normal
+// there (its nearest render vertex's): positive where the mesh faces the render surface.
+std::set<int32_t> brokenTriangles(double& facing, const FaceModel& model, const ModelData& data) {
+    std::set<int32_t> broken;
     std::map<std::pair<int32_t, int32_t>, int32_t> sides;
-    std::set<std::array<int32_t, 3>> sets;
+    std::map<std::array<int32_t, 3>, int32_t> sets;
     const Vector3* P = data.controlPoints.get();
     for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
         const int32_t* i = data.controlTriangles[t].index;
-        for (int k = 0; k < 3; ++k)
-            EXPECT_TRUE(sides.insert({{i[k], i[(k + 1) % 3]}, t}).second) << file << ": " << t;
+        for (int k = 0; k < 3; ++k) {
+            const auto side = sides.insert({{i[k], i[(k + 1) % 3]}, t});
+            if (!side.second)
+                broken.insert({t, side.first->second});
+        }
         std::array<int32_t, 3> set = {i[0], i[1], i[2]};
         std::sort(set.begin(), set.end());
-        EXPECT_TRUE(sets.insert(set).second) << file << ": " << t;
+        const auto same = sets.insert({set, t});
+        if (!same.second)
+            broken.insert({t, same.first->second});
     }
-    // The render surface's normal at each control point: its nearest render vertex's.
     std::vector<Vector3> surfaceNormal(size_t(data.controlPointCount));
     for (int32_t p = 0; p < data.controlPointCount; ++p)
         surfaceNormal[size_t(p)] = data.renderNormals[nearestVertex(data, P[p])];
-    double facing = 0.0;
+    facing = 0.0;
     for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
         const int32_t* i = data.controlTriangles[t].index;
-        EXPECT_GE(quality(P[i[0]], P[i[1]], P[i[2]]), 0.2f) << file << ": " << t;
+        bool keeps = quality(P[i[0]], P[i[1]], P[i[2]]) >= 0.2f;
         const Vector3 n = normalize(model.controlFaceNormals[t]);
         for (int k = 0; k < 3; ++k) {
-            EXPECT_GE(dot(n, model.controlNormals[i[k]]), 0.05f) << file << ": " << t;
+            keeps = keeps && dot(n, model.controlNormals[i[k]]) >= 0.05f;
             const auto beyond = sides.find({i[(k + 1) % 3], i[k]});
-            if (beyond != sides.end()) {
-                EXPECT_GE(dot(n, normalize(model.controlFaceNormals[beyond->second])), -0.5f)
-                    << file << ": " << t;
-            }
+            if (beyond != sides.end())
+                keeps = keeps && dot(n, normalize(model.controlFaceNormals[beyond->second])) >= -0.5f;
             facing += dot(n, surfaceNormal[size_t(i[k])]);
         }
         for (int32_t s = 3 * t; s < 3 * t + 3; ++s) {
             Vector3 net[10];
             model.subPatchNet(net, s);
-            EXPECT_TRUE(std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); }))
-                << file << ": " << s;
+            keeps = keeps && std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); });
         }
+        if (!keeps)
+            broken.insert(t);
     }
+    return broken;
+}
+
+// An automatic control mesh keeps every rule and faces the render surface.
+void expectRulesKept(const FaceModel& model, const ModelData& data, const std::string& file) {
+    double facing;
+    const std::set<int32_t> broken = brokenTriangles(facing, model, data);
+    EXPECT_TRUE(broken.empty()) << file << ": " << broken.size() << " control triangles, the first "
+                                << *broken.begin();
     EXPECT_GT(facing, 0.0) << file;
 }
 
@@ -566,17 +580,17 @@ TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
         std::string file;
         float attached, small, unit, distance, tangent;
     } cases[] = {
-        {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.1f, 0.40f, 0.70f},
-        {"BLEND/Suzanne_248.blend", 0.98f, 1.2f, 1.6f, 0.42f, 0.95f},
-        {"BLEND/SuzanneSubdiv_252.blend", 0.99f, 3.8f, 11.0f, 0.43f, 1.3f},
-        {"OBJ/WusonOBJ.obj", 0.86f, 1.6f, 3.2f, 0.49f, 2.2f},
-        {"PLY/Wuson.ply", 0.87f, 1.7f, 1.9f, 0.48f, 2.4f},
-        {"Collada/duck.dae", 0.99f, 1.5f, 1.8f, 0.33f, 0.8f},
-        {"Collada/human.zae", 0.94f, 4.3f, 20.0f, 0.48f, 6.2f},
-        {"OBJ/spider.obj --mesh all", 0.51f, 1.5f, 1.3f, 0.48f, 0.85f},
-        {"MS3D/jeep1.ms3d", 0.64f, 1.2f, 1.2f, 0.48f, 0.6f},
+        {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.1f, 0.40f, 0.65f},
+        {"BLEND/Suzanne_248.blend", 0.98f, 1.25f, 1.6f, 0.45f, 1.3f},
+        {"BLEND/SuzanneSubdiv_252.blend", 0.99f, 3.8f, 11.0f, 0.43f, 1.4f},
+        {"OBJ/WusonOBJ.obj", 0.89f, 1.35f, 1.9f, 0.48f, 2.1f},
+        {"PLY/Wuson.ply", 0.86f, 1.45f, 1.45f, 0.49f, 2.2f},
+        {"Collada/duck.dae", 0.99f, 1.55f, 1.8f, 0.33f, 0.8f},
+        {"Collada/human.zae", 0.94f, 4.3f, 18.0f, 0.49f, 5.6f},
+        {"OBJ/spider.obj --mesh all", 0.49f, 1.2f, 1.6f, 0.49f, 1.25f},
+        {"MS3D/jeep1.ms3d", 0.64f, 1.2f, 1.2f, 0.49f, 0.6f},
         {"HMP/terrain.hmp", 0.99f, 1.6f, 1.4f, 0.43f, 1.7f},
-        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.56f, 1.5f, 1.9f, 0.49f, 1.9f},
+        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.52f, 1.9f, 2.0f, 0.49f, 2.1f},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -677,7 +691,13 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
         moved += d > 0.0f;
     }
     EXPECT_GT(moved, refitData.controlPointCount / 2);
-    expectRulesKept(*refit, refitData, "duck --fit-cage");
+    // The snapped mesh may break a rule here and there; fitting breaks no other.
+    double facing;
+    const std::set<int32_t> before = brokenTriangles(facing, *subset, subsetData);
+    const std::set<int32_t> after = brokenTriangles(facing, *refit, refitData);
+    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
+        << after.size() << " broken after, " << before.size() << " before";
+    EXPECT_GT(facing, 0.0);
 
     // Fitting lowers the loss and the distance figure, for a user's control mesh and for
     // the automatic one.
@@ -686,10 +706,11 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
                 unfitted, cappedSquaredDistance(*refit), cappedSquaredDistance(*fitted));
     EXPECT_LT(cappedSquaredDistance(*refit), 0.9 * unfitted);
     EXPECT_LT(cappedSquaredDistance(*fitted), 0.9 * unfitted);
-    SurfaceCloseness before, after;
-    measureCloseness(before, *subset);
-    measureCloseness(after, *refit);
-    EXPECT_LT(after.distance99, before.distance99);
+    SurfaceCloseness unfittedCloseness, fittedCloseness;
+    measureCloseness(unfittedCloseness, *subset);
+    measureCloseness(fittedCloseness, *refit);
+    EXPECT_LT(fittedCloseness.distanceMedian, unfittedCloseness.distanceMedian);
+    EXPECT_LE(fittedCloseness.distance99, unfittedCloseness.distance99);
 }
 
 TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
@@ -762,7 +783,9 @@ TEST(FaceImport, UsersControlMeshIsTakenAsItIsWithOneWarningPerFaultAndTheSummar
         EXPECT_NE(r.err.find("face-import: warning: " + dir.path + "/cage.obj: " + fault),
                   std::string::npos)
             << fault << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+    // The render vertices on those triangles stay behind, named in one more line.
+    EXPECT_NE(r.err.find(" render vertices in the "), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
     // The summary names the cause: the edges on the outline hold only the two triangles,
     // whose normals cancel there (the cage's points are numbered in order of use).
     EXPECT_NE(r.out.find("non-finite sub-patches: 6\n  control triangle 0 (control points 0, "

@@ -1,5 +1,6 @@
 // face-inspect run as a program: its exit statuses, and its dump of the deformed render mesh
 // against the face model built in this process from the same file.
+#include "face/amplification.h"
 #include "face/face_model.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
@@ -40,7 +41,10 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
                           {{}, 2},
                           {{"--dump", "nothing", model}, 2},
                           {{"--dump", "positions", "--move", "1000", "0", "0", "0", model}, 2},
-                          {{"--verbose", model}, 2}};
+                          {{"--verbose", model}, 2},
+                          {{"--dump", "amplification", "--step", "0", model}, 2},
+                          {{"--dump", "amplification", "--step", "1", "--step", "1", model}, 2},
+                          {{"--dump", "positions", "--step", "1", model}, 2}};
     for (const Case& c : cases) {
         std::vector<std::string> argv = {FACE_INSPECT_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
@@ -85,6 +89,20 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         Vector3 p, n;
         ASSERT_TRUE(numbers >> p.x >> p.y >> p.z >> n.x >> n.y >> n.z) << line;
         EXPECT_TRUE(p == positions[i] && n == normals[i]) << "vertex " << i << ": " << line;
+    }
+    EXPECT_EQ(i, face->renderVertexCount);
+
+    // The amplification for moves of one unit, as the library computes it.
+    const ProgramRun unit =
+        runProgram({FACE_INSPECT_PATH, "--dump", "amplification", "--step", "1", model});
+    ASSERT_EQ(unit.status, 0) << unit.err;
+    std::vector<float> amplification(size_t(face->renderVertexCount));
+    computeAmplification(amplification.data(), nullptr, *face, data.controlPoints.get(), 1.0f);
+    std::istringstream values(unit.out);
+    float value;
+    for (i = 0; values >> value; ++i) {
+        ASSERT_LT(i, face->renderVertexCount);
+        EXPECT_EQ(value, amplification[size_t(i)]) << "vertex " << i;
     }
     EXPECT_EQ(i, face->renderVertexCount);
 }

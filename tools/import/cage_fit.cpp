@@ -122,8 +122,10 @@ std::unique_ptr<FaceModel> bindCage(const ControlCage& cage, const std::vector<V
                                        int32_t(positions.size()), &none, 0);
 }
 
-double fitLoss(const FaceModel& model) {
-    std::vector<Foot> feet;
+namespace {
+
+// fitLoss with the feet it found.
+double lossAndFeet(std::vector<Foot>& feet, const FaceModel& model) {
     findFeet(feet, model);
     double loss = 0.0;
     for (int32_t i = 0; i < model.renderVertexCount; ++i) {
@@ -136,6 +138,13 @@ double fitLoss(const FaceModel& model) {
             loss += fitLoss(std::numeric_limits<float>::max());
     }
     return loss;
+}
+
+} // namespace
+
+double fitLoss(const FaceModel& model) {
+    std::vector<Foot> feet;
+    return lossAndFeet(feet, model);
 }
 
 std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
@@ -168,21 +177,20 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
 
     std::unique_ptr<FaceModel> model = bindCage(cage, positions, normals);
-    double loss = fitLoss(*model);
+    std::vector<Foot> feet, nextFeet;
+    double loss = lossAndFeet(feet, *model);
     std::vector<float> excess;
     measureExcess(excess, *model, cage);
     float allowedExcess = 1.0f;
     for (float e : excess)
         allowedExcess = std::max(allowedExcess, e);
     report.lossBefore = report.lossAfter = loss;
-    std::vector<Foot> feet;
     for (int iteration = 0; iteration < iterations; ++iteration) {
         // The normal equations of the step with the surface linearised as the control
         // triangles' own barycentric interpolation of their corners' moves: each vertex
         // pulls the corners of its triangle by its residual along the surface normal there
         // (the part the samples' spacing does not decide), and by tangentialShare of its
         // whole residual, weighted as above. Unknowns: x, y, z of each point, 3p + axis.
-        findFeet(feet, *model);
         std::vector<Eigen::Triplet<double>> entries;
         Eigen::VectorXd rhs = Eigen::VectorXd::Zero(3 * K);
         double trace = 0.0;
@@ -276,7 +284,7 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
             if (!kept)
                 break;
             next = bindCage(cage, positions, normals);
-            nextLoss = fitLoss(*next);
+            nextLoss = lossAndFeet(nextFeet, *next);
             if (!(nextLoss < loss)) {
                 next.reset();
                 break;
@@ -298,6 +306,7 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
         ++report.iterations;
         const bool gainSmall = loss - nextLoss < fitMinGain * loss;
         model = std::move(next);
+        feet.swap(nextFeet);
         loss = nextLoss;
         report.lossAfter = loss;
         if (gainSmall)

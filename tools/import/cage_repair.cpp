@@ -32,9 +32,11 @@ constexpr int aimPasses = 3;
 constexpr int maxRefinementRounds = 24;
 constexpr size_t refinementVertexRounds = 200000;
 constexpr int sampledMeshRounds = 3;
+// The refinement stops after this many rounds in a row that do not beat the best.
+constexpr int maxStaleRounds = 4;
 // The fit's steps (fitCage) on the first round's control mesh and after each round's edits.
 constexpr int firstFitSteps = 8;
-constexpr int roundFitSteps = 2;
+constexpr int roundFitSteps = 1;
 // A bound vertex this far from its surface point is refined like one beyond an aim (after
 // those): fitting alone did not bring it near.
 constexpr float farDistance = 0.5f * maxAttachDistance;
@@ -963,6 +965,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     std::vector<Vector3> bestNormals, currentNormals;
     float bestScore = 0.0f;
     int32_t bestAbove = 0, bestLoose = 0;
+    int staleRounds = 0; // rounds since the best
     std::vector<int32_t> slot, pointOf;
     std::vector<float> excess;
     const int rounds =
@@ -980,12 +983,17 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         for (size_t p = 0; p < pointOf.size(); ++p)
             currentNormals[p] = e.surfaceNormals[size_t(pointOf[p])];
         FitReport fit;
-        fitCage(current, fit, fitted.positions, fitted.normals, currentNormals,
-                round == 0 ? firstFitSteps : roundFitSteps);
+        std::unique_ptr<FaceModel> model =
+            fitCage(current, fit, fitted.positions, fitted.normals, currentNormals,
+                    round == 0 ? firstFitSteps : roundFitSteps);
         report.fitSteps += fit.iterations;
         for (size_t p = 0; p < pointOf.size(); ++p)
             e.points[size_t(pointOf[p])] = current.points[p];
-        const std::unique_ptr<FaceModel> model = bindAndMeasure(excess, current, bound);
+        // A mesh fitted whole is bound already.
+        if (fitted.positions.size() == bound.positions.size())
+            measureExcess(excess, *model, current);
+        else
+            model = bindAndMeasure(excess, current, bound);
         ++report.rounds;
         // The vertices beyond an aim, the worst first, then those that hang far from the
         // surface, then the unattached.
@@ -1021,6 +1029,9 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
             bestScore = score;
             bestAbove = above;
             bestLoose = loose;
+            staleRounds = 0;
+        } else if (++staleRounds >= maxStaleRounds) {
+            break;
         }
         if ((bad.empty() && unattached.empty() && far.empty()) || e.usedPoints >= e.maxPoints)
             break;

@@ -2,7 +2,9 @@
 // attached render vertex along, recompute the render normals. The surface arithmetic is
 // written once (geometry/patches.h, face/attachments.h) and run here with Vector3 for the
 // reference order and with Lanes4 for speed; the fast path takes the lengths of normals
-// four to a register, each lane rounded as the one-vertex code rounds it.
+// four to a register, each lane rounded as the one-vertex code rounds it. On several
+// threads every step runs in blocks on the workers, each normal summed over its own
+// corners in the one-thread order.
 #include "face/face_model.h"
 
 #include "geometry/grid.h"
@@ -29,8 +31,9 @@ void FaceModel::updateControlNormals(const Vector3* controlPoints) {
 
 template <class V>
 void FaceModel::buildPatchesIn(const Vector3* controlPoints, const Vector3* normals,
-                               const Vector3* edgeNormals_, Lanes4* packed) {
-    for (int32_t t = 0; t < controlTriangleCount; ++t) {
+                               const Vector3* edgeNormals_, Lanes4* packed, int32_t begin,
+                               int32_t end) {
+    for (int32_t t = begin; t < end; ++t) {
         const int32_t* i = controlTriangles[t].index;
         const EdgeRef* r = triangleEdges[t].edge;
         V P[3], N[3], M[3];
@@ -65,7 +68,7 @@ void FaceModel::buildPatchesIn(const Vector3* controlPoints, const Vector3* norm
 
 void FaceModel::buildPatches(const Vector3* controlPoints, const Vector3* normals,
                              const Vector3* edgeNormals_) {
-    buildPatchesIn<Vector3>(controlPoints, normals, edgeNormals_, nullptr);
+    buildPatchesIn<Vector3>(controlPoints, normals, edgeNormals_, nullptr, 0, controlTriangleCount);
 }
 
 void FaceModel::updateReference(Vector3* positions, Vector3* normals,
@@ -148,6 +151,38 @@ inline __attribute__((always_inline)) void normalizeFour(Vector3* normals, const
 // so that no square root and division stand in the way of the next vertex's evaluation.
 constexpr int32_t placementBlock = 16;
 
+// Places the count ≤ placementBlock render vertices from first on (the arithmetic of
+// placedPosition, with unitNormal's length taken four at a time) into positions and padded.
+inline __attribute__((always_inline)) void placeBlock(Vector3* positions, Lanes4* padded,
+                                                      const Attachment* attachments, int32_t first,
+                                                      int32_t count, const Lanes4* packed) {
+    Lanes4 Q[placementBlock], t1[placementBlock], t2[placementBlock], c[placementBlock];
+    float length[placementBlock];
+    const Attachment* a = &attachments[first];
+    for (int32_t j = 0; j < placementBlock; ++j) {
+        c[j] = Lanes4{};
+        if (j < count && a[j].subPatch >= 0) {
+            evaluateSubPatch(Q[j], t1[j], t2[j], &packed[10 * a[j].subPatch], a[j].u, a[j].v,
+                             1.0f - a[j].u - a[j].v);
+            c[j] = cross(t1[j], t2[j]);
+        }
+    }
+    for (int32_t j = 0; j < placementBlock; j += 4) {
+        Float4 x, y, z;
+        transposeFour(x, y, z, &c[j]);
+        const Float4 l = lengthsFour(x, y, z);
+        std::memcpy(&length[j], &l, sizeof l);
+    }
+    for (int32_t j = 0; j < count; ++j) {
+        Lanes4& p = padded[first + j];
+        if (a[j].subPatch < 0)
+            load(p, a[j].restPosition);
+        else
+            p = blendedPosition(a[j], Q[j], t1[j], t2[j], c[j] / length[j]);
+        store(positions[first + j], p);
+    }
+}
+
 // Places the render vertices from their attachments and the packed sub-patches (the
 // arithmetic of placedPosition, with unitNormal's length taken four at a time), and
 // recomputes the render normals as computeMeshNormals computes them: every triangle's
@@ -156,34 +191,11 @@ constexpr int32_t placementBlock = 16;
 FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* padded,
                                   Lanes4* sums, const Attachment* attachments, int32_t N,
                                   const Lanes4* packed, const Triangle* triangles, int32_t M) {
-    Lanes4 Q[placementBlock], t1[placementBlock], t2[placementBlock], c[placementBlock];
-    float length[placementBlock];
     for (int32_t first = 0; first < N; first += placementBlock) {
         const int32_t count = std::min(placementBlock, N - first);
-        const Attachment* a = &attachments[first];
-        for (int32_t j = 0; j < placementBlock; ++j) {
-            c[j] = Lanes4{};
-            if (j < count && a[j].subPatch >= 0) {
-                evaluateSubPatch(Q[j], t1[j], t2[j], &packed[10 * a[j].subPatch], a[j].u, a[j].v,
-                                 1.0f - a[j].u - a[j].v);
-                c[j] = cross(t1[j], t2[j]);
-            }
-        }
-        for (int32_t j = 0; j < placementBlock; j += 4) {
-            Float4 x, y, z;
-            transposeFour(x, y, z, &c[j]);
-            const Float4 l = lengthsFour(x, y, z);
-            std::memcpy(&length[j], &l, sizeof l);
-        }
-        for (int32_t j = 0; j < count; ++j) {
-            Lanes4& p = padded[first + j];
-            if (a[j].subPatch < 0)
-                load(p, a[j].restPosition);
-            else
-                p = blendedPosition(a[j], Q[j], t1[j], t2[j], c[j] / length[j]);
-            store(positions[first + j], p);
+        placeBlock(positions, padded, attachments, first, count, packed);
+        for (int32_t j = 0; j < count; ++j)
             sums[first + j] = Lanes4{};
-        }
     }
     for (int32_t t = 0; t < M; ++t) {
         const int32_t* i = triangles[t].index;
@@ -200,15 +212,114 @@ FACE_PLACEMENT void placeVertices(Vector3* positions, Vector3* normals, Lanes4* 
         store(normals[v], normalizedSum(sums[v]));
 }
 
+// The vertices [begin, end) placed as placeVertices places them (begin a multiple of
+// placementBlock).
+FACE_PLACEMENT void placeVertexRange(Vector3* positions, Lanes4* padded,
+                                     const Attachment* attachments, int32_t begin, int32_t end,
+                                     const Lanes4* packed) {
+    for (int32_t first = begin; first < end; first += placementBlock)
+        placeBlock(positions, padded, attachments, first, std::min(placementBlock, end - first),
+                   packed);
+}
+
+// The face normals of the triangles [begin, end) from the padded positions, as
+// placeVertices forms them.
+void renderFaceNormalRange(Lanes4* faces, const Lanes4* padded, const Triangle* triangles,
+                           int32_t begin, int32_t end) {
+    for (int32_t t = begin; t < end; ++t) {
+        const int32_t* i = triangles[t].index;
+        const Lanes4 p0 = padded[i[0]];
+        faces[t] = cross(padded[i[1]] - p0, padded[i[2]] - p0);
+    }
+}
+
+// The render normals of the vertices [begin, end) (begin a multiple of 4; end a multiple
+// of 4 or N): each vertex's face normals summed in its corner list's order, which is the
+// triangle order in which placeVertices adds them, then normalised as placeVertices does
+// (four at a time, the last N mod 4 one by one).
+void renderNormalRange(Vector3* normals, Lanes4* sums, const Lanes4* faces,
+                       const CornerLists& corners, int32_t begin, int32_t end) {
+    for (int32_t v = begin; v < end; ++v) {
+        Lanes4 sum = Lanes4{};
+        for (int64_t k = corners.first[v]; k < corners.first[v + 1]; ++k)
+            sum = sum + faces[corners.triangles[k]];
+        sums[v] = sum;
+    }
+    int32_t v = begin;
+    for (; v + 4 <= end; v += 4)
+        normalizeFour(&normals[v], &sums[v]);
+    for (; v < end; ++v)
+        store(normals[v], normalizedSum(sums[v]));
+}
+
+// Items per block of the workers in each step of the update (a fixed size whatever the
+// thread count, so that the blocks are the same on every machine): each block about
+// 10 to 100 µs of work, which is far above the cost of handing it to a worker. The
+// placement's blocks hold whole placement blocks, the normals' whole groups of four.
+constexpr int64_t controlNormalBlock = 1024;
+constexpr int64_t patchBlock = 64;
+constexpr int64_t placementRange = 256 * placementBlock;
+constexpr int64_t faceNormalBlock = 8192;
+constexpr int64_t renderNormalBlock = 4096;
+static_assert(renderNormalBlock % 4 == 0, "the normals are normalised four at a time");
+
 } // namespace
 
-void FaceModel::update(Vector3* positions, Vector3* normals, const Vector3* controlPoints) {
+void FaceModel::update(Vector3* positions, Vector3* normals, const Vector3* controlPoints,
+                       WorkerPool& workers) {
+    if (workers.threadCount > 1) {
+        updateOnWorkers(positions, normals, controlPoints, workers);
+        return;
+    }
     updateControlNormals(controlPoints);
     buildPatchesIn<Lanes4>(controlPoints, controlNormals.get(), edgeNormals.get(),
-                           packedSubPatches.get());
+                           packedSubPatches.get(), 0, controlTriangleCount);
     placeVertices(positions, normals, paddedPositions.get(), normalSums.get(), attachments.get(),
                   renderVertexCount, packedSubPatches.get(), renderTriangles.get(),
                   renderTriangleCount);
+}
+
+void FaceModel::updateOnWorkers(Vector3* positions, Vector3* normals, const Vector3* controlPoints,
+                                WorkerPool& workers) {
+    const int32_t K = controlPointCount, L = controlTriangleCount, E = edgeCount;
+    const int32_t N = renderVertexCount, M = renderTriangleCount;
+    // 1. Control face normals, triangle by triangle.
+    parallelFor(workers, L, controlNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
+        computeFaceNormals(&controlFaceNormals[begin], controlPoints, &controlTriangles[begin],
+                           int32_t(end - begin));
+    });
+    // 2, 3. Control point normals (items 0 .. K − 1) and edge normals (K .. K + E − 1),
+    // each summed over its own corners.
+    parallelFor(workers, int64_t(K) + E, controlNormalBlock,
+                [&](int64_t begin, int64_t end, int32_t) {
+                    const int32_t pointEnd = int32_t(std::min<int64_t>(end, K));
+                    if (begin < pointEnd)
+                        sumListedFaceNormals(controlNormals.get(), int32_t(begin), pointEnd,
+                                             controlFaceNormals.get(), pointCorners);
+                    const int32_t edgeBegin = int32_t(std::max<int64_t>(begin, K) - K);
+                    if (edgeBegin < end - K)
+                        sumListedFaceNormals(edgeNormals.get(), edgeBegin, int32_t(end - K),
+                                             controlFaceNormals.get(), edgeCorners);
+                });
+    // 4. The sub-patches, triangle by triangle.
+    parallelFor(workers, L, patchBlock, [&](int64_t begin, int64_t end, int32_t) {
+        buildPatchesIn<Lanes4>(controlPoints, controlNormals.get(), edgeNormals.get(),
+                               packedSubPatches.get(), int32_t(begin), int32_t(end));
+    });
+    // 5. The render vertices.
+    parallelFor(workers, N, placementRange, [&](int64_t begin, int64_t end, int32_t) {
+        placeVertexRange(positions, paddedPositions.get(), attachments.get(), int32_t(begin),
+                         int32_t(end), packedSubPatches.get());
+    });
+    // 6. The render normals: the face normals, then each vertex's sum over its corners.
+    parallelFor(workers, M, faceNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
+        renderFaceNormalRange(renderFaceNormals.get(), paddedPositions.get(), renderTriangles.get(),
+                              int32_t(begin), int32_t(end));
+    });
+    parallelFor(workers, N, renderNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
+        renderNormalRange(normals, normalSums.get(), renderFaceNormals.get(), vertexCorners,
+                          int32_t(begin), int32_t(end));
+    });
 }
 
 void FaceModel::tessellateSurface(int32_t level) {

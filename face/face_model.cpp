@@ -86,10 +86,7 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     packedSubPatches.reset(new Lanes4[10 * static_cast<size_t>(subPatchCount)]);
     paddedPositions.reset(new Lanes4[N]);
     normalSums.reset(new Lanes4[N]);
-    const Triangle* render = renderTriangles.get();
-    buildCornerLists(vertexCorners, N, M,
-                     [render](int32_t t, int32_t j) { return render[t].index[j]; });
-    renderFaceNormals.reset(new Lanes4[M]);
+    spanRenderNormalBlocks();
 
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.
@@ -306,13 +303,12 @@ uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {
     // most 32 bytes a sample with its build scratch: a copy of the point or an index into the
     // samples, sort keys and tree nodes).
     const uint64_t perSample = 2 * v3 + 32;
-    // Per render vertex: position, normal, texture coordinate, attachment, the update's
-    // padded position and normal sum, and its corner list's start.
-    const uint64_t perN =
-        2 * v3 + sizeof(TexCoord) + sizeof(Attachment) + 2 * sizeof(float[4]) + sizeof(int64_t);
-    // Per render triangle: its copy, the reference update's face normal, and for the update
-    // on several threads its three corners and its padded face normal.
-    const uint64_t perM = sizeof(Triangle) + v3 + 3 * sizeof(int32_t) + sizeof(float[4]);
+    // Per render vertex: position, normal, texture coordinate, attachment, and the update's
+    // padded position and normal sum (a block's span of triangles is a few bytes per
+    // thousand vertices).
+    const uint64_t perN = 2 * v3 + sizeof(TexCoord) + sizeof(Attachment) + 2 * sizeof(float[4]);
+    // Per render triangle: its copy and the reference update's face normal.
+    const uint64_t perM = sizeof(Triangle) + v3;
     return uint64_t(N) * perN + uint64_t(M) * perM + uint64_t(K) * perK + uint64_t(L) * perL +
            subPatches * perSubPatch + samples * perSample;
 }

@@ -51,6 +51,9 @@ constexpr int32_t tessellationLevel = 5;
 constexpr int32_t tessellationVerticesPerSubPatch = gridVertexCount(tessellationLevel);
 constexpr int32_t tessellationTrianglesPerSubPatch = gridTriangleCount(tessellationLevel);
 
+// Render vertices whose normals one worker sums in the update on several threads.
+constexpr int32_t renderNormalBlock = 8192;
+
 // Largest control triangle count whose sample count 198·L fits a 32-bit count.
 constexpr int32_t maxControlTriangleCount = INT32_MAX / (3 * samplesPerSubPatch);
 
@@ -198,10 +201,15 @@ class FaceModel {
     ArrayHolder<Lanes4> packedSubPatches;
     ArrayHolder<Lanes4> paddedPositions;
     ArrayHolder<Lanes4> normalSums;
-    // For the update on several threads: the corners of each control point (K), of each
-    // edge (E) and of each render vertex (N), and the render face normals (M).
-    CornerLists pointCorners, edgeCorners, vertexCorners;
-    ArrayHolder<Lanes4> renderFaceNormals;
+    // For the update on several threads: the corners of each control point (K) and of each
+    // edge (E); for every block of renderNormalBlock render vertices the triangles
+    // [first, last) that hold all its corners (two entries a block), and whether those
+    // spans together stay within 2M triangles (so that the blocks are summed apart).
+    CornerLists pointCorners, edgeCorners;
+    ArrayHolder<int32_t> renderNormalSpans;
+    bool renderNormalBlocksLocal = false;
+    // Fills renderNormalSpans and renderNormalBlocksLocal from the render triangles.
+    void spanRenderNormalBlocks();
 };
 
 // Numbers the edges of the control triangles (L) in order of first appearance (triangles
@@ -222,7 +230,7 @@ struct ModelData; // io/model_file.h
 // and L control triangles takes at its peak: all its arrays (with 3L as the bound of the
 // edge count E), the sample index and edge table built during construction, and the update's
 // scratch (the packed sub-patches, padded positions, normal sums, the reference update's
-// face normals, and the corner lists and face normals of the update on several threads).
+// face normals, and the control mesh's corner lists of the update on several threads).
 uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L);
 
 // Whether the face model can be built from a model read from fileName within availableBytes

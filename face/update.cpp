@@ -231,28 +231,31 @@ FACE_PLACEMENT void placeVertexRange(Vector3* positions, Lanes4* padded,
                    packed);
 }
 
-// The face normals of the triangles [begin, end) from the padded positions, as
-// placeVertices forms them.
-void renderFaceNormalRange(Lanes4* faces, const Lanes4* padded, const Triangle* triangles,
-                           int32_t begin, int32_t end) {
-    for (int32_t t = begin; t < end; ++t) {
-        const int32_t* i = triangles[t].index;
-        const Lanes4 p0 = padded[i[0]];
-        faces[t] = cross(padded[i[1]] - p0, padded[i[2]] - p0);
-    }
-}
-
 // The render normals of the vertices [begin, end) (begin a multiple of 4; end a multiple
-// of 4 or N): each vertex's face normals summed in its corner list's order, which is the
-// triangle order in which placeVertices adds them, then normalised as placeVertices does
-// (four at a time, the last N mod 4 one by one).
-void renderNormalRange(Vector3* normals, Lanes4* sums, const Lanes4* faces,
-                       const CornerLists& corners, int32_t begin, int32_t end) {
-    for (int32_t v = begin; v < end; ++v) {
-        Lanes4 sum = Lanes4{};
-        for (int64_t k = corners.first[v]; k < corners.first[v + 1]; ++k)
-            sum = sum + faces[corners.triangles[k]];
-        sums[v] = sum;
+// of 4 or N) from the triangles [firstTriangle, lastTriangle), which must hold every
+// triangle with a corner in the range: each such triangle's face normal added to the sums
+// of its corners in the range, in triangle order as placeVertices adds them, then the sums
+// normalised as placeVertices does (four at a time, the last N mod 4 one by one).
+FACE_PLACEMENT void renderNormalRange(Vector3* normals, Lanes4* sums, const Lanes4* padded,
+                                      const Triangle* triangles, int32_t firstTriangle,
+                                      int32_t lastTriangle, int32_t begin, int32_t end) {
+    for (int32_t v = begin; v < end; ++v)
+        sums[v] = Lanes4{};
+    const uint32_t width = uint32_t(end - begin);
+    for (int32_t t = firstTriangle; t < lastTriangle; ++t) {
+        const int32_t* i = triangles[t].index;
+        const bool in0 = uint32_t(i[0] - begin) < width, in1 = uint32_t(i[1] - begin) < width,
+                   in2 = uint32_t(i[2] - begin) < width;
+        if (!(in0 || in1 || in2))
+            continue;
+        const Lanes4 p0 = padded[i[0]];
+        const Lanes4 face = cross(padded[i[1]] - p0, padded[i[2]] - p0);
+        if (in0)
+            sums[i[0]] = sums[i[0]] + face;
+        if (in1)
+            sums[i[1]] = sums[i[1]] + face;
+        if (in2)
+            sums[i[2]] = sums[i[2]] + face;
     }
     int32_t v = begin;
     for (; v + 4 <= end; v += 4)
@@ -264,12 +267,11 @@ void renderNormalRange(Vector3* normals, Lanes4* sums, const Lanes4* faces,
 // Items per block of the workers in each step of the update (a fixed size whatever the
 // thread count, so that the blocks are the same on every machine): each block about
 // 10 to 100 µs of work, which is far above the cost of handing it to a worker. The
-// placement's blocks hold whole placement blocks, the normals' whole groups of four.
+// placement's blocks hold whole placement blocks (the normals' block, renderNormalBlock,
+// whole groups of four).
 constexpr int64_t controlNormalBlock = 1024;
 constexpr int64_t patchBlock = 64;
 constexpr int64_t placementRange = 256 * placementBlock;
-constexpr int64_t faceNormalBlock = 8192;
-constexpr int64_t renderNormalBlock = 4096;
 static_assert(renderNormalBlock % 4 == 0, "the normals are normalised four at a time");
 
 } // namespace
@@ -320,15 +322,39 @@ void FaceModel::updateOnWorkers(Vector3* positions, Vector3* normals, const Vect
         placeVertexRange(positions, paddedPositions.get(), attachments.get(), int32_t(begin),
                          int32_t(end), packedSubPatches.get());
     });
-    // 6. The render normals: the face normals, then each vertex's sum over its corners.
-    parallelFor(workers, M, faceNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
-        renderFaceNormalRange(renderFaceNormals.get(), paddedPositions.get(), renderTriangles.get(),
-                              int32_t(begin), int32_t(end));
-    });
-    parallelFor(workers, N, renderNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
-        renderNormalRange(normals, normalSums.get(), renderFaceNormals.get(), vertexCorners,
-                          int32_t(begin), int32_t(end));
-    });
+    // 6. The render normals, block by block of vertices from the triangles that span each
+    // block; where those spans overlap too much (triangles not in vertex order), on one
+    // thread.
+    if (renderNormalBlocksLocal)
+        parallelFor(workers, N, renderNormalBlock, [&](int64_t begin, int64_t end, int32_t) {
+            const int64_t block = begin / renderNormalBlock;
+            renderNormalRange(normals, normalSums.get(), paddedPositions.get(),
+                              renderTriangles.get(), renderNormalSpans[2 * block],
+                              renderNormalSpans[2 * block + 1], int32_t(begin), int32_t(end));
+        });
+    else
+        renderNormalRange(normals, normalSums.get(), paddedPositions.get(), renderTriangles.get(),
+                          0, M, 0, N);
+}
+
+void FaceModel::spanRenderNormalBlocks() {
+    const int32_t N = renderVertexCount, M = renderTriangleCount;
+    const int64_t blocks = (int64_t(N) + renderNormalBlock - 1) / renderNormalBlock;
+    renderNormalSpans.reset(new int32_t[2 * size_t(blocks)]);
+    for (int64_t b = 0; b < blocks; ++b) {
+        renderNormalSpans[2 * b] = M;
+        renderNormalSpans[2 * b + 1] = 0;
+    }
+    for (int32_t t = 0; t < M; ++t)
+        for (const int32_t v : renderTriangles[t].index) {
+            const int64_t b = v / renderNormalBlock;
+            renderNormalSpans[2 * b] = std::min(renderNormalSpans[2 * b], t);
+            renderNormalSpans[2 * b + 1] = t + 1;
+        }
+    int64_t visited = 0;
+    for (int64_t b = 0; b < blocks; ++b)
+        visited += std::max(0, renderNormalSpans[2 * b + 1] - renderNormalSpans[2 * b]);
+    renderNormalBlocksLocal = visited <= 2 * int64_t(M);
 }
 
 void FaceModel::tessellateSurface(int32_t level) {

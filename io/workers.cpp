@@ -3,38 +3,56 @@
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-// The workers sleep on wake until a new loop is posted (generation changes); each then
-// takes blocks from nextBlock until none is left and reports on done when it is through.
+// The workers sleep on wake until a new loop is posted (generation changes). Blocks are
+// claimed from claim, which holds the loop's generation in its upper 32 bits and the next
+// block in its lower 32: a worker that wakes late, after its loop was finished by the
+// others, sees another generation and claims nothing, so the calling thread never waits for
+// a worker that did not start (on a loaded machine a worker may wake milliseconds late).
+// The calling thread returns when blocksDone reaches the block count.
 struct WorkerThreads {
     std::mutex mutex;
     std::condition_variable wake, done;
     std::vector<std::thread> threads;
-    uint64_t generation = 0; // loops posted so far
+    uint32_t generation = 0; // loops posted so far (wrapping)
     bool stopping = false;
-    // The loop being run, valid while busy > 0.
+    // The loop being run.
     BlockLoop loop = {nullptr, nullptr};
     int64_t count = 0, blockSize = 1, blockCount = 0;
-    std::atomic<int64_t> nextBlock{0};
-    int32_t busy = 0; // workers not yet through the current loop
+    std::atomic<uint64_t> claim{0};
+    std::atomic<int64_t> blocksDone{0};
 };
 
 namespace {
 
-void takeBlocks(WorkerThreads& w, const BlockLoop& loop, int64_t count, int64_t blockSize,
-                int64_t blockCount, int32_t worker) {
-    for (int64_t b; (b = w.nextBlock.fetch_add(1, std::memory_order_relaxed)) < blockCount;) {
-        const int64_t begin = b * blockSize;
+// Runs the blocks of loop generation g that are left, one claim at a time.
+void takeBlocks(WorkerThreads& w, uint32_t g, const BlockLoop& loop, int64_t count,
+                int64_t blockSize, int64_t blockCount, int32_t worker) {
+    uint64_t c = w.claim.load(std::memory_order_relaxed);
+    for (;;) {
+        if (uint32_t(c >> 32) != g || int64_t(c & 0xffffffffu) >= blockCount)
+            return;
+        if (!w.claim.compare_exchange_weak(c, c + 1, std::memory_order_relaxed))
+            continue; // c now holds the current value
+        const int64_t begin = int64_t(c & 0xffffffffu) * blockSize;
         const int64_t end = count - begin < blockSize ? count : begin + blockSize;
         loop.run(loop.context, begin, end, worker);
+        // The last block done wakes the calling thread; the release makes the block's
+        // results visible to it.
+        if (w.blocksDone.fetch_add(1, std::memory_order_acq_rel) + 1 == blockCount) {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            w.done.notify_one();
+        }
+        c = w.claim.load(std::memory_order_relaxed);
     }
 }
 
 void workerMain(WorkerThreads& w, int32_t worker) {
-    uint64_t seen = 0;
+    uint32_t seen = 0;
     for (;;) {
         std::unique_lock<std::mutex> lock(w.mutex);
         w.wake.wait(lock, [&] { return w.stopping || w.generation != seen; });
@@ -44,10 +62,7 @@ void workerMain(WorkerThreads& w, int32_t worker) {
         const BlockLoop loop = w.loop;
         const int64_t count = w.count, blockSize = w.blockSize, blockCount = w.blockCount;
         lock.unlock();
-        takeBlocks(w, loop, count, blockSize, blockCount, worker);
-        lock.lock();
-        if (--w.busy == 0)
-            w.done.notify_one();
+        takeBlocks(w, seen, loop, count, blockSize, blockCount, worker);
     }
 }
 
@@ -124,19 +139,21 @@ void runBlocks(WorkerPool& pool, int64_t count, int64_t blockSize, const BlockLo
         loop.run(loop.context, 0, count, 0);
         return;
     }
+    assert(blockCount <= INT32_MAX);
     WorkerThreads& w = *pool.threads;
+    uint32_t g;
     {
         std::lock_guard<std::mutex> lock(w.mutex);
+        g = ++w.generation;
         w.loop = loop;
         w.count = count;
         w.blockSize = blockSize;
         w.blockCount = blockCount;
-        w.nextBlock.store(0, std::memory_order_relaxed);
-        w.busy = static_cast<int32_t>(w.threads.size());
-        ++w.generation;
+        w.blocksDone.store(0, std::memory_order_relaxed);
+        w.claim.store(uint64_t(g) << 32, std::memory_order_relaxed);
     }
     w.wake.notify_all();
-    takeBlocks(w, loop, count, blockSize, blockCount, 0);
+    takeBlocks(w, g, loop, count, blockSize, blockCount, 0);
     std::unique_lock<std::mutex> lock(w.mutex);
-    w.done.wait(lock, [&] { return w.busy == 0; });
+    w.done.wait(lock, [&] { return w.blocksDone.load(std::memory_order_acquire) == blockCount; });
 }

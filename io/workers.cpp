@@ -25,6 +25,7 @@ struct WorkerThreads {
     int64_t count = 0, blockSize = 1, blockCount = 0;
     std::atomic<uint64_t> claim{0};
     std::atomic<int64_t> blocksDone{0};
+    std::atomic<bool> running{false}; // a loop is being run
 };
 
 namespace {
@@ -141,6 +142,12 @@ void runBlocks(WorkerPool& pool, int64_t count, int64_t blockSize, const BlockLo
     }
     assert(blockCount <= INT32_MAX);
     WorkerThreads& w = *pool.threads;
+    // A loop posted while another runs (from another thread, or from inside a block) runs
+    // on its caller's thread alone.
+    if (w.running.exchange(true, std::memory_order_acquire)) {
+        loop.run(loop.context, 0, count, 0);
+        return;
+    }
     uint32_t g;
     {
         std::lock_guard<std::mutex> lock(w.mutex);
@@ -156,4 +163,5 @@ void runBlocks(WorkerPool& pool, int64_t count, int64_t blockSize, const BlockLo
     takeBlocks(w, g, loop, count, blockSize, blockCount, 0);
     std::unique_lock<std::mutex> lock(w.mutex);
     w.done.wait(lock, [&] { return w.blocksDone.load(std::memory_order_acquire) == blockCount; });
+    w.running.store(false, std::memory_order_release);
 }

@@ -8,8 +8,9 @@
 // thread ran a block. A pool of one thread runs the loop on the calling thread, in one
 // call over the whole range: the single-threaded code path unchanged.
 //
-// One loop runs at a time per pool, and only from one thread (GLUT's, or a tool's main
-// thread); a block must not start another loop on the same pool.
+// One loop runs on the workers at a time: a loop started on a pool that is running one
+// (from another thread, or from inside a block) runs on its caller's thread alone, in one
+// call over its whole range (worker 0 of that loop), with the same results.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,7 @@ struct BlockLoop {
 
 // Runs loop over the items [0, count) in blocks of blockSize (the last one shorter). With
 // one thread, or one block, calls it once over [0, count) on the calling thread (worker 0).
+// A block must not throw (an exception on a worker ends the program): allocate before.
 void runBlocks(WorkerPool& pool, int64_t count, int64_t blockSize, const BlockLoop& loop);
 
 // runBlocks with a callable f(begin, end, worker).

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -114,6 +115,37 @@ TEST(WorkerPool, EveryThreadTakesPartInALongLoop) {
     });
     for (const auto& n : byWorker)
         EXPECT_EQ(n, 1);
+}
+
+TEST(WorkerPool, LoopsStartedWhileOneRunsRunOnTheirCallersThread) {
+    // A loop inside a block, and loops from two threads at once on one pool: each covers
+    // its items once (an inner or second loop in one call, on its caller's thread).
+    WorkerPool pool;
+    startWorkers(pool, 3);
+    const int64_t outer = 40, inner = 1000;
+    std::vector<std::atomic<int32_t>> seen(size_t(outer * inner));
+    parallelFor(pool, outer, 1, [&](int64_t begin, int64_t end, int32_t) {
+        for (int64_t o = begin; o < end; ++o)
+            parallelFor(pool, inner, 10, [&](int64_t b, int64_t e, int32_t) {
+                for (int64_t i = b; i < e; ++i)
+                    ++seen[size_t(o * inner + i)];
+            });
+    });
+    for (const auto& n : seen)
+        ASSERT_EQ(n, 1);
+    std::vector<std::atomic<int32_t>> first(100000), second(100000);
+    const auto count = [&](std::vector<std::atomic<int32_t>>& items) {
+        for (int round = 0; round < 50; ++round)
+            parallelFor(pool, int64_t(items.size()), 64, [&](int64_t b, int64_t e, int32_t) {
+                for (int64_t i = b; i < e; ++i)
+                    ++items[size_t(i)];
+            });
+    };
+    std::thread other(count, std::ref(second));
+    count(first);
+    other.join();
+    for (size_t i = 0; i < first.size(); ++i)
+        ASSERT_TRUE(first[i] == 50 && second[i] == 50) << i;
 }
 
 // The binding, the update after moves and the amplification of each model on every thread

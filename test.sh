@@ -3,6 +3,7 @@
 #   build/          Release: viewer, tools, benchmarks (built, not run), and the unit tests
 #                   once more as users' builds compile them (optimised, no sanitizer; the
 #                   address-space tests run only here)
+#   build/tsan      clang with ThreadSanitizer, asserts on: the tests of the workers
 #   build/sanitize  clang with AddressSanitizer and UndefinedBehaviorSanitizer, asserts on:
 #                   unit tests, end-to-end tests under Xvfb, fuzz targets
 set -euo pipefail
@@ -21,6 +22,14 @@ cmake --build build/sanitize -j"$jobs"
 # Release: the unit tests (the programs' end-to-end runs are the sanitizer tree's).
 echo "unit tests in the Release build"
 build/tests/face-tests --gtest_brief=1 --gtest_filter='-EndToEnd*'
+
+# ThreadSanitizer: the tests of the workers and of what runs on them (face-thread-tests).
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DFACE_TSAN=ON -DBUILD_TESTING=ON >/dev/null
+cmake --build build/tsan -j"$jobs" --target face-thread-tests
+echo "the workers' tests under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/face-thread-tests --gtest_brief=1
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

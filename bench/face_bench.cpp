@@ -1,6 +1,8 @@
 // Face model benchmarks: binding the render mesh (k-d tree and exhaustive search), the
 // per-frame update (vectorised and reference order), loading the default model, and the
-// peak memory of a million-vertex face. Models are generated here: a bumpy height field
+// peak memory of a million-vertex face, all on one thread; then the binding, the update and
+// the amplification on one thread and on every core in the same run (*Threads), with the
+// speed-up. Models are generated here: a bumpy height field
 // with a control grid of about 250 or 4,000 triangles and a render grid of about 10k, 100k
 // or 1M vertices near the smooth surface.
 //   build/bench/face-bench
@@ -16,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +51,12 @@ const ModelData& cachedModel(int32_t renderSide, int32_t controlCells) {
     return model;
 }
 
+// A pool of one thread: the one-thread code path, whatever the machine.
+WorkerPool& oneThread() {
+    static WorkerPool pool;
+    return pool;
+}
+
 void perVertexCounter(benchmark::State& state, int32_t N) {
     state.counters["per_vertex"] =
         benchmark::Counter(static_cast<double>(N), benchmark::Counter::kIsIterationInvariantRate |
@@ -62,12 +71,12 @@ void BM_Bind(benchmark::State& state) {
     const SampleSearch search = state.range(2) ? SampleSearch::exhaustive : SampleSearch::indexed;
     std::unique_ptr<FaceModel> model;
     for (auto _ : state) {
-        model = makeFaceModel(data, search);
+        model = makeFaceModel(data, search, oneThread());
         benchmark::DoNotOptimize(model->attachments.get());
     }
     // The exhaustive search is the reference: the index must agree bit for bit.
     if (search == SampleSearch::exhaustive) {
-        const auto indexed = makeFaceModel(data, SampleSearch::indexed);
+        const auto indexed = makeFaceModel(data, SampleSearch::indexed, oneThread());
         if (std::memcmp(indexed->attachments.get(), model->attachments.get(),
                         sizeof(Attachment) * static_cast<size_t>(data.renderVertexCount)) != 0)
             state.SkipWithError("indexed and exhaustive attachments differ");
@@ -96,7 +105,8 @@ void BM_Update(benchmark::State& state) {
             model->updateReference(model->renderPositions.get(), model->renderNormals.get(),
                                    points.data());
         else
-            model->update(model->renderPositions.get(), model->renderNormals.get(), points.data());
+            model->update(model->renderPositions.get(), model->renderNormals.get(), points.data(),
+                          oneThread());
         benchmark::DoNotOptimize(model->renderNormals.get());
         benchmark::ClobberMemory();
     }
@@ -113,7 +123,7 @@ void BM_DefaultModelLoad(benchmark::State& state) {
     int32_t K = 0;
     std::string error;
     for (auto _ : state) {
-        if (!loadFaceModel(model, points, K, file, error, search)) {
+        if (!loadFaceModel(model, points, K, file, error, search, oneThread())) {
             state.SkipWithError(error.c_str());
             return;
         }
@@ -134,7 +144,8 @@ void BM_DefaultModelUpdate(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        model->update(model->renderPositions.get(), model->renderNormals.get(), points.get());
+        model->update(model->renderPositions.get(), model->renderNormals.get(), points.get(),
+                      oneThread());
         benchmark::DoNotOptimize(model->renderNormals.get());
         benchmark::ClobberMemory();
     }
@@ -159,11 +170,92 @@ void BM_Amplification(benchmark::State& state) {
     std::vector<float> amplification(static_cast<size_t>(data.renderVertexCount));
     for (auto _ : state) {
         computeAmplification(amplification.data(), nullptr, *model, data.controlPoints.get(),
-                             smallAmplificationStep);
+                             smallAmplificationStep, oneThread());
         benchmark::DoNotOptimize(amplification.data());
     }
     perVertexCounter(state, data.renderVertexCount);
     state.counters["triangles"] = data.controlTriangleCount;
+}
+
+// Runs run(workers) on one thread and on every core (the shared pool) in turn, the order
+// switching every iteration so that a change of the machine's load hits both alike. The
+// iteration time is the all-core run's; the counters give both times and their ratio.
+template <class Run> void compareThreads(benchmark::State& state, Run run) {
+    using Clock = std::chrono::steady_clock;
+    WorkerPool& all = sharedWorkers();
+    double oneSeconds = 0, allSeconds = 0;
+    int64_t iterations = 0;
+    for (auto _ : state) {
+        double seconds[2] = {0, 0}; // one thread, every core
+        for (int k = 0; k < 2; ++k) {
+            const int which = (k + iterations) % 2;
+            const auto start = Clock::now();
+            run(which == 0 ? oneThread() : all);
+            seconds[which] = std::chrono::duration<double>(Clock::now() - start).count();
+        }
+        oneSeconds += seconds[0];
+        allSeconds += seconds[1];
+        ++iterations;
+        state.SetIterationTime(seconds[1]);
+    }
+    state.counters["threads"] = all.threadCount;
+    state.counters["one_thread_ms"] = 1e3 * oneSeconds / double(iterations);
+    state.counters["all_cores_ms"] = 1e3 * allSeconds / double(iterations);
+    state.counters["speedup"] = oneSeconds / allSeconds;
+}
+
+// The default model (side 0) or a generated one, for the *Threads benchmarks.
+const ModelData& threadsModel(benchmark::State& state, ModelData& loaded) {
+    const int32_t side = static_cast<int32_t>(state.range(0));
+    std::string error;
+    if (side == 0 && !readModelFile(loaded, "data/retarget.model", error))
+        state.SkipWithError(error.c_str());
+    return side == 0 ? loaded : cachedModel(side, static_cast<int32_t>(state.range(1)));
+}
+
+// Construction with the binding (k-d tree), at one thread and every core.
+void BM_BindThreads(benchmark::State& state) {
+    ModelData loaded;
+    const ModelData& data = threadsModel(state, loaded);
+    std::unique_ptr<FaceModel> model;
+    compareThreads(state, [&](WorkerPool& workers) {
+        model = makeFaceModel(data, SampleSearch::indexed, workers);
+        benchmark::DoNotOptimize(model->attachments.get());
+    });
+    state.counters["vertices"] = data.renderVertexCount;
+}
+
+// One update with a control point moved, at one thread and every core.
+void BM_UpdateThreads(benchmark::State& state) {
+    ModelData loaded;
+    const ModelData& data = threadsModel(state, loaded);
+    const auto model = makeFaceModel(data);
+    std::vector<Vector3> points(data.controlPoints.get(),
+                                data.controlPoints.get() + data.controlPointCount);
+    float phase = 0;
+    compareThreads(state, [&](WorkerPool& workers) {
+        phase += 0.01f;
+        points[points.size() / 2].z = data.controlPoints[points.size() / 2].z + phase;
+        model->update(model->renderPositions.get(), model->renderNormals.get(), points.data(),
+                      workers);
+        benchmark::DoNotOptimize(model->renderNormals.get());
+        benchmark::ClobberMemory();
+    });
+    state.counters["vertices"] = data.renderVertexCount;
+}
+
+// The amplification (3K local rebuilds), at one thread and every core.
+void BM_AmplificationThreads(benchmark::State& state) {
+    ModelData loaded;
+    const ModelData& data = threadsModel(state, loaded);
+    const auto model = makeFaceModel(data);
+    std::vector<float> amplification(static_cast<size_t>(data.renderVertexCount));
+    compareThreads(state, [&](WorkerPool& workers) {
+        computeAmplification(amplification.data(), nullptr, *model, data.controlPoints.get(),
+                             smallAmplificationStep, workers);
+        benchmark::DoNotOptimize(amplification.data());
+    });
+    state.counters["vertices"] = data.renderVertexCount;
 }
 
 // Peak memory of a million-vertex face, measured in a fresh process (this program run
@@ -263,6 +355,23 @@ BENCHMARK(BM_Amplification)
 // Argument: search (0 index, 1 exhaustive).
 BENCHMARK(BM_DefaultModelLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DefaultModelUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Arguments: render grid side (0: the default model), control cells per side.
+BENCHMARK(BM_BindThreads)
+    ->Args({0, 0})
+    ->Args({1000, 11})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_UpdateThreads)
+    ->Args({0, 0})
+    ->Args({316, 11})
+    ->Args({1000, 11})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_AmplificationThreads)
+    ->Args({0, 0})
+    ->Args({1000, 11})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 // Argument: 0 arrays in memory, 1 through loadFaceModel from a file.
 BENCHMARK(BM_PeakMemory1M)
     ->Arg(0)

@@ -62,8 +62,11 @@ void buildTriangleNets(Lanes4 nets[3][10], const FaceModel& model, int32_t t, co
 
 } // namespace
 
+// Control points moved per block of the workers.
+constexpr int64_t amplificationBlock = 4;
+
 void computeAmplification(float* amplification, int32_t* worstControlPoint, const FaceModel& model,
-                          const Vector3* controlPoints, float step) {
+                          const Vector3* controlPoints, float step, WorkerPool& workers) {
     const int32_t K = model.controlPointCount, L = model.controlTriangleCount;
     const int32_t E = model.edgeCount, N = model.renderVertexCount;
     const Triangle* triangles = model.controlTriangles.get();
@@ -106,97 +109,138 @@ void computeAmplification(float* amplification, int32_t* worstControlPoint, cons
     const size_t attachedCount = subPatchVertices.entries.size();
     std::vector<Attachment> attached(attachedCount);
     std::vector<Lanes4> rest(attachedCount);
-    std::vector<float> largest(attachedCount, 0.0f);
-    std::vector<int32_t> worst(attachedCount, -1);
-    Lanes4 nets[3][10];
+    Lanes4 restNets[3][10];
     for (int32_t t = 0; t < L; ++t) {
-        buildTriangleNets(nets, model, t, controlPoints, normals);
+        buildTriangleNets(restNets, model, t, controlPoints, normals);
         for (int32_t j = subPatchVertices.first[size_t(3 * t)];
              j < subPatchVertices.first[size_t(3 * t + 3)]; ++j) {
             const Attachment& a = model.attachments[subPatchVertices.entries[size_t(j)]];
             attached[size_t(j)] = a;
-            rest[size_t(j)] = placedPosition(a, nets[a.subPatch - 3 * t]);
+            rest[size_t(j)] = placedPosition(a, restNets[a.subPatch - 3 * t]);
         }
     }
 
-    // One control point moved at a time, along each axis.
-    std::vector<Vector3> points(controlPoints, controlPoints + K);
-    ControlNormals moved = normals;
-    std::vector<int32_t> ring, around, edgesAround;
-    std::vector<uint8_t> marked(size_t(std::max(K, L)), 0);
-    for (int32_t c = 0; c < K; ++c) {
-        // The triangles around c change their face normals; the normals of their corners
-        // and of their edges change; every triangle around one of those corners gets new
-        // sub-patches.
-        const int32_t* own = &pointTriangles.entries[size_t(pointTriangles.first[size_t(c)])];
-        const int32_t ownCount =
-            pointTriangles.first[size_t(c) + 1] - pointTriangles.first[size_t(c)];
-        ring.clear();
-        edgesAround.clear();
-        for (int32_t j = 0; j < ownCount; ++j)
-            for (int k = 0; k < 3; ++k) {
-                const int32_t p = triangles[own[j]].index[k];
-                if (!marked[size_t(p)]) {
-                    marked[size_t(p)] = 1;
-                    ring.push_back(p);
-                }
-                edgesAround.push_back(edgeIndex(model.triangleEdges[own[j]].edge[k]));
-            }
-        for (int32_t p : ring)
-            marked[size_t(p)] = 0;
-        around.clear();
-        for (int32_t p : ring)
-            for (int32_t j = pointTriangles.first[size_t(p)];
-                 j < pointTriangles.first[size_t(p) + 1]; ++j) {
-                const int32_t t = pointTriangles.entries[size_t(j)];
-                if (!marked[size_t(t)]) {
-                    marked[size_t(t)] = 1;
-                    around.push_back(t);
-                }
-            }
-        for (int32_t t : around)
-            marked[size_t(t)] = 0;
-
-        for (int axis = 0; axis < 3; ++axis) {
-            Vector3 delta = {0.0f, 0.0f, 0.0f};
-            (&delta.x)[axis] = step;
-            points[size_t(c)] = controlPoints[c] + delta;
-            for (int32_t j = 0; j < ownCount; ++j) {
-                const int32_t* i = triangles[own[j]].index;
-                moved.face[size_t(own[j])] = cross(points[size_t(i[1])] - points[size_t(i[0])],
-                                                   points[size_t(i[2])] - points[size_t(i[0])]);
-            }
-            for (int32_t p : ring)
-                moved.vertex[size_t(p)] = normalOf(pointTriangles, p, moved.face);
-            for (int32_t e : edgesAround)
-                moved.edge[size_t(e)] = normalOf(edgeTriangles, e, moved.face);
-            for (int32_t t : around) {
-                buildTriangleNets(nets, model, t, points.data(), moved);
-                for (int k = 0; k < 3; ++k)
-                    for (int32_t j = subPatchVertices.first[size_t(3 * t + k)];
-                         j < subPatchVertices.first[size_t(3 * t + k + 1)]; ++j) {
-                        const Lanes4 d =
-                            placedPosition(attached[size_t(j)], nets[k]) - rest[size_t(j)];
-                        const float moves = std::sqrt(dot(d, d)) / step;
-                        // A broken sub-patch (NaN) counts as an infinite move.
-                        const float value =
-                            std::isnan(moves) ? std::numeric_limits<float>::infinity() : moves;
-                        if (value > largest[size_t(j)]) {
-                            largest[size_t(j)] = value;
-                            worst[size_t(j)] = c;
-                        }
+    // One control point moved at a time, along each axis; the control points in blocks on
+    // the workers, each worker with its own moved pose and its own largest moves. A worker
+    // takes its blocks in increasing order, so its strict "larger than" keeps, for each
+    // vertex, the lowest control point of its own that reaches its largest move; merged
+    // below, lowest point first on equal moves, that is the one-thread answer.
+    struct WorkerScratch {
+        std::vector<Vector3> points;
+        ControlNormals moved;
+        std::vector<int32_t> ring, around, edgesAround;
+        std::vector<uint8_t> marked;
+        std::vector<float> largest;
+        std::vector<int32_t> worst;
+    };
+    int32_t mostCorners = 0;
+    for (int32_t c = 0; c < K; ++c)
+        mostCorners = std::max(mostCorners, pointTriangles.first[size_t(c) + 1] -
+                                                pointTriangles.first[size_t(c)]);
+    std::vector<WorkerScratch> scratch(size_t(workers.threadCount));
+    for (WorkerScratch& w : scratch) {
+        // Sized for the largest neighbourhood, so that no block allocates.
+        w.points.assign(controlPoints, controlPoints + K);
+        w.moved = normals;
+        w.ring.reserve(3 * size_t(mostCorners));
+        w.edgesAround.reserve(3 * size_t(mostCorners));
+        w.around.reserve(size_t(L));
+        w.marked.assign(size_t(std::max(K, L)), 0);
+        w.largest.assign(attachedCount, 0.0f);
+        w.worst.assign(attachedCount, -1);
+    }
+    parallelFor(workers, K, amplificationBlock, [&](int64_t begin, int64_t end, int32_t worker) {
+        WorkerScratch& w = scratch[size_t(worker)];
+        std::vector<Vector3>& points = w.points;
+        ControlNormals& moved = w.moved;
+        std::vector<int32_t>&ring = w.ring, &around = w.around, &edgesAround = w.edgesAround;
+        std::vector<uint8_t>& marked = w.marked;
+        std::vector<float>& largest = w.largest;
+        std::vector<int32_t>& worst = w.worst;
+        Lanes4 nets[3][10];
+        for (int32_t c = int32_t(begin); c < int32_t(end); ++c) {
+            // The triangles around c change their face normals; the normals of their corners
+            // and of their edges change; every triangle around one of those corners gets new
+            // sub-patches.
+            const int32_t* own = &pointTriangles.entries[size_t(pointTriangles.first[size_t(c)])];
+            const int32_t ownCount =
+                pointTriangles.first[size_t(c) + 1] - pointTriangles.first[size_t(c)];
+            ring.clear();
+            edgesAround.clear();
+            for (int32_t j = 0; j < ownCount; ++j)
+                for (int k = 0; k < 3; ++k) {
+                    const int32_t p = triangles[own[j]].index[k];
+                    if (!marked[size_t(p)]) {
+                        marked[size_t(p)] = 1;
+                        ring.push_back(p);
                     }
+                    edgesAround.push_back(edgeIndex(model.triangleEdges[own[j]].edge[k]));
+                }
+            for (int32_t p : ring)
+                marked[size_t(p)] = 0;
+            around.clear();
+            for (int32_t p : ring)
+                for (int32_t j = pointTriangles.first[size_t(p)];
+                     j < pointTriangles.first[size_t(p) + 1]; ++j) {
+                    const int32_t t = pointTriangles.entries[size_t(j)];
+                    if (!marked[size_t(t)]) {
+                        marked[size_t(t)] = 1;
+                        around.push_back(t);
+                    }
+                }
+            for (int32_t t : around)
+                marked[size_t(t)] = 0;
+
+            for (int axis = 0; axis < 3; ++axis) {
+                Vector3 delta = {0.0f, 0.0f, 0.0f};
+                (&delta.x)[axis] = step;
+                points[size_t(c)] = controlPoints[c] + delta;
+                for (int32_t j = 0; j < ownCount; ++j) {
+                    const int32_t* i = triangles[own[j]].index;
+                    moved.face[size_t(own[j])] = cross(points[size_t(i[1])] - points[size_t(i[0])],
+                                                       points[size_t(i[2])] - points[size_t(i[0])]);
+                }
+                for (int32_t p : ring)
+                    moved.vertex[size_t(p)] = normalOf(pointTriangles, p, moved.face);
+                for (int32_t e : edgesAround)
+                    moved.edge[size_t(e)] = normalOf(edgeTriangles, e, moved.face);
+                for (int32_t t : around) {
+                    buildTriangleNets(nets, model, t, points.data(), moved);
+                    for (int k = 0; k < 3; ++k)
+                        for (int32_t j = subPatchVertices.first[size_t(3 * t + k)];
+                             j < subPatchVertices.first[size_t(3 * t + k + 1)]; ++j) {
+                            const Lanes4 d =
+                                placedPosition(attached[size_t(j)], nets[k]) - rest[size_t(j)];
+                            const float moves = std::sqrt(dot(d, d)) / step;
+                            // A broken sub-patch (NaN) counts as an infinite move.
+                            const float value =
+                                std::isnan(moves) ? std::numeric_limits<float>::infinity() : moves;
+                            if (value > largest[size_t(j)]) {
+                                largest[size_t(j)] = value;
+                                worst[size_t(j)] = c;
+                            }
+                        }
+                }
             }
+            // Back to the rest pose.
+            points[size_t(c)] = controlPoints[c];
+            for (int32_t j = 0; j < ownCount; ++j)
+                moved.face[size_t(own[j])] = normals.face[size_t(own[j])];
+            for (int32_t p : ring)
+                moved.vertex[size_t(p)] = normals.vertex[size_t(p)];
+            for (int32_t e : edgesAround)
+                moved.edge[size_t(e)] = normals.edge[size_t(e)];
         }
-        // Back to the rest pose.
-        points[size_t(c)] = controlPoints[c];
-        for (int32_t j = 0; j < ownCount; ++j)
-            moved.face[size_t(own[j])] = normals.face[size_t(own[j])];
-        for (int32_t p : ring)
-            moved.vertex[size_t(p)] = normals.vertex[size_t(p)];
-        for (int32_t e : edgesAround)
-            moved.edge[size_t(e)] = normals.edge[size_t(e)];
-    }
+    });
+    std::vector<float> largest(attachedCount, 0.0f);
+    std::vector<int32_t> worst(attachedCount, -1);
+    for (const WorkerScratch& w : scratch)
+        for (size_t j = 0; j < attachedCount; ++j)
+            if (w.largest[j] > largest[j] ||
+                (w.largest[j] == largest[j] && w.worst[j] >= 0 && w.worst[j] < worst[j])) {
+                largest[j] = w.largest[j];
+                worst[j] = w.worst[j];
+            }
 
     for (int32_t i = 0; i < N; ++i) {
         amplification[i] = 0.0f;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "geometry/vector.h"
+#include "io/workers.h"
 
 #include <cstdint>
 
@@ -33,9 +34,13 @@ constexpr float unitAmplificationStep = 1.0f;
 // whose control points, normals or edge normals the moved point changes (those of the
 // triangles around its neighbours), with the update's own arithmetic and summation order,
 // so every moved position equals what a whole update would place, bit for bit. A move that
-// makes a sub-patch non-finite gives +∞. Allocates its scratch for the call.
+// makes a sub-patch non-finite gives +∞. The control points' moves run in blocks on the
+// workers (the same values and control points with any thread count). Allocates its
+// scratch for the call: per thread a copy of the pose and its normals and two values per
+// attached vertex.
 void computeAmplification(float* amplification, int32_t* worstControlPoint, const FaceModel& model,
-                          const Vector3* controlPoints, float step);
+                          const Vector3* controlPoints, float step,
+                          WorkerPool& workers = sharedWorkers());
 
 // The summary of amplification[0..N−1] with worstControlPoint[0..N−1] as computed above.
 AmplificationSummary summarizeAmplification(const float* amplification,

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -29,7 +30,7 @@ bool indicesBelow(const Triangle* triangles, int32_t count, int32_t limit) {
 FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles_,
                      int32_t L, const Vector3* restPositions, const Vector3* restNormals,
                      const TexCoord* texCoords, int32_t N, const Triangle* renderTriangles_,
-                     int32_t M, SampleSearch search) {
+                     int32_t M, SampleSearch search, WorkerPool& workers) {
     assert(K >= 0 && L >= 0 && N >= 0 && M >= 0);
     assert(L <= maxControlTriangleCount);
     assert(indicesBelow(controlTriangles_, L, K));
@@ -56,6 +57,12 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
          {&b300, &b210, &b201, &b120, &b030, &b111, &b102, &b021, &b012, &b003})
         net->reset(new Vector3[subPatchCount]);
     buildPatches(controlPoints, controlNormals.get(), edgeNormals.get());
+    const Triangle* triangles = controlTriangles.get();
+    const TriangleEdges* sides = triangleEdges.get();
+    buildCornerLists(pointCorners, K, L,
+                     [triangles](int32_t t, int32_t j) { return triangles[t].index[j]; });
+    buildCornerLists(edgeCorners, edgeCount, L,
+                     [sides](int32_t t, int32_t j) { return edgeIndex(sides[t].edge[j]); });
 
     // Overlay tessellation and hinting samples, at their fixed levels.
     surfaceVertexCount = tessellationVerticesPerSubPatch * subPatchCount;
@@ -67,7 +74,7 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     samplePositions.reset(new Vector3[sampleCount]);
     sampleNormals.reset(new Vector3[sampleCount]);
     sampleParameters.reset(new PatchParameter[samplesPerSubPatch]);
-    computeHintingSamples(hintingLevel);
+    computeHintingSamples(hintingLevel, workers);
 
     // Render mesh.
     renderVertexCount = N;
@@ -79,13 +86,14 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     packedSubPatches.reset(new Lanes4[10 * static_cast<size_t>(subPatchCount)]);
     paddedPositions.reset(new Lanes4[N]);
     normalSums.reset(new Lanes4[N]);
+    spanRenderNormalBlocks();
 
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.
     attachments.reset(new Attachment[N]);
     for (int32_t i = 0; i < N; ++i)
         attachments[i].subPatch = -1;
-    bindRenderVertices(restPositions, restNormals, search);
+    bindRenderVertices(restPositions, restNormals, search, workers);
 }
 
 void FaceModel::subPatchNet(Vector3* p, int32_t s) const {
@@ -113,14 +121,20 @@ bool FaceModel::evaluateFrame(Vector3& point, SubPatchFrame& frame, int32_t s, f
     return true;
 }
 
-void FaceModel::computeHintingSamples(int32_t level) {
+// Sub-patches sampled per block of the workers: about 10 µs of work.
+constexpr int64_t samplingBlock = 16;
+
+void FaceModel::computeHintingSamples(int32_t level, WorkerPool& workers) {
     assert(level == hintingLevel);
-    Vector3 p[10];
-    for (int32_t s = 0; s < 3 * controlTriangleCount; ++s) {
-        subPatchNet(p, s);
-        sampleCells(&samplePositions[s * samplesPerSubPatch],
-                    &sampleNormals[s * samplesPerSubPatch], 0, p, level);
-    }
+    parallelFor(workers, 3 * int64_t(controlTriangleCount), samplingBlock,
+                [&](int64_t begin, int64_t end, int32_t) {
+                    Vector3 p[10];
+                    for (int32_t s = int32_t(begin); s < int32_t(end); ++s) {
+                        subPatchNet(p, s);
+                        sampleCells(&samplePositions[s * samplesPerSubPatch],
+                                    &sampleNormals[s * samplesPerSubPatch], 0, p, level);
+                    }
+                });
     fillParameterGrid(sampleParameters.get(), level);
 }
 
@@ -140,12 +154,13 @@ int32_t FaceModel::findNearestSample(float& distance, const Vector3& P, const Ve
     return result;
 }
 
-int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, const Vector3& P,
-                                const Vector3& N, SampleIndex* index) const {
+int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, int32_t& hint,
+                                const Vector3& P, const Vector3& N,
+                                const SampleIndex* index) const {
     // 1. The nearest acceptable sample.
     float best;
     const int32_t sample =
-        index ? findNearestSampleIndexed(best, *index, sampleNormals.get(), P, N,
+        index ? findNearestSampleIndexed(best, hint, *index, sampleNormals.get(), P, N,
                                          hintingFreeSampleLimit, maxAttachDistance, minNormalDot)
               : findNearestSample(best, P, N, hintingFreeSampleLimit);
     if (sample < 0)
@@ -193,31 +208,41 @@ int32_t FaceModel::attachVertex(Attachment& attachment, float& distance, const V
 }
 
 void FaceModel::computeAttachments(const Vector3* restPositions, const Vector3* restNormals,
-                                   SampleSearch search) {
-    computeHintingSamples(hintingLevel);
-    bindRenderVertices(restPositions, restNormals, search);
+                                   SampleSearch search, WorkerPool& workers) {
+    computeHintingSamples(hintingLevel, workers);
+    bindRenderVertices(restPositions, restNormals, search, workers);
 }
 
+// Render vertices bound per block of the workers: a few hundred microseconds of work, and
+// one cold start of a worker's hint per block.
+constexpr int64_t bindingBlock = 512;
+
 void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
-                                   SampleSearch search) {
+                                   SampleSearch search, WorkerPool& workers) {
     if (renderVertexCount == 0)
         return;
-    // The index is scratch of this call.
+    // The index is scratch of this call, built once and read by every worker.
     SampleIndex index;
-    SampleIndex* useIndex = nullptr;
+    const SampleIndex* useIndex = nullptr;
     if (search == SampleSearch::indexed) {
         buildSampleIndex(index, samplePositions.get(), sampleCount);
         useIndex = &index;
     }
-    for (int32_t i = 0; i < renderVertexCount; ++i) {
-        Attachment& a = attachments[i];
-        float distance = 0.0f;
-        a = Attachment{};
-        a.subPatch = attachVertex(a, distance, restPositions[i], restNormals[i], useIndex);
-        a.weight = a.subPatch < 0 ? 0.0f : attachmentWeight(distance / maxAttachDistance);
-        a.restPosition = restPositions[i];
-        a.restNormal = restNormals[i];
-    }
+    std::vector<int32_t> hints(size_t(workers.threadCount), -1);
+    parallelFor(
+        workers, renderVertexCount, bindingBlock, [&](int64_t begin, int64_t end, int32_t worker) {
+            int32_t& hint = hints[size_t(worker)];
+            for (int32_t i = int32_t(begin); i < int32_t(end); ++i) {
+                Attachment& a = attachments[i];
+                float distance = 0.0f;
+                a = Attachment{};
+                a.subPatch =
+                    attachVertex(a, distance, hint, restPositions[i], restNormals[i], useIndex);
+                a.weight = a.subPatch < 0 ? 0.0f : attachmentWeight(distance / maxAttachDistance);
+                a.restPosition = restPositions[i];
+                a.restNormal = restNormals[i];
+            }
+        });
 }
 
 void buildEdgeTable(ArrayHolder<Edge>& edges, int32_t& edgeCount, TriangleEdges* triangleEdges,
@@ -259,11 +284,13 @@ uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {
     const uint64_t v3 = sizeof(Vector3);
     const uint64_t subPatches = 3 * uint64_t(L);
     const uint64_t samples = uint64_t(samplesPerSubPatch) * subPatches;
-    // Per control point: its normal.
-    const uint64_t perK = v3;
-    // Per control triangle: its copy, edges and face normal; per edge its record and normal.
+    // Per control point: its normal and its corner list's start.
+    const uint64_t perK = v3 + sizeof(int64_t);
+    // Per control triangle: its copy, edges and face normal; per edge its record and normal;
+    // its corners in the point and edge lists, and an edge's list start.
     uint64_t perL = sizeof(Triangle) + sizeof(TriangleEdges) + v3;
     perL += 3 * (sizeof(Edge) + v3);
+    perL += 2 * 3 * sizeof(int32_t) + 3 * sizeof(int64_t);
     // The edge table's scratch: a hash node (key, number, link; allocated in 32 bytes) per
     // edge and at most four bucket pointers per triangle.
     perL += 3 * 32 + 4 * sizeof(void*);
@@ -277,7 +304,8 @@ uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L) {
     // samples, sort keys and tree nodes).
     const uint64_t perSample = 2 * v3 + 32;
     // Per render vertex: position, normal, texture coordinate, attachment, and the update's
-    // padded position and normal sum.
+    // padded position and normal sum (a block's span of triangles is a few bytes per
+    // thousand vertices).
     const uint64_t perN = 2 * v3 + sizeof(TexCoord) + sizeof(Attachment) + 2 * sizeof(float[4]);
     // Per render triangle: its copy and the reference update's face normal.
     const uint64_t perM = sizeof(Triangle) + v3;
@@ -330,7 +358,7 @@ bool faceModelFits(std::string& error, const ModelData& model, const char* fileN
 
 bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
                    int32_t& controlPointCount, const char* fileName, std::string& error,
-                   SampleSearch search) {
+                   SampleSearch search, WorkerPool& workers) {
     ModelData model;
     if (!readModelFile(model, fileName, error) || !faceModelFits(error, model, fileName))
         return false;
@@ -338,7 +366,7 @@ bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& 
         model.controlPoints.get(), model.controlPointCount, model.controlTriangles.get(),
         model.controlTriangleCount, model.renderPositions.get(), model.renderNormals.get(),
         model.renderTexCoords.get(), model.renderVertexCount, model.renderTriangles.get(),
-        model.renderTriangleCount, search));
+        model.renderTriangleCount, search, workers));
     faceModel = std::move(created);
     controlPoints = std::move(model.controlPoints);
     controlPointCount = model.controlPointCount;

@@ -18,6 +18,8 @@
 #include "geometry/grid.h"
 #include "geometry/vector.h"
 #include "io/memory_budget.h"
+#include "io/normals.h"
+#include "io/workers.h"
 
 #include <cstdint>
 #include <memory>
@@ -49,6 +51,9 @@ constexpr int32_t tessellationLevel = 5;
 constexpr int32_t tessellationVerticesPerSubPatch = gridVertexCount(tessellationLevel);
 constexpr int32_t tessellationTrianglesPerSubPatch = gridTriangleCount(tessellationLevel);
 
+// Render vertices whose normals one worker sums in the update on several threads.
+constexpr int32_t renderNormalBlock = 8192;
+
 // Largest control triangle count whose sample count 198·L fits a 32-bit count.
 constexpr int32_t maxControlTriangleCount = INT32_MAX / (3 * samplesPerSubPatch);
 
@@ -61,11 +66,12 @@ class FaceModel {
     // only. Counts must be non-negative, indices in range and L at most
     // maxControlTriangleCount (asserted: the model reader and loadFaceModel refuse anything
     // else). Every render vertex is bound through the given search (both give the same
-    // result).
+    // result); the samples and the binding run on the workers (the same result with any
+    // thread count).
     FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles, int32_t L,
               const Vector3* restPositions, const Vector3* restNormals, const TexCoord* texCoords,
               int32_t N, const Triangle* renderTriangles, int32_t M,
-              SampleSearch search = SampleSearch::indexed);
+              SampleSearch search = SampleSearch::indexed, WorkerPool& workers = sharedWorkers());
     FaceModel(const FaceModel&) = delete;
     FaceModel& operator=(const FaceModel&) = delete;
 
@@ -83,8 +89,8 @@ class FaceModel {
 
     // Fills samplePositions and sampleNormals (66 per sub-patch, sampleCells of each
     // sub-patch in order) and sampleParameters (fillParameterGrid). level must be
-    // hintingLevel, the level the arrays are sized for.
-    void computeHintingSamples(int32_t level);
+    // hintingLevel, the level the arrays are sized for. Sub-patches in blocks on the workers.
+    void computeHintingSamples(int32_t level, WorkerPool& workers = sharedWorkers());
 
     // The exhaustive nearest-sample search: among samples i with |P − sample i| < 0.5 and,
     // for i ≥ freeSampleLimit, sampleNormals[i]·N > 0.25, the nearest, ties to the lowest
@@ -93,29 +99,36 @@ class FaceModel {
                               int32_t freeSampleLimit) const;
 
     // Attaches one render vertex (rest position P, rest normal N): nearest sample (through
-    // index, which records its answer as the next query's start, or exhaustively when
-    // index is null), projection onto its sub-patch from the
+    // index, starting from the point hint and recording its answer there for the next
+    // query, or exhaustively when index is null), projection onto its sub-patch from the
     // sample's parameters, fallback to those parameters when the projection leaves the
     // sub-triangle or lands farther than the sample, then the vertex's coordinates in the
     // frame there. Returns the sub-patch and writes attachment.u, v, offset, normalCoords
     // and distance; returns −1 (writing nothing) when no sample qualifies or when the frame
     // at the attachment point is degenerate (t1 × t2 or the determinant zero or not finite).
-    int32_t attachVertex(Attachment& attachment, float& distance, const Vector3& P,
-                         const Vector3& N, SampleIndex* index) const;
+    int32_t attachVertex(Attachment& attachment, float& distance, int32_t& hint, const Vector3& P,
+                         const Vector3& N, const SampleIndex* index) const;
 
     // Recomputes the hinting samples and binds every render vertex i from restPositions[i]
     // and restNormals[i] (N each) into attachments[i]: sub-patch, weight
-    // attachmentWeight(distance / 0.5) (0 when unattached), rest position and normal.
+    // attachmentWeight(distance / 0.5) (0 when unattached), rest position and normal. The
+    // index is built once; the vertices are bound in blocks on the workers, each worker
+    // with its own start hint (which never changes a result).
     void computeAttachments(const Vector3* restPositions, const Vector3* restNormals,
-                            SampleSearch search = SampleSearch::indexed);
+                            SampleSearch search = SampleSearch::indexed,
+                            WorkerPool& workers = sharedWorkers());
 
     // Per-frame deformation from controlPoints (K): control, edge and face normals, all
     // sub-patches, then positions[i] (N) from attachment i and normals[i] (N) from the
     // moved mesh. positions and normals are this model's renderPositions and renderNormals.
     // The sub-patches are built, the vertices placed and the render normals accumulated
     // with x, y and z in the lanes of a vector register, from the same source as
-    // updateReference, so the results are identical.
-    void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints);
+    // updateReference, so the results are identical. With more than one thread every step
+    // runs in blocks on the workers, and each normal (control, edge, render) is summed
+    // item by item over its corner list, in the triangle order of the one-thread sums:
+    // the same bits with any thread count.
+    void update(Vector3* positions, Vector3* normals, const Vector3* controlPoints,
+                WorkerPool& workers = sharedWorkers());
 
     // The same update, every value computed in the documented operation order: normals
     // by computeFaceNormals, computeVertexNormals, computeEdgeNormals; each attached
@@ -167,16 +180,20 @@ class FaceModel {
     // Binds every render vertex from the current samples (computeAttachments without
     // recomputing them).
     void bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
-                            SampleSearch search);
+                            SampleSearch search, WorkerPool& workers);
     // The control-mesh normals of the update's first steps.
     void updateControlNormals(const Vector3* controlPoints);
 
     // buildPatches with lane type V (Vector3 or Lanes4: the same bits); with Lanes4 it
     // also stores the ten points of every sub-patch s in net order into
     // packed[10s .. 10s + 9].
+    // The triangles [begin, end) only.
     template <class V>
     void buildPatchesIn(const Vector3* controlPoints, const Vector3* controlNormals,
-                        const Vector3* edgeNormals, Lanes4* packed);
+                        const Vector3* edgeNormals, Lanes4* packed, int32_t begin, int32_t end);
+    // The update on more than one thread.
+    void updateOnWorkers(Vector3* positions, Vector3* normals, const Vector3* controlPoints,
+                         WorkerPool& workers);
 
     // Per-frame scratch of update, allocated at construction, in lanes for aligned vector
     // loads: every sub-patch's net (10 per sub-patch), the new render positions (N) and
@@ -184,6 +201,15 @@ class FaceModel {
     ArrayHolder<Lanes4> packedSubPatches;
     ArrayHolder<Lanes4> paddedPositions;
     ArrayHolder<Lanes4> normalSums;
+    // For the update on several threads: the corners of each control point (K) and of each
+    // edge (E); for every block of renderNormalBlock render vertices the triangles
+    // [first, last) that hold all its corners (two entries a block), and whether those
+    // spans together stay within 2M triangles (so that the blocks are summed apart).
+    CornerLists pointCorners, edgeCorners;
+    ArrayHolder<int32_t> renderNormalSpans;
+    bool renderNormalBlocksLocal = false;
+    // Fills renderNormalSpans and renderNormalBlocksLocal from the render triangles.
+    void spanRenderNormalBlocks();
 };
 
 // Numbers the edges of the control triangles (L) in order of first appearance (triangles
@@ -203,8 +229,8 @@ struct ModelData; // io/model_file.h
 // Bytes the face model built from N render vertices, M render triangles, K control points
 // and L control triangles takes at its peak: all its arrays (with 3L as the bound of the
 // edge count E), the sample index and edge table built during construction, and the update's
-// scratch (the packed sub-patches, padded positions, normal sums, and the reference update's
-// face normals).
+// scratch (the packed sub-patches, padded positions, normal sums, the reference update's
+// face normals, and the control mesh's corner lists of the update on several threads).
 uint64_t faceModelBytes(int64_t N, int64_t M, int64_t K, int64_t L);
 
 // Whether the face model can be built from a model read from fileName within availableBytes
@@ -225,4 +251,5 @@ bool faceModelFits(std::string& error, const ModelData& model, const char* fileN
 // to the process) in error and changes nothing else.
 bool loadFaceModel(std::unique_ptr<FaceModel>& faceModel, ArrayHolder<Vector3>& controlPoints,
                    int32_t& controlPointCount, const char* fileName, std::string& error,
-                   SampleSearch search = SampleSearch::indexed);
+                   SampleSearch search = SampleSearch::indexed,
+                   WorkerPool& workers = sharedWorkers());

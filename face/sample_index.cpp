@@ -121,22 +121,29 @@ void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t coun
     index.lastPoint = -1;
 }
 
-int32_t findNearestSampleIndexed(float& distance, SampleIndex& index, const Vector3* sampleNormals,
-                                 const Vector3& P, const Vector3& N, int32_t freeSampleLimit,
-                                 float maxDistance, float minDot) {
+int32_t findNearestSampleIndexed(float& distance, int32_t& hint, const SampleIndex& index,
+                                 const Vector3* sampleNormals, const Vector3& P, const Vector3& N,
+                                 int32_t freeSampleLimit, float maxDistance, float minDot) {
     NearestSample nearest{index, sampleNormals, P, N, freeSampleLimit, maxDistance, minDot};
     nearest.setBound();
     // A point that is not finite is at a non-finite distance from every sample.
     if (index.pointCount > 0 && isFinite(P)) {
         // The last query's answer is usually near this one: as a first candidate it
         // tightens the bound before the descent.
-        if (index.lastPoint >= 0)
-            nearest.consider(index.lastPoint);
+        if (hint >= 0)
+            nearest.consider(hint);
         const float query[3] = {P.x, P.y, P.z};
         index.tree->tree.findNeighbors(nearest, query, nanoflann::SearchParams());
         if (nearest.resultPoint >= 0)
-            index.lastPoint = nearest.resultPoint;
+            hint = nearest.resultPoint;
     }
     distance = nearest.best;
     return nearest.result;
+}
+
+int32_t findNearestSampleIndexed(float& distance, SampleIndex& index, const Vector3* sampleNormals,
+                                 const Vector3& P, const Vector3& N, int32_t freeSampleLimit,
+                                 float maxDistance, float minDot) {
+    return findNearestSampleIndexed(distance, index.lastPoint, index, sampleNormals, P, N,
+                                    freeSampleLimit, maxDistance, minDot);
 }

@@ -37,6 +37,7 @@ struct SampleIndex {
     ArrayHolder<int32_t> samples;                        // their sample indices
     std::unique_ptr<SampleTree, SampleTreeDeleter> tree; // over points
     int32_t lastPoint = -1; // answer of the last query, the next query's first candidate
+                            // (of the search that keeps its hint here)
 };
 
 // Builds the index over positions[0..count−1].
@@ -49,3 +50,10 @@ void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t coun
 int32_t findNearestSampleIndexed(float& distance, SampleIndex& index, const Vector3* sampleNormals,
                                  const Vector3& P, const Vector3& N, int32_t freeSampleLimit,
                                  float maxDistance, float minDot);
+
+// The same search with the start hint kept by the caller (a point of the index, or −1)
+// instead of in the index, which it only reads: threads share one index, each with a hint
+// of its own. Records the answer in hint.
+int32_t findNearestSampleIndexed(float& distance, int32_t& hint, const SampleIndex& index,
+                                 const Vector3* sampleNormals, const Vector3& P, const Vector3& N,
+                                 int32_t freeSampleLimit, float maxDistance, float minDot);

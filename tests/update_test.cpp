@@ -105,6 +105,7 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
         ModelData data;
         auto fast = bumpyModel(data, seed);
         auto reference = makeFaceModel(data);
+        WorkerPool oneThread; // the one-thread code (workers_test.cpp compares the others)
         Random random(seed);
         std::vector<Vector3> points(data.controlPoints.get(),
                                     data.controlPoints.get() + data.controlPointCount);
@@ -126,7 +127,8 @@ TEST(Update, VectorisedUpdateEqualsTheReferenceOrderBitForBit) {
             for (Vector3& p : points)
                 p = p + Vector3{random.range(-0.2f, 0.2f), random.range(-0.2f, 0.2f),
                                 random.range(-0.4f, 0.4f)};
-            fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data());
+            fast->update(fast->renderPositions.get(), fast->renderNormals.get(), points.data(),
+                         oneThread);
             reference->updateReference(reference->renderPositions.get(),
                                        reference->renderNormals.get(), points.data());
             auto same = [&](const Vector3* x, const Vector3* y, int32_t count) {
@@ -157,7 +159,8 @@ TEST(Amplification, EqualsFiniteDifferencesOfTheUpdate) {
     const int32_t K = data.controlPointCount, N = model->renderVertexCount;
     std::vector<float> amplification(N), expected(N, 0.0f);
     std::vector<int32_t> worst(N);
-    computeAmplification(amplification.data(), worst.data(), *model, data.controlPoints.get(), 0.1f);
+    computeAmplification(amplification.data(), worst.data(), *model, data.controlPoints.get(),
+                         0.1f);
 
     std::vector<Vector3> rest(N), moved(N), normals(N);
     std::vector<Vector3> points(data.controlPoints.get(), data.controlPoints.get() + K);
@@ -174,7 +177,8 @@ TEST(Amplification, EqualsFiniteDifferencesOfTheUpdate) {
         ASSERT_EQ(amplification[i], expected[i]) << "render vertex " << i;
 
     // The default face follows its control points closely: nothing above 1.5.
-    const AmplificationSummary summary = summarizeAmplification(amplification.data(), worst.data(), N);
+    const AmplificationSummary summary =
+        summarizeAmplification(amplification.data(), worst.data(), N);
     EXPECT_GT(summary.largest, 1.0f);
     EXPECT_LT(summary.largest, 1.5f);
     EXPECT_EQ(amplification[summary.renderVertex], summary.largest);

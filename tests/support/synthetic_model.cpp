@@ -72,12 +72,13 @@ void makeSyntheticModel(ModelData& model, const SyntheticModelShape& shape) {
                        model.renderTriangles.get(), M);
 }
 
-std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model, SampleSearch search) {
+std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model, SampleSearch search,
+                                         WorkerPool& workers) {
     return std::unique_ptr<FaceModel>(new FaceModel(
         model.controlPoints.get(), model.controlPointCount, model.controlTriangles.get(),
         model.controlTriangleCount, model.renderPositions.get(), model.renderNormals.get(),
         model.renderTexCoords.get(), model.renderVertexCount, model.renderTriangles.get(),
-        model.renderTriangleCount, search));
+        model.renderTriangleCount, search, workers));
 }
 
 void setModel(ModelData& model, const Vector3* controlPoints, int32_t K,

@@ -44,9 +44,10 @@ float syntheticHeight(const SyntheticModelShape& shape, float x, float y);
 // from the stored render triangles (counter-clockwise seen from +z, so normals point up).
 void makeSyntheticModel(ModelData& model, const SyntheticModelShape& shape);
 
-// A face model constructed from the ten values of model.
+// A face model constructed from the ten values of model, bound on the given workers.
 std::unique_ptr<FaceModel> makeFaceModel(const ModelData& model,
-                                         SampleSearch search = SampleSearch::indexed);
+                                         SampleSearch search = SampleSearch::indexed,
+                                         WorkerPool& workers = sharedWorkers());
 
 // Fills model with the given control mesh and render vertices (positions and normals as
 // given, texture coordinates zero) and render triangles.

@@ -10,6 +10,7 @@
 #include "io/model_file.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
+#include "io/workers.h"
 #include "tools/inspect/binding_picture.h"
 #include "tools/inspect/scene_export.h"
 
@@ -27,8 +28,8 @@
 namespace {
 
 const char usageText[] =
-    "usage: face-inspect [--search index|exhaustive] [--dump WHAT [--move I DX DY DZ]...]\n"
-    "                    [--step S] MODEL\n"
+    "usage: face-inspect [--search index|exhaustive] [--threads N]\n"
+    "                    [--dump WHAT [--move I DX DY DZ]... [--step S]] MODEL\n"
     "  without --dump: summary (counts, attached vertices, weight minimum and median,\n"
     "                  time to read and to construct and bind)\n"
     "  --dump attachments  per render vertex: subPatch weight u v o1 o2 o3 nc1 nc2 nc3\n"
@@ -44,6 +45,8 @@ const char usageText[] =
     "                      (any number of times)\n"
     "  --search            nearest-sample search of the binding (default index; both give\n"
     "                      the same attachments)\n"
+    "  --threads N         threads for the binding, the update and the amplification\n"
+    "                      (default: every core; any count gives the same results)\n"
     "  --export-obj OUT.obj  the render mesh after the moves and one update, as OBJ\n"
     "  --source-coordinates  with --export-obj: placed back in the imported file's\n"
     "                      coordinates (needs face-import's record beside data/)\n"
@@ -82,6 +85,7 @@ template <size_t count> int nameIndex(const char* value, const char* const (&nam
 struct Options {
     Dump dump = Dump::none;
     SampleSearch search = SampleSearch::indexed;
+    int32_t threads = 0; // 0: every core
     std::vector<ControlPointMove> moves;
     float step = smallAmplificationStep; // --dump amplification's move
     bool stepGiven = false;
@@ -117,11 +121,13 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         viewsOption,
         exportSceneOption,
         sourceCoordinatesOption,
-        stepOption
+        stepOption,
+        threadsOption
     };
     const option longOptions[] = {
         {"dump", required_argument, nullptr, dumpOption},
         {"search", required_argument, nullptr, searchOption},
+        {"threads", required_argument, nullptr, threadsOption},
         {"move", required_argument, nullptr, moveOption},
         {"export-obj", required_argument, nullptr, exportObjOption},
         {"export-scene", required_argument, nullptr, exportSceneOption},
@@ -137,6 +143,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         "--dump takes attachments, patches, edges, positions or amplification, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
+    const std::string threadsProblem =
+        "--threads takes a whole number from 1 to " + std::to_string(maxThreadCount);
     const std::string colourProblem = "--colour takes weight or amplification";
     const std::string viewsProblem = "--views takes front or three";
     const std::string stepProblem = "--step takes a positive number, once";
@@ -196,6 +204,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = stepProblem, false;
             options.stepGiven = true;
             break;
+        case threadsOption:
+            if (!parseInteger(options.threads, optarg, 1) || options.threads > maxThreadCount)
+                return problem = threadsProblem, false;
+            break;
         case exportObjOption:
         case exportSceneOption:
         case pictureOption:
@@ -227,6 +239,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = searchProblem, false;
             case moveOption:
                 return problem = moveProblem, false;
+            case threadsOption:
+                return problem = threadsProblem, false;
             case colourOption:
                 return problem = colourProblem, false;
             case viewsOption:
@@ -273,8 +287,10 @@ void printSummary(const FaceModel& model, const ModelData& data, double readMs, 
                   SampleSearch search) {
     printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
     std::printf("read: %.3f ms\n", readMs);
-    std::printf("construct and bind: %.3f ms (%s search)\n", bindMs,
-                search == SampleSearch::indexed ? "index" : "exhaustive");
+    const int32_t threads = sharedWorkers().threadCount;
+    std::printf("construct and bind: %.3f ms (%s search, %d thread%s)\n", bindMs,
+                search == SampleSearch::indexed ? "index" : "exhaustive", threads,
+                threads == 1 ? "" : "s");
 }
 
 void dumpAttachments(const FaceModel& model) {
@@ -420,6 +436,8 @@ int main(int argc, char** argv) try {
         return 0;
     }
 
+    if (options.threads > 0)
+        setSharedThreadCount(options.threads);
     const auto readStart = std::chrono::steady_clock::now();
     ModelData data;
     std::string error;

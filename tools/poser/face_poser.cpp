@@ -2,6 +2,8 @@
 // creates the window, registers the callbacks in one place and forwards every event to the
 // plain operations of tools/poser/poser.h.
 #include "app/window.h"
+#include "io/arguments.h"
+#include "io/workers.h"
 #include "tools/poser/poser.h"
 
 #include <GL/glut.h>
@@ -14,11 +16,13 @@
 namespace {
 
 const char usageText[] =
-    "usage: face-poser [FOLDER] [--pose FILE]\n"
+    "usage: face-poser [FOLDER] [--pose FILE] [--threads N]\n"
     "  FOLDER       holds data/ (the model, props and textures that face-viewer reads);\n"
     "               default the current folder. pose.txt, posed.obj and shot-NNN.png are\n"
     "               written there\n"
     "  --pose FILE  start from this pose (\"I DX DY DZ\" a line, as face-inspect --pose reads)\n"
+    "  --threads N  threads for the binding, the amplification and every frame's update\n"
+    "               (default: every core; any count gives the same pictures)\n"
     "  --help, -h   this text\n";
 
 ViewerState viewer; // navigation state; its camera is built before main
@@ -38,11 +42,14 @@ void drawBitmapText(const char* text) {
         glutBitmapCharacter(GLUT_BITMAP_8_BY_13, *text);
 }
 
-bool parseArguments(std::string& folder, const char*& poseFile, bool& help, std::string& problem,
-                    int argc, char** argv) {
+bool parseArguments(std::string& folder, const char*& poseFile, int32_t& threads, bool& help,
+                    std::string& problem, int argc, char** argv) {
     const option longOptions[] = {{"pose", required_argument, nullptr, 'p'},
+                                  {"threads", required_argument, nullptr, 't'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {nullptr, 0, nullptr, 0}};
+    const std::string threadsProblem =
+        "--threads takes a whole number from 1 to " + std::to_string(maxThreadCount);
     opterr = 0; // our own messages
     bool folderGiven = false;
     for (int c; (c = getopt_long(argc, argv, "-:h", longOptions, nullptr)) != -1;) {
@@ -61,8 +68,13 @@ bool parseArguments(std::string& folder, const char*& poseFile, bool& help, std:
                 return problem = "--pose takes a file name, once", false;
             poseFile = optarg;
             break;
+        case 't':
+            if (!parseInteger(threads, optarg, 1) || threads > maxThreadCount)
+                return problem = threadsProblem, false;
+            break;
         case ':':
-            return problem = "--pose takes a file name, once", false;
+            return problem = optopt == 't' ? threadsProblem : "--pose takes a file name, once",
+                   false;
         default:
             return problem = std::string("unknown option '") + argv[optind - 1] + "'", false;
         }
@@ -107,8 +119,9 @@ void onKeyboard(unsigned char key, int /*x*/, int /*y*/) {
 int main(int argc, char** argv) try {
     std::string folder, problem, error;
     const char* poseFile = nullptr;
+    int32_t threads = 0; // 0: every core
     bool help = false;
-    if (!parseArguments(folder, poseFile, help, problem, argc, argv)) {
+    if (!parseArguments(folder, poseFile, threads, help, problem, argc, argv)) {
         std::fprintf(stderr, "%s: %s\n%s", poserProgram, problem.c_str(), usageText);
         return 2;
     }
@@ -116,6 +129,8 @@ int main(int argc, char** argv) try {
         std::fputs(usageText, stdout);
         return 0;
     }
+    if (threads > 0)
+        setSharedThreadCount(threads);
     // What can be refused without a display is refused before the window opens.
     if (!checkPoserStart(error, folder, poseFile))
         stop(error.c_str());

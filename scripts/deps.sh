@@ -8,9 +8,11 @@ set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
               libjpeg62-turbo-dev libstb-dev libnanoflann-dev libosmesa6-dev
-              libassimp-dev libmeshoptimizer-dev)
+              libassimp-dev libmeshoptimizer-dev nlohmann-json3-dev libpugixml-dev
+              libminizip-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels)
+               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels blender
+               python3-numpy)
 ci_packages=(debootstrap git ca-certificates)
 
 wanted=("${run_packages[@]}")

@@ -423,14 +423,24 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
             return fail(error);
         return 0;
     }
+    // The scene's moves are measured from one update at rest, so that a vertex the moves do
+    // not reach keeps its position exactly.
+    std::vector<Vector3> restPositions, restNormals;
+    if (options.exportScene) {
+        model.update(model.renderPositions.get(), model.renderNormals.get(), points);
+        restPositions.assign(model.renderPositions.get(),
+                             model.renderPositions.get() + model.renderVertexCount);
+        restNormals.assign(model.renderNormals.get(),
+                           model.renderNormals.get() + model.renderVertexCount);
+    }
     applyMoves(points, moves.data(), moves.size());
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
     if ((options.exportObj &&
          !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
                          error)) ||
         (options.exportScene &&
-         !exportScene(options.exportScene, record, data.renderPositions.get(),
-                      data.renderNormals.get(), model.renderPositions.get(),
+         !exportScene(options.exportScene, record, restPositions.data(), restNormals.data(),
+                      model.renderPositions.get(),
                       model.renderNormals.get(), model.renderVertexCount, nullptr, 0, error)) ||
         (options.picture && !writePicture(options.picture, model, points, options, error)))
         return fail(error);

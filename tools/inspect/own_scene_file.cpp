@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -410,10 +411,166 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
     return writeFileContents(outFile, written.data(), written.size(), error);
 }
 
+namespace {
+
+// A line of an OBJ file, and where its numbers end (for "v" and "vn").
+struct ObjLine {
+    const char* start;
+    const char* stop;
+    char kind;             // 'v' a position, 'n' a normal, 'f' a face, 0 anything else
+    const char* valuesEnd; // after the third number of a 'v' or 'n' line
+};
+
+const char* skipSpace(const char* c, const char* stop) {
+    while (c < stop && (*c == ' ' || *c == '\t' || *c == '\r'))
+        ++c;
+    return c;
+}
+const char* skipWord(const char* c, const char* stop) {
+    while (c < stop && !(*c == ' ' || *c == '\t' || *c == '\r'))
+        ++c;
+    return c;
+}
+
+// Source vertices near a point: a hash of cells as large as the tolerance, each point
+// sought in the 27 cells around it.
+struct VertexGrid {
+    float cell;
+    std::map<std::array<int64_t, 3>, std::vector<std::pair<size_t, unsigned>>> cells;
+    std::array<int64_t, 3> key(const aiVector3D& p) const {
+        return {int64_t(std::floor(p.x / cell)), int64_t(std::floor(p.y / cell)),
+                int64_t(std::floor(p.z / cell))};
+    }
+};
+
+} // namespace
+
 bool writeOwnObj(const char* outFile, const std::string& sourceFile, const FileContents& source,
                  const aiScene& scene, const std::vector<PosedMesh>& posed, std::string& error) {
-    (void)scene;
-    (void)posed;
-    (void)source;
-    return fileError(error, sourceFile, std::string("not yet written as OBJ: ") + outFile);
+    // The lines, the positions and normals as written, and every face corner's indices.
+    std::vector<ObjLine> lines;
+    std::vector<aiVector3D> positions, normals;
+    std::vector<std::pair<int64_t, int64_t>> corners; // position, normal (−1 none)
+    const char* const end = source.data + source.size;
+    long lineNumber = 0;
+    for (const char* at = source.data; at < end;) {
+        const char* stop = static_cast<const char*>(std::memchr(at, '\n', size_t(end - at)));
+        stop = stop ? stop : end;
+        ++lineNumber;
+        ObjLine line = {at, stop, 0, nullptr};
+        const char* c = skipSpace(at, stop);
+        const char* word = skipWord(c, stop);
+        const std::string tag(c, word);
+        if (tag == "v" || tag == "vn") {
+            aiVector3D value;
+            const char* n = word;
+            for (unsigned k = 0; k < 3; ++k) {
+                n = skipSpace(n, stop);
+                const char* numberEnd = skipWord(n, stop);
+                value[k] = std::strtof(std::string(n, numberEnd).c_str(), nullptr);
+                n = numberEnd;
+            }
+            line.kind = tag == "v" ? 'v' : 'n';
+            line.valuesEnd = n;
+            (tag == "v" ? positions : normals).push_back(value);
+        } else if (tag == "f") {
+            line.kind = 'f';
+            for (const char* n = skipSpace(word, stop); n < stop; n = skipSpace(n, stop)) {
+                const char* cornerEnd = skipWord(n, stop);
+                const std::string corner(n, cornerEnd);
+                n = cornerEnd;
+                const size_t slash = corner.find('/'), second = corner.rfind('/');
+                char* numberEnd = nullptr;
+                const long long p = std::strtoll(corner.c_str(), &numberEnd, 10);
+                long long q = 0;
+                if (slash != std::string::npos && second != slash && second + 1 < corner.size())
+                    q = std::strtoll(corner.c_str() + second + 1, nullptr, 10);
+                // 1-based, or counted back from the last one written (negative).
+                const int64_t pi = p > 0 ? p - 1 : int64_t(positions.size()) + p;
+                const int64_t ni = q > 0 ? q - 1 : q < 0 ? int64_t(normals.size()) + q : -1;
+                if (p == 0 || pi < 0 || pi >= int64_t(positions.size()) ||
+                    ni >= int64_t(normals.size()))
+                    return lineError(error, sourceFile, lineNumber,
+                                     "face corner \"" + corner.substr(0, 40) +
+                                         "\" is not a vertex written before it");
+                corners.push_back({pi, ni});
+            }
+        }
+        lines.push_back(line);
+        at = stop < end ? stop + 1 : end;
+    }
+
+    // The posed meshes' rest vertices in a grid, a millionth of the largest mesh apart.
+    float size = 0.0f;
+    for (const PosedMesh& p : posed)
+        size = std::max(size, meshSize(*scene.mMeshes[p.meshIndex]));
+    const float tolerance = std::max(1e-6f * size, 1e-30f);
+    VertexGrid grid{tolerance, {}};
+    for (size_t u = 0; u < posed.size(); ++u) {
+        const aiMesh& mesh = *scene.mMeshes[posed[u].meshIndex];
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v)
+            grid.cells[grid.key(mesh.mVertices[v])].push_back({u, v});
+    }
+
+    // Each corner takes the pose of the source vertex at its position with the nearest
+    // normal; a value is replaced only where the pose changed it.
+    std::vector<int8_t> positionSet(positions.size(), 0), normalSet(normals.size(), 0);
+    std::vector<aiVector3D> newPositions = positions, newNormals = normals;
+    for (const auto& [pi, ni] : corners) {
+        const aiVector3D& p = positions[size_t(pi)];
+        const std::array<int64_t, 3> k = grid.key(p);
+        float best = INFINITY;
+        const std::pair<size_t, unsigned>* chosen = nullptr;
+        for (int64_t dx = -1; dx <= 1; ++dx)
+            for (int64_t dy = -1; dy <= 1; ++dy)
+                for (int64_t dz = -1; dz <= 1; ++dz) {
+                    const auto cell = grid.cells.find({k[0] + dx, k[1] + dy, k[2] + dz});
+                    if (cell == grid.cells.end())
+                        continue;
+                    for (const auto& candidate : cell->second) {
+                        const aiMesh& mesh = *scene.mMeshes[posed[candidate.first].meshIndex];
+                        if ((mesh.mVertices[candidate.second] - p).Length() > tolerance)
+                            continue;
+                        const float apart =
+                            ni >= 0 && mesh.mNormals
+                                ? (mesh.mNormals[candidate.second] - normals[size_t(ni)]).Length()
+                                : 0.0f;
+                        if (apart < best)
+                            best = apart, chosen = &candidate;
+                    }
+                }
+        if (!chosen)
+            continue;
+        const PosedMesh& m = posed[chosen->first];
+        const aiMesh& mesh = *scene.mMeshes[m.meshIndex];
+        const unsigned v = chosen->second;
+        if (!positionSet[size_t(pi)] && !(m.positions[v] == mesh.mVertices[v])) {
+            newPositions[size_t(pi)] = m.positions[v];
+            positionSet[size_t(pi)] = 1;
+        }
+        if (ni >= 0 && mesh.mNormals && !normalSet[size_t(ni)] &&
+            !(m.normals[v] == mesh.mNormals[v])) {
+            newNormals[size_t(ni)] = m.normals[v];
+            normalSet[size_t(ni)] = 1;
+        }
+    }
+
+    // The file again, the replaced values written with nine significant digits.
+    std::string out;
+    out.reserve(source.size + source.size / 8);
+    size_t nextPosition = 0, nextNormal = 0;
+    for (const ObjLine& line : lines) {
+        const bool isPosition = line.kind == 'v', isNormal = line.kind == 'n';
+        const size_t index = isPosition ? nextPosition++ : isNormal ? nextNormal++ : 0;
+        if ((isPosition && positionSet[index]) || (isNormal && normalSet[index])) {
+            const aiVector3D& value = isPosition ? newPositions[index] : newNormals[index];
+            out += std::string(isPosition ? "v " : "vn ") + number(value.x) + " " +
+                   number(value.y) + " " + number(value.z);
+            out.append(line.valuesEnd, line.stop);
+        } else
+            out.append(line.start, line.stop);
+        if (line.stop < end)
+            out += '\n';
+    }
+    return writeFileContents(outFile, out.data(), out.size(), error);
 }

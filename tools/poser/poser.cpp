@@ -117,12 +117,13 @@ void exportKey(const Poser& poser, Scene& scene) {
     std::string why;
     const std::string posedScene =
         sceneFilePath(poser.folder, ("posed" + sceneExtensionFor(record.source, why)).c_str());
-    // The rest mesh as loaded, which every attachment keeps.
-    std::vector<Vector3> restPositions, restNormals;
-    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
-        restPositions.push_back(face.attachments[i].restPosition);
-        restNormals.push_back(face.attachments[i].restNormal);
-    }
+    // The moves measured from one update at rest (as face-inspect measures them), so that a
+    // vertex the pose does not reach keeps its position exactly.
+    face.update(face.renderPositions.get(), face.renderNormals.get(), poser.pose.rest.get());
+    const std::vector<Vector3> restPositions(face.renderPositions.get(),
+                                             face.renderPositions.get() + face.renderVertexCount),
+        restNormals(face.renderNormals.get(), face.renderNormals.get() + face.renderVertexCount);
+    face.update(face.renderPositions.get(), face.renderNormals.get(), scene.controlPoints.get());
     if (!exportScene(posedScene.c_str(), record, restPositions.data(), restNormals.data(),
                      face.renderPositions.get(), face.renderNormals.get(), face.renderVertexCount,
                      nullptr, 0, error))

@@ -50,7 +50,7 @@ struct Poser {
 };
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
-constexpr int32_t poserKeyLineCount = 16;
+constexpr int32_t poserKeyLineCount = 15;
 extern const char* const poserKeyLines[poserKeyLineCount];
 
 // What a key asks of the GLUT layer.

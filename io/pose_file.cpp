@@ -12,10 +12,14 @@
 bool readPoseFile(std::vector<ControlPointMove>& moves, const char* fileName,
                   int32_t controlPointCount, std::string& error) {
     FileContents contents;
-    if (!openFileContents(contents, fileName, error))
-        return false;
-    const char* cursor = contents.data;
-    const char* const end = contents.data + contents.size;
+    return openFileContents(contents, fileName, error) &&
+           readPoseBuffer(moves, contents.data, contents.size, fileName, controlPointCount, error);
+}
+
+bool readPoseBuffer(std::vector<ControlPointMove>& moves, const char* data, size_t size,
+                    const char* fileName, int32_t controlPointCount, std::string& error) {
+    const char* cursor = data;
+    const char* const end = data + size;
     std::vector<ControlPointMove> read;
     std::vector<LineToken> tokens;
     long line = 0;

@@ -43,6 +43,11 @@ struct NamedPose {
 bool readPoseFile(std::vector<ControlPointMove>& moves, const char* fileName,
                   int32_t controlPointCount, std::string& error);
 
+// The same on size bytes in memory (data may be null when size is 0), named fileName in the
+// messages.
+bool readPoseBuffer(std::vector<ControlPointMove>& moves, const char* data, size_t size,
+                    const char* fileName, int32_t controlPointCount, std::string& error);
+
 // Adds each move's offset to its control point, in order (indices below the points' count).
 void applyMoves(Vector3* points, const ControlPointMove* moves, size_t moveCount);
 

@@ -338,6 +338,14 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
     if (outExtension == ".obj" && sourceExtension == ".obj")
         return writeOwnObj(outFile, record.absolute, source, *scene, posed, error);
 
+    // An STL file's normals are its triangles' (one per corner), which glTF could only hold
+    // by splitting every shared position: without them its exporter joins the corners as
+    // Blender's STL reader does, and a glTF reader shades the triangles flat, as they were.
+    if (sourceExtension == ".stl" && (outExtension == ".glb" || outExtension == ".gltf"))
+        for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+            delete[] scene->mMeshes[m]->mNormals;
+            scene->mMeshes[m]->mNormals = nullptr;
+        }
     setPosedMeshes(*scene, posed, shapes, shapeCount);
     if (!makeFolderFor(outFile, error))
         return false;

@@ -4,6 +4,7 @@
 
 #include <minizip/unzip.h>
 #include <pugixml.hpp>
+#include <strings.h>
 
 #include <algorithm>
 #include <array>
@@ -18,7 +19,10 @@
 namespace {
 
 // The document's .dae text: the file itself, or the first .dae entry of a zipped .zae.
-bool readColladaText(std::string& text, const std::string& file, std::string& error) {
+// The other entries of a .zae (its textures) are written into besideFolder where no file of
+// that name is there yet, so that the .dae finds them by the relative paths it names.
+bool readColladaText(std::string& text, const std::string& file, const std::string& besideFolder,
+                     std::string& error) {
     std::string extension = std::filesystem::path(file).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
@@ -33,20 +37,37 @@ bool readColladaText(std::string& text, const std::string& file, std::string& er
     if (!zip)
         return fileError(error, file, "cannot be read as a zip archive");
     bool found = false;
-    for (int at = unzGoToFirstFile(zip); at == UNZ_OK && !found; at = unzGoToNextFile(zip)) {
+    for (int at = unzGoToFirstFile(zip); at == UNZ_OK; at = unzGoToNextFile(zip)) {
         char name[1024];
         unz_file_info64 info;
         if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) !=
             UNZ_OK)
             break;
         const size_t length = std::strlen(name);
-        if (length < 4 || strcasecmp(name + length - 4, ".dae") != 0 ||
+        const bool document = length >= 4 && strcasecmp(name + length - 4, ".dae") == 0;
+        const std::filesystem::path entry(name);
+        const std::filesystem::path beside = std::filesystem::path(besideFolder) / entry;
+        std::error_code failure;
+        // A texture: a relative path that stays in the folder, no file there yet.
+        const bool companion = !document && length > 0 && name[length - 1] != '/' &&
+                               entry.is_relative() &&
+                               std::find(entry.begin(), entry.end(), "..") == entry.end() &&
+                               !std::filesystem::exists(beside, failure);
+        if ((document && found) || (!document && !companion) || info.uncompressed_size > (uint64_t(1) << 31) ||
             unzOpenCurrentFile(zip) != UNZ_OK)
             continue;
-        text.resize(size_t(info.uncompressed_size));
-        const int read = unzReadCurrentFile(zip, &text[0], unsigned(text.size()));
+        std::string bytes(size_t(info.uncompressed_size), '\0');
+        const int read = bytes.empty() ? 0 : unzReadCurrentFile(zip, &bytes[0], unsigned(bytes.size()));
         unzCloseCurrentFile(zip);
-        found = read >= 0 && size_t(read) == text.size();
+        if (read < 0 || size_t(read) != bytes.size())
+            continue;
+        if (document) {
+            text = std::move(bytes);
+            found = true;
+        } else if (!writeFileContents(beside.string().c_str(), bytes.data(), bytes.size(), error)) {
+            unzClose(zip);
+            return false;
+        }
     }
     unzClose(zip);
     return found || fileError(error, file, "holds no readable .dae document");
@@ -250,7 +271,8 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
                      const std::vector<PosedMesh>& posed, const std::vector<std::string>& shapes,
                      std::string& error) {
     std::string text;
-    if (!readColladaText(text, sourceFile, error))
+    const std::string folder = std::filesystem::path(outFile).parent_path().string();
+    if (!readColladaText(text, sourceFile, folder.empty() ? "." : folder, error))
         return false;
     pugi::xml_document document;
     const pugi::xml_parse_result parsed =
@@ -329,11 +351,13 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
     // controller on the geometry listing them (not instanced: the node keeps its geometry,
     // and Blender makes the controller's targets shape keys of the object showing it).
     pugi::xml_node controllers = root.child("library_controllers");
-    if (!shapes.empty() && !controllers)
-        controllers = root.insert_child_before("library_controllers",
-                                               root.child("library_visual_scenes")
-                                                   ? root.child("library_visual_scenes")
-                                                   : root.child("scene"));
+    if (!shapes.empty() && !controllers) {
+        const pugi::xml_node before = root.child("library_visual_scenes")
+                                          ? root.child("library_visual_scenes")
+                                          : root.child("scene");
+        controllers = before ? root.insert_child_before("library_controllers", before)
+                             : root.append_child("library_controllers");
+    }
     for (auto& [id, r] : replaced) {
         r.positions.array.text().set(sourceText(r.positions.tokens).c_str());
         if (r.normals.array)

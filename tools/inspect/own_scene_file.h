@@ -23,7 +23,8 @@ struct PosedMesh {
     std::vector<aiVector3D> normals;     // the same, or empty when the mesh has none
 };
 
-// Writes outFile (.dae) from the Collada source (a .dae, or the .dae inside a .zae): the
+// Writes outFile (.dae) from the Collada source (a .dae, or the .dae inside a .zae, whose
+// other entries, its textures, go beside outFile where no file of that name is yet): the
 // posed meshes' positions and normals replaced by the base pose's, and per shape name a
 // copy of each posed mesh's geometry named after it with the shape's positions and normals,
 // joined to the geometry by one morph controller. scene is the source as assimp read it (at

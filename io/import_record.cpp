@@ -101,9 +101,13 @@ bool writeImportRecord(const char* fileName, const ImportRecord& record, std::st
 
 bool readImportRecord(ImportRecord& record, const char* fileName, std::string& error) {
     FileContents contents;
-    if (!openFileContents(contents, fileName, error))
-        return false;
-    LineReader r{contents.data, contents.data + contents.size, 0, fileName, &error};
+    return openFileContents(contents, fileName, error) &&
+           readImportRecordBuffer(record, contents.data, contents.size, fileName, error);
+}
+
+bool readImportRecordBuffer(ImportRecord& record, const char* data, size_t size,
+                            const char* fileName, std::string& error) {
+    LineReader r{data, data + size, 0, fileName, &error};
     std::vector<LineToken> t;
     ImportRecord read;
     int64_t value = 0;

@@ -55,6 +55,11 @@ bool writeImportRecord(const char* fileName, const ImportRecord& record, std::st
 // be opened: openFileContents' line.
 bool readImportRecord(ImportRecord& record, const char* fileName, std::string& error);
 
+// The same on size bytes in memory (data may be null when size is 0), named fileName in the
+// messages.
+bool readImportRecordBuffer(ImportRecord& record, const char* data, size_t size,
+                            const char* fileName, std::string& error);
+
 // Source position from model units: centre + Rᵀ · p' / scale (the placement undone).
 Vector3 sourcePosition(const ImportRecord& record, const Vector3& modelPosition);
 

@@ -8,10 +8,11 @@ set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
               libjpeg62-turbo-dev libstb-dev libnanoflann-dev libosmesa6-dev
-              libassimp-dev libmeshoptimizer-dev libeigen3-dev)
+              libassimp-dev libmeshoptimizer-dev libeigen3-dev nlohmann-json3-dev
+              libpugixml-dev libminizip-dev)
 test_packages=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels
-               assimp-utils)
+               xvfb xauth xdotool imagemagick x11-utils assimp-testmodels assimp-utils
+               blender python3-numpy)
 ci_packages=(debootstrap git ca-certificates)
 
 wanted=("${run_packages[@]}")

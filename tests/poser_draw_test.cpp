@@ -64,6 +64,7 @@ TEST_F(PoserFrame, HandsOnFaceViewersStateAndColoursByWeight) {
     poser.drawText = drawNothing;
     drawPoserFrame(poser, scene, state);
     EXPECT_EQ(inheritedState(), viewerState);
-    // The default face follows its control points (amplification about 1): teal all over.
-    EXPECT_GT(countPixels(isTeal), 40000);
+    // The default face follows its control points (amplification about 1): teal all over
+    // but under the key list.
+    EXPECT_GT(countPixels(isTeal), 35000);
 }

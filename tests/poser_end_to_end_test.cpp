@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -104,6 +105,58 @@ TEST(EndToEndPoser, DragSaveExportUndoAndPickOnlyWhatFacesTheCamera) {
     EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return cyan(s) == 0; }));
     poser.xdotool({"mouseup", "3"});
 
+    poser.key("q");
+    EXPECT_EQ(poser.waitExit(30), 0);
+    EXPECT_EQ(poser.standardError(), "");
+}
+
+// The pose library in the window: the dragged pose saved under a typed name (shown while
+// it is typed), loaded back after a reset with "]", undone to the rest picture, deleted.
+TEST(EndToEndPoser, NamedPosesSavedLoadedUndoneAndDeleted) {
+    TempDir folder;
+    ASSERT_EQ(std::system(("cp -r " FACE_SOURCE_DIR "/data " + folder.path).c_str()), 0);
+    ModelData model;
+    std::string error;
+    ASSERT_TRUE(readModelFile(model, (folder.path + "/data/retarget.model").c_str(), error));
+    ViewerSession poser(FACE_SOURCE_DIR, {FACE_POSER_PATH, folder.path}, "face-poser");
+    ASSERT_TRUE(poser.start()) << poser.standardError();
+    Screenshot start, dragged, shot;
+    ASSERT_TRUE(poser.captureUntil(start, [](const Screenshot& s) {
+        return s.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
+    }));
+    int x, y;
+    screenPosition(x, y, model.controlPoints[87], 0);
+    poser.key("space");
+    poser.drag(3, x, y, x, y + 45);
+    poser.key("space");
+    ASSERT_TRUE(poser.captureUntil(dragged, [&](const Screenshot& s) { return s.rgb != start.rgb; }));
+    // While the name is typed, its line shows in the top left (light text on the panel).
+    poser.xdotool({"key", "n", "type", "--delay", "50", "smile"});
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) {
+        return s.count(0, 0, 200, 20, [](const uint8_t* p) { return p[0] > 200 && p[1] > 200; }) > 20;
+    }));
+    poser.key("Return");
+    const std::string file = folder.path + "/poses/smile.txt";
+    poser.key("r");
+    poser.key("bracketright");
+    const auto printed = [&](const std::string& line) {
+        for (int wait = 0; wait < 40 && poser.standardOutput().find(line) == std::string::npos;
+             ++wait)
+            sleepSeconds(0.25);
+        return poser.standardOutput().find(line) != std::string::npos;
+    };
+    EXPECT_TRUE(printed("saved the pose \"smile\" (1 moved control point) in " + file + "\n"));
+    EXPECT_TRUE(printed("loaded the pose \"smile\" (1 of 1, 1 moved control point)\n"));
+    // The loaded pose is the dragged one: the picture (under the library's line) is back.
+    const auto belowText = [](const Screenshot& a, const Screenshot& b) {
+        return std::equal(a.rgb.begin() + 60 * a.width * 3, a.rgb.end(), b.rgb.begin() + 60 * b.width * 3);
+    };
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return belowText(s, dragged); }));
+    poser.key("u"); // the load undone: at rest again
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return belowText(s, start); }));
+    poser.key("x");
+    EXPECT_TRUE(printed("deleted the pose \"smile\" (" + file + "); 0 poses left in the library\n"));
+    EXPECT_FALSE(std::ifstream(file).good());
     poser.key("q");
     EXPECT_EQ(poser.waitExit(30), 0);
     EXPECT_EQ(poser.standardError(), "");

@@ -52,7 +52,11 @@ const char usageText[] =
     "                      coordinates (needs face-import's record beside data/)\n"
     "  --export-scene OUT.EXT  the imported file's whole scene with the posed mesh in its own\n"
     "                      place, size and vertex order, in the format EXT names (.obj,\n"
-    "                      .gltf, .glb, .dae, .ply, .stl, .fbx; needs face-import's record)\n"
+    "                      .gltf, .glb, .dae, .ply, .stl; needs face-import's record; a Collada\n"
+    "                      or OBJ source gives its own file with the positions replaced)\n"
+    "  --shapes POSE...    with --export-scene: the scene at rest with one shape key per pose\n"
+    "                      file, named after it (.glb, .gltf or .dae; the files up to the next\n"
+    "                      option, or all but the last argument when MODEL comes last)\n"
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
@@ -95,6 +99,7 @@ struct Options {
     bool sourceCoordinates = false;
     const char* picture = nullptr;
     const char* pose = nullptr;
+    std::vector<const char*> shapes; // --shapes: the pose files
     bool colourByAmplification = false; // --picture's colouring
     bool threeViews = false;            // --picture's views
     bool pictureStyleGiven = false;     // --colour or --views
@@ -122,7 +127,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         exportSceneOption,
         sourceCoordinatesOption,
         stepOption,
-        threadsOption
+        threadsOption,
+        shapesOption
     };
     const option longOptions[] = {
         {"dump", required_argument, nullptr, dumpOption},
@@ -132,6 +138,7 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         {"export-obj", required_argument, nullptr, exportObjOption},
         {"export-scene", required_argument, nullptr, exportSceneOption},
         {"source-coordinates", no_argument, nullptr, sourceCoordinatesOption},
+        {"shapes", no_argument, nullptr, shapesOption},
         {"picture", required_argument, nullptr, pictureOption},
         {"pose", required_argument, nullptr, poseOption},
         {"colour", required_argument, nullptr, colourOption},
@@ -156,13 +163,23 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                " takes a file name, once";
     };
     opterr = 0; // our own messages
-    bool dumpGiven = false, searchGiven = false;
+    bool dumpGiven = false, searchGiven = false, inShapes = false;
     for (int c; (c = getopt_long(argc, argv, "-:h", longOptions, nullptr)) != -1;) {
+        if (c != 1)
+            inShapes = c == shapesOption;
         switch (c) {
         case 'h':
             help = true;
             return true;
-        case 1: // the model file
+        case shapesOption:
+            if (!options.shapes.empty())
+                return problem = "--shapes is given once, with its pose files", false;
+            break;
+        case 1: // a pose file after --shapes, or the model file
+            if (inShapes) {
+                options.shapes.push_back(optarg);
+                break;
+            }
             if (options.model)
                 return problem = "more than one model file", false;
             options.model = optarg;
@@ -256,8 +273,18 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                    false;
         }
     }
+    if (!options.model && !options.shapes.empty()) { // MODEL came last
+        options.model = options.shapes.back();
+        options.shapes.pop_back();
+    }
     if (!options.model)
         return problem = "no model file", false;
+    if (inShapes && options.shapes.empty())
+        return problem = "--shapes takes one pose file or more", false;
+    if (!options.shapes.empty() && !options.exportScene)
+        return problem = "--shapes needs --export-scene", false;
+    if (!options.shapes.empty() && (options.pose || !options.moves.empty()))
+        return problem = "--shapes writes the scene at rest: it takes no --move or --pose", false;
     const bool output = options.exportObj || options.exportScene || options.picture;
     if (output && dumpGiven)
         return problem = "--dump cannot be combined with --export-obj, --export-scene or --picture",
@@ -409,15 +436,44 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
         (needsRecord && !readRecordOf(record, options.model, error)))
         return fail(error);
     Vector3* points = data.controlPoints.get();
+    if (!options.shapes.empty()) {
+        std::vector<NamedPose> poses;
+        for (const char* file : options.shapes) {
+            poses.push_back({poseName(file), {}});
+            if (!validPoseName(poses.back().name))
+                return fail(std::string(file) +
+                            ": not a pose name (1 to 64 letters, digits, '-' or '_' before .txt)");
+            if (!readPoseFile(poses.back().moves, file, data.controlPointCount, error))
+                return fail(error);
+            for (size_t k = 0; k + 1 < poses.size(); ++k)
+                if (poses[k].name == poses.back().name)
+                    return fail(std::string(file) + ": a second pose named \"" +
+                                poses.back().name + "\" (shape keys are named after their files)");
+        }
+        if (!exportShapeScene(options.exportScene, record, model, points, poses.data(),
+                              poses.size(), error))
+            return fail(error);
+        return 0;
+    }
+    // The scene's moves are measured from one update at rest, so that a vertex the moves do
+    // not reach keeps its position exactly.
+    std::vector<Vector3> restPositions, restNormals;
+    if (options.exportScene) {
+        model.update(model.renderPositions.get(), model.renderNormals.get(), points);
+        restPositions.assign(model.renderPositions.get(),
+                             model.renderPositions.get() + model.renderVertexCount);
+        restNormals.assign(model.renderNormals.get(),
+                           model.renderNormals.get() + model.renderVertexCount);
+    }
     applyMoves(points, moves.data(), moves.size());
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
     if ((options.exportObj &&
          !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
                          error)) ||
         (options.exportScene &&
-         !exportScene(options.exportScene, record, data.renderPositions.get(),
-                      data.renderNormals.get(), model.renderPositions.get(),
-                      model.renderNormals.get(), model.renderVertexCount, error)) ||
+         !exportScene(options.exportScene, record, restPositions.data(), restNormals.data(),
+                      model.renderPositions.get(),
+                      model.renderNormals.get(), model.renderVertexCount, nullptr, 0, error)) ||
         (options.picture && !writePicture(options.picture, model, points, options, error)))
         return fail(error);
     return 0;

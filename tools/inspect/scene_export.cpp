@@ -2,28 +2,36 @@
 
 #include "io/file_contents.h"
 #include "io/messages.h"
+#include "tools/inspect/own_scene_file.h"
 
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace {
 
 struct SceneFormat {
     const char* extension;
     const char* exporterId; // assimp's name of the exporter
+    bool shapeKeys;         // the format holds shape keys (morph targets)
 };
 
-const SceneFormat sceneFormats[] = {{".obj", "obj"},     {".gltf", "gltf2"}, {".glb", "glb2"},
-                                    {".dae", "collada"}, {".ply", "ply"},    {".stl", "stl"},
-                                    {".fbx", "fbx"}};
+// assimp's FBX exporter is left out: neither Blender ("failed to read nested block
+// sentinel") nor assimp's own reader opens what it writes.
+const SceneFormat sceneFormats[] = {
+    {".obj", "obj", false},    {".gltf", "gltf2", true}, {".glb", "glb2", true},
+    {".dae", "collada", true}, {".ply", "ply", false},   {".stl", "stl", false}};
+const char* const unreadFbx = "assimp's FBX files open neither in Blender nor in assimp";
 
 bool exporterAvailable(const char* id) {
     Assimp::Exporter exporter;
@@ -67,6 +75,172 @@ Vector3 unit(const Vector3& v) {
     return l > 0.0f ? v / l : v;
 }
 
+std::string lowerExtension(const std::string& file) {
+    std::string extension = std::filesystem::path(file).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+const SceneFormat* formatOf(const std::string& file) {
+    const std::string extension = lowerExtension(file);
+    for (const SceneFormat& format : sceneFormats)
+        if (extension == format.extension && exporterAvailable(format.exporterId))
+            return &format;
+    return nullptr;
+}
+
+// One render mesh's pose: positions and normals against the rest ones (N each).
+struct RenderPose {
+    const Vector3* restPositions;
+    const Vector3* restNormals;
+    const Vector3* positions;
+    const Vector3* normals;
+};
+
+// A source vertex (its position and normal, may be null, in the mesh's coordinates) posed as
+// render vertex r is posed, through the placement and the mesh's node transform.
+void poseVertex(aiVector3D& position, aiVector3D* normal, const RenderPose& pose, int32_t r,
+                const ImportRecord& record, const Matrix4& toScene, const Matrix4& toMesh) {
+    // The move, from model units back to the scene (R transposed, over the scale), then
+    // into the mesh (the inverse node transform's linear part).
+    const Vector3 move = pose.positions[r] - pose.restPositions[r];
+    if (!(move == Vector3{0.0f, 0.0f, 0.0f})) {
+        const Vector3 d = linear(toMesh, sourceDirection(record, move) / record.scale);
+        position += aiVector3D(d.x, d.y, d.z);
+    }
+    // The normal: into model units (the inverse transpose of toMesh, then R), turned as its
+    // render vertex's turned, and back.
+    if (normal && !(pose.normals[r] == pose.restNormals[r])) {
+        const Vector3 inModel =
+            unit(rotated(record, transposed(toMesh, Vector3{normal->x, normal->y, normal->z})));
+        const Vector3 n = unit(transposed(
+            toScene, sourceDirection(record, turned(inModel, unit(pose.restNormals[r]),
+                                                    pose.normals[r]))));
+        if (isFinite(n))
+            *normal = aiVector3D(n.x, n.y, n.z);
+    }
+}
+
+// Every imported mesh of scene posed: the base pose in place, and each shape as a copy of
+// its rest vertices, posed (posed[u] of imported mesh u: (1 + shapes) × V vertices).
+void poseMeshes(std::vector<PosedMesh>& posed, aiScene& scene, const ImportRecord& record,
+                const RenderPose& base, const RenderPose* shapes, size_t shapeCount) {
+    size_t next = 0;
+    for (size_t u = 0; u < record.meshes.size(); ++u) {
+        aiMesh& mesh = *scene.mMeshes[record.meshes[u]];
+        const unsigned V = mesh.mNumVertices;
+        const Matrix4& toScene = record.meshTransforms[u];
+        const Matrix4 toMesh = Matrix4::inverse(toScene);
+        PosedMesh result;
+        result.meshIndex = record.meshes[u];
+        result.vertexCount = V;
+        result.positions.assign(mesh.mVertices, mesh.mVertices + V);
+        if (mesh.mNormals)
+            result.normals.assign(mesh.mNormals, mesh.mNormals + V);
+        for (size_t s = 0; s < shapeCount; ++s) {
+            result.positions.insert(result.positions.end(), mesh.mVertices, mesh.mVertices + V);
+            if (mesh.mNormals)
+                result.normals.insert(result.normals.end(), mesh.mNormals, mesh.mNormals + V);
+        }
+        for (unsigned v = 0; v < V; ++v, ++next) {
+            const int32_t r = record.renderVertex[next];
+            if (r < 0)
+                continue;
+            for (size_t s = 0; s <= shapeCount; ++s) {
+                const size_t at = s * V + v;
+                poseVertex(result.positions[at], mesh.mNormals ? &result.normals[at] : nullptr,
+                           s == 0 ? base : shapes[s - 1], r, record, toScene, toMesh);
+            }
+        }
+        posed.push_back(std::move(result));
+    }
+}
+
+// The posed meshes into the scene: the base pose in place, each shape an aiAnimMesh (which
+// assimp's glTF exporter writes as a morph target).
+void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const ShapePose* shapes,
+                    size_t shapeCount) {
+    for (const PosedMesh& p : posed) {
+        aiMesh& mesh = *scene.mMeshes[p.meshIndex];
+        const unsigned V = p.vertexCount;
+        std::copy(p.positions.begin(), p.positions.begin() + V, mesh.mVertices);
+        if (mesh.mNormals)
+            std::copy(p.normals.begin(), p.normals.begin() + V, mesh.mNormals);
+        if (shapeCount == 0)
+            continue;
+        mesh.mNumAnimMeshes = unsigned(shapeCount);
+        mesh.mAnimMeshes = new aiAnimMesh*[shapeCount];
+        for (size_t s = 0; s < shapeCount; ++s) {
+            aiAnimMesh* shape = mesh.mAnimMeshes[s] = new aiAnimMesh;
+            shape->mName = aiString(shapes[s].name);
+            shape->mNumVertices = V;
+            shape->mWeight = 0.0f;
+            shape->mVertices = new aiVector3D[V];
+            std::copy(p.positions.begin() + (s + 1) * V, p.positions.begin() + (s + 2) * V,
+                      shape->mVertices);
+            if (mesh.mNormals) {
+                shape->mNormals = new aiVector3D[V];
+                std::copy(p.normals.begin() + (s + 1) * V, p.normals.begin() + (s + 2) * V,
+                          shape->mNormals);
+            }
+        }
+    }
+}
+
+// The shapes' names into a glTF file that assimp wrote: every mesh whose primitives hold
+// shapeCount morph targets gets extras.targetNames (assimp writes the targets unnamed). A
+// .glb is a header, the JSON chunk and the binary chunk; only the JSON chunk changes.
+bool nameMorphTargets(const char* fileName, const ShapePose* shapes, size_t shapeCount,
+                      bool binary, std::string& error) {
+    std::string text;
+    {
+        FileContents contents;
+        if (!openFileContents(contents, fileName, error))
+            return false;
+        text.assign(contents.data, contents.size);
+    }
+    size_t jsonStart = 0, jsonLength = text.size();
+    uint32_t word[5];
+    if (binary) {
+        if (text.size() < 20)
+            return fileError(error, fileName, "the written file is shorter than a glb header");
+        std::memcpy(word, text.data(), 20);
+        jsonStart = 20;
+        jsonLength = word[3];
+        if (jsonLength > text.size() - 20)
+            return fileError(error, fileName, "the written file's JSON chunk runs past its end");
+    }
+    nlohmann::json gltf = nlohmann::json::parse(text.begin() + long(jsonStart),
+                                                text.begin() + long(jsonStart + jsonLength),
+                                                nullptr, false);
+    if (gltf.is_discarded())
+        return fileError(error, fileName, "assimp wrote JSON that does not parse");
+    nlohmann::json names = nlohmann::json::array();
+    for (size_t s = 0; s < shapeCount; ++s)
+        names.push_back(shapes[s].name);
+    for (nlohmann::json& mesh : gltf["meshes"]) {
+        bool all = !mesh["primitives"].empty();
+        for (const nlohmann::json& primitive : mesh["primitives"])
+            all = all && primitive.contains("targets") && primitive["targets"].size() == shapeCount;
+        if (all) {
+            mesh["extras"]["targetNames"] = names;
+            mesh["weights"] = std::vector<float>(shapeCount, 0.0f);
+        }
+    }
+    std::string json = gltf.dump();
+    if (!binary)
+        return writeFileContents(fileName, json.data(), json.size(), error);
+    json.resize((json.size() + 3) / 4 * 4, ' '); // chunks are 4-byte aligned, JSON padded
+    const std::string rest = text.substr(jsonStart + jsonLength);
+    word[2] = uint32_t(20 + json.size() + rest.size());
+    word[3] = uint32_t(json.size());
+    std::string out(reinterpret_cast<const char*>(word), 20);
+    out += json;
+    out += rest;
+    return writeFileContents(fileName, out.data(), out.size(), error);
+}
+
 } // namespace
 
 std::string sceneFormatList() {
@@ -83,39 +257,43 @@ std::string sceneFormatList() {
     return list;
 }
 
-namespace {
-
-std::string lowerExtension(const std::string& file) {
-    std::string extension = std::filesystem::path(file).extension().string();
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
-const SceneFormat* formatOf(const std::string& file) {
-    const std::string extension = lowerExtension(file);
-    for (const SceneFormat& format : sceneFormats)
-        if (extension == format.extension && exporterAvailable(format.exporterId))
-            return &format;
-    return nullptr;
-}
-
-} // namespace
-
-std::string sceneExtensionFor(const std::string& sourceFile) {
+std::string sceneExtensionFor(const std::string& sourceFile, std::string& why) {
+    why.clear();
+    const std::string extension = lowerExtension(sourceFile);
     if (formatOf(sourceFile))
-        return lowerExtension(sourceFile);
-    return lowerExtension(sourceFile) == ".zae" ? ".dae" : ".glb";
+        return extension;
+    if (extension == ".zae")
+        return ".dae";
+    if (extension == ".fbx")
+        why = std::string("not .fbx: ") + unreadFbx;
+    return ".glb";
+}
+
+std::string shapeExtensionFor(const std::string& sourceFile, std::string& why) {
+    const std::string extension = sceneExtensionFor(sourceFile, why);
+    const SceneFormat* format = formatOf("x" + extension);
+    if (format && format->shapeKeys)
+        return extension;
+    why = extension.substr(1) + " holds no shape keys";
+    return ".glb";
 }
 
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
-                 int32_t N, std::string& error) {
+                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error) {
     const SceneFormat* format = formatOf(outFile);
+    if (!format && lowerExtension(outFile) == ".fbx")
+        return fileError(error, outFile,
+                         std::string("not written: ") + unreadFbx + "; write .glb (or " +
+                             sceneFormatList() + ")");
     if (!format)
         return fileError(error, outFile,
-                         "the extension names no format assimp writes here (" + sceneFormatList() +
+                         "the extension names no format written here (" + sceneFormatList() +
                              ")");
+    if (shapeCount > 0 && !format->shapeKeys)
+        return fileError(error, outFile,
+                         std::string(format->extension + 1) +
+                             " holds no shape keys; write .glb, .gltf or .dae");
     for (int32_t r : record.renderVertex)
         if (r >= N)
             return fileError(error, outFile,
@@ -133,8 +311,6 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
         return fileError(error, record.absolute,
                          std::string("cannot read (") + importer.GetErrorString() + ")");
     const std::unique_ptr<aiScene> scene(importer.GetOrphanedScene());
-
-    size_t next = 0;
     for (size_t u = 0; u < record.meshes.size(); ++u) {
         const unsigned index = unsigned(record.meshes[u]);
         if (index >= scene->mNumMeshes ||
@@ -142,40 +318,69 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
             return fileError(error, record.absolute,
                              "mesh " + std::to_string(index) +
                                  " is not as the import record says; import the file again");
-        aiMesh& mesh = *scene->mMeshes[index];
-        const Matrix4& toScene = record.meshTransforms[u];
-        const Matrix4 toMesh = Matrix4::inverse(toScene);
-        for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
-            const int32_t r = record.renderVertex[next++];
-            if (r < 0)
-                continue;
-            // The move, from model units back to the scene (R transposed, over the scale),
-            // then into the mesh (the inverse node transform's linear part).
-            const Vector3 move = positions[r] - restPositions[r];
-            if (!(move == Vector3{0.0f, 0.0f, 0.0f})) {
-                const Vector3 d = linear(toMesh, sourceDirection(record, move) / record.scale);
-                mesh.mVertices[v] += aiVector3D(d.x, d.y, d.z);
-            }
-            // The normal: into model units (the inverse transpose of toMesh, then R), turned
-            // as its render vertex's turned, and back.
-            if (mesh.mNormals && !(normals[r] == restNormals[r])) {
-                const aiVector3D& read = mesh.mNormals[v];
-                const Vector3 inModel =
-                    unit(rotated(record, transposed(toMesh, Vector3{read.x, read.y, read.z})));
-                const Vector3 n = unit(transposed(
-                    toScene,
-                    sourceDirection(record, turned(inModel, unit(restNormals[r]), normals[r]))));
-                if (isFinite(n))
-                    mesh.mNormals[v] = aiVector3D(n.x, n.y, n.z);
-            }
-        }
     }
 
+    const RenderPose base = {restPositions, restNormals, positions, normals};
+    std::vector<RenderPose> shapePoses;
+    for (size_t s = 0; s < shapeCount; ++s)
+        shapePoses.push_back({restPositions, restNormals, shapes[s].positions, shapes[s].normals});
+    std::vector<PosedMesh> posed;
+    poseMeshes(posed, *scene, record, base, shapePoses.data(), shapeCount);
+
+    // The user's own file, where assimp's exporter would write one vertex per corner.
+    const std::string sourceExtension = lowerExtension(record.absolute);
+    const std::string outExtension = format->extension;
+    std::vector<std::string> names;
+    for (size_t s = 0; s < shapeCount; ++s)
+        names.push_back(shapes[s].name);
+    if (outExtension == ".dae" && (sourceExtension == ".dae" || sourceExtension == ".zae"))
+        return writeOwnCollada(outFile, record.absolute, *scene, posed, names, error);
+    if (outExtension == ".obj" && sourceExtension == ".obj")
+        return writeOwnObj(outFile, record.absolute, source, *scene, posed, error);
+
+    // An STL file's normals are its triangles' (one per corner), which glTF could only hold
+    // by splitting every shared position: without them its exporter joins the corners as
+    // Blender's STL reader does, and a glTF reader shades the triangles flat, as they were.
+    if (sourceExtension == ".stl" && (outExtension == ".glb" || outExtension == ".gltf"))
+        for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+            delete[] scene->mMeshes[m]->mNormals;
+            scene->mMeshes[m]->mNormals = nullptr;
+        }
+    setPosedMeshes(*scene, posed, shapes, shapeCount);
     if (!makeFolderFor(outFile, error))
         return false;
     Assimp::Exporter exporter;
     if (exporter.Export(scene.get(), format->exporterId, outFile) != AI_SUCCESS)
         return fileError(error, outFile,
                          std::string("cannot be written (") + exporter.GetErrorString() + ")");
+    if (shapeCount > 0 && (outExtension == ".glb" || outExtension == ".gltf"))
+        return nameMorphTargets(outFile, shapes, shapeCount, outExtension == ".glb", error);
     return true;
+}
+
+bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
+                      const Vector3* restPoints, const NamedPose* poses, size_t count,
+                      std::string& error) {
+    const int32_t K = model.controlPointCount, N = model.renderVertexCount;
+    const size_t n = size_t(N);
+    // One update at rest, then one per pose, each kept.
+    std::vector<Vector3> points(restPoints, restPoints + K);
+    std::vector<Vector3> positions((1 + count) * n), normals((1 + count) * n);
+    for (size_t s = 0; s <= count; ++s) {
+        std::copy(restPoints, restPoints + K, points.begin());
+        if (s > 0)
+            applyMoves(points.data(), poses[s - 1].moves.data(), poses[s - 1].moves.size());
+        model.update(model.renderPositions.get(), model.renderNormals.get(), points.data());
+        std::copy(model.renderPositions.get(), model.renderPositions.get() + N,
+                  positions.begin() + long(s * n));
+        std::copy(model.renderNormals.get(), model.renderNormals.get() + N,
+                  normals.begin() + long(s * n));
+    }
+    model.update(model.renderPositions.get(), model.renderNormals.get(), restPoints);
+    std::vector<ShapePose> shapes;
+    for (size_t s = 0; s < count; ++s)
+        shapes.push_back(
+            {poses[s].name, positions.data() + (s + 1) * n, normals.data() + (s + 1) * n});
+    return exportScene(outFile, record, positions.data(), normals.data(), positions.data(),
+                       normals.data(), N, shapes.data(), count, error);
 }

@@ -1,19 +1,41 @@
 // face-inspect's way back to the user's modelling tool: the posed render mesh written into
-// the user's own scene, in its own format, place, size and vertex order, through assimp's
-// exporter.
+// the user's own scene, in its own format, place, size and vertex order, with every named
+// pose a shape key where the format holds them.
+//
+// glTF goes through assimp's exporter, which keeps the source's vertices (it joins identical
+// ones, as the glTF the user's tool wrote has them) and writes each shape as a morph target;
+// their names go into each mesh's extras.targetNames, where Blender and three.js read them.
+// Collada and OBJ are written from the user's own file, with only the positions and normals
+// of the imported meshes replaced (own_scene_file.h): assimp's exporters write those formats
+// one vertex per triangle corner, which no tool can join back onto the user's object.
 #pragma once
 
+#include "face/face_model.h"
 #include "geometry/vector.h"
 #include "io/import_record.h"
+#include "io/pose_file.h"
 
+#include <cstddef>
 #include <string>
 
-// The formats assimp writes here, by file extension, as "a, b and c".
+// One shape key: the render mesh in a pose, N positions and N normals, named.
+struct ShapePose {
+    std::string name;
+    const Vector3* positions;
+    const Vector3* normals;
+};
+
+// The formats written here, by file extension, as "a, b and c".
 std::string sceneFormatList();
 
-// The extension to write a scene read from sourceFile in: its own where assimp writes it,
-// ".dae" for zipped Collada (".zae"), else ".glb".
-std::string sceneExtensionFor(const std::string& sourceFile);
+// The extension to write a scene read from sourceFile in: its own where it is written here,
+// ".dae" for zipped Collada (".zae"), else ".glb". why is empty, or says in a few words why
+// the source's own format is not written (an FBX file that no reader opens).
+std::string sceneExtensionFor(const std::string& sourceFile, std::string& why);
+
+// The same for a scene with shape keys: the source's own format where it holds shape keys
+// (glTF, Collada), else ".glb", with why saying so.
+std::string shapeExtensionFor(const std::string& sourceFile, std::string& why);
 
 // Reads the source scene again (record.absolute; refused when it is not a regular file or
 // its size or modification time differ from the record's) exactly as face-import read it
@@ -24,10 +46,22 @@ std::string sceneExtensionFor(const std::string& sourceFile);
 // source's own normals (hard edges, split corners) are kept. A vertex whose render vertex did
 // not move keeps its position, and one whose normal did not turn its normal, bit for bit.
 // Vertices of no render vertex, and every other mesh, material, texture reference and node,
-// stay as read. Writes the scene to outFile (its folder made when missing) in the
-// format its extension names (sceneFormatList). Returns false with one line in error when
-// the extension names no format, the source cannot be read or no longer matches the record,
+// stay as read. Each of the shapeCount shapes (may be 0) is posed the same way from its own
+// positions and normals and written as a shape key of every imported mesh, named after it.
+// Writes the scene to outFile (its folder made when missing) in the format its extension
+// names (sceneFormatList): a Collada or OBJ file from a source of the same format is the
+// source's own file with the positions and normals replaced. Returns false with one line in
+// error when the extension names no format written here (".fbx": why not), shapes are asked
+// of a format without shape keys, the source cannot be read or no longer matches the record,
 // a render vertex of the record is not below N, or the file cannot be written.
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
-                 int32_t N, std::string& error);
+                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error);
+
+// The scene at rest with one shape key per pose (count, at least 1): each pose's moves
+// applied to restPoints (the model's K control points at rest) and one update of model, its
+// move measured from one update at rest (so that a vertex the pose does not reach does not
+// move at all). Writes as exportScene; model's render arrays are left at rest.
+bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
+                      const Vector3* restPoints, const NamedPose* poses, size_t count,
+                      std::string& error);

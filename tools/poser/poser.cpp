@@ -20,9 +20,11 @@ namespace {
 
 constexpr int rightButton = 2; // GLUT_RIGHT_BUTTON
 constexpr unsigned char escapeKey = 27;
+constexpr unsigned char backspaceKey = 8, deleteKey = 127;
 
 const char* const poseFileName = "pose.txt";
 const char* const posedObjFileName = "posed.obj";
+const char* const shapesFileName = "shapes"; // the scene with the library as shape keys
 
 } // namespace
 
@@ -36,6 +38,10 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t'v' reset the view (turn, distance, offset)",
     "\t'p' save the window as shot-NNN.png",
     "\t'w' colour by amplification",
+    "\t'n' name the pose and save it in the pose library (Enter saves, Esc cancels)",
+    "\t']' '[' load the next / previous pose of the library",
+    "\t'x' delete the library's pose last saved or loaded",
+    "\t'k' export the scene with every library pose a shape key",
     "\t'?' show the keys in the window",
     "\t'q' <Esc> quit",
 };
@@ -108,19 +114,141 @@ void exportKey(const Poser& poser, Scene& scene) {
     ImportRecord record;
     if (!readImportRecord(record, recordFile.c_str(), error))
         return printError(error);
+    std::string why;
     const std::string posedScene =
-        sceneFilePath(poser.folder, ("posed" + sceneExtensionFor(record.source)).c_str());
-    // The rest mesh as loaded, which every attachment keeps.
-    std::vector<Vector3> restPositions, restNormals;
-    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
-        restPositions.push_back(face.attachments[i].restPosition);
-        restNormals.push_back(face.attachments[i].restNormal);
-    }
+        sceneFilePath(poser.folder, ("posed" + sceneExtensionFor(record.source, why)).c_str());
+    // The moves measured from one update at rest (as face-inspect measures them), so that a
+    // vertex the pose does not reach keeps its position exactly.
+    face.update(face.renderPositions.get(), face.renderNormals.get(), poser.pose.rest.get());
+    const std::vector<Vector3> restPositions(face.renderPositions.get(),
+                                             face.renderPositions.get() + face.renderVertexCount),
+        restNormals(face.renderNormals.get(), face.renderNormals.get() + face.renderVertexCount);
+    face.update(face.renderPositions.get(), face.renderNormals.get(), scene.controlPoints.get());
     if (!exportScene(posedScene.c_str(), record, restPositions.data(), restNormals.data(),
                      face.renderPositions.get(), face.renderNormals.get(), face.renderVertexCount,
-                     error))
+                     nullptr, 0, error))
         return printError(error);
-    printLine("wrote " + record.source + "'s scene with the posed mesh to " + posedScene);
+    printLine("wrote " + record.source + "'s scene with the posed mesh to " + posedScene +
+              (why.empty() ? "" : " (" + why + ")"));
+}
+
+std::string libraryFolder(const Poser& poser) {
+    return sceneFilePath(poser.folder, poseLibraryFolder);
+}
+
+// Reads the library's names again, each refused pose file a line on standard error; the
+// current pose stays current when it is still there.
+void readLibrary(Poser& poser, std::vector<NamedPose>& poses) {
+    const std::string current =
+        poser.libraryIndex >= 0 ? poser.library[size_t(poser.libraryIndex)] : std::string();
+    std::vector<std::string> refusals;
+    std::string error;
+    if (!readPoseLibrary(poses, refusals, libraryFolder(poser), poser.pose.count, error))
+        refusals.push_back(error);
+    for (const std::string& line : refusals)
+        printError(line);
+    poser.library.clear();
+    poser.libraryIndex = -1;
+    for (const NamedPose& pose : poses) {
+        if (pose.name == current)
+            poser.libraryIndex = int32_t(poser.library.size());
+        poser.library.push_back(pose.name);
+    }
+}
+
+void saveNamedPose(Poser& poser) {
+    poser.naming = false;
+    if (!validPoseName(poser.typedName))
+        return printError("\"" + poser.typedName +
+                          "\" is not a pose name (1 to 64 letters, digits, '-' or '_')");
+    const std::string file = libraryPoseFile(libraryFolder(poser), poser.typedName);
+    const bool known = std::find(poser.library.begin(), poser.library.end(), poser.typedName) !=
+                       poser.library.end();
+    std::string error;
+    if (!savePose(poser.pose, file.c_str(), error))
+        return printError(error);
+    std::vector<NamedPose> poses;
+    poser.libraryIndex = -1;
+    readLibrary(poser, poses);
+    for (size_t k = 0; k < poser.library.size(); ++k)
+        if (poser.library[k] == poser.typedName)
+            poser.libraryIndex = int32_t(k);
+    printLine(std::string(known ? "replaced" : "saved") + " the pose \"" + poser.typedName +
+              "\" (" + plural(movedPointCount(poser.pose), "moved control point") + ") in " + file);
+}
+
+// A key while a name is typed: the name grows, shrinks, is saved or given up.
+void nameKey(Poser& poser, unsigned char key) {
+    if (key == '\r' || key == '\n')
+        return saveNamedPose(poser);
+    if (key == escapeKey) {
+        poser.naming = false;
+        return printLine("the pose was not saved");
+    }
+    if (key == backspaceKey || key == deleteKey) {
+        if (!poser.typedName.empty())
+            poser.typedName.pop_back();
+        return;
+    }
+    const std::string grown = poser.typedName + char(key);
+    if (validPoseName(grown))
+        poser.typedName = grown;
+}
+
+// "]" and "[": the next or previous library pose (from the first or the last when none is
+// current), loaded as one edit.
+void stepLibrary(Poser& poser, int32_t step) {
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    const int32_t count = int32_t(poses.size());
+    if (count == 0)
+        return printLine("the pose library " + libraryFolder(poser) + " holds no poses");
+    const int32_t k = poser.libraryIndex < 0 ? (step > 0 ? 0 : count - 1)
+                                             : (poser.libraryIndex + step + count) % count;
+    poser.libraryIndex = k;
+    const NamedPose& pose = poses[size_t(k)];
+    const ArrayHolder<Vector3> target(new Vector3[poser.pose.count]());
+    applyMoves(target.get(), pose.moves.data(), pose.moves.size());
+    setOffsets(poser.pose, target.get());
+    printLine("loaded the pose \"" + pose.name + "\" (" + std::to_string(k + 1) + " of " +
+              std::to_string(count) + ", " +
+              plural(movedPointCount(poser.pose), "moved control point") + ")");
+}
+
+void deleteLibraryPose(Poser& poser) {
+    if (poser.libraryIndex < 0)
+        return printLine("no library pose to delete: save one with 'n' or load one with ']'");
+    const std::string name = poser.library[size_t(poser.libraryIndex)];
+    const std::string file = libraryPoseFile(libraryFolder(poser), name);
+    if (std::remove(file.c_str()) != 0)
+        return printError(file + ": cannot be removed (" + std::strerror(errno) + ")");
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    printLine("deleted the pose \"" + name + "\" (" + file + "); " +
+              plural(int32_t(poses.size()), "pose") + " left in the library");
+}
+
+// "k": the user's scene at rest with every library pose a shape key, named after its file.
+void exportShapesKey(Poser& poser, Scene& scene) {
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    if (poses.empty())
+        return printLine("the pose library " + libraryFolder(poser) +
+                         " holds no poses to export as shape keys");
+    const std::string recordFile = sceneFilePath(poser.folder, importRecordFile);
+    ImportRecord record;
+    std::string error;
+    if (!readImportRecord(record, recordFile.c_str(), error))
+        return printError(error + " (shape keys go into the scene of a folder face-import made)");
+    std::string why;
+    const std::string extension = shapeExtensionFor(record.source, why);
+    const std::string file = sceneFilePath(poser.folder, (shapesFileName + extension).c_str());
+    if (!exportShapeScene(file.c_str(), record, *scene.faceModel, poser.pose.rest.get(),
+                          poses.data(), poses.size(), error))
+        return printError(error);
+    printLine("wrote " + record.source + "'s scene at rest with " +
+              plural(int32_t(poses.size()), "shape key") + " to " + file +
+              (why.empty() ? "" : " (" + why + ")"));
 }
 
 void resetView(ViewerState& state) {
@@ -182,6 +310,15 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     std::copy(viewerKeyLines, viewerKeyLines + viewerKeyLineCount, lines);
     std::copy(poserKeyLines, poserKeyLines + poserKeyLineCount, lines + viewerKeyLineCount);
     printKeyBindings(lines, viewerKeyLineCount + poserKeyLineCount);
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    if (!poses.empty()) {
+        std::string names;
+        for (const NamedPose& pose : poses)
+            names += (names.empty() ? "" : ", ") + pose.name;
+        printLine("the pose library " + libraryFolder(poser) + ": " +
+                  plural(int32_t(poses.size()), "pose") + " (" + names + ")");
+    }
     return true;
 }
 
@@ -201,7 +338,11 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 }
 
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
-    if (key != '\0' && std::strchr("slouyr", key)) {
+    if (poser.naming) {
+        nameKey(poser, key);
+        return PoserKey::redraw;
+    }
+    if (key != '\0' && std::strchr("slouyrn[]k", key)) {
         // The pose keys act on a committed pose: a drag in progress ends here.
         state.selectedPoint = -1;
         syncDrag(poser, state);
@@ -236,6 +377,20 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         break;
     case 'w':
         poser.showBinding = !poser.showBinding;
+        break;
+    case 'n':
+        poser.naming = true;
+        poser.typedName.clear();
+        break;
+    case ']':
+    case '[':
+        stepLibrary(poser, key == ']' ? 1 : -1);
+        break;
+    case 'x':
+        deleteLibraryPose(poser);
+        break;
+    case 'k':
+        exportShapesKey(poser, scene);
         break;
     case '?':
         poser.showKeys = !poser.showKeys;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Names face-poser in its messages and warnings.
 constexpr const char* poserProgram = "face-poser";
@@ -39,11 +40,17 @@ struct Poser {
     bool shotPending = false;      // "p": the next frame is saved as a picture
     ArrayHolder<uint8_t> facing;   // K: 1 for the control points that faced the camera
     ArrayHolder<float> bindingRgb; // 3N: the render vertices' amplification colours
+    // The pose library, FOLDER/poses/: the names of the poses it held when last read, in
+    // order, and the one last saved, loaded or stepped to (−1 none).
+    std::vector<std::string> library;
+    int32_t libraryIndex = -1;
+    bool naming = false;   // "n": the keys type a name for the pose, Enter saves it
+    std::string typedName; // the name typed so far
     DrawText drawText = nullptr;   // null: no text is drawn
 };
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
-constexpr int32_t poserKeyLineCount = 11;
+constexpr int32_t poserKeyLineCount = 15;
 extern const char* const poserKeyLines[poserKeyLineCount];
 
 // What a key asks of the GLUT layer.
@@ -56,7 +63,8 @@ bool checkPoserStart(std::string& error, const std::string& folder, const char* 
 
 // Start-up with a current GL context: the scene from folder/data/ (loadSceneFrom, warnings
 // named "face-poser"), the pose at rest or read from poseFile (may be null), then face-poser's
-// key bindings on standard output. False with one line in error (a file's message).
+// key bindings on standard output, then the pose library's line (when folder/poses/ holds
+// poses; each pose file refused there gives its line on standard error and is left out). False with one line in error (a file's message).
 bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
                 std::string& error);
 
@@ -70,10 +78,14 @@ void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button
 void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y);
 
 // A key: face-poser's own ("s" save, "l" load, "o" export, "u" undo, "y" redo, "r" reset,
-// "v" view reset, "p" picture, "w" amplification colours, "?" key list, "q" and Escape quit; the pose keys
-// end a drag in progress first), any other as face-viewer's (keyboardViewer). A file written
-// prints one line on standard output; one that cannot be read or written, one line on
-// standard error ("face-poser: <message>"), and the program goes on.
+// "v" view reset, "p" picture, "w" amplification colours, "?" key list, "q" and Escape quit;
+// the pose library's "n" name and save, "]" / "[" next / previous pose loaded, "x" delete
+// it, "k" export with every library pose a shape key; the pose keys end a drag in progress
+// first), any other as face-viewer's (keyboardViewer). While a name is typed ("n"), every
+// key goes to it: letters, digits, '-' and '_' are added, Backspace takes one back, Enter
+// saves the pose as FOLDER/poses/NAME.txt and Escape cancels. A file written or removed and
+// a pose loaded print one line on standard output; one that cannot be read or written, one
+// line on standard error ("face-poser: <message>"), and the program goes on.
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
 
 // The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face

@@ -170,9 +170,19 @@ double shown(float v) { return std::fabs(v) < 0.0005f ? 0.0 : double(v); }
 // Top left, one line a row: the shown point's index and displacement from rest (in
 // deformation mode), then the key list under "?", on a panel.
 void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& state) {
-    const char* lines[2 + viewerKeyLineCount + poserKeyLineCount];
+    const char* lines[3 + viewerKeyLineCount + poserKeyLineCount];
     int32_t count = 0;
     char pointLine[160];
+    // The name being typed, or the library pose last saved, loaded or stepped to.
+    std::string poseLine;
+    if (poser.naming)
+        poseLine = "save the pose as: " + poser.typedName + "_   (Enter saves, Esc cancels)";
+    else if (poser.libraryIndex >= 0)
+        poseLine = "pose " + std::to_string(poser.libraryIndex + 1) + " of " +
+                   std::to_string(poser.library.size()) + ": " +
+                   poser.library[size_t(poser.libraryIndex)];
+    if (!poseLine.empty())
+        lines[count++] = poseLine.c_str();
     if (state.deformMode && poser.shownPoint >= 0) {
         const int32_t i = poser.shownPoint;
         const bool held = i == poser.dragIndex;
@@ -247,7 +257,8 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
         drawPointMarks(poser, scene);
     }
     const bool topText =
-        poser.drawText && ((state.deformMode && poser.shownPoint >= 0) || poser.showKeys);
+        poser.drawText && ((state.deformMode && poser.shownPoint >= 0) || poser.showKeys ||
+                           poser.naming || poser.libraryIndex >= 0);
     if (topText || poser.showBinding) {
         beginWindowOverlay(state.windowWidth, state.windowHeight);
         if (topText)

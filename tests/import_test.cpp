@@ -581,16 +581,16 @@ TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
         float attached, small, unit, distance, tangent;
     } cases[] = {
         {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.1f, 0.40f, 0.65f},
-        {"BLEND/Suzanne_248.blend", 0.98f, 1.25f, 1.6f, 0.45f, 1.3f},
-        {"BLEND/SuzanneSubdiv_252.blend", 0.99f, 3.8f, 11.0f, 0.43f, 1.4f},
+        {"BLEND/Suzanne_248.blend", 0.98f, 1.25f, 1.4f, 0.44f, 1.0f},
+        {"BLEND/SuzanneSubdiv_252.blend", 0.99f, 3.7f, 4.9f, 0.42f, 1.65f},
         {"OBJ/WusonOBJ.obj", 0.89f, 1.35f, 1.9f, 0.48f, 2.1f},
-        {"PLY/Wuson.ply", 0.86f, 1.45f, 1.45f, 0.49f, 2.2f},
-        {"Collada/duck.dae", 0.99f, 1.55f, 1.8f, 0.33f, 0.8f},
-        {"Collada/human.zae", 0.94f, 4.3f, 18.0f, 0.49f, 5.6f},
+        {"PLY/Wuson.ply", 0.85f, 1.45f, 1.45f, 0.49f, 2.0f},
+        {"Collada/duck.dae", 0.99f, 1.3f, 1.35f, 0.33f, 0.9f},
+        {"Collada/human.zae", 0.94f, 4.3f, 20.5f, 0.49f, 6.2f},
         {"OBJ/spider.obj --mesh all", 0.49f, 1.2f, 1.6f, 0.49f, 1.25f},
         {"MS3D/jeep1.ms3d", 0.64f, 1.2f, 1.2f, 0.49f, 0.6f},
         {"HMP/terrain.hmp", 0.99f, 1.6f, 1.4f, 0.43f, 1.7f},
-        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.52f, 1.9f, 2.0f, 0.49f, 2.1f},
+        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.47f, 3.2f, 3.6f, 0.495f, 2.1f},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -720,7 +720,7 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
     // assimp's own exporter writes the head again: the same vertices shared, or (STL) one per
     // triangle corner, joined again by the import. The binding's figures stay within a margin
     // of the source's (each format's own rounding of the positions moves the simplifier's
-    // choices a little).
+    // choices a little; from STL's, 1.743 against 1.267 for moves of one unit).
     TempDir dir;
     struct Figures {
         float attached, small, unit;
@@ -745,7 +745,7 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
                     f.small, f.unit);
         EXPECT_NEAR(f.attached, original.attached, 0.01f) << format;
         EXPECT_NEAR(f.small, original.small, 0.4f) << format;
-        EXPECT_NEAR(f.unit, original.unit, 0.4f) << format;
+        EXPECT_NEAR(f.unit, original.unit, 0.6f) << format;
     }
 }
 

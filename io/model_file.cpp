@@ -131,7 +131,13 @@ bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     RealFormat format) {
     std::string out;
     appendMeshSections(out, renderPositions, renderTexCoords, N, renderTriangles, M, format);
-    appendPoints(out, controlPoints, K, format);
-    appendTriangles(out, controlTriangles, L, false);
-    return writeFileContents(fileName, out.data(), out.size(), error);
+    return writeModelFile(fileName, out, controlPoints, K, controlTriangles, L, error, format);
+}
+
+bool writeModelFile(const char* fileName, std::string& meshSections, const Vector3* controlPoints,
+                    int32_t K, const Triangle* controlTriangles, int32_t L, std::string& error,
+                    RealFormat format) {
+    appendPoints(meshSections, controlPoints, K, format);
+    appendTriangles(meshSections, controlTriangles, L, false);
+    return writeFileContents(fileName, meshSections.data(), meshSections.size(), error);
 }

@@ -80,6 +80,12 @@ bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     const Triangle* controlTriangles, int32_t L, std::string& error,
                     RealFormat format = RealFormat::nineDigits);
 
+// The same with the render mesh already formatted: meshSections holds appendMeshSections'
+// text (formatted ahead, while the control mesh is made); the rest is appended to it.
+bool writeModelFile(const char* fileName, std::string& meshSections, const Vector3* controlPoints,
+                    int32_t K, const Triangle* controlTriangles, int32_t L, std::string& error,
+                    RealFormat format = RealFormat::nineDigits);
+
 // The same for the ten values of a model read or made in memory (normals are not written).
 inline bool writeModelFile(const char* fileName, const ModelData& model, std::string& error,
                            RealFormat format = RealFormat::nineDigits) {

@@ -305,6 +305,10 @@ int main(int argc, char** argv) try {
     }
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
+    // The render mesh is final: its part of the model file is formatted on a second thread
+    // while the control mesh is made.
+    std::future<std::string> renderSections =
+        std::async(std::launch::async, [&render] { return renderMeshSections(render); });
 
     activity = "making the control mesh";
     // The render normals as the model file's reader will compute them.
@@ -415,7 +419,8 @@ int main(int argc, char** argv) try {
     existingDataFiles(replaced, options.out);
     std::string writeProblem;
     std::future<bool> written = std::async(std::launch::async, [&] {
-        return writeDataFolder(options.out, render, cage, skin, writeProblem);
+        std::string sections = renderSections.get();
+        return writeDataFolder(options.out, sections, cage, skin, writeProblem);
     });
     FaceModel model(cage.points.data(), counts.controlPointCount, cage.triangles.data(),
                     counts.controlTriangleCount, render.positions.data(), renderNormals.data(),

@@ -95,17 +95,23 @@ void existingDataFiles(std::vector<std::string>& names, const std::string& folde
             names.push_back(file);
 }
 
-bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,
-                     const DecodedImage& skin, std::string& error) {
+std::string renderMeshSections(const ImportedMesh& render) {
+    // The reader stores a render triangle a b c as (a, c, b): the stored order written is
+    // the counter-clockwise front winding.
+    std::string out;
+    appendMeshSections(out, render.positions.data(), render.texCoords.data(),
+                       int32_t(render.positions.size()), render.triangles.data(),
+                       int32_t(render.triangles.size()), RealFormat::nineDigits);
+    return out;
+}
+
+bool writeDataFolder(const std::string& folder, std::string& renderSections,
+                     const ControlCage& cage, const DecodedImage& skin, std::string& error) {
     // The viewer's own file names (all under data/), below the folder; each writer makes the
     // folders it needs.
     const auto path = [&folder](const char* file) { return folder + "/" + file; };
-    // The reader stores a render triangle a b c as (a, c, b): the stored order written is
-    // the counter-clockwise front winding.
-    if (!writeModelFile(path(sceneModelFile).c_str(), render.positions.data(),
-                        render.texCoords.data(), int32_t(render.positions.size()),
-                        render.triangles.data(), int32_t(render.triangles.size()),
-                        cage.points.data(), int32_t(cage.points.size()), cage.triangles.data(),
+    if (!writeModelFile(path(sceneModelFile).c_str(), renderSections, cage.points.data(),
+                        int32_t(cage.points.size()), cage.triangles.data(),
                         int32_t(cage.triangles.size()), error) ||
         !writeTgaFile(path(sceneSkinTextureFile).c_str(), skin, true, error))
         return false;

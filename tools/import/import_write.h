@@ -33,12 +33,18 @@ void limitPictureSide(DecodedImage& picture, int32_t maxSide);
 // ("data/retarget.model", ...), in the order writeDataFolder writes them.
 void existingDataFiles(std::vector<std::string>& names, const std::string& folder);
 
+// The render mesh as the first five sections of the model file (appendMeshSections with
+// nine significant digits), formatted ahead: on a 1M-vertex scan it takes about a second,
+// which runs while the control mesh is made.
+std::string renderMeshSections(const ImportedMesh& render);
+
 // Writes folder/data/ (made if missing) with the viewer's ten files: retarget.model from
-// the render mesh and the control cage, four empty props and their one-pixel textures, and
-// white_skin.tga from skin (24-bit, run-length encoded). Returns false with one line in error
-// ("<file>: cannot be written (<reason>)") at the first file that cannot be written.
-bool writeDataFolder(const std::string& folder, const ImportedMesh& render, const ControlCage& cage,
-                     const DecodedImage& skin, std::string& error);
+// the render mesh's sections (renderMeshSections, consumed) and the control cage, four
+// empty props and their one-pixel textures, and white_skin.tga from skin (24-bit, run-length
+// encoded). Returns false with one line in error ("<file>: cannot be written (<reason>)") at
+// the first file that cannot be written.
+bool writeDataFolder(const std::string& folder, std::string& renderSections,
+                     const ControlCage& cage, const DecodedImage& skin, std::string& error);
 
 // The record of this import (io/import_record.h) but for the placement, which it leaves the
 // identity: the mesh file as given and made absolute, its size and modification time (call

@@ -231,7 +231,9 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
     std::vector<int32_t> hints(size_t(workers.threadCount), -1);
     parallelFor(
         workers, renderVertexCount, bindingBlock, [&](int64_t begin, int64_t end, int32_t worker) {
-            int32_t& hint = hints[size_t(worker)];
+            // The hint is kept in a local while the block runs: the workers' hints share a
+            // cache line, which one write per vertex would pass to and fro between cores.
+            int32_t hint = hints[size_t(worker)];
             for (int32_t i = int32_t(begin); i < int32_t(end); ++i) {
                 Attachment& a = attachments[i];
                 float distance = 0.0f;
@@ -242,6 +244,7 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
                 a.restPosition = restPositions[i];
                 a.restNormal = restNormals[i];
             }
+            hints[size_t(worker)] = hint;
         });
 }
 

@@ -25,6 +25,10 @@ bool indicesBelow(const Triangle* triangles, int32_t count, int32_t limit) {
 }
 #endif
 
+// Render vertices bound per block of the workers: a few hundred microseconds of work, and
+// one cold start of a worker's hint per block.
+constexpr int64_t bindingBlock = 512;
+
 } // namespace
 
 FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* controlTriangles_,
@@ -91,8 +95,12 @@ FaceModel::FaceModel(const Vector3* controlPoints, int32_t K, const Triangle* co
     // Attachments. The samples were computed just above from the same surface, so the
     // binding starts from them instead of computing them a second time.
     attachments.reset(new Attachment[N]);
-    for (int32_t i = 0; i < N; ++i)
-        attachments[i].subPatch = -1;
+    // On the workers too: this first touch of the array maps its pages, a tenth of the
+    // construction of a large model.
+    parallelFor(workers, N, bindingBlock, [&](int64_t begin, int64_t end, int32_t) {
+        for (int64_t i = begin; i < end; ++i)
+            attachments[i].subPatch = -1;
+    });
     bindRenderVertices(restPositions, restNormals, search, workers);
 }
 
@@ -213,10 +221,6 @@ void FaceModel::computeAttachments(const Vector3* restPositions, const Vector3* 
     bindRenderVertices(restPositions, restNormals, search, workers);
 }
 
-// Render vertices bound per block of the workers: a few hundred microseconds of work, and
-// one cold start of a worker's hint per block.
-constexpr int64_t bindingBlock = 512;
-
 void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* restNormals,
                                    SampleSearch search, WorkerPool& workers) {
     if (renderVertexCount == 0)
@@ -231,7 +235,9 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
     std::vector<int32_t> hints(size_t(workers.threadCount), -1);
     parallelFor(
         workers, renderVertexCount, bindingBlock, [&](int64_t begin, int64_t end, int32_t worker) {
-            int32_t& hint = hints[size_t(worker)];
+            // The hint is kept in a local while the block runs: the workers' hints share a
+            // cache line, which one write per vertex would pass to and fro between cores.
+            int32_t hint = hints[size_t(worker)];
             for (int32_t i = int32_t(begin); i < int32_t(end); ++i) {
                 Attachment& a = attachments[i];
                 float distance = 0.0f;
@@ -242,6 +248,7 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
                 a.restPosition = restPositions[i];
                 a.restNormal = restNormals[i];
             }
+            hints[size_t(worker)] = hint;
         });
 }
 

@@ -65,12 +65,11 @@ std::string nonFiniteCause(const FaceModel& model, const Vector3* P, int32_t t) 
     };
     for (int k = 0; k < 3; ++k)
         if (cancelled[k])
-            return worst[k] < 0.0f ? fold(k) : "the normals of the triangles on " + edge[k] +
-                                                   " cancel";
+            return worst[k] < 0.0f ? fold(k)
+                                   : "the normals of the triangles on " + edge[k] + " cancel";
     for (int k = 0; k < 3; ++k)
         if (!(length(model.controlNormals[i[k]]) > 0.5f))
-            return "the normals of control point " + std::to_string(i[k]) +
-                   "'s triangles cancel";
+            return "the normals of control point " + std::to_string(i[k]) + "'s triangles cancel";
     for (int k = 0; k < 3; ++k)
         if (worst[k] < 0.0f)
             return fold(k);
@@ -159,11 +158,9 @@ void measureAmplification(BindingAmplification& amplification, const FaceModel& 
     const int32_t N = model.renderVertexCount;
     std::vector<float> values(static_cast<size_t>(N));
     std::vector<int32_t> worst(static_cast<size_t>(N));
-    computeAmplification(values.data(), worst.data(), model, controlPoints,
-                         smallAmplificationStep);
+    computeAmplification(values.data(), worst.data(), model, controlPoints, smallAmplificationStep);
     amplification.small = summarizeAmplification(values.data(), worst.data(), N);
-    computeAmplification(values.data(), worst.data(), model, controlPoints,
-                         unitAmplificationStep);
+    computeAmplification(values.data(), worst.data(), model, controlPoints, unitAmplificationStep);
     amplification.unit = summarizeAmplification(values.data(), worst.data(), N);
 }
 

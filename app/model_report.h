@@ -18,8 +18,9 @@ struct BindingAmplification {
 // How far the attached render vertices hang from their surface points at rest: the
 // distance |rest position − surface point| (median, 99th percentile, largest) and the
 // tangent coordinates, the length √(offset₁² + offset₂²) of the offset's part along t1 and
-// t2 in the frame t1, t2, n (99th percentile, largest). Every change of t1 and t2 under a drag is multiplied by them.
-// Percentiles are the lower ones (the value at index ⌊p·(n − 1)⌋ of the sorted values).
+// t2 in the frame t1, t2, n (99th percentile, largest). Every change of t1 and t2 under a drag is
+// multiplied by them. Percentiles are the lower ones (the value at index ⌊p·(n − 1)⌋ of the sorted
+// values).
 struct SurfaceCloseness {
     int32_t attached = 0;
     float distanceMedian = 0.0f, distance99 = 0.0f, distanceLargest = 0.0f;

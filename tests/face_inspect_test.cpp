@@ -2,9 +2,9 @@
 // against the face model built in this process from the same file.
 #include "face/amplification.h"
 #include "face/face_model.h"
+#include "tests/support/synthetic_model.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
-#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 

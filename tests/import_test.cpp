@@ -1,14 +1,14 @@
 // face-import and face-inspect's exports, run as child processes: a third-party head
 // (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
 // control mesh, the binding picture, and the refusals.
-#include "app/viewer.h"
 #include "app/model_report.h"
+#include "app/viewer.h"
 #include "face/amplification.h"
 #include "io/normals.h"
 #include "io/texture.h"
 #include "tests/support/failing_allocator.h"
-#include "tests/support/viewer_session.h"
 #include "tests/support/synthetic_model.h"
+#include "tests/support/viewer_session.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 #include <sys/stat.h>
-
 
 #include <algorithm>
 #include <array>
@@ -43,9 +42,7 @@ std::string readText(const std::string& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ProgramRun runImport(const std::string& arguments) {
-    return runWords(FACE_IMPORT_PATH, arguments);
-}
+ProgramRun runImport(const std::string& arguments) { return runWords(FACE_IMPORT_PATH, arguments); }
 ProgramRun inspect(const std::string& arguments) { return runWords(FACE_INSPECT_PATH, arguments); }
 
 std::string defaultModel() { return FACE_SOURCE_DIR "/data/retarget.model"; }
@@ -308,8 +305,8 @@ TEST(FaceImport, MeshListsAreJoinedIntoOneRenderMeshWithTheirNodeTransforms) {
         {models + "Collada/teapots.DAE", "all", {}}, // three teapots set apart by their nodes
     };
     for (const auto& c : cases) {
-        const ProgramRun r = runImport(c.file + " --keep-placement --mesh " + c.selection +
-                                       " --out " + out);
+        const ProgramRun r =
+            runImport(c.file + " --keep-placement --mesh " + c.selection + " --out " + out);
         ASSERT_EQ(r.status, 0) << c.file << " " << c.selection << ": " << r.err;
         ModelData data;
         std::string error;
@@ -319,8 +316,8 @@ TEST(FaceImport, MeshListsAreJoinedIntoOneRenderMeshWithTheirNodeTransforms) {
         Vector3 low{}, high{}, renderLow{}, renderHigh{};
         scenePositions(expected, low, high, c.file, c.meshes);
         for (int32_t i = 0; i < data.renderVertexCount; ++i)
-            got.insert({data.renderPositions[i].x, data.renderPositions[i].y,
-                        data.renderPositions[i].z});
+            got.insert(
+                {data.renderPositions[i].x, data.renderPositions[i].y, data.renderPositions[i].z});
         bounds(renderLow, renderHigh, data);
         EXPECT_EQ(got.size(), expected.size()) << c.file << " " << c.selection;
         EXPECT_LT(length(renderLow - low) + length(renderHigh - high), 1e-5f * length(high - low))
@@ -341,8 +338,7 @@ size_t distinctCorners(const std::string& file, bool normal, bool uv) {
     const aiMesh& mesh = *importer.ReadFile(file, aiProcess_Triangulate)->mMeshes[0];
     std::set<std::array<float, 8>> corners;
     for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
-        const aiVector3D p = mesh.mVertices[i],
-                         n = normal ? mesh.mNormals[i] : aiVector3D(),
+        const aiVector3D p = mesh.mVertices[i], n = normal ? mesh.mNormals[i] : aiVector3D(),
                          t = uv ? mesh.mTextureCoords[0][i] : aiVector3D();
         corners.insert({p.x, p.y, p.z, n.x, n.y, n.z, t.x, t.y});
     }
@@ -364,10 +360,10 @@ TEST(FaceImport, CornersJoinWhereTheirNormalsDifferByLessThanTheCreaseAngle) {
         size_t vertices; // render vertices expected
         bool smooth;     // the sphere's vertex normals are not its faces' normals
     } cases[] = {
-        {sphere, "", distinctCorners(sphere, false, false), true},       // one smooth surface
+        {sphere, "", distinctCorners(sphere, false, false), true},           // one smooth surface
         {sphere, "--crease 0", distinctCorners(sphere, true, false), false}, // equal normals only
-        {face, "", size_t(original.renderVertexCount), false},              // the lips stay apart
-        {face, "--crease 180", distinctCorners(face, false, true), false},  // they join
+        {face, "", size_t(original.renderVertexCount), false},               // the lips stay apart
+        {face, "--crease 180", distinctCorners(face, false, true), false},   // they join
     };
     EXPECT_LT(cases[3].vertices, cases[2].vertices);
     for (const auto& c : cases) {
@@ -386,8 +382,8 @@ TEST(FaceImport, CornersJoinWhereTheirNormalsDifferByLessThanTheCreaseAngle) {
         std::vector<bool> faceted(data.renderVertexCount, false);
         for (int32_t t = 0; t < data.renderTriangleCount; ++t)
             for (int32_t v : data.renderTriangles[t].index)
-                faceted[v] = faceted[v] || dot(normalizedSum(faceNormals[t]),
-                                               data.renderNormals[v]) > 0.99999f;
+                faceted[v] = faceted[v] ||
+                             dot(normalizedSum(faceNormals[t]), data.renderNormals[v]) > 0.99999f;
         const auto count = std::count(faceted.begin(), faceted.end(), true);
         EXPECT_TRUE(c.smooth ? count < data.renderVertexCount / 10
                              : count == data.renderVertexCount)
@@ -450,8 +446,8 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
             continue; // it reserves terabytes of address space
         const bool inspecting = c.program == FACE_INSPECT_PATH;
         const ProgramRun r =
-            runWords(c.program,
-                c.arguments + (inspecting ? " " + defaultModel() : " --out " + dir.path + "/out"));
+            runWords(c.program, c.arguments + (inspecting ? " " + defaultModel()
+                                                          : " --out " + dir.path + "/out"));
         EXPECT_TRUE(r.status == 1 && r.out.empty() && r.err.find(c.message) != std::string::npos &&
                     std::count(r.err.begin(), r.err.end(), '\n') == 1)
             << c.arguments << ": " << r.err;
@@ -544,13 +540,15 @@ std::set<int32_t> brokenTriangles(double& facing, const FaceModel& model, const 
             keeps = keeps && dot(n, model.controlNormals[i[k]]) >= 0.05f;
             const auto beyond = sides.find({i[(k + 1) % 3], i[k]});
             if (beyond != sides.end())
-                keeps = keeps && dot(n, normalize(model.controlFaceNormals[beyond->second])) >= -0.5f;
+                keeps =
+                    keeps && dot(n, normalize(model.controlFaceNormals[beyond->second])) >= -0.5f;
             facing += dot(n, surfaceNormal[size_t(i[k])]);
         }
         for (int32_t s = 3 * t; s < 3 * t + 3; ++s) {
             Vector3 net[10];
             model.subPatchNet(net, s);
-            keeps = keeps && std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); });
+            keeps =
+                keeps && std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); });
         }
         if (!keeps)
             broken.insert(t);
@@ -657,10 +655,10 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
     ASSERT_EQ(runImport(models + "Collada/duck.dae --out " + dir.path + "/a").status, 0);
     ModelData automatic;
     const auto fitted = buildModel(automatic, dir.path + "/a/data/retarget.model");
-    ASSERT_EQ(inspect("--export-obj " + dir.path + "/duck.obj " + dir.path +
-                      "/a/data/retarget.model")
-                  .status,
-              0);
+    ASSERT_EQ(
+        inspect("--export-obj " + dir.path + "/duck.obj " + dir.path + "/a/data/retarget.model")
+            .status,
+        0);
     std::vector<Vector3> snapped(size_t(automatic.controlPointCount));
     for (int32_t p = 0; p < automatic.controlPointCount; ++p)
         snapped[size_t(p)] =
@@ -671,19 +669,21 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
     std::unique_ptr<FaceModel> subset, refit;
     for (const bool fit : {false, true}) {
         const std::string out = dir.path + (fit ? "/fit" : "/subset");
-        const ProgramRun r = runImport(dir.path + "/duck.obj --cage " + dir.path +
-                                       "/subset.obj --keep-placement --out " + out +
-                                       (fit ? " --fit-cage" : ""));
+        const ProgramRun r =
+            runImport(dir.path + "/duck.obj --cage " + dir.path +
+                      "/subset.obj --keep-placement --out " + out + (fit ? " --fit-cage" : ""));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out.find("fitted to the render surface") != std::string::npos, fit) << r.out;
-        (fit ? refit : subset) = buildModel(fit ? refitData : subsetData, out + "/data/retarget.model");
+        (fit ? refit : subset) =
+            buildModel(fit ? refitData : subsetData, out + "/data/retarget.model");
     }
     // The user's numbering and triangles stay; the points move, but not far.
     ASSERT_EQ(refitData.controlPointCount, subsetData.controlPointCount);
     ASSERT_EQ(refitData.controlTriangleCount, subsetData.controlTriangleCount);
     for (int32_t t = 0; t < refitData.controlTriangleCount; ++t)
         for (int k = 0; k < 3; ++k)
-            ASSERT_EQ(refitData.controlTriangles[t].index[k], subsetData.controlTriangles[t].index[k]);
+            ASSERT_EQ(refitData.controlTriangles[t].index[k],
+                      subsetData.controlTriangles[t].index[k]);
     int32_t moved = 0;
     for (int32_t p = 0; p < refitData.controlPointCount; ++p) {
         const float d = length(refitData.controlPoints[p] - subsetData.controlPoints[p]);
@@ -702,8 +702,8 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
     // Fitting lowers the loss and the distance figure, for a user's control mesh and for
     // the automatic one.
     const double unfitted = cappedSquaredDistance(*subset);
-    std::printf("capped squared distance: subset %.3f, --fit-cage %.3f, automatic %.3f\n",
-                unfitted, cappedSquaredDistance(*refit), cappedSquaredDistance(*fitted));
+    std::printf("capped squared distance: subset %.3f, --fit-cage %.3f, automatic %.3f\n", unfitted,
+                cappedSquaredDistance(*refit), cappedSquaredDistance(*fitted));
     EXPECT_LT(cappedSquaredDistance(*refit), 0.9 * unfitted);
     EXPECT_LT(cappedSquaredDistance(*fitted), 0.9 * unfitted);
     SurfaceCloseness unfittedCloseness, fittedCloseness;
@@ -726,7 +726,8 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
         float attached, small, unit;
     };
     const auto figures = [&](const std::string& file) {
-        const std::string out = dir.path + "/out-" + std::filesystem::path(file).extension().string().substr(1);
+        const std::string out =
+            dir.path + "/out-" + std::filesystem::path(file).extension().string().substr(1);
         const ProgramRun r = runImport(file + " --out " + out);
         EXPECT_EQ(r.status, 0) << file << ": " << r.err;
         ModelData data;

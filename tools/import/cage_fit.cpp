@@ -75,8 +75,8 @@ double fitLoss(double d) {
     return d <= R ? 0.5 * d * d : 0.5 * R * R + R * R * std::log(d / R);
 }
 
-// The barycentric weights, in control triangle s / 3, of the point (u, v) of sub-patch s:
-// sub-patch k spans corners k and k + 1 and the split point, which weighs a third on each.
+} // namespace
+
 void cornerWeights(float l[3], int32_t s, float u, float v) {
     const int k = s % 3;
     const float w = 1.0f - u - v;
@@ -85,19 +85,16 @@ void cornerWeights(float l[3], int32_t s, float u, float v) {
     l[(k + 2) % 3] = w / 3.0f;
 }
 
-} // namespace
-
 void measureExcess(std::vector<float>& excess, const FaceModel& model, const ControlCage& cage) {
     const size_t N = size_t(model.renderVertexCount);
     std::vector<float> unit(N);
     excess.assign(N, 0.0f);
-    computeAmplification(excess.data(), nullptr, model, cage.points.data(),
-                         smallAmplificationStep);
+    computeAmplification(excess.data(), nullptr, model, cage.points.data(), smallAmplificationStep);
     computeAmplification(unit.data(), nullptr, model, cage.points.data(), unitAmplificationStep);
     for (size_t i = 0; i < N; ++i)
-        excess[i] = std::min(
-            std::max(excess[i] / targetAmplification, unit[i] / targetUnitAmplification),
-            brokenExcess);
+        excess[i] =
+            std::min(std::max(excess[i] / targetAmplification, unit[i] / targetUnitAmplification),
+                     brokenExcess);
 }
 
 void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
@@ -215,8 +212,9 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
                     const double ll = weight * l[a] * l[b];
                     for (int x = 0; x < 3; ++x)
                         for (int y = 0; y < 3; ++y)
-                            entries.emplace_back(3 * c[a] + x, 3 * c[b] + y,
-                                                 ll * (n[x] * n[y] + (x == y ? fitTangential : 0.0)));
+                            entries.emplace_back(
+                                3 * c[a] + x, 3 * c[b] + y,
+                                ll * (n[x] * n[y] + (x == y ? fitTangential : 0.0)));
                 }
                 trace += weight * l[a] * l[a];
                 for (int x = 0; x < 3; ++x)

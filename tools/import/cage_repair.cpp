@@ -1080,14 +1080,8 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
                                   e.triangles[size_t(t)].index[2]};
             if (touched[size_t(c[0])] || touched[size_t(c[1])] || touched[size_t(c[2])])
                 continue;
-            // Barycentric weights in the control triangle: sub-patch k spans corners k and
-            // k + 1 and the split point, which weighs a third on each corner.
-            const int k = a.subPatch % 3;
-            const float w = 1.0f - a.u - a.v;
             float l[3];
-            l[k] = a.u + w / 3.0f;
-            l[(k + 1) % 3] = a.v + w / 3.0f;
-            l[(k + 2) % 3] = w / 3.0f;
+            cornerWeights(l, a.subPatch, a.u, a.v);
             int low = 0, below = 0;
             for (int m = 0; m < 3; ++m) {
                 low = l[m] < l[low] ? m : low;
@@ -1172,7 +1166,6 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
             break;
     }
 
-    
     // The last word is the rules' own check: a triangle that still breaks one is dropped.
     CageFaults faults;
     for (;;) {

@@ -67,7 +67,7 @@ struct Options {
     Vector3 front = {0.0f, 0.0f, 1.0f};
     bool keepPlacement = false;
     bool fitCage = false; // --fit-cage
-    bool help = false; // --help or -h: the usage only
+    bool help = false;    // --help or -h: the usage only
 };
 
 // What the import found, printed only once everything has been checked, so that a refused
@@ -451,14 +451,14 @@ int main(int argc, char** argv) try {
     std::vector<LeftBehind> parts;
     findPartsLeftBehind(parts, model, render.positions);
     for (size_t p = 0; p < parts.size() && p < maxNamedParts; ++p)
-        std::fprintf(stderr,
-                     "face-import: warning: %d render vertices in the %s stay behind (a part "
-                     "too thin for the control mesh at %zu points; more --points or a --cage of "
-                     "your own reach it)\n",
-                     parts[p].count,
-                     regionName(render.positions[size_t(parts[p].vertex)], render.positions)
-                         .c_str(),
-                     cage.points.size());
+        std::fprintf(
+            stderr,
+            "face-import: warning: %d render vertices in the %s stay behind (a part "
+            "too thin for the control mesh at %zu points; more --points or a --cage of "
+            "your own reach it)\n",
+            parts[p].count,
+            regionName(render.positions[size_t(parts[p].vertex)], render.positions).c_str(),
+            cage.points.size());
     if (parts.size() > maxNamedParts)
         std::fprintf(stderr, "face-import: warning: %zu more parts stay behind\n",
                      parts.size() - maxNamedParts);

@@ -375,8 +375,7 @@ void findPartsLeftBehind(std::vector<LeftBehind>& parts, const FaceModel& model,
         const Vector3& p = positions[size_t(v)];
         return std::make_tuple(p.x, p.y, p.z);
     };
-    std::sort(order.begin(), order.end(),
-              [&](int32_t a, int32_t b) { return key(a) < key(b); });
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return key(a) < key(b); });
     for (size_t j = 1; j < order.size(); ++j)
         if (key(order[j]) == key(order[j - 1]))
             join(order[j], order[j - 1]);

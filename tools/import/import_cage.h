@@ -37,14 +37,14 @@ constexpr float foldCosine = -0.5f;
 constexpr float minCornerCosine = 0.05f;
 
 enum CageFault {
-    sharedEdgeFault,      // an edge shared by more than two triangles
-    repeatedFault,        // two triangles on the same three points
-    orientationFault,     // two neighbours running their shared edge the same way
-    facingAwayFault,      // a connected part facing away from the render surface
-    foldFault,            // normals more than 120° apart across an edge
-    cornerFault,          // facing against the normal at one of its corners
-    shapeFault,           // quality below minTriangleQuality (repeated or collinear corners)
-    nonFiniteFault,       // a sub-patch not finite at rest
+    sharedEdgeFault,  // an edge shared by more than two triangles
+    repeatedFault,    // two triangles on the same three points
+    orientationFault, // two neighbours running their shared edge the same way
+    facingAwayFault,  // a connected part facing away from the render surface
+    foldFault,        // normals more than 120° apart across an edge
+    cornerFault,      // facing against the normal at one of its corners
+    shapeFault,       // quality below minTriangleQuality (repeated or collinear corners)
+    nonFiniteFault,   // a sub-patch not finite at rest
     cageFaultCount
 };
 
@@ -139,6 +139,10 @@ void evenSample(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
 
 // The steps fitCage takes on a user's control mesh (--fit-cage).
 constexpr int userCageFitSteps = 12;
+
+// The barycentric weights l, in control triangle s / 3, of the point (u, v) of sub-patch s:
+// sub-patch k spans corners k and k + 1 and the split point, which weighs a third on each.
+void cornerWeights(float l[3], int32_t s, float u, float v);
 
 // The face model of cage with positions and normals (N) as its render vertices, bound (no
 // render triangles).

@@ -77,8 +77,8 @@ void limitPictureSide(DecodedImage& picture, int32_t maxSide) {
     DecodedImage smaller;
     allocateImage(smaller, std::max(1, static_cast<int32_t>(picture.width * factor)),
                   std::max(1, static_cast<int32_t>(picture.height * factor)), 3);
-    stbir_resize_uint8(picture.pixels.get(), picture.width, picture.height, 0,
-                       smaller.pixels.get(), smaller.width, smaller.height, 0, 3);
+    stbir_resize_uint8(picture.pixels.get(), picture.width, picture.height, 0, smaller.pixels.get(),
+                       smaller.width, smaller.height, 0, 3);
     picture = std::move(smaller);
 }
 
@@ -131,8 +131,9 @@ bool recordImport(ImportRecord& record, const char* meshFile, const ImportedMesh
     std::error_code failed;
     const std::filesystem::path absolute = std::filesystem::absolute(meshFile, failed);
     if (failed || stat(meshFile, &status) != 0)
-        return fileError(error, meshFile, std::string("cannot be looked at (") +
-                                              std::strerror(failed ? failed.value() : errno) + ")");
+        return fileError(error, meshFile,
+                         std::string("cannot be looked at (") +
+                             std::strerror(failed ? failed.value() : errno) + ")");
     record = ImportRecord();
     record.source = meshFile;
     record.absolute = absolute.lexically_normal().string();

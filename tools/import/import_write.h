@@ -1,10 +1,10 @@
 // face-import's writing side: the skin picture and the ten files of a data folder.
 #pragma once
 
-#include "tools/import/import_cage.h"
-#include "tools/import/import_mesh.h"
 #include "io/import_record.h"
 #include "io/texture.h"
+#include "tools/import/import_cage.h"
+#include "tools/import/import_mesh.h"
 
 #include <cstdint>
 #include <string>
@@ -24,7 +24,8 @@ void solidPicture(DecodedImage& picture, uint8_t r, uint8_t g, uint8_t b);
 bool readPicture(DecodedImage& picture, const std::string& fileName, std::string& error);
 
 // Decodes a picture embedded in a mesh file (encoded bytes, or B, G, R, A texels).
-bool decodeEmbeddedPicture(DecodedImage& picture, const EmbeddedPicture& embedded, std::string& error);
+bool decodeEmbeddedPicture(DecodedImage& picture, const EmbeddedPicture& embedded,
+                           std::string& error);
 
 // Scales the picture down (keeping its aspect) so that neither side exceeds maxSide.
 void limitPictureSide(DecodedImage& picture, int32_t maxSide);

@@ -99,7 +99,7 @@ struct Options {
     bool sourceCoordinates = false;
     const char* picture = nullptr;
     const char* pose = nullptr;
-    std::vector<const char*> shapes; // --shapes: the pose files
+    std::vector<const char*> shapes;    // --shapes: the pose files
     bool colourByAmplification = false; // --picture's colouring
     bool threeViews = false;            // --picture's views
     bool pictureStyleGiven = false;     // --colour or --views
@@ -447,8 +447,8 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                 return fail(error);
             for (size_t k = 0; k + 1 < poses.size(); ++k)
                 if (poses[k].name == poses.back().name)
-                    return fail(std::string(file) + ": a second pose named \"" +
-                                poses.back().name + "\" (shape keys are named after their files)");
+                    return fail(std::string(file) + ": a second pose named \"" + poses.back().name +
+                                "\" (shape keys are named after their files)");
         }
         if (!exportShapeScene(options.exportScene, record, model, points, poses.data(),
                               poses.size(), error))
@@ -472,8 +472,8 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                          error)) ||
         (options.exportScene &&
          !exportScene(options.exportScene, record, restPositions.data(), restNormals.data(),
-                      model.renderPositions.get(),
-                      model.renderNormals.get(), model.renderVertexCount, nullptr, 0, error)) ||
+                      model.renderPositions.get(), model.renderNormals.get(),
+                      model.renderVertexCount, nullptr, 0, error)) ||
         (options.picture && !writePicture(options.picture, model, points, options, error)))
         return fail(error);
     return 0;

@@ -17,6 +17,20 @@
 
 namespace {
 
+// Disjoint sets over the items 0 .. n − 1 (union-find with path halving).
+struct DisjointSets {
+    std::vector<int32_t> parent;
+    explicit DisjointSets(int32_t n) : parent(static_cast<size_t>(n)) {
+        std::iota(parent.begin(), parent.end(), 0);
+    }
+    int32_t find(int32_t i) {
+        while (parent[size_t(i)] != i)
+            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+        return i;
+    }
+    void join(int32_t a, int32_t b) { parent[size_t(find(a))] = find(b); }
+};
+
 // The simplifier may remove any amount of detail: only the point count limits it.
 constexpr float unlimitedError = 1.0f;
 // A mesh above this many triangles is first clustered to about this many, which takes
@@ -150,13 +164,8 @@ void findCageFaults(CageFaults& faults, const ControlCage& cage,
                                   : x.triangle < y.triangle;
     });
     // Connected parts over edges of two triangles, for the side they face.
-    std::vector<int32_t> part(static_cast<size_t>(L));
-    std::iota(part.begin(), part.end(), 0);
-    const auto find = [&](int32_t t) {
-        while (part[size_t(t)] != t)
-            t = part[size_t(t)] = part[size_t(part[size_t(t)])];
-        return t;
-    };
+    DisjointSets parts(L);
+    const auto find = [&](int32_t t) { return parts.find(t); };
     for (size_t i = 0; i < sides.size();) {
         size_t j = i;
         while (j < sides.size() && sides[j].low == sides[i].low && sides[j].high == sides[i].high)
@@ -175,7 +184,7 @@ void findCageFaults(CageFaults& faults, const ControlCage& cage,
                 fault(foldFault, t);
                 fault(foldFault, u);
             }
-            part[size_t(find(t))] = find(u);
+            parts.join(t, u);
         }
         i = j;
     }
@@ -351,17 +360,12 @@ void findPartsLeftBehind(std::vector<LeftBehind>& parts, const FaceModel& model,
                          const std::vector<Vector3>& positions) {
     parts.clear();
     const int32_t N = model.renderVertexCount;
-    std::vector<int32_t> root(static_cast<size_t>(N));
-    std::iota(root.begin(), root.end(), 0);
-    const auto find = [&](int32_t v) {
-        while (root[size_t(v)] != v)
-            v = root[size_t(v)] = root[size_t(root[size_t(v)])];
-        return v;
-    };
+    DisjointSets sets(N);
+    const auto find = [&](int32_t v) { return sets.find(v); };
     const auto loose = [&](int32_t v) { return model.attachments[v].subPatch < 0; };
     const auto join = [&](int32_t a, int32_t b) {
         if (loose(a) && loose(b))
-            root[size_t(find(a))] = find(b);
+            sets.join(a, b);
     };
     for (int32_t t = 0; t < model.renderTriangleCount; ++t)
         for (int k = 0; k < 3; ++k)

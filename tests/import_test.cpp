@@ -472,6 +472,8 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
         {none + out + " none2.obj --foo", 2, "face-import: more than one mesh file\n"},
         {none + out + " --mesh 1,,2", 2, "face-import: --mesh takes a mesh index, a list of"},
         {none + out + " --crease 181", 2, "face-import: --crease takes an angle from 0 to 180"},
+        {none + out + " --threads 0", 2, "face-import: --threads takes a whole number from 1"},
+        {none + out + " --threads 1025", 2, "face-import: --threads takes a whole number from 1"},
         {out + " --up -z", 2, "face-import: no mesh file\n"},
         // The mesh file after the options, an option's value starting with '-'.
         {out + " --up -y --front x " + none, 1, "face-import: " + none + ": cannot open"},
@@ -794,4 +796,43 @@ TEST(FaceImport, UsersControlMeshIsTakenAsItIsWithOneWarningPerFaultAndTheSummar
                          "way): sub-patches 0, 1, 2\n"),
               std::string::npos)
         << r.out;
+}
+
+namespace {
+
+// Every file of a folder, by name, with its bytes.
+std::map<std::string, std::string> folderFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files[entry.path().filename().string()] = readText(entry.path().string());
+    return files;
+}
+
+} // namespace
+
+TEST(FaceImport, ImportIsTheSameOnEveryThreadCount) {
+    // A mesh of several blocks of the fit and of the binding (2,117 vertices), on fewer and
+    // more threads than this machine has cores.
+    TempDir dir;
+    const std::string mesh = "/usr/share/assimp/models/OBJ/WusonOBJ.obj";
+    std::string firstOut;
+    std::map<std::string, std::string> firstFiles;
+    for (int threads : {1, 2, 3, 7}) {
+        const std::string out = dir.path + "/t" + std::to_string(threads);
+        const ProgramRun r =
+            runImport(mesh + " --out " + out + " --threads " + std::to_string(threads));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string text = r.out;
+        for (size_t at; (at = text.find(out)) != std::string::npos;)
+            text.replace(at, out.size(), "OUT");
+        const std::map<std::string, std::string> files = folderFiles(out + "/data");
+        if (threads == 1) {
+            firstOut = text;
+            firstFiles = files;
+            EXPECT_EQ(files.size(), 10u);
+            continue;
+        }
+        EXPECT_EQ(text, firstOut) << threads << " threads";
+        EXPECT_TRUE(files == firstFiles) << threads << " threads: the data folder differs";
+    }
 }

@@ -6,6 +6,7 @@
 #include "face/attachments.h"
 #include "face/face_model.h"
 #include "face/sample_index.h"
+#include "io/workers.h"
 
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
@@ -36,6 +37,10 @@ constexpr int fitFreezes = 4;
 constexpr int fitAttempts = 8;
 // A step that throws a vertex beyond the allowed excess is tried this many times in all.
 constexpr int fitExcessTries = 3;
+// Vertices per block of the workers. Every block writes only its own vertices' results, and
+// the sums over vertices are taken afterwards in vertex order: the fit is the same on any
+// number of threads.
+constexpr int64_t fitBlock = 512;
 
 // Where each vertex meets the surface: its attachment, or for a vertex too far for one,
 // its nearest sample under the binding's normal rule (sub-patch −1 when there is none).
@@ -48,25 +53,30 @@ void findFeet(std::vector<Foot>& feet, const FaceModel& model) {
     const int32_t N = model.renderVertexCount;
     feet.resize(size_t(N));
     SampleIndex samples;
-    for (int32_t i = 0; i < N; ++i) {
-        const Attachment& a = model.attachments[i];
-        if (a.subPatch >= 0) {
-            feet[size_t(i)] = {a.subPatch, a.u, a.v};
-            continue;
-        }
-        if (!samples.tree)
+    for (int32_t i = 0; i < N && !samples.tree; ++i)
+        if (model.attachments[i].subPatch < 0)
             buildSampleIndex(samples, model.samplePositions.get(), model.sampleCount);
-        float distance;
-        const int32_t s = findNearestSampleIndexed(
-            distance, samples, model.sampleNormals.get(), a.restPosition, a.restNormal,
-            hintingFreeSampleLimit, std::numeric_limits<float>::infinity(), minNormalDot);
-        if (s < 0) {
-            feet[size_t(i)] = {-1, 0.0f, 0.0f};
-            continue;
+    // The nearest sample is the same whatever the search's start hint: each block has its own.
+    parallelFor(sharedWorkers(), N, fitBlock, [&](int64_t begin, int64_t end, int32_t) {
+        int32_t hint = -1;
+        for (int32_t i = int32_t(begin); i < int32_t(end); ++i) {
+            const Attachment& a = model.attachments[i];
+            if (a.subPatch >= 0) {
+                feet[size_t(i)] = {a.subPatch, a.u, a.v};
+                continue;
+            }
+            float distance;
+            const int32_t s = findNearestSampleIndexed(
+                distance, hint, samples, model.sampleNormals.get(), a.restPosition, a.restNormal,
+                hintingFreeSampleLimit, std::numeric_limits<float>::infinity(), minNormalDot);
+            if (s < 0) {
+                feet[size_t(i)] = {-1, 0.0f, 0.0f};
+                continue;
+            }
+            const PatchParameter& p = model.sampleParameters[s % samplesPerSubPatch];
+            feet[size_t(i)] = {s / samplesPerSubPatch, p.u, p.v};
         }
-        const PatchParameter& p = model.sampleParameters[s % samplesPerSubPatch];
-        feet[size_t(i)] = {s / samplesPerSubPatch, p.u, p.v};
-    }
+    });
 }
 
 // The robust loss of one vertex at distance d: d²/2 within reach, then growing with log d.
@@ -124,17 +134,69 @@ namespace {
 // fitLoss with the feet it found.
 double lossAndFeet(std::vector<Foot>& feet, const FaceModel& model) {
     findFeet(feet, model);
+    const int32_t N = model.renderVertexCount;
+    std::vector<double> losses(static_cast<size_t>(N));
+    parallelFor(sharedWorkers(), N, fitBlock, [&](int64_t begin, int64_t end, int32_t) {
+        for (int32_t i = int32_t(begin); i < int32_t(end); ++i) {
+            Vector3 Q;
+            SubPatchFrame frame;
+            const Foot& f = feet[size_t(i)];
+            losses[size_t(i)] =
+                f.subPatch >= 0 && model.evaluateFrame(Q, frame, f.subPatch, f.u, f.v)
+                    ? fitLoss(double(length(model.attachments[i].restPosition - Q)))
+                    : fitLoss(std::numeric_limits<float>::max());
+        }
+    });
     double loss = 0.0;
-    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
-        Vector3 Q;
-        SubPatchFrame frame;
-        const Foot& f = feet[size_t(i)];
-        if (f.subPatch >= 0 && model.evaluateFrame(Q, frame, f.subPatch, f.u, f.v))
-            loss += fitLoss(double(length(model.attachments[i].restPosition - Q)));
-        else
-            loss += fitLoss(std::numeric_limits<float>::max());
-    }
+    for (double l : losses)
+        loss += l;
     return loss;
+}
+
+// One vertex's terms of the step's normal equations: the 3 × 3 blocks between its
+// triangle's corners, its pull on each corner, and its weights' share of the trace.
+struct VertexTerms {
+    bool used;
+    int32_t corner[3];
+    double block[3][3][3][3]; // corners a, b; axes x, y
+    double pull[3][3];        // corner a, axis x
+    double trace[3];
+};
+
+// The step linearises the surface as the control triangle's barycentric interpolation of
+// its corners' moves: the vertex pulls the corners by its residual along the surface normal
+// (the part the samples' spacing does not decide) and by fitTangential of its whole
+// residual, weighted as fitLoss.
+void vertexTerms(VertexTerms& terms, const FaceModel& model, const ControlCage& cage, const Foot& f,
+                 int32_t i) {
+    terms.used = false;
+    Vector3 Q;
+    SubPatchFrame frame;
+    if (f.subPatch < 0 || !model.evaluateFrame(Q, frame, f.subPatch, f.u, f.v))
+        return;
+    const Vector3 r = model.attachments[i].restPosition - Q;
+    const double d = length(r);
+    if (!std::isfinite(d) || !isFinite(frame.n))
+        return;
+    terms.used = true;
+    const double weight = d <= fitReach ? 1.0 : (fitReach / d) * (fitReach / d);
+    const double n[3] = {frame.n.x, frame.n.y, frame.n.z}, R[3] = {r.x, r.y, r.z};
+    const double along = dot(frame.n, r);
+    float l[3];
+    cornerWeights(l, f.subPatch, f.u, f.v);
+    std::copy(cage.triangles[size_t(f.subPatch / 3)].index,
+              cage.triangles[size_t(f.subPatch / 3)].index + 3, terms.corner);
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            const double ll = weight * l[a] * l[b];
+            for (int x = 0; x < 3; ++x)
+                for (int y = 0; y < 3; ++y)
+                    terms.block[a][b][x][y] = ll * (n[x] * n[y] + (x == y ? fitTangential : 0.0));
+        }
+        terms.trace[a] = weight * l[a] * l[a];
+        for (int x = 0; x < 3; ++x)
+            terms.pull[a][x] = weight * l[a] * (n[x] * along + fitTangential * R[x]);
+    }
 }
 
 } // namespace
@@ -188,37 +250,29 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
         // pulls the corners of its triangle by its residual along the surface normal there
         // (the part the samples' spacing does not decide), and by tangentialShare of its
         // whole residual, weighted as above. Unknowns: x, y, z of each point, 3p + axis.
+        // Each vertex's terms are formed on the workers into its own slots, then gathered
+        // in vertex order.
+        const int32_t N = model->renderVertexCount;
+        std::vector<VertexTerms> terms(static_cast<size_t>(N));
+        parallelFor(sharedWorkers(), N, fitBlock, [&](int64_t begin, int64_t end, int32_t) {
+            for (int32_t i = int32_t(begin); i < int32_t(end); ++i)
+                vertexTerms(terms[size_t(i)], *model, cage, feet[size_t(i)], i);
+        });
         std::vector<Eigen::Triplet<double>> entries;
         Eigen::VectorXd rhs = Eigen::VectorXd::Zero(3 * K);
         double trace = 0.0;
-        for (int32_t i = 0; i < model->renderVertexCount; ++i) {
-            const Foot& f = feet[size_t(i)];
-            Vector3 Q;
-            SubPatchFrame frame;
-            if (f.subPatch < 0 || !model->evaluateFrame(Q, frame, f.subPatch, f.u, f.v))
+        for (const VertexTerms& v : terms) {
+            if (!v.used)
                 continue;
-            const Vector3 r = model->attachments[i].restPosition - Q;
-            const double d = length(r);
-            if (!std::isfinite(d) || !isFinite(frame.n))
-                continue;
-            const double weight = d <= fitReach ? 1.0 : (fitReach / d) * (fitReach / d);
-            const double n[3] = {frame.n.x, frame.n.y, frame.n.z}, R[3] = {r.x, r.y, r.z};
-            const double along = dot(frame.n, r);
-            float l[3];
-            cornerWeights(l, f.subPatch, f.u, f.v);
-            const int32_t* c = cage.triangles[size_t(f.subPatch / 3)].index;
             for (int a = 0; a < 3; ++a) {
-                for (int b = 0; b < 3; ++b) {
-                    const double ll = weight * l[a] * l[b];
+                for (int b = 0; b < 3; ++b)
                     for (int x = 0; x < 3; ++x)
                         for (int y = 0; y < 3; ++y)
-                            entries.emplace_back(
-                                3 * c[a] + x, 3 * c[b] + y,
-                                ll * (n[x] * n[y] + (x == y ? fitTangential : 0.0)));
-                }
-                trace += weight * l[a] * l[a];
+                            entries.emplace_back(3 * v.corner[a] + x, 3 * v.corner[b] + y,
+                                                 v.block[a][b][x][y]);
+                trace += v.trace[a];
                 for (int x = 0; x < 3; ++x)
-                    rhs(3 * c[a] + x) += weight * l[a] * (n[x] * along + fitTangential * R[x]);
+                    rhs(3 * v.corner[a] + x) += v.pull[a][x];
             }
         }
         const double mean = std::max(trace / K, 1e-12);

@@ -8,6 +8,7 @@
 #include "face/face_model.h"
 #include "face/sample_index.h"
 #include "io/normals.h"
+#include "io/workers.h"
 
 #include <algorithm>
 #include <array>
@@ -997,20 +998,32 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         ++report.rounds;
         // The vertices beyond an aim, the worst first, then those that hang far from the
         // surface, then the unattached.
+        enum Kind : uint8_t { fine, beyondAim, notAttached, hangsFar };
+        std::vector<uint8_t> kind(excess.size());
+        parallelFor(sharedWorkers(), int64_t(excess.size()), 1024,
+                    [&](int64_t begin, int64_t end, int32_t) {
+                        for (int64_t i = begin; i < end; ++i) {
+                            const Attachment& a = model->attachments[i];
+                            Vector3 Q;
+                            SubPatchFrame frame;
+                            kind[size_t(i)] =
+                                excess[size_t(i)] > 1.0f ? beyondAim
+                                : a.subPatch < 0         ? notAttached
+                                : model->evaluateFrame(Q, frame, a.subPatch, a.u, a.v) &&
+                                        length(a.restPosition - Q) > farDistance
+                                    ? hangsFar
+                                    : fine;
+                        }
+                    });
         std::vector<int32_t> bad, far, unattached;
         float largest = 0.0f;
         for (size_t i = 0; i < excess.size(); ++i) {
-            const Attachment& a = model->attachments[i];
             largest = std::max(largest, excess[i]);
-            Vector3 Q;
-            SubPatchFrame frame;
-            if (excess[i] > 1.0f)
-                bad.push_back(int32_t(i));
-            else if (a.subPatch < 0)
-                unattached.push_back(int32_t(i));
-            else if (model->evaluateFrame(Q, frame, a.subPatch, a.u, a.v) &&
-                     length(a.restPosition - Q) > farDistance)
-                far.push_back(int32_t(i));
+            if (kind[i] != fine)
+                (kind[i] == beyondAim     ? bad
+                 : kind[i] == notAttached ? unattached
+                                          : far)
+                    .push_back(int32_t(i));
         }
         const int32_t above = static_cast<int32_t>(bad.size());
         const int32_t loose = static_cast<int32_t>(unattached.size());

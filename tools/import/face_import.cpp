@@ -10,6 +10,7 @@
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/normals.h"
+#include "io/workers.h"
 #include "tools/import/import_cage.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
@@ -43,7 +44,9 @@ const char usageText[] =
     "                    the surface fits the render mesh\n"
     "  --points K        points of the automatic control mesh, at most (default 240, at\n"
     "                    least 88)\n"
-    "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n";
+    "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n"
+    "  --threads N       threads for the binding, the fit and the measurements (default:\n"
+    "                    every core; the result is the same for every N)\n";
 
 constexpr float defaultHeight = 16.0f;
 // Above this amplification face-import warns (the README's red in the amplification
@@ -62,6 +65,7 @@ struct Options {
     MeshSelection meshes;
     float crease = defaultCreaseDegrees;
     int32_t points = defaultControlPoints;
+    int32_t threads = 0; // 0: every core
     float height = defaultHeight;
     Vector3 up = {0.0f, 1.0f, 0.0f};
     Vector3 front = {0.0f, 0.0f, 1.0f};
@@ -108,7 +112,8 @@ enum OptionCode {
     optionUp,
     optionFront,
     optionKeepPlacement,
-    optionFitCage
+    optionFitCage,
+    optionThreads
 };
 
 const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
@@ -122,6 +127,7 @@ const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
                               {"front", required_argument, nullptr, optionFront},
                               {"keep-placement", no_argument, nullptr, optionKeepPlacement},
                               {"fit-cage", no_argument, nullptr, optionFitCage},
+                              {"threads", required_argument, nullptr, optionThreads},
                               {"help", no_argument, nullptr, 'h'},
                               {nullptr, 0, nullptr, 0}};
 
@@ -183,6 +189,12 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
             if (!parseInteger(o.points, optarg, minControlPointCount))
                 return problem = "--points takes a count of at least " +
                                  std::to_string(minControlPointCount),
+                       false;
+            break;
+        case optionThreads:
+            if (!parseInteger(o.threads, optarg, 1) || o.threads > maxThreadCount)
+                return problem = "--threads takes a whole number from 1 to " +
+                                 std::to_string(maxThreadCount),
                        false;
             break;
         case optionHeight:
@@ -276,6 +288,9 @@ int main(int argc, char** argv) try {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
+    if (options.threads > 0)
+        setSharedThreadCount(options.threads);
+
     // Everything is read and checked before anything is written.
     activity = "reading the mesh";
     ImportedMesh render;
@@ -306,9 +321,11 @@ int main(int argc, char** argv) try {
     report("render mesh: %zu vertices, %zu triangles\n", render.positions.size(),
            render.triangles.size());
     // The render mesh is final: its part of the model file is formatted on a second thread
-    // while the control mesh is made.
+    // while the control mesh is made (with --threads 1, when it is written).
+    const std::launch aside =
+        sharedWorkers().threadCount > 1 ? std::launch::async : std::launch::deferred;
     std::future<std::string> renderSections =
-        std::async(std::launch::async, [&render] { return renderMeshSections(render); });
+        std::async(aside, [&render] { return renderMeshSections(render); });
 
     activity = "making the control mesh";
     // The render normals as the model file's reader will compute them.
@@ -413,12 +430,13 @@ int main(int argc, char** argv) try {
     if (!faceModelFits(problem, counts, modelFile.c_str()))
         return refuse(program, problem);
     // The folder is written on a second thread while the model is bound and its
-    // amplification measured: on a 1M-vertex scan each takes over a second.
+    // amplification measured: on a 1M-vertex scan each takes over a second (with
+    // --threads 1, after them).
     activity = "writing the data folder and binding the model";
     std::vector<std::string> replaced;
     existingDataFiles(replaced, options.out);
     std::string writeProblem;
-    std::future<bool> written = std::async(std::launch::async, [&] {
+    std::future<bool> written = std::async(aside, [&] {
         std::string sections = renderSections.get();
         return writeDataFolder(options.out, sections, cage, skin, writeProblem);
     });

@@ -2,7 +2,8 @@
 # Builds everything and runs every test. Installs missing Debian packages first.
 #   build/          Release: viewer, tools, benchmarks (built, not run), and the unit tests
 #                   once more as users' builds compile them (optimised, no sanitizer; the
-#                   address-space tests run only here)
+#                   address-space tests run only here); then the commands of README.md and
+#                   docs/ in a fresh clone
 #   build/tsan      clang with ThreadSanitizer, asserts on: the tests of the workers
 #   build/sanitize  clang with AddressSanitizer and UndefinedBehaviorSanitizer, asserts on:
 #                   unit tests, end-to-end tests under Xvfb, fuzz targets
@@ -22,6 +23,10 @@ cmake --build build/sanitize -j"$jobs"
 # Release: the unit tests (the programs' end-to-end runs are the sanitizer tree's).
 echo "unit tests in the Release build"
 build/tests/face-tests --gtest_brief=1 --gtest_filter='-EndToEnd*'
+
+# The commands of README.md and docs/, as a new user types them, in a fresh clone.
+echo "the commands of README.md and docs/"
+tests/docs_commands.sh build
 
 # ThreadSanitizer: the tests of the workers and of what runs on them (face-thread-tests).
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \

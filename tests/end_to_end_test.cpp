@@ -137,6 +137,18 @@ TEST(EndToEnd, StartOverlaysEyesDotsAndDrags) {
     EXPECT_EQ(viewer.standardError(), "");
 }
 
+// GLUT takes its own arguments in glutInit, but the window's size and place are set after
+// it: -geometry leaves the face where it always is.
+TEST(EndToEnd, GlutGeometryLeavesTheWindowAt640By640AtTheOrigin) {
+    ViewerSession viewer(FACE_SOURCE_DIR, {FACE_VIEWER_PATH, "-geometry", "300x300+50+50"},
+                         "face-viewer");
+    ASSERT_TRUE(viewer.start()) << viewer.standardError();
+    Screenshot shot;
+    ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
+    EXPECT_GT(shot.count(36, 300, 45, 340, isRed), 20); // the cube's left edge
+    EXPECT_EQ(viewer.standardOutput(), expectedStartOutput);
+}
+
 TEST(EndToEnd, MissingModelStopsWithOneLineAndStatusOne) {
     TempDir empty;
     ViewerSession viewer(empty.path);

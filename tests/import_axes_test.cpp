@@ -1,6 +1,7 @@
-// face-import run as a program on files that state their own axes: the default face written
-// turned in FBX and Collada (the files made with assimp's own exporter, package assimp-utils,
-// then their axes edited), and figures of Debian's assimp test models.
+// face-import run as a program on files that state their own axes and on skins that lie
+// beside the mesh: the default face written turned in FBX and Collada (the files made with
+// assimp's own exporter, package assimp-utils, then their axes edited), figures of Debian's
+// assimp test models, and pictures named after the mesh file.
 #include "io/model_file.h"
 #include "io/texture.h"
 #include "tests/support/temp_dir.h"
@@ -219,5 +220,78 @@ TEST(FaceImportAxes, FiguresWhoseFormatFixesTheirAxesStandFacingAlongZ) {
         ASSERT_TRUE(readFeatures(placed, out));
         EXPECT_NEAR(placed.extent.y, 16.0f, 1e-3f) << file;
         EXPECT_LT(placed.extent.z, std::min(placed.extent.x, placed.extent.y)) << file;
+    }
+}
+
+TEST(FaceImportAxes, AMissingOrPlaceholderSkinGivesWayToThePictureNamedAfterTheMesh) {
+    if (!std::filesystem::exists(models + "MD2/sydney.md2"))
+        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
+    // Copies of two meshes in a folder of their own: sydney.md2, whose skin assimp names
+    // with its placeholder "$texture_dummy.bmp", and Mr. Fixit's head, whose material names
+    // Head.jpg; beside them pictures of one colour each.
+    TempDir dir;
+    const auto copy = [&](const std::string& from, const std::string& to) {
+        std::filesystem::copy_file(models + from, dir.path + "/" + to);
+        return dir.path + "/" + to;
+    };
+    const std::string md2 = copy("MD2/sydney.md2", "girl.md2");
+    const std::string iqm = copy("IQM/mrfixit.iqm", "fixit.iqm") + " --mesh 1 --front x";
+    // A picture of 2 × 2 pixels, its red channel red throughout.
+    const auto picture = [&](const std::string& name, uint8_t red) {
+        const uint8_t pixels[2 * 2 * 3] = {red, 1, 2, red, 3, 4, red, 5, 6, red, 7, 8};
+        const std::string file = dir.path + "/" + name;
+        const bool png = std::filesystem::path(name).extension() == ".png";
+        EXPECT_TRUE(png ? stbi_write_png(file.c_str(), 2, 2, 3, pixels, 6)
+                        : stbi_write_bmp(file.c_str(), 2, 2, 3, pixels))
+            << file;
+    };
+    const std::string bare = copy("MD2/sydney.md2", "bare.md2"); // no picture named bare
+    const struct {
+        std::string mesh;
+        std::string written; // a picture written before the import ("" none; Head.jpg copied)
+        std::string used;    // the skin's picture ("" the neutral tone)
+        std::string line;    // of the output
+    } cases[] = {
+        {md2, "girl.bmp", "girl.bmp",
+         "skin texture: " + dir.path +
+             "/girl.bmp, the picture beside the mesh named after it (the mesh names assimp's "
+             "placeholder $texture_dummy.bmp, not found)\n"},
+        {iqm, "fixit.png", "fixit.png",
+         "skin texture: " + dir.path +
+             "/fixit.png, the picture beside the mesh named after it (the mesh names Head.jpg, "
+             "not found)\n"},
+        // The texture the mesh names comes first; PNG before BMP.
+        {iqm, "Head.jpg", "Head.jpg", "skin texture: " + dir.path + "/Head.jpg\n"},
+        {md2, "girl.png", "girl.png", "skin texture: " + dir.path + "/girl.png, the picture"},
+        {bare, "", "",
+         "skin texture: assimp's placeholder $texture_dummy.bmp not found or unreadable, a "
+         "neutral tone instead\n"},
+    };
+    uint8_t red = 100;
+    for (const auto& c : cases) {
+        if (c.written == "Head.jpg")
+            std::filesystem::copy_file(models + "IQM/Head.jpg", dir.path + "/Head.jpg");
+        else if (!c.written.empty())
+            picture(c.written, red += 10);
+        const std::string out = dir.path + "/out" + std::to_string(&c - cases);
+        const ProgramRun r = runImport(c.mesh + " --out " + out);
+        ASSERT_EQ(r.status, 0) << c.mesh << ": " << r.err;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+        // The skin holds the picture used, pixel for pixel.
+        DecodedImage skin, used;
+        std::string error;
+        ASSERT_TRUE(decodeImage(skin, (out + "/data/white_skin.tga").c_str(), error)) << error;
+        if (c.used.empty()) {
+            EXPECT_TRUE(skin.width == 1 && skin.height == 1) << c.mesh;
+            continue;
+        }
+        int width = 0, height = 0, channels = 0;
+        stbi_uc* pixels =
+            stbi_load((dir.path + "/" + c.used).c_str(), &width, &height, &channels, 3);
+        ASSERT_NE(pixels, nullptr) << c.used;
+        EXPECT_TRUE(skin.width == width && skin.height == height &&
+                    std::equal(pixels, pixels + width * height * 3, skin.pixels.get()))
+            << c.mesh << " with " << c.used;
+        stbi_image_free(pixels);
     }
 }

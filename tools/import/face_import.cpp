@@ -252,6 +252,19 @@ bool chooseAxes(Vector3& up, Vector3& front, std::string& why, std::string& prob
     return false;
 }
 
+// The picture beside the mesh file named after it (sydney.bmp beside sydney.md2), with one of
+// the extensions of the formats readPicture takes, in either case: "" when there is none.
+std::string findStemPicture(const std::string& meshFile) {
+    const char* const extensions[] = {".png", ".jpg", ".jpeg", ".tga", ".bmp",
+                                      ".PNG", ".JPG", ".JPEG", ".TGA", ".BMP"};
+    std::filesystem::path picture(meshFile);
+    std::error_code unused;
+    for (const char* extension : extensions)
+        if (std::filesystem::is_regular_file(picture.replace_extension(extension), unused))
+            return picture.string();
+    return std::string();
+}
+
 // One warning line for the triangles of a user's control mesh that break one rule: at most
 // the first twenty are named.
 std::string cageWarning(const char* file, CageFault kind, const std::vector<int32_t>& triangles) {
@@ -418,12 +431,24 @@ int main(int argc, char** argv) try {
     } else {
         const std::string file =
             render.texture.empty() ? std::string() : findTexture(options.mesh, render.texture);
+        // A texture named but not found (or a placeholder, such as the one assimp names for
+        // an MD2 skin it cannot name): the picture beside the mesh named after it.
+        const std::string beside =
+            render.texture.empty() || !file.empty() ? std::string() : findStemPicture(options.mesh);
+        // What the mesh names, for the lines below; assimp's own placeholders start with '$'.
+        const std::string named = render.texture.empty() || render.texture[0] != '$'
+                                      ? render.texture
+                                      : "assimp's placeholder " + render.texture;
         if (!file.empty() && readPicture(skin, file, problem)) {
             report("skin texture: %s\n", file.c_str());
+        } else if (!beside.empty() && readPicture(skin, beside, problem)) {
+            report("skin texture: %s, the picture beside the mesh named after it (the mesh "
+                   "names %s, not found)\n",
+                   beside.c_str(), named.c_str());
         } else {
             if (!render.texture.empty())
                 report("skin texture: %s not found or unreadable, a neutral tone instead\n",
-                       render.texture.c_str());
+                       named.c_str());
             else
                 report("skin texture: none in the mesh, a neutral tone instead\n");
             solidPicture(skin, neutralSkin[0], neutralSkin[1], neutralSkin[2]);

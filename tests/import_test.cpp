@@ -274,6 +274,87 @@ TEST(BindingPicture, ShowsWeightsAndUnattachedVertices) {
     EXPECT_TRUE(red[1] > 5000 && yellow[1] == 0) << red[1] << " red, " << yellow[1] << " yellow";
 }
 
+// The box of the pixels that the mesh covers in each 640 × 640 view of a binding picture
+// (those that differ from the corner pixel, the background).
+struct Coverage {
+    int left = 640, right = -1, top = 640, bottom = -1;
+};
+
+std::vector<Coverage> pictureCoverage(const std::string& png) {
+    int width, height, channels;
+    stbi_uc* picture = stbi_load(png.c_str(), &width, &height, &channels, 3);
+    EXPECT_TRUE(picture && height == 640 && width % 640 == 0) << png;
+    std::vector<Coverage> views(picture ? size_t(width / 640) : 0);
+    for (int y = 0; y < height && picture; ++y)
+        for (int x = 0; x < width; ++x)
+            if (!std::equal(picture + 3 * (y * width + x), picture + 3 * (y * width + x) + 3,
+                            picture)) {
+                Coverage& c = views[size_t(x / 640)];
+                c = {std::min(c.left, x % 640), std::max(c.right, x % 640), std::min(c.top, y),
+                     std::max(c.bottom, y)};
+            }
+    stbi_image_free(picture);
+    return views;
+}
+
+TEST(BindingPicture, FramesTheWholeMeshInEveryView) {
+    TempDir dir;
+    // The default face is shown as the viewer's start-up camera shows it: the picture covers
+    // the box its render vertices project to.
+    ASSERT_EQ(inspect("--picture " + dir.path + "/face.png " + defaultModel()).status, 0);
+    ModelData face;
+    std::string error;
+    ASSERT_TRUE(readModelFile(face, defaultModel().c_str(), error)) << error;
+    const Camera startUp = makeFrameCamera(computeCameraPose(ViewerState()), 640, 640);
+    Coverage projected;
+    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
+        const Vector3& p = face.renderPositions[i];
+        const Vector4 ndc = startUp.project({p.x, p.y, p.z, 1.0f});
+        const int x = int((ndc.x + 1.0f) * 320.0f), y = int((1.0f - ndc.y) * 320.0f);
+        projected = {std::min(projected.left, x), std::max(projected.right, x),
+                     std::min(projected.top, y), std::max(projected.bottom, y)};
+    }
+    const std::vector<Coverage> shown = pictureCoverage(dir.path + "/face.png");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(std::abs(shown[0].left - projected.left) <= 1 &&
+                std::abs(shown[0].right - projected.right) <= 1 &&
+                std::abs(shown[0].top - projected.top) <= 1 &&
+                std::abs(shown[0].bottom - projected.bottom) <= 1)
+        << "shown " << shown[0].left << ".." << shown[0].right << " × " << shown[0].top << ".."
+        << shown[0].bottom << ", projected " << projected.left << ".." << projected.right << " × "
+        << projected.top << ".." << projected.bottom;
+
+    // Imported meshes, among them some that the start-up camera showed cut off (the dwarf
+    // lying on its back, 16 units deep towards the camera) or as a speck (the duck in its
+    // own units, 1.6 wide and off the middle): in each view the mesh touches no border, and
+    // in one at least it spans a third of the side.
+    if (!std::filesystem::exists(models + "COB/dwarf.cob"))
+        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
+    const char* const files[] = {"COB/dwarf.cob --up y --front z", "COB/dwarf.cob",
+                                 "Collada/duck.dae --keep-placement", "MD2/sydney.md2",
+                                 "IQM/mrfixit.iqm --mesh 1 --front x"};
+    for (const char* const& file : files) {
+        const std::string out = dir.path + "/" + std::to_string(&file - files);
+        ASSERT_EQ(runImport(models + file + " --out " + out).status, 0) << file;
+        for (const char* views : {"front", "three"}) {
+            const std::string png = out + "/" + views + ".png";
+            ASSERT_EQ(inspect("--picture " + png + " --views " + std::string(views) + " " + out +
+                              "/data/retarget.model")
+                          .status,
+                      0)
+                << file;
+            int span = 0;
+            for (const Coverage& c : pictureCoverage(png)) {
+                EXPECT_TRUE(c.left > 0 && c.right < 639 && c.top > 0 && c.bottom < 639)
+                    << file << ", " << views << ": " << c.left << ".." << c.right << " × " << c.top
+                    << ".." << c.bottom;
+                span = std::max({span, c.right - c.left, c.bottom - c.top});
+            }
+            EXPECT_GE(span, 640 / 3) << file << ", " << views;
+        }
+    }
+}
+
 // The distinct positions of a file's meshes (all when meshes is empty) in its scene, as
 // assimp places them itself, and their bounding box.
 void scenePositions(std::set<std::array<float, 3>>& positions, Vector3& low, Vector3& high,

@@ -483,6 +483,8 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
         dir.write("lines.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n"));
     const std::string nan =
         dir.write("nan.obj", std::string("v 0 0 0\nv 1 0 0\nv nan 1 0\nf 1 2 3\n"));
+    const std::string flat =
+        dir.write("flat.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n"));
     const std::string farIndex = dir.write(
         "far.ply", std::string("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
                                "property float y\nproperty float z\nelement face 1\n"
@@ -503,6 +505,7 @@ TEST(FaceImport, RefusesBadInputWithOneLineAndWritesNothing) {
         {FACE_IMPORT_PATH, dir.path + "/none.obj", "none.obj: cannot open (No such file"},
         {FACE_IMPORT_PATH, lines, "lines.obj: no triangles"},
         {FACE_IMPORT_PATH, nan, "nan.obj: a vertex position or texture coordinate is not a finite"},
+        {FACE_IMPORT_PATH, flat, "flat.obj: the mesh has no height along its up axis (+y; --up"},
         {FACE_IMPORT_PATH, farIndex, "far.ply: cannot read (Validation failed"},
         // Checked before assimp opens them (it would wait on a FIFO for ever).
         {FACE_IMPORT_PATH, fifo, "fifo: not a regular file (a FIFO)"},

@@ -608,7 +608,8 @@ bool computePlacement(Placement& placement, const std::vector<Vector3>& position
     p.centre = (low + high) * 0.5f;
     const float extent = std::fabs(dot(high - low, up));
     if (!(extent > 0.0f) || !std::isfinite(extent)) {
-        error = "the mesh has no height along its up axis";
+        error = std::string("the mesh has no height along its up axis (") + axisName(up) +
+                "; --up names another)";
         return false;
     }
     p.scale = height / extent;

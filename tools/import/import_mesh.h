@@ -156,7 +156,7 @@ struct Placement {
 Placement keptPlacement();
 
 // The placement of positions (N > 0) for the given source axes (unit, perpendicular) and
-// height. Returns false with error when the box has no extent along up.
+// height. Returns false with error when the box has no extent along up (the line names up).
 bool computePlacement(Placement& placement, const std::vector<Vector3>& positions,
                       const Vector3& up, const Vector3& front, float height, std::string& error);
 

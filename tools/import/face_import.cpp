@@ -35,8 +35,9 @@ const char usageText[] =
     "  --crease DEG      corners at one position with equal texture coordinates join when\n"
     "                    their normals differ by less than DEG degrees (default 60)\n"
     "  --height H        height along the up axis in model units (default 16)\n"
-    "  --up AXIS         the source's up axis: x, y, z, -x, -y or -z (default y)\n"
-    "  --front AXIS      the source's front axis (default z)\n"
+    "  --up AXIS         the source's up axis: x, y, z, -x, -y or -z (default: the file's\n"
+    "                    own where it or its format states them, else y)\n"
+    "  --front AXIS      the source's front axis (default: the file's own, else z)\n"
     "  --keep-placement  keep the source's coordinates (no centring, turning or scaling)\n"
     "  --cage CAGE       the control mesh from this file (placed like MESH); default: the\n"
     "                    render mesh simplified, repaired and refined, at most --points K\n"
@@ -69,6 +70,8 @@ struct Options {
     float height = defaultHeight;
     Vector3 up = {0.0f, 1.0f, 0.0f};
     Vector3 front = {0.0f, 0.0f, 1.0f};
+    bool upGiven = false; // --up, --front: else the file's axes
+    bool frontGiven = false;
     bool keepPlacement = false;
     bool fitCage = false; // --fit-cage
     bool help = false;    // --help or -h: the usage only
@@ -204,6 +207,7 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         default: // --up, --front
             if (!parseAxis(code == optionUp ? o.up : o.front, optarg))
                 return problem = arg + " takes x, y, z, -x, -y or -z", false;
+            (code == optionUp ? o.upGiven : o.frontGiven) = true;
         }
     }
     if (!o.mesh)
@@ -212,7 +216,7 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         return problem = "no --out folder", false;
     if (o.fitCage && !o.cage)
         return problem = "--fit-cage needs --cage", false;
-    if (dot(o.up, o.front) != 0.0f)
+    if (o.upGiven && o.frontGiven && dot(o.up, o.front) != 0.0f)
         return problem = "--up and --front must be different axes", false;
     return true;
 }
@@ -231,6 +235,45 @@ std::string findTexture(const std::string& meshFile, std::string name) {
     for (const std::filesystem::path& candidate : candidates)
         if (std::filesystem::is_regular_file(candidate, unused))
             return candidate.string();
+    return std::string();
+}
+
+// The source's up and front axes: --up and --front where given, the file's own for the rest.
+// why receives the reason for face-import's line. Returns false with problem when the two
+// are not different axes.
+bool chooseAxes(Vector3& up, Vector3& front, std::string& why, std::string& problem,
+                const Options& o, const StatedAxes& stated) {
+    up = o.upGiven ? o.up : stated.up;
+    front = o.frontGiven ? o.front : stated.front;
+    const std::string file = stated.source.empty() ? "default" : stated.source;
+    if (o.upGiven && o.frontGiven)
+        why = "given by --up and --front";
+    else if (o.upGiven || o.frontGiven)
+        why = std::string(o.upGiven ? "up given by --up, front" : "front given by --front, up") +
+              " by " + file;
+    else if (!stated.source.empty())
+        why = stated.source + "; --up and --front change them";
+    else
+        why = (stated.note.empty() ? "the file states no axes" : stated.note) +
+              "; --up and --front change them";
+    if (dot(up, front) == 0.0f)
+        return true;
+    problem = std::string(o.upGiven ? "--up " : "--front ") + axisName(o.upGiven ? up : front) +
+              " is along the " + (o.upGiven ? "front " : "up ") + axisName(o.upGiven ? front : up) +
+              ", by " + file + "; give " + (o.upGiven ? "--front" : "--up") + " too";
+    return false;
+}
+
+// The picture beside the mesh file named after it (sydney.bmp beside sydney.md2), with one of
+// the extensions of the formats readPicture takes, in either case: "" when there is none.
+std::string findStemPicture(const std::string& meshFile) {
+    const char* const extensions[] = {".png", ".jpg", ".jpeg", ".tga", ".bmp",
+                                      ".PNG", ".JPG", ".JPEG", ".TGA", ".BMP"};
+    std::filesystem::path picture(meshFile);
+    std::error_code unused;
+    for (const char* extension : extensions)
+        if (std::filesystem::is_regular_file(picture.replace_extension(extension), unused))
+            return picture.string();
     return std::string();
 }
 
@@ -307,9 +350,12 @@ int main(int argc, char** argv) try {
         return refuse(program, problem);
     Placement placement = keptPlacement();
     if (!options.keepPlacement) {
-        if (!computePlacement(placement, render.positions, options.up, options.front,
-                              options.height, problem))
+        Vector3 up, front;
+        std::string why;
+        if (!chooseAxes(up, front, why, problem, options, render.axes) ||
+            !computePlacement(placement, render.positions, up, front, options.height, problem))
             return refuse(program, std::string(options.mesh) + ": " + problem);
+        report("axes: up %s, front %s: %s\n", axisName(up), axisName(front), why.c_str());
         applyPlacement(render.positions, placement);
         report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
                options.height);
@@ -402,12 +448,24 @@ int main(int argc, char** argv) try {
     } else {
         const std::string file =
             render.texture.empty() ? std::string() : findTexture(options.mesh, render.texture);
+        // A texture named but not found (or a placeholder, such as the one assimp names for
+        // an MD2 skin it cannot name): the picture beside the mesh named after it.
+        const std::string beside =
+            render.texture.empty() || !file.empty() ? std::string() : findStemPicture(options.mesh);
+        // What the mesh names, for the lines below; assimp's own placeholders start with '$'.
+        const std::string named = render.texture.empty() || render.texture[0] != '$'
+                                      ? render.texture
+                                      : "assimp's placeholder " + render.texture;
         if (!file.empty() && readPicture(skin, file, problem)) {
             report("skin texture: %s\n", file.c_str());
+        } else if (!beside.empty() && readPicture(skin, beside, problem)) {
+            report("skin texture: %s, the picture beside the mesh named after it (the mesh "
+                   "names %s, not found)\n",
+                   beside.c_str(), named.c_str());
         } else {
             if (!render.texture.empty())
                 report("skin texture: %s not found or unreadable, a neutral tone instead\n",
-                       render.texture.c_str());
+                       named.c_str());
             else
                 report("skin texture: none in the mesh, a neutral tone instead\n");
             solidPicture(skin, neutralSkin[0], neutralSkin[1], neutralSkin[2]);

@@ -5,6 +5,7 @@
 #include "io/messages.h"
 
 #include <assimp/Importer.hpp>
+#include <assimp/commonMetaData.h>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -24,11 +25,11 @@
 namespace {
 
 // The memory assimp may take for a file: bytesPerFileByte times its size, at least floor, and
-// never more than the memory available. Measured peaks of assimp's read (virtual size): at most 89 MB over Debian's
-// assimp-testmodels (SuzanneSubdiv_252.blend, whose subdivision modifier makes it 1,035
-// times its 86 KB), and 2.3 to 7.0 times the file for the default face at 1M vertices as
-// binary PLY, OBJ, STL, glTF binary and Collada (56 to 224 MB); compressed formats (.zae,
-// .3mf) multiply the latter by their compression.
+// never more than the memory available. Measured peaks of assimp's read (virtual size): at
+// most 89 MB over Debian's assimp-testmodels (SuzanneSubdiv_252.blend, whose subdivision
+// modifier makes it 1,035 times its 86 KB), and 2.3 to 7.0 times the file for the default
+// face at 1M vertices as binary PLY, OBJ, STL, glTF binary and Collada (56 to 224 MB);
+// compressed formats (.zae, .3mf) multiply the latter by their compression.
 constexpr uint64_t assimpFloorBytes = 1000000000;
 constexpr uint64_t assimpBytesPerFileByte = 256;
 
@@ -81,6 +82,88 @@ void readDiffuseTexture(ImportedMesh& mesh, EmbeddedPicture& embedded, const aiS
         if (mesh.texture.empty() || mesh.texture[0] != '*')
             mesh.texture = "*embedded";
     }
+}
+
+// The formats whose axes the format itself fixes, by the start of the name assimp's importer
+// gives itself in the scene's metadata (AI_METADATA_SOURCE_FORMAT): the axes in the scene's
+// frame as read, and their source (see StatedAxes).
+struct FormatAxes {
+    const char* importer;
+    Vector3 up, front;
+    const char* source;
+};
+
+const FormatAxes formatAxes[] = {
+    {"glTF", {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}, "glTF's axes (+y up, the front facing +z)"},
+    {"Collada",
+     {0.0f, 1.0f, 0.0f},
+     {0.0f, 0.0f, 1.0f},
+     "the file's own axes (Collada up_axis, which assimp applies; the front faces +z)"},
+    {"Quake II Mesh",
+     {0.0f, 1.0f, 0.0f},
+     {1.0f, 0.0f, 0.0f},
+     "MD2's convention (Quake II models stand on z, which assimp turns to +y, and face +x)"},
+    {"Blender 3D",
+     {0.0f, 0.0f, 1.0f},
+     {0.0f, -1.0f, 0.0f},
+     "Blender's convention (z up, the front facing -y)"},
+    {"TrueSpace Object",
+     {0.0f, 0.0f, 1.0f},
+     {0.0f, 1.0f, 0.0f},
+     "trueSpace's convention (z up, the front facing +y)"},
+};
+
+// File axis index (0 x, 1 y, 2 z) and sign (±1) turned by the root node's transform, into
+// axis when that gives a direction along x, y or z.
+bool turnedAxis(Vector3& axis, const aiMatrix4x4& root, int32_t index, int32_t sign) {
+    // Column index of the transform (rows root[r]), the image of the file's axis; any scale
+    // divided out.
+    const float column[3] = {root[0][index], root[1][index], root[2][index]};
+    const float size =
+        std::sqrt(column[0] * column[0] + column[1] * column[1] + column[2] * column[2]);
+    for (int c = 0; c < 3; ++c)
+        if (std::fabs(std::fabs(column[c]) - size) <= 1e-4f * size && size > 0.0f) {
+            const float s = column[c] * float(sign) > 0.0f ? 1.0f : -1.0f;
+            axis = {c == 0 ? s : 0.0f, c == 1 ? s : 0.0f, c == 2 ? s : 0.0f};
+            return true;
+        }
+    return false;
+}
+
+// The axes the scene states (see StatedAxes).
+void findStatedAxes(StatedAxes& axes, const aiScene& scene) {
+    axes = StatedAxes();
+    const aiMetadata* metadata = scene.mMetaData;
+    int32_t up = -1, upSign = 0, front = -1, frontSign = 0;
+    if (metadata && metadata->Get("UpAxis", up) && metadata->Get("UpAxisSign", upSign) &&
+        metadata->Get("FrontAxis", front) && metadata->Get("FrontAxisSign", frontSign)) {
+        const std::string stated = "UpAxis " + std::to_string(up) + " sign " +
+                                   std::to_string(upSign) + ", FrontAxis " + std::to_string(front) +
+                                   " sign " + std::to_string(frontSign);
+        Vector3 turnedUp, turnedFront;
+        if (up < 0 || up > 2 || front < 0 || front > 2 || up == front ||
+            (upSign != 1 && upSign != -1) || (frontSign != 1 && frontSign != -1)) {
+            axes.note = "the file's axes (" + stated + ") are not two different axes";
+        } else if (!turnedAxis(turnedUp, scene.mRootNode->mTransformation, up, upSign) ||
+                   !turnedAxis(turnedFront, scene.mRootNode->mTransformation, front, frontSign)) {
+            axes.note = "the file's axes (" + stated + ") are not along x, y or z in its scene";
+        } else {
+            axes.up = turnedUp;
+            axes.front = turnedFront;
+            axes.source = "the file's own axes (FBX UpAxis and FrontAxis)";
+        }
+        return;
+    }
+    aiString format;
+    if (!metadata || !metadata->Get(AI_METADATA_SOURCE_FORMAT, format))
+        return;
+    for (const FormatAxes& f : formatAxes)
+        if (std::strncmp(format.C_Str(), f.importer, std::strlen(f.importer)) == 0) {
+            axes.up = f.up;
+            axes.front = f.front;
+            axes.source = f.source;
+            return;
+        }
 }
 
 // Standard output and error sent into a pipe while assimp reads: its loaders and the parsers
@@ -169,8 +252,8 @@ const aiScene* readScene(Assimp::Importer& importer, bool& outOfMemory, std::str
     try {
         // Validation refuses what would otherwise be read out of bounds, such as a face
         // index past the vertices.
-        scene = importer.ReadFile(fileName,
-                                  aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+        scene =
+            importer.ReadFile(fileName, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
         // assimp catches what its loaders throw and keeps it.
         if (importer.GetException())
             std::rethrow_exception(importer.GetException());
@@ -255,9 +338,8 @@ void joinVertices(std::vector<int32_t>& renderOf, std::vector<unsigned>& first,
         {gathered.positions.data(), sizeof(Vector3), sizeof(Vector3)},
         {gathered.texCoords.data(), sizeof(TexCoord), sizeof(TexCoord)}};
     std::vector<unsigned> group(vertexCount);
-    const size_t groupCount =
-        meshopt_generateVertexRemapMulti(group.data(), gathered.corners.data(),
-                                         gathered.corners.size(), vertexCount, streams, 2);
+    const size_t groupCount = meshopt_generateVertexRemapMulti(
+        group.data(), gathered.corners.data(), gathered.corners.size(), vertexCount, streams, 2);
     // Each group's render vertices, as a list: the group's first, then each one's next.
     std::vector<int32_t> groupFirst(groupCount, -1), next;
     renderOf.assign(vertexCount, -1);
@@ -266,8 +348,8 @@ void joinVertices(std::vector<int32_t>& renderOf, std::vector<unsigned>& first,
         if (renderOf[corner] < 0) {
             const unsigned g = group[corner];
             int32_t r = groupFirst[g], previous = -1;
-            while (r >= 0 && !withinCrease(gathered.normals[first[r]], gathered.normals[corner],
-                                           cosine)) {
+            while (r >= 0 &&
+                   !withinCrease(gathered.normals[first[r]], gathered.normals[corner], cosine)) {
                 previous = r;
                 r = next[r];
             }
@@ -351,10 +433,10 @@ bool readImportedMesh(ImportedMesh& mesh, MeshFileListing& listing, EmbeddedPict
         return fileError(error, fileName,
                          "cannot read: assimp needs more memory than the " +
                              formatBytes(allowance) +
-                             (allowance < available ? " that a file of " + formatBytes(fileSize) +
-                                                          " may take (" + formatBytes(available) +
-                                                          " are available)"
-                                                    : " available"));
+                             (allowance < available
+                                  ? " that a file of " + formatBytes(fileSize) + " may take (" +
+                                        formatBytes(available) + " are available)"
+                                  : " available"));
     if (!scene || !scene->mRootNode) {
         std::string why = importer.GetErrorString();
         if (!printed.empty() && why.find(printed) == std::string::npos)
@@ -448,13 +530,14 @@ bool readImportedMesh(ImportedMesh& mesh, MeshFileListing& listing, EmbeddedPict
     if (result.triangles.empty())
         return fileError(error, fileName, "no triangles are left once equal corners are joined");
     readDiffuseTexture(result, embedded, *scene, *scene->mMeshes[textured]);
+    findStatedAxes(result.axes, *scene);
     mesh = std::move(result);
     listing = std::move(files);
     return true;
 }
 
-void describeMeshChoice(std::string& text, const MeshFileListing& listing,
-                        const ImportedMesh& mesh, int32_t minPoints) {
+void describeMeshChoice(std::string& text, const MeshFileListing& listing, const ImportedMesh& mesh,
+                        int32_t minPoints) {
     constexpr size_t maxListed = 32;
     if (listing.meshes.size() < 2) {
         text = "the mesh is too small";
@@ -463,7 +546,8 @@ void describeMeshChoice(std::string& text, const MeshFileListing& listing,
     text = std::to_string(listing.meshes.size()) + " meshes:";
     for (size_t m = 0; m < listing.meshes.size() && m < maxListed; ++m)
         text += (m > 0 ? ", " : " ") + std::to_string(m) + " \"" +
-                printableName(listing.meshes[m].name) + "\" (" + std::to_string(listing.meshes[m].vertexCount) + " vertices, " +
+                printableName(listing.meshes[m].name) + "\" (" +
+                std::to_string(listing.meshes[m].vertexCount) + " vertices, " +
                 std::to_string(listing.meshes[m].triangleCount) + " triangles)";
     if (listing.meshes.size() > maxListed)
         text += " and " + std::to_string(listing.meshes.size() - maxListed) + " more";
@@ -495,6 +579,15 @@ bool parseAxis(Vector3& axis, const char* text) {
     }
 }
 
+const char* axisName(const Vector3& axis) {
+    const char* const names[3][2] = {{"-x", "+x"}, {"-y", "+y"}, {"-z", "+z"}};
+    const float c[3] = {axis.x, axis.y, axis.z};
+    for (int k = 0; k < 3; ++k)
+        if ((c[k] == 1.0f || c[k] == -1.0f) && c[(k + 1) % 3] == 0.0f && c[(k + 2) % 3] == 0.0f)
+            return names[k][c[k] > 0.0f];
+    return "?";
+}
+
 Placement keptPlacement() { return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0f, 0.0f, 0.0f}, 1.0f}; }
 
 bool computePlacement(Placement& placement, const std::vector<Vector3>& positions,
@@ -515,7 +608,8 @@ bool computePlacement(Placement& placement, const std::vector<Vector3>& position
     p.centre = (low + high) * 0.5f;
     const float extent = std::fabs(dot(high - low, up));
     if (!(extent > 0.0f) || !std::isfinite(extent)) {
-        error = "the mesh has no height along its up axis";
+        error = std::string("the mesh has no height along its up axis (") + axisName(up) +
+                "; --up names another)";
         return false;
     }
     p.scale = height / extent;

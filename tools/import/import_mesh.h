@@ -22,6 +22,30 @@ struct SourceMesh {
     std::vector<int32_t> renderVertex;
 };
 
+// The up and front axes of a file's scene, in the scene's frame as read (node transforms
+// applied, so also the turn that some of assimp's importers put in the root node), and where
+// they come from. In the order looked at:
+// - the axes assimp reports in the scene's metadata ("UpAxis", "UpAxisSign", "FrontAxis",
+//   "FrontAxisSign", as the FBX importer sets them from the file's global settings; assimp
+//   applies them to nothing, so they are turned by the root node's transform here, which
+//   also keeps them right should an importer apply them there);
+// - the format's own axes: glTF's +y up and +z front by definition; Collada's up_axis, which
+//   assimp's root node applies (Y_UP, also its default, keeps +z toward the viewer);
+// - a convention fixed by the format, which assimp's scene does not carry: MD2 (Quake II's
+//   models face +x; assimp's root turns their z up to +y), Blender (z up, its Front view
+//   looking along +y at models that face −y) and trueSpace's .cob (z up; the dwarf of
+//   assimp's test models faces +y);
+// - else none: +y up, facing +z.
+struct StatedAxes {
+    Vector3 up = {0.0f, 1.0f, 0.0f};
+    Vector3 front = {0.0f, 0.0f, 1.0f};
+    // For face-import's line, e.g. "the file's own axes (FBX UpAxis and FrontAxis)"; empty
+    // when the file states none. Stated axes that are not two different axes along x, y or
+    // z after the root's turn are taken as none, and note says so (else it is empty).
+    std::string source;
+    std::string note;
+};
+
 // A triangle mesh in this system's conventions: texture coordinates with v = 0 at the top
 // row of the picture, triangles counter-clockwise as seen from outside (the source's front
 // winding).
@@ -34,6 +58,7 @@ struct ImportedMesh {
     // "*<i>" names a picture embedded in the file, as assimp does).
     std::string texture;
     std::vector<SourceMesh> sources; // the meshes read, in the file's order
+    StatedAxes axes;                 // the up and front axes the file states
 };
 
 // One mesh of a file, for the listing printed when a file holds several.
@@ -109,11 +134,14 @@ bool readImportedMesh(ImportedMesh& mesh, MeshFileListing& listing, EmbeddedPict
 //   2 "Eye.001" (60 vertices, 96 triangles); used: 0; --mesh all would give at most 210
 //   points, enough
 // (one line; after 32 meshes the rest are counted, "and 40 more").
-void describeMeshChoice(std::string& text, const MeshFileListing& listing,
-                        const ImportedMesh& mesh, int32_t minPoints);
+void describeMeshChoice(std::string& text, const MeshFileListing& listing, const ImportedMesh& mesh,
+                        int32_t minPoints);
 
 // Axis names: x, y, z with an optional sign ("-z", "+y"). Returns false on anything else.
 bool parseAxis(Vector3& axis, const char* text);
+
+// The name of a unit axis, sign first ("+x", "-z"); "?" for any other vector.
+const char* axisName(const Vector3& axis);
 
 // Placement into the viewer's model units: p' = scale · R · (p − centre), where R turns the
 // source's up axis to +y and its front axis to +z, centre is the middle of the mesh's
@@ -128,7 +156,7 @@ struct Placement {
 Placement keptPlacement();
 
 // The placement of positions (N > 0) for the given source axes (unit, perpendicular) and
-// height. Returns false with error when the box has no extent along up.
+// height. Returns false with error when the box has no extent along up (the line names up).
 bool computePlacement(Placement& placement, const std::vector<Vector3>& positions,
                       const Vector3& up, const Vector3& front, float height, std::string& error);
 

@@ -245,13 +245,9 @@ std::unique_ptr<FaceModel> fitCage(ControlCage& cage, FitReport& report,
         allowedExcess = std::max(allowedExcess, e);
     report.lossBefore = report.lossAfter = loss;
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        // The normal equations of the step with the surface linearised as the control
-        // triangles' own barycentric interpolation of their corners' moves: each vertex
-        // pulls the corners of its triangle by its residual along the surface normal there
-        // (the part the samples' spacing does not decide), and by tangentialShare of its
-        // whole residual, weighted as above. Unknowns: x, y, z of each point, 3p + axis.
-        // Each vertex's terms are formed on the workers into its own slots, then gathered
-        // in vertex order.
+        // The normal equations of the step (vertexTerms). Unknowns: x, y, z of each point,
+        // 3p + axis. Each vertex's terms are formed on the workers into its own slots, then
+        // gathered in vertex order.
         const int32_t N = model->renderVertexCount;
         std::vector<VertexTerms> terms(static_cast<size_t>(N));
         parallelFor(sharedWorkers(), N, fitBlock, [&](int64_t begin, int64_t end, int32_t) {

@@ -60,6 +60,13 @@ inline float length(const Vector3& a) { return std::sqrt(dot(a, a)); }
 // a scaled by one reciprocal of its length (no guard: a zero vector gives non-finite values).
 inline Vector3 normalize(const Vector3& a) { return a * (1.0f / length(a)); }
 
+// a divided by its length, or the zero vector where a has no length (a direction that may
+// be missing: the caller tests for zero rather than for non-finite values).
+inline Vector3 unitOrZero(const Vector3& a) {
+    const float len = length(a);
+    return len > 0.0f ? a / len : Vector3{0.0f, 0.0f, 0.0f};
+}
+
 // All three components finite (degenerate geometry gives infinities and NaNs).
 inline bool isFinite(const Vector3& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);

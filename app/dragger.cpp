@@ -1,6 +1,6 @@
 #include "app/dragger.h"
 
-#include "face/point_overlay.h"
+#include "draw/point_overlay.h"
 
 #include <GL/gl.h>
 #include <cassert>

@@ -42,3 +42,13 @@ bool PropFrame::currentTransform(Matrix4& transform, const Vector3& A, const Vec
     transform = current * restInverse;
     return allFinite(transform);
 }
+
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
+                     const Vector3* controlPoints) {
+    A = controlPoints[source.first];
+    B = controlPoints[source.second];
+    C = source.thirdCount == 3
+            ? centroid(controlPoints[source.third[0]], controlPoints[source.third[1]],
+                       controlPoints[source.third[2]])
+            : controlPoints[source.third[0]];
+}

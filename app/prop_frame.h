@@ -6,6 +6,7 @@
 
 #include "geometry/matrix.h"
 #include "geometry/patches.h" // oneThird
+#include "io/data_folder.h"
 
 // The frame of points A, B, C:
 //   first axis x = (B − A)/|B − A|, origin m = (A + B)·0.5,
@@ -42,3 +43,7 @@ struct PropFrame {
     bool currentTransform(Matrix4& transform, const Vector3& A, const Vector3& B,
                           const Vector3& C) const;
 };
+
+// The three frame points of a slot from the control points (at least minControlPointCount).
+void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
+                     const Vector3* controlPoints);

@@ -1,20 +1,10 @@
 #include "app/scene.h"
 
-#include "io/texture.h"
+#include "draw/texture_upload.h"
 
 #include <GL/gl.h>
 #include <cstdio>
 #include <new>
-
-const PropSlotSource propSlotSources[propSlotCount] = {
-    {"black_th0", "data/black_th0.prop", "data/black_th0.tga", 70, 74, {24, 0, 0}, 1, true},
-    {"black_th1", "data/black_th1.prop", "data/black_th1.tga", 70, 74, {87, 0, 0}, 1, true},
-    {"white_eye0", "data/white_eye0.prop", "data/white_eye0.tga", 66, 67, {33, 34, 35}, 3, false},
-    {"white_eye1", "data/white_eye1.prop", "data/white_eye1.tga", 68, 69, {53, 54, 55}, 3, false},
-};
-
-const char* const sceneModelFile = "data/retarget.model";
-const char* const sceneSkinTextureFile = "data/white_skin.tga";
 
 const char* const viewerKeyLines[viewerKeyLineCount] = {
     "\t'a' render geometry attachments",
@@ -86,33 +76,6 @@ void drawProp(PropSlot& slot, const PropSlotSource& source, const Vector3* contr
 }
 
 } // namespace
-
-std::string propFrameText(const PropSlotSource& source) {
-    std::string text = std::string(source.name) + " (control points " +
-                       std::to_string(source.first) + ", " + std::to_string(source.second);
-    if (source.thirdCount == 3)
-        text += " and the centroid of " + std::to_string(source.third[0]) + ", " +
-                std::to_string(source.third[1]) + ", " + std::to_string(source.third[2]);
-    else
-        text += ", " + std::to_string(source.third[0]);
-    return text + ")";
-}
-
-void propFramePoints(Vector3& A, Vector3& B, Vector3& C, const PropSlotSource& source,
-                     const Vector3* controlPoints) {
-    A = controlPoints[source.first];
-    B = controlPoints[source.second];
-    C = source.thirdCount == 3
-            ? centroid(controlPoints[source.third[0]], controlPoints[source.third[1]],
-                       controlPoints[source.third[2]])
-            : controlPoints[source.third[0]];
-}
-
-std::string sceneFilePath(const std::string& folder, const char* file) {
-    if (folder.empty())
-        return file;
-    return folder + (folder.back() == '/' ? "" : "/") + file;
-}
 
 void printKeyBindings(const char* const* lines, int32_t count) {
     printLine("");

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "geometry/vector.h"
-#include "io/workers.h"
+#include "face/workers.h"
 
 #include <cstdint>
 

@@ -25,7 +25,7 @@ constexpr int32_t freeSubPatchCount = 366; // samples of sub-patches below this 
                                            // distance alone
 constexpr float minNormalDot = 0.25f;      // later samples need normal·vertex normal above this
 constexpr int32_t hintingLevel = 10;       // sample grid level
-constexpr int32_t samplesPerSubPatch = gridVertexCount(hintingLevel); // 66
+constexpr int32_t samplesPerSubPatch = gridVertexCount(hintingLevel);              // 66
 constexpr int32_t hintingFreeSampleLimit = samplesPerSubPatch * freeSubPatchCount; // 24,156
 
 // How one render vertex hangs on the surface (64 bytes).
@@ -61,7 +61,7 @@ inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& 
                                                             float u, float v, float w) {
     V A, B, C;
     cubicSubNets(A, B, C, p, u, v, w);
-    point = combineOf(A, B, C, u, v, w);
+    point = combine3(A, B, C, u, v, w);
     t1 = A - C;
     t2 = B - C;
 }

@@ -19,7 +19,7 @@
 #include "geometry/vector.h"
 #include "io/memory_budget.h"
 #include "io/normals.h"
-#include "io/workers.h"
+#include "face/workers.h"
 
 #include <cstdint>
 #include <memory>
@@ -143,7 +143,7 @@ class FaceModel {
 
     // Updates from controlPoints (K) and draws the textured mesh and the overlays chosen by
     // drawFlags (bit 1 control mesh, 2 attachments, 4 hinting samples). Defined with the
-    // drawing code (face/draw.cpp); needs a current GL context.
+    // drawing code (draw/face_draw.cpp); needs a current GL context.
     void draw(const Vector3* controlPoints, uint32_t drawFlags);
 
     // Members in this order: counts and the arrays they count. All arrays are allocated

@@ -16,43 +16,44 @@
 
 // The evaluators are written once over a lane type V: Vector3, or a vector-register type
 // with the same operations (geometry/lanes.h): +, −, V·float, float·V, V/float, dot and
-// cross, each rounding as Vector3's does. The Vector3 routines below are these templates.
+// cross, each rounding as Vector3's does. Each operation has one name: the template returns
+// its value, and the Vector3 form writes into the caller's result through the template.
 
 // A·(1 − t) + B·t.
-template <class V> V lerpOf(const V& A, const V& B, float t) {
+template <class V> V lerp(const V& A, const V& B, float t) {
     const float s = 1.0f - t;
     return A * s + B * t;
 }
 
 // (a·A + b·B) + c·C.
-template <class V> V combineOf(const V& A, const V& B, const V& C, float a, float b, float c) {
+template <class V> V combine3(const V& A, const V& B, const V& C, float a, float b, float c) {
     return (a * A + b * B) + c * C;
 }
 
 // The quadratic triangle (q1..q6 in net order a², ab, ac, b², bc, c²) at (a, b, c): two
 // de Casteljau steps, L1..L3 from (q1,q2,q3), (q2,q4,q5), (q3,q5,q6), then combined.
 template <class V>
-V quadraticOf(const V& q1, const V& q2, const V& q3, const V& q4, const V& q5, const V& q6, float a,
-              float b, float c) {
-    return combineOf(combineOf(q1, q2, q3, a, b, c), combineOf(q2, q4, q5, a, b, c),
-                     combineOf(q3, q5, q6, a, b, c), a, b, c);
+V evaluateQuadraticTriangle(const V& q1, const V& q2, const V& q3, const V& q4, const V& q5,
+                            const V& q6, float a, float b, float c) {
+    return combine3(combine3(q1, q2, q3, a, b, c), combine3(q2, q4, q5, a, b, c),
+                    combine3(q3, q5, q6, a, b, c), a, b, c);
 }
 
 // result = A·(1 − t) + B·t, per component.
 inline Vector3& lerp(Vector3& result, const Vector3& A, const Vector3& B, float t) {
-    return result = lerpOf(A, B, t);
+    return result = lerp(A, B, t);
 }
 
 // result = (a·A + b·B) + c·C, per component.
 inline Vector3& combine3(Vector3& result, const Vector3& A, const Vector3& B, const Vector3& C,
                          float a, float b, float c) {
-    return result = combineOf(A, B, C, a, b, c);
+    return result = combine3(A, B, C, a, b, c);
 }
 
-// Quadratic triangle at (a, b, c): q holds 6 points in quadratic net order (quadraticOf).
+// Quadratic triangle at (a, b, c): q holds 6 points in quadratic net order.
 inline Vector3& evaluateQuadraticTriangle(Vector3& result, const Vector3* q, float a, float b,
                                           float c) {
-    return result = quadraticOf(q[0], q[1], q[2], q[3], q[4], q[5], a, b, c);
+    return result = evaluateQuadraticTriangle(q[0], q[1], q[2], q[3], q[4], q[5], a, b, c);
 }
 
 // The cubic net's three quadratic sub-nets (p1..p10 in cubic net order) at (a, b, c):
@@ -61,20 +62,20 @@ inline Vector3& evaluateQuadraticTriangle(Vector3& result, const Vector3* q, flo
 template <class V>
 inline __attribute__((always_inline)) void cubicSubNets(V& A, V& B, V& C, const V* p, float a,
                                                         float b, float c) {
-    A = quadraticOf(p[0], p[1], p[2], p[3], p[4], p[5], a, b, c);
-    B = quadraticOf(p[1], p[3], p[4], p[6], p[7], p[8], a, b, c);
-    C = quadraticOf(p[2], p[4], p[5], p[7], p[8], p[9], a, b, c);
+    A = evaluateQuadraticTriangle(p[0], p[1], p[2], p[3], p[4], p[5], a, b, c);
+    B = evaluateQuadraticTriangle(p[1], p[3], p[4], p[6], p[7], p[8], a, b, c);
+    C = evaluateQuadraticTriangle(p[2], p[4], p[5], p[7], p[8], p[9], a, b, c);
 }
 
-// The cubic triangle at (a, b, c): its sub-nets combined with combineOf.
-template <class V> V cubicOf(const V* p, float a, float b, float c) {
+// The cubic triangle at (a, b, c): its sub-nets combined with combine3.
+template <class V> V evaluateCubicTriangle(const V* p, float a, float b, float c) {
     V A, B, C;
     cubicSubNets(A, B, C, p, a, b, c);
-    return combineOf(A, B, C, a, b, c);
+    return combine3(A, B, C, a, b, c);
 }
 
-// Cubic triangle at (a, b, c): p holds 10 points in cubic net order (cubicOf).
+// Cubic triangle at (a, b, c): p holds 10 points in cubic net order.
 inline Vector3& evaluateCubicTriangle(Vector3& result, const Vector3* p, float a, float b,
                                       float c) {
-    return result = cubicOf(p, a, b, c);
+    return result = evaluateCubicTriangle(p, a, b, c);
 }

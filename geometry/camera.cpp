@@ -1,6 +1,5 @@
 #include "geometry/camera.h"
 
-#include <GL/gl.h>
 #include <cmath>
 
 Camera& Camera::setPerspective(const Matrix4& newPose, float fov, float aspect, float newNear,
@@ -35,13 +34,6 @@ void Camera::updateProjection() {
     projection.m[11] = -1.0f;
     projection.m[14] = 2.0f * f * n / (n - f);
     inverseProjection = Matrix4::inverse(projection);
-}
-
-void Camera::loadMatrices() const {
-    glMatrixMode(GL_PROJECTION);
-    glLoadMatrixf(projection.m);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixf(view.m);
 }
 
 Vector4 Camera::project(const Vector4& p) const {

@@ -26,6 +26,7 @@ struct Camera {
     // general inverse.
     void updateProjection();
     // projection into GL_PROJECTION, view into GL_MODELVIEW; leaves GL_MODELVIEW current.
+    // Defined with the drawing code (draw/camera_matrices.cpp); needs a current GL context.
     void loadMatrices() const;
 
     // World point to normalised device coordinates: e = view·p, q = e / (−e.z) in all

@@ -28,9 +28,9 @@ constexpr float oneNinth = 0.11111111f;
 constexpr float fourNinths = 0.44444445f;
 constexpr float sevenNinths = 0.7777778f;
 
-// The routines below are written once over a lane type V, as lerpOf, combineOf and
-// quadraticOf are (geometry/bezier.h), so the fast update and the reference order compute
-// the same bits from the same source.
+// The routines below are written once over a lane type V, as lerp, combine3 and
+// evaluateQuadraticTriangle are (geometry/bezier.h), so the fast update and the reference order
+// compute the same bits from the same source.
 
 // X + t·d with t = ((Q − X)·H) / (H·d): where the line through X along d meets the plane
 // through Q with normal H.
@@ -45,10 +45,10 @@ template <class V> V projectAlong(const V& X, const V& d, const V& Q, const V& H
 //   E2 = projectAlong(lerp(P, P2, 2/3), n_(2/3), P2, N2)  (tangent plane at P2)
 template <class V>
 void edgeInnerPoints(V& E1, V& E2, const V& P, const V& N, const V& P2, const V& N2, const V& M) {
-    V normal = lerpOf(lerpOf(N, M, oneThird), lerpOf(M, N2, oneThird), oneThird);
-    E1 = projectAlong(lerpOf(P, P2, oneThird), normal, P, N);
-    normal = lerpOf(lerpOf(N, M, twoThirds), lerpOf(M, N2, twoThirds), twoThirds);
-    E2 = projectAlong(lerpOf(P, P2, twoThirds), normal, P2, N2);
+    V normal = lerp(lerp(N, M, oneThird), lerp(M, N2, oneThird), oneThird);
+    E1 = projectAlong(lerp(P, P2, oneThird), normal, P, N);
+    normal = lerp(lerp(N, M, twoThirds), lerp(M, N2, twoThirds), twoThirds);
+    E2 = projectAlong(lerp(P, P2, twoThirds), normal, P2, N2);
 }
 
 // edgeInnerPoints, and the unit normal H = normalize((M × D) × D), D = E2 − E1, of the
@@ -95,19 +95,19 @@ void buildTrianglePatches(PatchPointsOf<V>& out, const V& P0, const V& N0, const
     for (int k = 0; k < 3; ++k) {
         float l[3] = {oneNinth, oneNinth, oneNinth};
         l[k] = sevenNinths;
-        const V n = quadraticOf(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
-        out.I[k] = projectAlong(combineOf(P0, P1, P2, l[0], l[1], l[2]), n, P[k], N[k]);
+        const V n = evaluateQuadraticTriangle(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
+        out.I[k] = projectAlong(combine3(P0, P1, P2, l[0], l[1], l[2]), n, P[k], N[k]);
     }
     for (int k = 0; k < 3; ++k) {
         float l[3] = {fourNinths, fourNinths, fourNinths};
         l[(k + 2) % 3] = oneNinth;
-        const V n = quadraticOf(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
-        out.F[k] = projectAlong(combineOf(P0, P1, P2, l[0], l[1], l[2]), n, out.E1[k], H[k]);
+        const V n = evaluateQuadraticTriangle(N0, M0, M2, N1, M1, N2, l[0], l[1], l[2]);
+        out.F[k] = projectAlong(combine3(P0, P1, P2, l[0], l[1], l[2]), n, out.E1[k], H[k]);
     }
     // Spokes and the split point: plain averages, which keep the three sub-patches C1.
     for (int k = 0; k < 3; ++k)
-        out.G[k] = combineOf(out.I[k], out.F[k], out.F[(k + 2) % 3], oneThird, oneThird, oneThird);
-    out.C = combineOf(out.G[0], out.G[1], out.G[2], oneThird, oneThird, oneThird);
+        out.G[k] = combine3(out.I[k], out.F[k], out.F[(k + 2) % 3], oneThird, oneThird, oneThird);
+    out.C = combine3(out.G[0], out.G[1], out.G[2], oneThird, oneThird, oneThird);
 }
 
 // The nets of a triangle's three sub-patches from its corners P[0..2] and the points q that

@@ -57,8 +57,9 @@ inline Vector3 cross(const Vector3& a, const Vector3& b) {
 
 inline float length(const Vector3& a) { return std::sqrt(dot(a, a)); }
 
-// a scaled by one reciprocal of its length (no guard: a zero vector gives non-finite values).
-inline Vector3 normalize(const Vector3& a) { return a * (1.0f / length(a)); }
+// a scaled by one reciprocal of its length sqrt(dot(a, a)) (no guard: a zero vector gives
+// non-finite values). V is Vector3 or a lane type with the same dot and scaling.
+template <class V> V normalize(const V& a) { return a * (1.0f / std::sqrt(dot(a, a))); }
 
 // a divided by its length, or the zero vector where a has no length (a direction that may
 // be missing: the caller tests for zero rather than for non-finite values).

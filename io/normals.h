@@ -9,12 +9,12 @@
 // Float epsilon (2^−23): a summed normal must be strictly longer than this to be scaled.
 constexpr float normalLengthEpsilon = 1.1920929e-7f;
 
-// A sum of face normals scaled by the reciprocal of its length sqrt(dot(sum, sum)) when that
-// exceeds normalLengthEpsilon; a shorter sum (an unused vertex, cancelling faces) is kept as
-// it is. V is Vector3 or a lane type with the same dot and scaling.
+// A sum of face normals normalised (geometry/vector.h's normalize) when its length
+// sqrt(dot(sum, sum)) exceeds normalLengthEpsilon; a shorter sum (an unused vertex,
+// cancelling faces) is kept as it is. V is Vector3 or a lane type with the same dot and
+// scaling.
 template <class V> V normalizedSum(const V& sum) {
-    const float len = std::sqrt(dot(sum, sum));
-    return len > normalLengthEpsilon ? sum * (1.0f / len) : sum;
+    return std::sqrt(dot(sum, sum)) > normalLengthEpsilon ? normalize(sum) : sum;
 }
 
 // normals[0..count−1]: zero, plus faceNormals[t] at the three places cornerOf(t, j) names

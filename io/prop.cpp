@@ -2,7 +2,6 @@
 
 #include "io/file_contents.h"
 #include "io/memory_budget.h"
-#include "io/mesh_draw.h"
 #include "io/normals.h"
 #include "io/text_scanner.h"
 
@@ -23,11 +22,6 @@ Prop::Prop(const Vector3* positions_, const Vector3* normals_, const TexCoord* t
            int32_t N, const Triangle* triangles_, int32_t M)
     : vertexCount(N), positions(copyArray(positions_, N)), normals(copyArray(normals_, N)),
       texCoords(copyArray(texCoords_, N)), triangleCount(M), triangles(copyArray(triangles_, M)) {}
-
-void Prop::draw() const {
-    drawTexturedMesh(positions.get(), normals.get(), texCoords.get(), triangles.get(),
-                     triangleCount);
-}
 
 bool readPropBuffer(PropData& prop, const char* data, size_t size, const char* fileName,
                     std::string& error, uint64_t availableBytes) {

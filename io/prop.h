@@ -33,7 +33,8 @@ class Prop {
 
     // Draws the M triangles with the current texture, matrices and material: enables the
     // vertex, normal and texture-coordinate client arrays, draws the indexed triangles, and
-    // disables the three arrays again (they end disabled whatever they were before).
+    // disables the three arrays again (they end disabled whatever they were before). Defined
+    // with the drawing code (draw/mesh_draw.cpp); needs a current GL context.
     void draw() const;
 
     int32_t vertexCount;

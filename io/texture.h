@@ -1,6 +1,6 @@
 // Textures from image files: true-colour TGA (24 or 32 bits per pixel, uncompressed or
 // run-length encoded) and colour JPEG, decoded into packed 8-bit RGB or RGBA rows with the
-// picture's top row first, then uploaded as mip-mapped OpenGL textures.
+// picture's top row first (the upload to OpenGL is draw/texture_upload.h's).
 //
 // Decoding never touches OpenGL, so it can be checked (and fuzzed) on its own. Refusals are
 // one line "<file>: <part>: <what>", for instance
@@ -17,9 +17,6 @@
 
 // Largest width or height accepted; larger images are refused before decoding.
 constexpr int32_t maxImageSide = 16384;
-
-// The name loadTexture returns when no texture was made (all bits set, −1 as an int).
-constexpr uint32_t noTexture = 0xFFFFFFFFu;
 
 // A decoded picture.
 struct DecodedImage {
@@ -78,19 +75,3 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
 // neither format (nothing is opened) and a file that cannot be read, is not a regular file
 // or is too large (io/file_contents.h).
 bool decodeImage(DecodedImage& out, const char* fileName, std::string& error);
-
-// Makes a mip-mapped texture of the image in the current GL context and returns its name:
-// glGenTextures, glBindTexture(GL_TEXTURE_2D), min filter GL_LINEAR_MIPMAP_NEAREST, texture
-// environment GL_MODULATE, GL_UNPACK_ALIGNMENT 1 (odd widths of RGB rows), then
-// gluBuild2DMipmaps with image.channels components as GL_RGB or GL_RGBA. The texture stays
-// bound. Image row 0 becomes texture row t = 0. Returns GL_NO_ERROR, or the error that
-// gluBuild2DMipmaps gave (out of memory, say): the texture is then deleted and name is
-// noTexture.
-unsigned int uploadTexture(uint32_t& name, const DecodedImage& image);
-
-// Decodes the file and uploads it. Returns the texture name and sets width, height and
-// components (image.components), or returns noTexture with the outputs untouched (and no GL
-// call made, unless the upload itself failed). Never prints: the reason goes to *error when error
-// is not null.
-uint32_t loadTexture(int& width, int& height, int& components, const char* fileName,
-                     std::string* error = nullptr);

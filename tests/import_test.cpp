@@ -1,7 +1,7 @@
 // face-import and face-inspect's exports, run as child processes: a third-party head
 // (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
 // control mesh, the binding picture, and the refusals.
-#include "app/model_report.h"
+#include "tools/common/model_report.h"
 #include "app/viewer.h"
 #include "face/amplification.h"
 #include "io/normals.h"

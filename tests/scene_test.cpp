@@ -1,7 +1,7 @@
 // The scene's start-up and drawing in an offscreen context: the committed data, refusals
 // of unusable files, running out of memory, the props' slots and what each frame draws,
 // and the report of degenerate geometry.
-#include "app/model_report.h"
+#include "tools/common/model_report.h"
 #include "app/scene.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/gl_context.h"

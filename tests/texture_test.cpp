@@ -1,3 +1,4 @@
+#include "draw/texture_upload.h"
 #include "io/texture.h"
 #include "tests/support/io_test_files.h"
 #include "tests/support/gl_context.h"

@@ -5,7 +5,7 @@
 #include "face/amplification.h"
 #include "face/face_model.h"
 #include "io/model_file.h"
-#include "io/workers.h"
+#include "face/workers.h"
 #include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>

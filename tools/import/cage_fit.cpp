@@ -6,7 +6,7 @@
 #include "face/attachments.h"
 #include "face/face_model.h"
 #include "face/sample_index.h"
-#include "io/workers.h"
+#include "face/workers.h"
 
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>

@@ -8,7 +8,7 @@
 #include "face/face_model.h"
 #include "face/sample_index.h"
 #include "io/normals.h"
-#include "io/workers.h"
+#include "face/workers.h"
 
 #include <algorithm>
 #include <array>

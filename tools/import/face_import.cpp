@@ -2,15 +2,15 @@
 // reads) into a data folder the viewer shows, deformable: the render mesh placed in the
 // viewer's units, a control mesh (the user's or a simplified copy of the render mesh), the
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
-#include "app/model_report.h"
-#include "app/scene.h"
+#include "tools/common/model_report.h"
+#include "io/data_folder.h"
 #include "face/amplification.h"
 #include "face/face_model.h"
-#include "io/arguments.h"
+#include "tools/common/arguments.h"
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/normals.h"
-#include "io/workers.h"
+#include "face/workers.h"
 #include "tools/import/import_cage.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
@@ -195,10 +195,8 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
                        false;
             break;
         case optionThreads:
-            if (!parseInteger(o.threads, optarg, 1) || o.threads > maxThreadCount)
-                return problem = "--threads takes a whole number from 1 to " +
-                                 std::to_string(maxThreadCount),
-                       false;
+            if (!parseThreadCount(o.threads, optarg, problem))
+                return false;
             break;
         case optionHeight:
             if (!parseFinite(o.height, optarg) || !(o.height > 0.0f))

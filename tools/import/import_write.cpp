@@ -1,6 +1,6 @@
 #include "tools/import/import_write.h"
 
-#include "app/scene.h"
+#include "io/data_folder.h"
 #include "io/file_contents.h"
 #include "io/image_file.h"
 #include "io/messages.h"

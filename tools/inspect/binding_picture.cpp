@@ -1,6 +1,6 @@
 #include "tools/inspect/binding_picture.h"
 
-#include "app/binding_colour.h"
+#include "tools/common/binding_colour.h"
 #include "app/viewer.h"
 #include "face/face_model.h"
 #include "io/image_file.h"

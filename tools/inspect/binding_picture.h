@@ -36,7 +36,7 @@ void choosePictureFrame(PictureFrame& frame, const Vector3* positions, int32_t c
 
 // Renders the model's current render mesh offscreen (OSMesa, 640 × 640 a view) from the
 // camera choosePictureFrame gives for it, back faces culled as in the viewer, and writes a
-// PNG. Each vertex is coloured as bindingColours (app/binding_colour.h) colours it: by its
+// PNG. Each vertex is coloured as bindingColours (tools/common/binding_colour.h) colours it: by its
 // attachment weight or, when amplification (N values) is not null, by its amplification; and
 // shaded by its normal towards the camera. threeViews puts the front, the left side (turned a
 // quarter) and the back (turned half) side by side, 1920 × 640, so that what the front hides

@@ -1,16 +1,16 @@
 // face-inspect: a command-line view of a face model file for the people who build models.
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
-#include "app/model_report.h"
+#include "tools/common/model_report.h"
 #include "face/amplification.h"
 #include "face/face_model.h"
-#include "io/arguments.h"
+#include "tools/common/arguments.h"
 #include "io/import_record.h"
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
-#include "io/workers.h"
+#include "face/workers.h"
 #include "tools/inspect/binding_picture.h"
 #include "tools/inspect/scene_export.h"
 
@@ -150,8 +150,7 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         "--dump takes attachments, patches, edges, positions or amplification, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
-    const std::string threadsProblem =
-        "--threads takes a whole number from 1 to " + std::to_string(maxThreadCount);
+    const std::string threadsProblem = threadCountProblem();
     const std::string colourProblem = "--colour takes weight or amplification";
     const std::string viewsProblem = "--views takes front or three";
     const std::string stepProblem = "--step takes a positive number, once";
@@ -222,8 +221,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
             options.stepGiven = true;
             break;
         case threadsOption:
-            if (!parseInteger(options.threads, optarg, 1) || options.threads > maxThreadCount)
-                return problem = threadsProblem, false;
+            if (!parseThreadCount(options.threads, optarg, problem))
+                return false;
             break;
         case exportObjOption:
         case exportSceneOption:

@@ -70,11 +70,6 @@ Vector3 turned(const Vector3& v, const Vector3& a, const Vector3& b) {
     return v * c + cross(w, v) + w * (dot(w, v) / (1.0f + c));
 }
 
-Vector3 unit(const Vector3& v) {
-    const float l = length(v);
-    return l > 0.0f ? v / l : v;
-}
-
 std::string lowerExtension(const std::string& file) {
     std::string extension = std::filesystem::path(file).extension().string();
     for (char& c : extension)
@@ -113,9 +108,9 @@ void poseVertex(aiVector3D& position, aiVector3D* normal, const RenderPose& pose
     // render vertex's turned, and back.
     if (normal && !(pose.normals[r] == pose.restNormals[r])) {
         const Vector3 inModel =
-            unit(rotated(record, transposed(toMesh, Vector3{normal->x, normal->y, normal->z})));
-        const Vector3 n = unit(transposed(
-            toScene, sourceDirection(record, turned(inModel, unit(pose.restNormals[r]),
+            unitOrZero(rotated(record, transposed(toMesh, Vector3{normal->x, normal->y, normal->z})));
+        const Vector3 n = unitOrZero(transposed(
+            toScene, sourceDirection(record, turned(inModel, unitOrZero(pose.restNormals[r]),
                                                     pose.normals[r]))));
         if (isFinite(n))
             *normal = aiVector3D(n.x, n.y, n.z);

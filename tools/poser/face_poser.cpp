@@ -2,8 +2,8 @@
 // creates the window, registers the callbacks in one place and forwards every event to the
 // plain operations of tools/poser/poser.h.
 #include "app/window.h"
-#include "io/arguments.h"
-#include "io/workers.h"
+#include "tools/common/arguments.h"
+#include "face/workers.h"
 #include "tools/poser/poser.h"
 
 #include <GL/glut.h>
@@ -48,8 +48,7 @@ bool parseArguments(std::string& folder, const char*& poseFile, int32_t& threads
                                   {"threads", required_argument, nullptr, 't'},
                                   {"help", no_argument, nullptr, 'h'},
                                   {nullptr, 0, nullptr, 0}};
-    const std::string threadsProblem =
-        "--threads takes a whole number from 1 to " + std::to_string(maxThreadCount);
+    const std::string threadsProblem = threadCountProblem();
     opterr = 0; // our own messages
     bool folderGiven = false;
     for (int c; (c = getopt_long(argc, argv, "-:h", longOptions, nullptr)) != -1;) {
@@ -69,8 +68,8 @@ bool parseArguments(std::string& folder, const char*& poseFile, int32_t& threads
             poseFile = optarg;
             break;
         case 't':
-            if (!parseInteger(threads, optarg, 1) || threads > maxThreadCount)
-                return problem = threadsProblem, false;
+            if (!parseThreadCount(threads, optarg, problem))
+                return false;
             break;
         case ':':
             return problem = optopt == 't' ? threadsProblem : "--pose takes a file name, once",

@@ -1,6 +1,6 @@
 #include "tools/poser/poser.h"
 
-#include "app/binding_colour.h"
+#include "tools/common/binding_colour.h"
 #include "face/amplification.h"
 #include "io/import_record.h"
 #include "io/messages.h"

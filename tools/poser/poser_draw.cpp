@@ -3,8 +3,8 @@
 // pixels. Whatever is switched here is saved and restored with glPushAttrib.
 #include "tools/poser/poser.h"
 
-#include "app/binding_colour.h"
-#include "face/point_overlay.h"
+#include "tools/common/binding_colour.h"
+#include "draw/point_overlay.h"
 #include "io/image_file.h"
 #include "io/messages.h"
 

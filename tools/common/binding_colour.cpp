@@ -1,4 +1,4 @@
-#include "app/binding_colour.h"
+#include "tools/common/binding_colour.h"
 
 #include <algorithm>
 

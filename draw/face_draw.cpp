@@ -2,12 +2,14 @@
 // by the viewer's flags (control mesh, attachments, hinting samples). Every overlay saves
 // the GL switches it changes and restores them, but for one: the control-mesh overlay
 // leaves blending off whatever it found, because the face and the overlays after it are
-// drawn unblended (the teeth turn blending on for themselves).
+// drawn unblended (the teeth turn blending on for themselves). The switches are read and
+// set one by one, in the order the drawing tests check call by call: glPushAttrib would
+// also bring blending back.
+#include "draw/mesh_draw.h"
+#include "draw/point_overlay.h"
 #include "face/draw_flags.h"
 #include "face/face_model.h"
-#include "face/point_overlay.h"
 #include "geometry/patches.h"
-#include "io/mesh_draw.h"
 
 #include <GL/gl.h>
 
@@ -18,12 +20,6 @@ constexpr int edgeCurveSegments = 5;
 constexpr float edgeCurveStep = 0.2f;
 // Overlay point size in pixels.
 constexpr float overlayPointSize = 2.0f;
-
-bool isOn(GLenum capability) {
-    GLboolean on = GL_FALSE;
-    glGetBooleanv(capability, &on);
-    return on == GL_TRUE;
-}
 
 void drawPoint(const Vector3& p) {
     glBegin(GL_POINTS);
@@ -141,29 +137,6 @@ void drawHintingSamplesOverlay(const FaceModel& face) {
 }
 
 } // namespace
-
-PointOverlayState beginPointOverlay(float pointSize) {
-    PointOverlayState saved = {isOn(GL_DEPTH_TEST), isOn(GL_LIGHTING), isOn(GL_TEXTURE_2D), 1.0f};
-    glGetFloatv(GL_POINT_SIZE, &saved.pointSize);
-    if (saved.depthTest)
-        glDisable(GL_DEPTH_TEST);
-    if (saved.lighting)
-        glDisable(GL_LIGHTING);
-    if (saved.texturing)
-        glDisable(GL_TEXTURE_2D);
-    glPointSize(pointSize);
-    return saved;
-}
-
-void endPointOverlay(const PointOverlayState& saved) {
-    glPointSize(saved.pointSize);
-    if (saved.texturing)
-        glEnable(GL_TEXTURE_2D);
-    if (saved.lighting)
-        glEnable(GL_LIGHTING);
-    if (saved.depthTest)
-        glEnable(GL_DEPTH_TEST);
-}
 
 void FaceModel::draw(const Vector3* controlPoints, uint32_t drawFlags) {
     update(renderPositions.get(), renderNormals.get(), controlPoints);

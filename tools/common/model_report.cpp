@@ -1,7 +1,8 @@
-#include "app/model_report.h"
+#include "tools/common/model_report.h"
 
 #include "app/prop_frame.h"
-#include "app/scene.h"
+#include "app/prop_frame.h"
+#include "io/data_folder.h"
 #include "face/amplification.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
-#include "io/mesh_draw.h"
+#include "draw/mesh_draw.h"
+#include "io/prop.h"
 
 #include <GL/gl.h>
 
@@ -14,4 +15,9 @@ void drawTexturedMesh(const Vector3* positions, const Vector3* normals, const Te
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+void Prop::draw() const {
+    drawTexturedMesh(positions.get(), normals.get(), texCoords.get(), triangles.get(),
+                     triangleCount);
 }

@@ -1,4 +1,4 @@
-#include "io/workers.h"
+#include "face/workers.h"
 
 #include <atomic>
 #include <cassert>

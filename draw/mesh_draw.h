@@ -1,5 +1,6 @@
 // Drawing of a textured triangle mesh through OpenGL client-side arrays, shared by the face's
-// render mesh and the props.
+// render mesh and the props (Prop::draw, declared with the prop in io/prop.h, is defined
+// here: the prop reader stays free of GL).
 #pragma once
 
 #include "geometry/vector.h"

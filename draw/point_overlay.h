@@ -3,6 +3,9 @@
 // found it.
 #pragma once
 
+// Whether the GL capability (GL_DEPTH_TEST, GL_BLEND, ...) is switched on, by glGetBooleanv.
+bool isOn(unsigned int capability);
+
 struct PointOverlayState {
     bool depthTest, lighting, texturing; // which of the three switches were on
     float pointSize;                     // the point size before the overlay

@@ -3,6 +3,7 @@
 // (Debian's assimp test models), compared with the source read the same way.
 #include "io/import_record.h"
 #include "io/model_file.h"
+#include "tools/inspect/own_scene_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 
@@ -32,17 +33,6 @@ const aiScene* readScene(Assimp::Importer& importer, const std::string& file) {
         importer.ReadFile(file, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
     EXPECT_NE(scene, nullptr) << file << ": " << importer.GetErrorString();
     return scene;
-}
-
-// The diagonal of the mesh's bounding box.
-float meshSize(const aiMesh& mesh) {
-    aiVector3D low = mesh.mVertices[0], high = mesh.mVertices[0];
-    for (unsigned v = 0; v < mesh.mNumVertices; ++v)
-        for (int c = 0; c < 3; ++c) {
-            low[c] = std::min(low[c], mesh.mVertices[v][c]);
-            high[c] = std::max(high[c], mesh.mVertices[v][c]);
-        }
-    return (high - low).Length();
 }
 
 // The largest distance between the positions at the same triangle corners of two meshes

@@ -242,6 +242,8 @@ void collectIds(std::map<std::string, pugi::xml_node>& ids, pugi::xml_node node)
         collectIds(ids, child);
 }
 
+} // namespace
+
 float meshSize(const aiMesh& mesh) {
     aiVector3D low = mesh.mVertices[0], high = mesh.mVertices[0];
     for (unsigned v = 0; v < mesh.mNumVertices; ++v)
@@ -264,8 +266,6 @@ void setEntries(std::vector<std::string>& tokens, const std::vector<int64_t>& en
             tokens[size_t(3 * e + k)] = number(posed[c][unsigned(k)]);
     }
 }
-
-} // namespace
 
 bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const aiScene& scene,
                      const std::vector<PosedMesh>& posed, const std::vector<std::string>& shapes,

@@ -23,6 +23,9 @@ struct PosedMesh {
     std::vector<aiVector3D> normals;     // the same, or empty when the mesh has none
 };
 
+// The diagonal of the mesh's bounding box (the scale of its tolerances).
+float meshSize(const aiMesh& mesh);
+
 // Writes outFile (.dae) from the Collada source (a .dae, or the .dae inside a .zae, whose
 // other entries, its textures, go beside outFile where no file of that name is yet): the
 // posed meshes' positions and normals replaced by the base pose's, and per shape name a

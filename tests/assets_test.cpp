@@ -4,10 +4,10 @@
 #include "face/face_model.h"
 #include "io/model_file.h"
 #include "io/texture.h"
+#include "tests/support/synthetic_model.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 #include "tools/assets/mesh.h"
-#include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>
 
@@ -121,10 +121,29 @@ TEST(FaceAssets, RegeneratesTheCommittedDataByteForByte) {
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, "--bogus"}).status, 2);
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, "--dense"}).status, 2);
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, dir.path + "/new/folder"}).status, 0);
-    EXPECT_EQ(readFile(dir.path + "/new/folder/white_eye1.tga"), readFile(dataPath("white_eye1.tga")));
+    EXPECT_EQ(readFile(dir.path + "/new/folder/white_eye1.tga"),
+              readFile(dataPath("white_eye1.tga")));
     const ProgramRun blocked = runProgram({FACE_ASSETS_PATH, dir.path + "/white_skin.tga/sub"});
     EXPECT_EQ(blocked.status, 1);
     EXPECT_EQ(blocked.err, "face-assets: " + dir.path +
                                "/white_skin.tga/sub/retarget.model: cannot be written (Not a "
                                "directory)\n");
+}
+
+// face-assets and face-import draw nothing: their programs name no GL, GLU, GLUT or OSMesa
+// library, so neither needs a display nor a GL driver to run.
+TEST(Programs, ThatDrawNothingLinkNoGl) {
+    for (const char* program : {FACE_ASSETS_PATH, FACE_IMPORT_PATH}) {
+        const ProgramRun ldd = runProgram({"/usr/bin/ldd", program});
+        ASSERT_EQ(ldd.status, 0) << program;
+        std::string libraries = ldd.out;
+        std::transform(libraries.begin(), libraries.end(), libraries.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        for (const char* gl :
+             {"libgl.", "libglu.", "libglut.", "libosmesa.", "libglx", "libopengl"})
+            EXPECT_EQ(libraries.find(gl), std::string::npos) << program << " links " << gl;
+    }
+    // The check itself sees a GL library where there is one.
+    const ProgramRun viewer = runProgram({"/usr/bin/ldd", FACE_VIEWER_PATH});
+    EXPECT_NE(viewer.out.find("libGL"), std::string::npos);
 }

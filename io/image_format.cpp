@@ -1,6 +1,6 @@
 // Telling image formats apart: by the file's name, which chooses the decoder, and by its
 // first bytes, which only explain a refusal when the two disagree; and blank pictures.
-#include "io/texture.h"
+#include "io/image_format.h"
 
 #include <cstring>
 

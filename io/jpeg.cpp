@@ -4,7 +4,7 @@
 // that the data ended before the image (the library would fill the rest with grey) is refused
 // the same way; other warnings (an unknown JFIF revision, extraneous bytes before a marker)
 // leave a usable picture and are ignored. No message is ever printed.
-#include "io/texture.h"
+#include "io/jpeg.h"
 
 #include "io/messages.h"
 #include "io/text_scanner.h"

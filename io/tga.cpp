@@ -1,7 +1,7 @@
 // TGA decoding: our own reading of the header decides what is accepted and checks that the
 // image data is all there; stb_image then decodes the pixels (byte order B, G, R(, A) to
 // R, G, B(, A), run-length packets, bottom-first rows turned top first).
-#include "io/texture.h"
+#include "io/tga.h"
 
 #include "io/messages.h"
 #include "io/text_scanner.h"

@@ -230,9 +230,7 @@ void registerFrameBenchmarks() {
         {"samplesOnePairEach", samplesOnePairEach},
         {"samplesBatched", samplesBatched}};
     for (const auto& [name, function] : benchmarks)
-        benchmark::RegisterBenchmark(name, function)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 // Registered before main runs, as BENCHMARK() registers.

@@ -6,8 +6,8 @@
 // vertices never move: 0.
 #pragma once
 
-#include "geometry/vector.h"
 #include "face/workers.h"
+#include "geometry/vector.h"
 
 #include <cstdint>
 

@@ -15,11 +15,11 @@
 #pragma once
 
 #include "face/attachments.h"
+#include "face/workers.h"
 #include "geometry/grid.h"
 #include "geometry/vector.h"
 #include "io/memory_budget.h"
 #include "io/normals.h"
-#include "face/workers.h"
 
 #include <cstdint>
 #include <memory>

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,29 +42,29 @@ bool openFileContents(FileContents& contents, const char* fileName, std::string&
         struct stat info;
         if (openErrno == ENXIO && stat(fileName, &info) == 0 && !S_ISREG(info.st_mode))
             return fileError(error, fileName,
-                          std::string("not a regular file (") + kindOf(info.st_mode) + ")");
+                             std::string("not a regular file (") + kindOf(info.st_mode) + ")");
         return fileError(error, fileName,
-                      std::string("cannot open (") + std::strerror(openErrno) + ")");
+                         std::string("cannot open (") + std::strerror(openErrno) + ")");
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
         const int statErrno = errno;
         close(fd);
         return fileError(error, fileName,
-                      std::string("cannot read (") + std::strerror(statErrno) + ")");
+                         std::string("cannot read (") + std::strerror(statErrno) + ")");
     }
     if (!S_ISREG(info.st_mode)) {
         close(fd);
         return fileError(error, fileName,
-                      std::string("not a regular file (") + kindOf(info.st_mode) + ")");
+                         std::string("not a regular file (") + kindOf(info.st_mode) + ")");
     }
     const uint64_t size = uint64_t(info.st_size);
     const uint64_t available = availableMemoryBytes();
     if (size > available / 2) {
         close(fd);
         return fileError(error, fileName,
-                      "the file is " + formatBytes(size) + ", more than half of the " +
-                          formatBytes(available) + " of memory available");
+                         "the file is " + formatBytes(size) + ", more than half of the " +
+                             formatBytes(available) + " of memory available");
     }
     if (size == 0) {
         close(fd);
@@ -75,7 +75,7 @@ bool openFileContents(FileContents& contents, const char* fileName, std::string&
     close(fd);
     if (mapped == MAP_FAILED)
         return fileError(error, fileName,
-                      std::string("cannot read (") + std::strerror(mapErrno) + ")");
+                         std::string("cannot read (") + std::strerror(mapErrno) + ")");
     // The readers walk the file once from its start.
     madvise(mapped, size_t(size), MADV_SEQUENTIAL);
     contents.data = static_cast<const char*>(mapped);

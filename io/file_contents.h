@@ -1,6 +1,6 @@
 // Regular files mapped read-only into memory, for the readers and decoders that parse from a
-// buffer, and whole files written at once, for the writers. Every reader opens its file here, so none blocks on a FIFO, reads a device without
-// end or copies a huge file before looking at it.
+// buffer, and whole files written at once, for the writers. Every reader opens its file here, so
+// none blocks on a FIFO, reads a device without end or copies a huge file before looking at it.
 #pragma once
 
 #include <cstddef>

@@ -45,7 +45,8 @@ bool expect(LineReader& r, std::vector<LineToken>& tokens, const char* key, int 
     return true;
 }
 
-bool integer(LineReader& r, int64_t& value, const LineToken& token, int64_t minimum, int64_t maximum) {
+bool integer(LineReader& r, int64_t& value, const LineToken& token, int64_t minimum,
+             int64_t maximum) {
     const std::from_chars_result read =
         std::from_chars(token.text, token.text + token.length, value);
     if (read.ec != std::errc() || read.ptr != token.text + token.length)

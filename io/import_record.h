@@ -34,10 +34,10 @@ struct ImportRecord {
     uint64_t size = 0;           // its size in bytes
     int64_t modifiedSeconds = 0; // its modification time
     int64_t modifiedNanoseconds = 0;
-    std::vector<int32_t> meshes;       // the assimp mesh indices used, in order
-    std::vector<int32_t> meshVertices; // each one's vertex count
+    std::vector<int32_t> meshes;         // the assimp mesh indices used, in order
+    std::vector<int32_t> meshVertices;   // each one's vertex count
     std::vector<Matrix4> meshTransforms; // each one's node transform, mesh to scene
-    float scale = 1.0f;                // placement: p' = scale · R · (p − centre)
+    float scale = 1.0f;                  // placement: p' = scale · R · (p − centre)
     float rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // R, rows
     Vector3 centre = {0.0f, 0.0f, 0.0f};
     std::vector<int32_t> renderVertex; // per source vertex, mesh by mesh: render vertex or −1

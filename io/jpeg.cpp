@@ -108,7 +108,8 @@ bool decodeJpegBuffer(DecodedImage& out, const uint8_t* data, size_t size, const
     const char* lookalike = imageLookalike(data, size);
     if (lookalike && !(size >= 2 && data[0] == 0xFF && data[1] == 0xD8)) {
         return fileError(error, fileName,
-                         std::string("JPEG data: the file looks like ") + lookalike + ", not a JPEG");
+                         std::string("JPEG data: the file looks like ") + lookalike +
+                             ", not a JPEG");
     }
     // Zeroed, so that destroying a decompressor whose creation failed is harmless.
     std::unique_ptr<JpegJob> job(new JpegJob());

@@ -10,8 +10,7 @@
 bool fileError(std::string& error, const std::string& fileName, const std::string& what);
 
 // Sets error to "<file>, line <line>: <what>" and returns false.
-bool lineError(std::string& error, const std::string& fileName, long line,
-               const std::string& what);
+bool lineError(std::string& error, const std::string& fileName, long line, const std::string& what);
 
 // Sets error to "<file>: cannot be written (<the system's text for errnum>)" and returns
 // false.

@@ -42,8 +42,8 @@ bool readPoseBuffer(std::vector<ControlPointMove>& moves, const char* data, size
         // The offsets through the model reader's rules, by a scanner over the rest of the
         // line, so that its messages name this line.
         const char* offsets = first + firstLength;
-        TextScanner scanner = makeScanner(offsets, size_t(stop - offsets), fileName, error,
-                                          unlimitedMemory, line);
+        TextScanner scanner =
+            makeScanner(offsets, size_t(stop - offsets), fileName, error, unlimitedMemory, line);
         if (!readPoints(&move.delta, 1, scanner, "move"))
             return false;
         if (!(std::fabs(move.delta.x) <= largestPoseOffset &&

@@ -4,7 +4,6 @@
 #include "io/memory_budget.h"
 #include "io/messages.h"
 
-
 bool decodeImage(DecodedImage& out, const char* fileName, std::string& error) {
     const ImageFormat format = imageFormatOf(fileName);
     if (format == ImageFormat::none)

@@ -62,7 +62,6 @@ void setPixel(DecodedImage& image, int x, int y, const Colour& c, double alpha =
         p[3] = toByte(alpha);
 }
 
-
 // ---- Skin layers, each given the face-domain point (X, Y) ----------------------------
 
 const Colour skinTone{0.96, 0.79, 0.67};

@@ -1,9 +1,8 @@
 #include "tools/common/model_report.h"
 
 #include "app/prop_frame.h"
-#include "app/prop_frame.h"
-#include "io/data_folder.h"
 #include "face/amplification.h"
+#include "io/data_folder.h"
 
 #include <algorithm>
 #include <cmath>

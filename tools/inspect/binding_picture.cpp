@@ -1,9 +1,9 @@
 #include "tools/inspect/binding_picture.h"
 
-#include "tools/common/binding_colour.h"
 #include "app/viewer.h"
 #include "face/face_model.h"
 #include "io/image_file.h"
+#include "tools/common/binding_colour.h"
 
 #include <GL/osmesa.h>
 

@@ -1,16 +1,16 @@
 // face-inspect: a command-line view of a face model file for the people who build models.
 // Summary by default; --dump prints the attachments, the sub-patches, the edge table or
 // the deformed render mesh, one record per line, numbers with %.9g.
-#include "tools/common/model_report.h"
 #include "face/amplification.h"
 #include "face/face_model.h"
-#include "tools/common/arguments.h"
+#include "face/workers.h"
 #include "io/import_record.h"
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
-#include "face/workers.h"
+#include "tools/common/arguments.h"
+#include "tools/common/model_report.h"
 #include "tools/inspect/binding_picture.h"
 #include "tools/inspect/scene_export.h"
 

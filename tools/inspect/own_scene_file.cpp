@@ -53,11 +53,12 @@ bool readColladaText(std::string& text, const std::string& file, const std::stri
                                entry.is_relative() &&
                                std::find(entry.begin(), entry.end(), "..") == entry.end() &&
                                !std::filesystem::exists(beside, failure);
-        if ((document && found) || (!document && !companion) || info.uncompressed_size > (uint64_t(1) << 31) ||
-            unzOpenCurrentFile(zip) != UNZ_OK)
+        if ((document && found) || (!document && !companion) ||
+            info.uncompressed_size > (uint64_t(1) << 31) || unzOpenCurrentFile(zip) != UNZ_OK)
             continue;
         std::string bytes(size_t(info.uncompressed_size), '\0');
-        const int read = bytes.empty() ? 0 : unzReadCurrentFile(zip, &bytes[0], unsigned(bytes.size()));
+        const int read =
+            bytes.empty() ? 0 : unzReadCurrentFile(zip, &bytes[0], unsigned(bytes.size()));
         unzCloseCurrentFile(zip);
         if (read < 0 || size_t(read) != bytes.size())
             continue;
@@ -83,8 +84,8 @@ pugi::xml_node byId(const std::map<std::string, pugi::xml_node>& ids, const char
 
 // A source's float values (its float_array), three per entry.
 struct FloatSource {
-    pugi::xml_node array;             // the float_array
-    std::vector<std::string> tokens;  // its values as written
+    pugi::xml_node array;            // the float_array
+    std::vector<std::string> tokens; // its values as written
 };
 
 bool readFloatSource(FloatSource& source, pugi::xml_node element) {
@@ -134,7 +135,7 @@ bool readCorners(Corners& corners, pugi::xml_node primitive, int32_t vertexOffse
             return false;
         for (size_t c = 0; c < indices.size(); c += size_t(stride)) {
             corners.position.push_back(indices[c + size_t(vertexOffset)]);
-            corners.normal.push_back(normalWithVertex ? indices[c + size_t(vertexOffset)]
+            corners.normal.push_back(normalWithVertex    ? indices[c + size_t(vertexOffset)]
                                      : normalOffset >= 0 ? indices[c + size_t(normalOffset)]
                                                          : -1);
         }
@@ -156,7 +157,8 @@ bool readColladaMesh(ColladaMesh& mesh, pugi::xml_node geometry,
     const pugi::xml_node m = geometry.child("mesh");
     const pugi::xml_node vertices = m.child("vertices");
     bool normalWithVertex = false;
-    for (pugi::xml_node input = vertices.child("input"); input; input = input.next_sibling("input")) {
+    for (pugi::xml_node input = vertices.child("input"); input;
+         input = input.next_sibling("input")) {
         const std::string semantic = input.attribute("semantic").value();
         if (semantic == "POSITION")
             mesh.positionSource = byId(ids, input.attribute("source").value());
@@ -298,8 +300,8 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
         const std::string name = mesh.mName.C_Str();
         pugi::xml_node geometry;
         size_t primitive = 0;
-        const std::string unmatched = "mesh \"" + name + "\" (assimp's mesh " +
-                                      std::to_string(p.meshIndex) + ") ";
+        const std::string unmatched =
+            "mesh \"" + name + "\" (assimp's mesh " + std::to_string(p.meshIndex) + ") ";
         if (!findGeometry(geometry, primitive, name, library))
             return fileError(error, sourceFile, unmatched + "names no geometry of the file");
         const std::string id = geometry.attribute("id").value();
@@ -325,9 +327,10 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
             const int64_t e = corners.position[c];
             same = e >= 0 && size_t(3 * e + 2) < r.positions.tokens.size();
             if (same) {
-                const aiVector3D written(std::strtof(r.positions.tokens[size_t(3 * e)].c_str(), nullptr),
-                                         std::strtof(r.positions.tokens[size_t(3 * e + 1)].c_str(), nullptr),
-                                         std::strtof(r.positions.tokens[size_t(3 * e + 2)].c_str(), nullptr));
+                const aiVector3D written(
+                    std::strtof(r.positions.tokens[size_t(3 * e)].c_str(), nullptr),
+                    std::strtof(r.positions.tokens[size_t(3 * e + 1)].c_str(), nullptr),
+                    std::strtof(r.positions.tokens[size_t(3 * e + 2)].c_str(), nullptr));
                 same = (written - mesh.mVertices[c]).Length() <= tolerance;
             }
         }
@@ -373,8 +376,9 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
             pugi::xml_node copy = library.insert_copy_after(r.mesh.geometry, after);
             after = copy;
             renameIds(copy, suffix, inside);
-            copy.attribute("name") ? (void)copy.attribute("name").set_value(shapes[s].c_str())
-                                   : (void)copy.append_attribute("name").set_value(shapes[s].c_str());
+            copy.attribute("name")
+                ? (void)copy.attribute("name").set_value(shapes[s].c_str())
+                : (void)copy.append_attribute("name").set_value(shapes[s].c_str());
             std::map<std::string, pugi::xml_node> copied;
             collectIds(copied, copy);
             byId(copied, (r.positions.array.attribute("id").value() + suffix).c_str())
@@ -413,7 +417,8 @@ bool writeOwnCollada(const char* outFile, const std::string& sourceFile, const a
             array.append_attribute("id").set_value(arrayId.c_str());
             array.append_attribute("count").set_value(count.c_str());
             array.text().set(source.values.c_str());
-            pugi::xml_node accessor = element.append_child("technique_common").append_child("accessor");
+            pugi::xml_node accessor =
+                element.append_child("technique_common").append_child("accessor");
             accessor.append_attribute("source").set_value(("#" + arrayId).c_str());
             accessor.append_attribute("count").set_value(count.c_str());
             accessor.append_attribute("stride").set_value("1");

@@ -17,10 +17,10 @@
 // One imported mesh posed: its vertices as assimp reads the source (triangulation alone),
 // in the base pose and in each shape's, in the mesh's own coordinates.
 struct PosedMesh {
-    int32_t meshIndex = 0;               // in the assimp scene
-    unsigned vertexCount = 0;            // V
-    std::vector<aiVector3D> positions;   // (1 + shapes) × V: the base pose, then each shape
-    std::vector<aiVector3D> normals;     // the same, or empty when the mesh has none
+    int32_t meshIndex = 0;             // in the assimp scene
+    unsigned vertexCount = 0;          // V
+    std::vector<aiVector3D> positions; // (1 + shapes) × V: the base pose, then each shape
+    std::vector<aiVector3D> normals;   // the same, or empty when the mesh has none
 };
 
 // The diagonal of the mesh's bounding box (the scale of its tolerances).

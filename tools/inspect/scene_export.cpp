@@ -28,9 +28,9 @@ struct SceneFormat {
 
 // assimp's FBX exporter is left out: neither Blender ("failed to read nested block
 // sentinel") nor assimp's own reader opens what it writes.
-const SceneFormat sceneFormats[] = {
-    {".obj", "obj", false},    {".gltf", "gltf2", true}, {".glb", "glb2", true},
-    {".dae", "collada", true}, {".ply", "ply", false},   {".stl", "stl", false}};
+const SceneFormat sceneFormats[] = {{".obj", "obj", false}, {".gltf", "gltf2", true},
+                                    {".glb", "glb2", true}, {".dae", "collada", true},
+                                    {".ply", "ply", false}, {".stl", "stl", false}};
 const char* const unreadFbx = "assimp's FBX files open neither in Blender nor in assimp";
 
 bool exporterAvailable(const char* id) {
@@ -107,8 +107,8 @@ void poseVertex(aiVector3D& position, aiVector3D* normal, const RenderPose& pose
     // The normal: into model units (the inverse transpose of toMesh, then R), turned as its
     // render vertex's turned, and back.
     if (normal && !(pose.normals[r] == pose.restNormals[r])) {
-        const Vector3 inModel =
-            unitOrZero(rotated(record, transposed(toMesh, Vector3{normal->x, normal->y, normal->z})));
+        const Vector3 inModel = unitOrZero(
+            rotated(record, transposed(toMesh, Vector3{normal->x, normal->y, normal->z})));
         const Vector3 n = unitOrZero(transposed(
             toScene, sourceDirection(record, turned(inModel, unitOrZero(pose.restNormals[r]),
                                                     pose.normals[r]))));
@@ -186,8 +186,8 @@ void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const S
 // The shapes' names into a glTF file that assimp wrote: every mesh whose primitives hold
 // shapeCount morph targets gets extras.targetNames (assimp writes the targets unnamed). A
 // .glb is a header, the JSON chunk and the binary chunk; only the JSON chunk changes.
-bool nameMorphTargets(const char* fileName, const ShapePose* shapes, size_t shapeCount,
-                      bool binary, std::string& error) {
+bool nameMorphTargets(const char* fileName, const ShapePose* shapes, size_t shapeCount, bool binary,
+                      std::string& error) {
     std::string text;
     {
         FileContents contents;
@@ -206,9 +206,9 @@ bool nameMorphTargets(const char* fileName, const ShapePose* shapes, size_t shap
         if (jsonLength > text.size() - 20)
             return fileError(error, fileName, "the written file's JSON chunk runs past its end");
     }
-    nlohmann::json gltf = nlohmann::json::parse(text.begin() + long(jsonStart),
-                                                text.begin() + long(jsonStart + jsonLength),
-                                                nullptr, false);
+    nlohmann::json gltf =
+        nlohmann::json::parse(text.begin() + long(jsonStart),
+                              text.begin() + long(jsonStart + jsonLength), nullptr, false);
     if (gltf.is_discarded())
         return fileError(error, fileName, "assimp wrote JSON that does not parse");
     nlohmann::json names = nlohmann::json::array();
@@ -283,8 +283,7 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
                              sceneFormatList() + ")");
     if (!format)
         return fileError(error, outFile,
-                         "the extension names no format written here (" + sceneFormatList() +
-                             ")");
+                         "the extension names no format written here (" + sceneFormatList() + ")");
     if (shapeCount > 0 && !format->shapeKeys)
         return fileError(error, outFile,
                          std::string(format->extension + 1) +

@@ -2,8 +2,8 @@
 // creates the window, registers the callbacks in one place and forwards every event to the
 // plain operations of tools/poser/poser.h.
 #include "app/window.h"
-#include "tools/common/arguments.h"
 #include "face/workers.h"
+#include "tools/common/arguments.h"
 #include "tools/poser/poser.h"
 
 #include <GL/glut.h>

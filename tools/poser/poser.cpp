@@ -1,11 +1,11 @@
 #include "tools/poser/poser.h"
 
-#include "tools/common/binding_colour.h"
 #include "face/amplification.h"
 #include "io/import_record.h"
 #include "io/messages.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
+#include "tools/common/binding_colour.h"
 #include "tools/inspect/scene_export.h"
 
 #include <sys/stat.h>

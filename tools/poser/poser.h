@@ -44,9 +44,9 @@ struct Poser {
     // order, and the one last saved, loaded or stepped to (−1 none).
     std::vector<std::string> library;
     int32_t libraryIndex = -1;
-    bool naming = false;   // "n": the keys type a name for the pose, Enter saves it
-    std::string typedName; // the name typed so far
-    DrawText drawText = nullptr;   // null: no text is drawn
+    bool naming = false;         // "n": the keys type a name for the pose, Enter saves it
+    std::string typedName;       // the name typed so far
+    DrawText drawText = nullptr; // null: no text is drawn
 };
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
@@ -64,7 +64,8 @@ bool checkPoserStart(std::string& error, const std::string& folder, const char* 
 // Start-up with a current GL context: the scene from folder/data/ (loadSceneFrom, warnings
 // named "face-poser"), the pose at rest or read from poseFile (may be null), then face-poser's
 // key bindings on standard output, then the pose library's line (when folder/poses/ holds
-// poses; each pose file refused there gives its line on standard error and is left out). False with one line in error (a file's message).
+// poses; each pose file refused there gives its line on standard error and is left out). False with
+// one line in error (a file's message).
 bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
                 std::string& error);
 
@@ -89,8 +90,8 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
 
 // The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face
-// coloured by amplification under "w", the points facing away dimmed and the shown point enlarged in
-// deformation mode, the text (the shown point's index and displacement in deformation mode,
-// the key list, the legend), and the picture that "p" asked for. GL state is left as
-// face-viewer's frame leaves it.
+// coloured by amplification under "w", the points facing away dimmed and the shown point enlarged
+// in deformation mode, the text (the shown point's index and displacement in deformation mode, the
+// key list, the legend), and the picture that "p" asked for. GL state is left as face-viewer's
+// frame leaves it.
 void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state);

@@ -3,10 +3,10 @@
 // pixels. Whatever is switched here is saved and restored with glPushAttrib.
 #include "tools/poser/poser.h"
 
-#include "tools/common/binding_colour.h"
 #include "draw/point_overlay.h"
 #include "io/image_file.h"
 #include "io/messages.h"
+#include "tools/common/binding_colour.h"
 
 #include <GL/gl.h>
 #include <sys/stat.h>

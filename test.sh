@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. Installs missing Debian packages first.
+#   the code's shape: clang-format --dry-run over every C++ file
 #   build/          Release: viewer, tools, benchmarks (built, not run), and the unit tests
 #                   once more as users' builds compile them (optimised, no sanitizer; the
 #                   address-space tests run only here); then the commands of README.md and
@@ -11,6 +12,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
 jobs=$(nproc)
+
+# Every C++ file of ours in .clang-format's shape.
+echo "the code's shape (clang-format)"
+find app draw face geometry io tools tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFACE_BENCH=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j"$jobs"

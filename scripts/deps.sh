@@ -10,7 +10,7 @@ run_packages=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev libgl1-me
               libjpeg62-turbo-dev libstb-dev libnanoflann-dev libosmesa6-dev
               libassimp-dev libmeshoptimizer-dev libeigen3-dev nlohmann-json3-dev
               libpugixml-dev libminizip-dev zlib1g-dev)
-test_packages=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+test_packages=(googletest libgtest-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
                xvfb xauth xdotool imagemagick x11-utils assimp-testmodels assimp-utils
                blender python3-numpy)
 ci_packages=(debootstrap git ca-certificates)

@@ -36,3 +36,14 @@ int32_t edgeBetween(const EdgeAdjacency& adjacency, int32_t t, int32_t a, int32_
     }
     return -1;
 }
+
+void sortByCorners(std::vector<SortedCorners>& sorted, const Triangle* triangles, int32_t L) {
+    sorted.resize(size_t(L));
+    for (int32_t t = 0; t < L; ++t) {
+        std::array<int32_t, 3> c = {triangles[t].index[0], triangles[t].index[1],
+                                    triangles[t].index[2]};
+        std::sort(c.begin(), c.end());
+        sorted[size_t(t)] = {c, t};
+    }
+    std::sort(sorted.begin(), sorted.end());
+}

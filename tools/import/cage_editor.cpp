@@ -6,7 +6,6 @@
 #include "tools/import/cage_simplify.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace {
@@ -94,14 +93,8 @@ void markRepeats(std::vector<uint8_t>& keep, CageReport& report,
                  const std::vector<Triangle>& tris) {
     const int32_t L = static_cast<int32_t>(tris.size());
     // Sorted corners find repeats; both orientations among them make a back-to-back pair.
-    std::vector<std::pair<std::array<int32_t, 3>, int32_t>> sorted;
-    for (int32_t t = 0; t < L; ++t) {
-        std::array<int32_t, 3> c = {tris[size_t(t)].index[0], tris[size_t(t)].index[1],
-                                    tris[size_t(t)].index[2]};
-        std::sort(c.begin(), c.end());
-        sorted.push_back({c, t});
-    }
-    std::sort(sorted.begin(), sorted.end());
+    std::vector<SortedCorners> sorted;
+    sortByCorners(sorted, tris.data(), L);
     keep.assign(size_t(L), 1);
     for (size_t i = 0; i < sorted.size();) {
         size_t j = i;

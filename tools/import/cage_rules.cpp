@@ -8,7 +8,6 @@
 #include "tools/import/disjoint_sets.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 
@@ -85,13 +84,8 @@ void findCageFaults(CageFaults& faults, const ControlCage& cage,
     }
 
     // Repeated triangles: the same sorted corners.
-    std::vector<std::pair<std::array<int32_t, 3>, int32_t>> sorted(static_cast<size_t>(L));
-    for (int32_t t = 0; t < L; ++t) {
-        std::array<int32_t, 3> c = {T[t].index[0], T[t].index[1], T[t].index[2]};
-        std::sort(c.begin(), c.end());
-        sorted[size_t(t)] = {c, t};
-    }
-    std::sort(sorted.begin(), sorted.end());
+    std::vector<SortedCorners> sorted;
+    sortByCorners(sorted, T, L);
     for (size_t i = 0; i < sorted.size();) {
         size_t j = i;
         while (j < sorted.size() && sorted[j].first == sorted[i].first)

@@ -1,6 +1,6 @@
 // Fitting a control mesh to the render surface: binding and a least-squares step on the
 // control points, in turn, so that the smooth surface passes through the render vertices.
-#include "tools/import/import_cage.h"
+#include "tools/import/cage_fit.h"
 
 #include "face/amplification.h"
 #include "face/attachments.h"

@@ -11,9 +11,13 @@
 #include "io/model_file.h"
 #include "io/normals.h"
 #include "face/workers.h"
-#include "tools/import/import_cage.h"
+#include "tools/import/automatic_cage.h"
+#include "tools/import/cage_fit.h"
+#include "tools/import/cage_rules.h"
+#include "tools/import/cage_simplify.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
+#include "tools/import/left_behind.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include "io/import_record.h"
 #include "io/texture.h"
-#include "tools/import/import_cage.h"
+#include "tools/import/cage_rules.h"
 #include "tools/import/import_mesh.h"
 
 #include <cstdint>

@@ -1,0 +1,32 @@
+// The refinement of the automatic control mesh: rounds of fitting the editor's control mesh
+// to the render surface, binding render vertices to it and making render vertices control
+// points where the binding amplifies moves or leaves vertices behind.
+#pragma once
+
+#include "tools/import/cage_editor.h"
+
+#include <cstddef>
+#include <vector>
+
+// The render vertices the refinement binds or fits to: all of them, or an even sample of a
+// large mesh (evenSample), with the normals the model file's reader gives them (N each).
+struct BoundVertices {
+    std::vector<Vector3> positions, normals;
+};
+
+// Refines the editor's control mesh (repaired: every live triangle keeps the rules; its
+// candidates are bound's vertices) in rounds: at most 24, and at most as many as bind
+// 200,000 vertices in all, or 3 where the render mesh (renderVertexCount vertices) is too
+// large to be bound whole (more than maxBoundVertices). Each round fits the points to
+// fitted's vertices (fitCage: fully in the first round, a step after each round's edits),
+// binds bound's vertices and measures their amplification for moves of 0.1 and of 1
+// (measureExcess). Where one exceeds targetAmplification or targetUnitAmplification, stays
+// unattached or hangs farther than half maxAttachDistance from its surface point, a render
+// vertex nearby becomes a control point, kept only where the vertices around it, bound
+// again locally, are no worse and one is better; up to e.maxPoints points. The rounds stop
+// when every vertex meets the aims, the points run out, no edit is made or the repair that
+// follows undoes them, or four rounds in a row do not beat the best. best receives the round
+// with the smallest excess over the aims (with unattached vertices beyond 2 % counted
+// against it), bestNormals (its K) the render surface's normal at each of its points.
+void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e, CageReport& report,
+                const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount);

@@ -2,15 +2,15 @@
 // reads) into a data folder the viewer shows, deformable: the render mesh placed in the
 // viewer's units, a control mesh (the user's or a simplified copy of the render mesh), the
 // skin texture, empty props. Then prints how well the render mesh binds to the surface.
-#include "tools/common/model_report.h"
-#include "io/data_folder.h"
 #include "face/amplification.h"
 #include "face/face_model.h"
-#include "tools/common/arguments.h"
+#include "face/workers.h"
+#include "io/data_folder.h"
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/normals.h"
-#include "face/workers.h"
+#include "tools/common/arguments.h"
+#include "tools/common/model_report.h"
 #include "tools/import/automatic_cage.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_rules.h"

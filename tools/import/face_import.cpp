@@ -6,6 +6,7 @@
 #include "face/face_model.h"
 #include "face/workers.h"
 #include "io/data_folder.h"
+#include "io/file_contents.h"
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/normals.h"
@@ -495,6 +496,10 @@ int main(int argc, char** argv) try {
     activity = "writing the data folder and binding the model";
     std::vector<std::string> replaced;
     existingDataFiles(replaced, options.out);
+    // The folder's files and the record replace an earlier import's together, once all are
+    // written whole: an interrupt or a failure leaves the earlier import as it was.
+    FileBatch batch;
+    openFileBatch(batch);
     std::string writeProblem;
     std::future<bool> written = std::async(aside, [&] {
         std::string sections = renderSections.get();
@@ -508,13 +513,13 @@ int main(int argc, char** argv) try {
     measureAmplification(amplification, model, cage.points.data());
     if (!written.get())
         return refuse(program, writeProblem);
-    std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
     record.scale = placement.scale;
     std::copy(&placement.rotation[0][0], &placement.rotation[0][0] + 9, &record.rotation[0][0]);
     record.centre = placement.centre;
     const std::string recordFile = std::string(options.out) + "/" + importRecordFile;
-    if (!writeImportRecord(recordFile.c_str(), record, problem))
+    if (!writeImportRecord(recordFile.c_str(), record, problem) || !commitFileBatch(batch, problem))
         return refuse(program, problem);
+    std::printf("wrote %s/data (model, skin texture, four empty props)\n", options.out);
     std::printf("wrote %s (the way back to %s's scene: face-inspect --export-scene)\n",
                 recordFile.c_str(), options.mesh);
     if (!replaced.empty()) {

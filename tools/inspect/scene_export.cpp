@@ -341,15 +341,18 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
             scene->mMeshes[m]->mNormals = nullptr;
         }
     setPosedMeshes(*scene, posed, shapes, shapeCount);
-    if (!makeFolderFor(outFile, error))
-        return false;
-    Assimp::Exporter exporter;
-    if (exporter.Export(scene.get(), format->exporterId, outFile) != AI_SUCCESS)
-        return fileError(error, outFile,
-                         std::string("cannot be written (") + exporter.GetErrorString() + ")");
-    if (shapeCount > 0 && (outExtension == ".glb" || outExtension == ".gltf"))
-        return nameMorphTargets(outFile, shapes, shapeCount, outExtension == ".glb", error);
-    return true;
+    // assimp's exporter writes where it is told (a .gltf with its .bin beside it): into a
+    // folder of its own beside outFile, whose files replace the earlier ones once complete.
+    return writeThroughFolder(outFile, error, [&](const std::string& file, std::string& problem) {
+        Assimp::Exporter exporter;
+        if (exporter.Export(scene.get(), format->exporterId, file) != AI_SUCCESS)
+            return fileError(problem, outFile,
+                             std::string("cannot be written (") + exporter.GetErrorString() + ")");
+        if (shapeCount > 0 && (outExtension == ".glb" || outExtension == ".gltf"))
+            return nameMorphTargets(file.c_str(), shapes, shapeCount, outExtension == ".glb",
+                                    problem);
+        return true;
+    });
 }
 
 bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,

@@ -35,10 +35,14 @@ bool writeTgaFile(const char* fileName, const DecodedImage& image, bool runLengt
     return writeEncoded(fileName, encoded, bytes, error);
 }
 
+bool encodePng(std::string& bytes, const DecodedImage& image) {
+    bytes.clear();
+    return stbi_write_png_to_func(appendBytes, &bytes, image.width, image.height, image.channels,
+                                  image.pixels.get(), image.width * image.channels) != 0;
+}
+
 bool writePngFile(const char* fileName, const DecodedImage& image, std::string& error) {
     std::string bytes;
-    const bool encoded =
-        stbi_write_png_to_func(appendBytes, &bytes, image.width, image.height, image.channels,
-                               image.pixels.get(), image.width * image.channels) != 0;
+    const bool encoded = encodePng(bytes, image);
     return writeEncoded(fileName, encoded, bytes, error);
 }

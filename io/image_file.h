@@ -17,3 +17,7 @@ bool writeTgaFile(const char* fileName, const DecodedImage& image, bool runLengt
 // Writes image (channels 3 or 4, rows top first) as a PNG; folder and result as for
 // writeTgaFile.
 bool writePngFile(const char* fileName, const DecodedImage& image, std::string& error);
+
+// The image (channels 3 or 4, rows top first) encoded as PNG into bytes (replacing them).
+// False only when stb cannot allocate.
+bool encodePng(std::string& bytes, const DecodedImage& image);

@@ -102,8 +102,13 @@ bool writeImportRecord(const char* fileName, const ImportRecord& record, std::st
 
 bool readImportRecord(ImportRecord& record, const char* fileName, std::string& error) {
     FileContents contents;
-    return openFileContents(contents, fileName, error) &&
-           readImportRecordBuffer(record, contents.data, contents.size, fileName, error);
+    if (!openFileContents(contents, fileName, error) ||
+        !readImportRecordBuffer(record, contents.data, contents.size, fileName, error))
+        return false;
+    const std::string name = fileName;
+    const size_t slash = name.rfind('/');
+    record.folder = slash == std::string::npos ? "" : name.substr(0, slash);
+    return true;
 }
 
 bool readImportRecordBuffer(ImportRecord& record, const char* data, size_t size,

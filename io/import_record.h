@@ -41,6 +41,7 @@ struct ImportRecord {
     float rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // R, rows
     Vector3 centre = {0.0f, 0.0f, 0.0f};
     std::vector<int32_t> renderVertex; // per source vertex, mesh by mesh: render vertex or −1
+    std::string folder; // the folder the record was read from (readImportRecord; not written)
 };
 
 // Writes the record (reals with nine significant digits, which read back unchanged). Returns

@@ -1,6 +1,8 @@
 #include "tools/inspect/scene_export.h"
 
+#include "io/data_folder.h"
 #include "io/file_contents.h"
+#include "io/image_file.h"
 #include "io/messages.h"
 #include "tools/inspect/own_scene_file.h"
 
@@ -9,12 +11,14 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <nlohmann/json.hpp>
+#include <stb_image.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -152,10 +156,48 @@ void poseMeshes(std::vector<PosedMesh>& posed, aiScene& scene, const ImportRecor
     }
 }
 
+// The mesh's shape keys (the source's own, if any) removed.
+void clearShapes(aiMesh& mesh) {
+    for (unsigned s = 0; s < mesh.mNumAnimMeshes; ++s)
+        delete mesh.mAnimMeshes[s];
+    delete[] mesh.mAnimMeshes;
+    mesh.mAnimMeshes = nullptr;
+    mesh.mNumAnimMeshes = 0;
+}
+
+// The shapes of a mesh that no pose moves: each the mesh at rest.
+void restShapes(aiMesh& mesh, const ShapePose* shapes, size_t shapeCount) {
+    const unsigned V = mesh.mNumVertices;
+    clearShapes(mesh);
+    mesh.mNumAnimMeshes = unsigned(shapeCount);
+    mesh.mAnimMeshes = new aiAnimMesh*[shapeCount];
+    for (size_t s = 0; s < shapeCount; ++s) {
+        aiAnimMesh* shape = mesh.mAnimMeshes[s] = new aiAnimMesh;
+        shape->mName = aiString(shapes[s].name);
+        shape->mNumVertices = V;
+        shape->mWeight = 0.0f;
+        shape->mVertices = new aiVector3D[V];
+        std::copy(mesh.mVertices, mesh.mVertices + V, shape->mVertices);
+        if (mesh.mNormals) {
+            shape->mNormals = new aiVector3D[V];
+            std::copy(mesh.mNormals, mesh.mNormals + V, shape->mNormals);
+        }
+    }
+}
+
 // The posed meshes into the scene: the base pose in place, each shape an aiAnimMesh (which
-// assimp's glTF exporter writes as a morph target).
+// assimp's glTF exporter writes as a morph target). Every other mesh gets the same shapes at
+// rest: a glTF mesh gathers the meshes of one node as its primitives, which must all carry
+// the same morph targets.
 void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const ShapePose* shapes,
                     size_t shapeCount) {
+    std::vector<bool> isPosed(scene.mNumMeshes, false);
+    for (const PosedMesh& p : posed)
+        isPosed[p.meshIndex] = true;
+    if (shapeCount > 0)
+        for (unsigned m = 0; m < scene.mNumMeshes; ++m)
+            if (!isPosed[m])
+                restShapes(*scene.mMeshes[m], shapes, shapeCount);
     for (const PosedMesh& p : posed) {
         aiMesh& mesh = *scene.mMeshes[p.meshIndex];
         const unsigned V = p.vertexCount;
@@ -164,6 +206,7 @@ void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const S
             std::copy(p.normals.begin(), p.normals.begin() + V, mesh.mNormals);
         if (shapeCount == 0)
             continue;
+        clearShapes(mesh);
         mesh.mNumAnimMeshes = unsigned(shapeCount);
         mesh.mAnimMeshes = new aiAnimMesh*[shapeCount];
         for (size_t s = 0; s < shapeCount; ++s) {
@@ -181,6 +224,110 @@ void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const S
             }
         }
     }
+}
+
+// A picture file's bytes as glTF holds them (format "png" or "jpg"): PNG and JPEG as they
+// are, any other format stb reads (BMP, TGA, GIF, ...) decoded and encoded again as PNG.
+// False when the file cannot be opened or decoded.
+bool gltfPicture(std::string& bytes, std::string& format, const std::string& file) {
+    FileContents contents;
+    std::string ignored;
+    if (!openFileContents(contents, file.c_str(), ignored) || contents.size < 4)
+        return false;
+    const auto* data = reinterpret_cast<const unsigned char*>(contents.data);
+    if (std::memcmp(data, "\x89PNG", 4) == 0 || (data[0] == 0xFF && data[1] == 0xD8)) {
+        bytes.assign(contents.data, contents.size);
+        format = data[0] == 0xFF ? "jpg" : "png";
+        return true;
+    }
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(data, int(std::min<size_t>(contents.size, INT32_MAX)),
+                                            &width, &height, &channels, 0);
+    if (!pixels)
+        return false;
+    const int kept = channels == 2 || channels == 4 ? 4 : 3;
+    DecodedImage image;
+    allocateImage(image, width, height, kept);
+    for (size_t i = 0; i < size_t(width) * size_t(height); ++i)
+        for (int c = 0; c < kept; ++c) {
+            const int from = channels <= 2 ? (c < 3 ? 0 : 1) : c;
+            image.pixels[i * size_t(kept) + size_t(c)] =
+                pixels[i * size_t(channels) + size_t(from)];
+        }
+    stbi_image_free(pixels);
+    format = "png";
+    return encodePng(bytes, image);
+}
+
+// The file a material's texture path names, looked for as face-import looks for a skin: as
+// written (relative to the source's folder), then by its last part (either slash) beside the
+// source. Empty when neither is a regular file.
+std::string textureFile(const std::string& path, const std::string& sourceFile) {
+    namespace fs = std::filesystem;
+    if (path.empty() || path[0] == '*')
+        return "";
+    std::string name = path;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const fs::path folder = fs::path(sourceFile).parent_path();
+    std::error_code ignored;
+    for (const fs::path& candidate : {fs::path(name).is_absolute() ? fs::path(name) : folder / name,
+                                      folder / fs::path(name).filename()})
+        if (fs::is_regular_file(candidate, ignored))
+            return candidate.string();
+    return "";
+}
+
+// Every texture that a material names becomes a picture embedded in the glTF file (a .glb
+// holds it in its binary chunk, a .gltf in its .bin), so that the file never names a picture
+// that is missing beside it or a placeholder of the source's format ("$texture_dummy.bmp").
+// A texture that cannot be found or decoded is the skin face-import chose (skinFile, may be
+// empty) on the materials of the imported meshes, and is left out on the others.
+void embedTextures(aiScene& scene, const ImportRecord& record, const std::string& skinFile) {
+    std::vector<bool> imported(scene.mNumMaterials, false);
+    for (int32_t m : record.meshes)
+        if (unsigned(m) < scene.mNumMeshes &&
+            scene.mMeshes[m]->mMaterialIndex < scene.mNumMaterials)
+            imported[scene.mMeshes[m]->mMaterialIndex] = true;
+    std::vector<aiTexture*> textures(scene.mTextures, scene.mTextures + scene.mNumTextures);
+    std::map<std::string, unsigned> embedded; // file -> index in textures
+    const auto embed = [&](const std::string& file) -> int {
+        const auto found = embedded.find(file);
+        if (found != embedded.end())
+            return int(found->second);
+        std::string bytes, format;
+        if (file.empty() || !gltfPicture(bytes, format, file))
+            return -1;
+        aiTexture* texture = new aiTexture;
+        texture->mWidth = unsigned(bytes.size());
+        texture->mHeight = 0; // compressed: mWidth bytes in pcData
+        texture->pcData = new aiTexel[(bytes.size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
+        std::memcpy(texture->pcData, bytes.data(), bytes.size());
+        std::strncpy(texture->achFormatHint, format.c_str(), sizeof texture->achFormatHint - 1);
+        texture->mFilename = aiString(std::filesystem::path(file).filename().string());
+        textures.push_back(texture);
+        return int(embedded[file] = unsigned(textures.size() - 1));
+    };
+    for (unsigned m = 0; m < scene.mNumMaterials; ++m) {
+        aiMaterial& material = *scene.mMaterials[m];
+        for (int type = aiTextureType_NONE; type <= AI_TEXTURE_TYPE_MAX; ++type)
+            for (unsigned i = 0; i < material.GetTextureCount(aiTextureType(type)); ++i) {
+                aiString path;
+                if (material.Get(AI_MATKEY_TEXTURE(type, i), path) != AI_SUCCESS ||
+                    path.C_Str()[0] == '*')
+                    continue;
+                int index = embed(textureFile(path.C_Str(), record.absolute));
+                if (index < 0 && imported[m] && type == aiTextureType_DIFFUSE)
+                    index = embed(skinFile);
+                const aiString replaced(index < 0 ? "" : "*" + std::to_string(index));
+                material.AddProperty(&replaced, AI_MATKEY_TEXTURE(type, i));
+            }
+    }
+    if (textures.size() == scene.mNumTextures)
+        return;
+    delete[] scene.mTextures;
+    scene.mNumTextures = unsigned(textures.size());
+    scene.mTextures = new aiTexture*[textures.size()];
+    std::copy(textures.begin(), textures.end(), scene.mTextures);
 }
 
 // The shapes' names into a glTF file that assimp wrote: every mesh whose primitives hold
@@ -288,6 +435,14 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
         return fileError(error, outFile,
                          std::string(format->extension + 1) +
                              " holds no shape keys; write .glb, .gltf or .dae");
+    // assimp's Collada exporter writes no morph controller: shape keys reach a .dae only
+    // through the user's own Collada file.
+    const std::string sourceExtension = lowerExtension(record.absolute);
+    if (shapeCount > 0 && std::string(format->extension) == ".dae" && sourceExtension != ".dae" &&
+        sourceExtension != ".zae")
+        return fileError(error, outFile,
+                         "shape keys go into Collada only from a Collada source, and " +
+                             sourceExtension.substr(1) + " is not; write .glb or .gltf");
     for (int32_t r : record.renderVertex)
         if (r >= N)
             return fileError(error, outFile,
@@ -322,7 +477,6 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
     poseMeshes(posed, *scene, record, base, shapePoses.data(), shapeCount);
 
     // The user's own file, where assimp's exporter would write one vertex per corner.
-    const std::string sourceExtension = lowerExtension(record.absolute);
     const std::string outExtension = format->extension;
     std::vector<std::string> names;
     for (size_t s = 0; s < shapeCount; ++s)
@@ -341,6 +495,8 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
             scene->mMeshes[m]->mNormals = nullptr;
         }
     setPosedMeshes(*scene, posed, shapes, shapeCount);
+    if (outExtension == ".glb" || outExtension == ".gltf")
+        embedTextures(*scene, record, sceneFilePath(record.folder, sceneSkinTextureFile));
     // assimp's exporter writes where it is told (a .gltf with its .bin beside it): into a
     // folder of its own beside outFile, whose files replace the earlier ones once complete.
     return writeThroughFolder(outFile, error, [&](const std::string& file, std::string& problem) {

@@ -48,12 +48,17 @@ std::string shapeExtensionFor(const std::string& sourceFile, std::string& why);
 // Vertices of no render vertex, and every other mesh, material, texture reference and node,
 // stay as read. Each of the shapeCount shapes (may be 0) is posed the same way from its own
 // positions and normals and written as a shape key of every imported mesh, named after it.
-// Writes the scene to outFile (its folder made when missing) in the format its extension
-// names (sceneFormatList): a Collada or OBJ file from a source of the same format is the
-// source's own file with the positions and normals replaced. Returns false with one line in
+// Writes the scene to outFile (its folder made when missing; whole or not at all) in the
+// format its extension names (sceneFormatList): a Collada or OBJ file from a source of the
+// same format is the source's own file with the positions and normals replaced. In glTF
+// every mesh carries the shapes (those no pose moves, at rest), so that the primitives of
+// one glTF mesh have equal morph targets, and every texture is embedded (found beside the
+// source as face-import finds a skin; one not found is the data folder's skin beside the
+// record on the imported meshes, and left out elsewhere). Returns false with one line in
 // error when the extension names no format written here (".fbx": why not), shapes are asked
-// of a format without shape keys, the source cannot be read or no longer matches the record,
-// a render vertex of the record is not below N, or the file cannot be written.
+// of a format without shape keys or of Collada from a source that is not Collada, the
+// source cannot be read or no longer matches the record, a render vertex of the record is
+// not below N, or the file cannot be written.
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
                  int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error);

@@ -3,21 +3,22 @@
 // (Debian's assimp test models), compared with the source read the same way.
 #include "io/import_record.h"
 #include "io/model_file.h"
-#include "tools/inspect/own_scene_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
+#include "tools/inspect/own_scene_file.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
-#include <map>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 namespace {
@@ -155,12 +156,12 @@ TEST(SceneExport, RestPoseReproducesTheSourceAndAMoveOnlyTheImportedMeshes) {
                     const int32_t r = record.renderVertex[first + v];
                     if (r < 0)
                         continue;
-                    const Vector3 p =
-                        placed(record.meshTransforms[u], after.mVertices[after.mFaces[f].mIndices[k]]);
+                    const Vector3 p = placed(record.meshTransforms[u],
+                                             after.mVertices[after.mFaces[f].mIndices[k]]);
                     float nearest = length(p - posed[size_t(r)]);
                     if (extension == ".obj" || extension == ".dae")
-                        for (const Vector3& q :
-                             posedAt[{mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z}])
+                        for (const Vector3& q : posedAt[{mesh.mVertices[v].x, mesh.mVertices[v].y,
+                                                         mesh.mVertices[v].z}])
                             nearest = std::min(nearest, length(p - q));
                     worst = std::max(worst, nearest);
                 }
@@ -232,4 +233,76 @@ TEST(SceneExport, TheRecordRoundTripsAndIsRefusedWhenDamagedOrStale) {
     const ProgramRun stale = inspect("--export-scene " + dir.path + "/out.dae " + model);
     EXPECT_EQ(stale.status, 1);
     EXPECT_NE(stale.err.find("changed since the import"), std::string::npos) << stale.err;
+}
+
+// Every glTF route through the Khronos glTF Validator (installed by scripts/deps.sh): sources
+// of several formats, one mesh and several in one node, a placeholder skin (MD2) and a missing
+// one (the COB dwarf's dwarf.jpg), .glb and .gltf, with and without shape keys. No error, and
+// every mesh with targets names them after the poses. A Collada file with keys from a source
+// that is not Collada is refused in one line.
+TEST(SceneExport, EveryGltfPassesTheValidatorWithNamedKeys) {
+    const std::string validator = FACE_SOURCE_DIR "/.tools/node_modules";
+    ASSERT_TRUE(std::filesystem::exists(validator + "/gltf-validator/package.json"))
+        << "scripts/deps.sh test installs the glTF validator into .tools/";
+    const std::string models = "/usr/share/assimp/models/";
+    const struct {
+        const char* source;
+        const char* arguments;
+    } sources[] = {
+        {"MD2/sydney.md2", ""},    // one mesh, the placeholder $texture_dummy.bmp
+        {"COB/dwarf.cob", ""},     // several meshes of one node, dwarf.jpg missing
+        {"BLEND/HUMAN.blend", ""}, // two meshes of one node
+        {"OBJ/WusonOBJ.obj", ""},  // OBJ source, glTF out
+        {"Collada/duck.dae", ""},  // its picture a TGA beside it, made PNG
+    };
+    TempDir dir;
+    dir.write("smile.txt", std::string("3 0.5 0.2 -0.1\n10 0 0.3 0\n"));
+    dir.write("brows.txt", std::string("20 0 0.4 0\n"));
+    std::vector<std::string> files;
+    int n = 0;
+    for (const auto& s : sources) {
+        const std::string out = dir.path + "/import" + std::to_string(n++);
+        const ProgramRun imported =
+            runImport(models + s.source + " --out " + out + " " + s.arguments);
+        ASSERT_EQ(imported.status, 0) << s.source << ": " << imported.err;
+        const std::string model = out + "/data/retarget.model";
+        for (const char* extension : {".glb", ".gltf"}) {
+            const std::string plain = out + "/plain" + extension;
+            const std::string keyed = out + "/keyed" + extension;
+            EXPECT_EQ(inspect("--export-scene " + plain + " " + model).status, 0) << plain;
+            const ProgramRun shapes = inspect("--export-scene " + keyed + " --shapes " + dir.path +
+                                              "/smile.txt " + dir.path + "/brows.txt " + model);
+            EXPECT_EQ(shapes.status, 0) << keyed << ": " << shapes.err;
+            files.push_back(plain);
+            files.push_back(keyed);
+        }
+        if (n == 2) { // the dwarf: Collada with keys from a COB file
+            const ProgramRun refused = inspect("--export-scene " + out + "/keyed.dae --shapes " +
+                                               dir.path + "/smile.txt " + model);
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+            EXPECT_NE(refused.err.find("write .glb or .gltf"), std::string::npos) << refused.err;
+        }
+    }
+    std::string arguments = std::string(FACE_SOURCE_DIR "/tests/gltf/validate.js ") + validator;
+    for (const std::string& file : files)
+        arguments += " " + file;
+    const ProgramRun validated = runWords("/usr/bin/node", arguments);
+    EXPECT_EQ(validated.status, 0) << validated.out << validated.err;
+
+    // The keys' names, as Blender reads them: extras.targetNames on every mesh with targets.
+    for (const std::string& file : files) {
+        if (file.find("keyed.gltf") == std::string::npos)
+            continue;
+        const nlohmann::json gltf = nlohmann::json::parse(readFile(file));
+        int keyed = 0;
+        for (const nlohmann::json& mesh : gltf["meshes"]) {
+            if (!mesh["primitives"][0].contains("targets"))
+                continue;
+            ++keyed;
+            EXPECT_EQ(mesh["extras"]["targetNames"], nlohmann::json::array({"smile", "brows"}))
+                << file;
+        }
+        EXPECT_GT(keyed, 0) << file;
+    }
 }

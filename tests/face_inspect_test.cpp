@@ -58,6 +58,14 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         EXPECT_TRUE(c.status != 1 || std::count(run.err.begin(), run.err.end(), '\n') == 1)
             << run.err;
     }
+    // A mesh given in place of a model: the one line says which tool reads meshes; a model
+    // that is merely broken does not get that hint.
+    const std::string mesh = dir.write("head.obj", std::string("# a mesh\nv 0 0 0\n"));
+    for (const auto& [file, hinted] : {std::pair{mesh, true}, std::pair{bad, false}}) {
+        const ProgramRun run = runProgram({FACE_INSPECT_PATH, file});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.find("face-import reads meshes") != std::string::npos, hinted) << run.err;
+    }
 
     // The dump of the deformed render mesh against the library's update.
     const ProgramRun run =
@@ -107,18 +115,23 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
     EXPECT_EQ(i, face->renderVertexCount);
 }
 
-// Every tool prints its usage on standard output for --help and -h, and on standard error,
-// with status 2, for an option it does not know.
+// Every tool says what it does in the first line of --help and -h, then gives its usage, on
+// standard output; an option it does not know gets the usage on standard error, status 2.
 TEST(Tools, AnswerHelpWithTheUsage) {
     const std::pair<const char*, const char*> tools[] = {{FACE_INSPECT_PATH, "face-inspect"},
                                                          {FACE_IMPORT_PATH, "face-import"},
-                                                         {FACE_ASSETS_PATH, "face-assets"}};
+                                                         {FACE_ASSETS_PATH, "face-assets"},
+                                                         {FACE_POSER_PATH, "face-poser"}};
     for (const auto& [path, name] : tools) {
         const std::string usage = std::string("usage: ") + name;
         for (const char* option : {"--help", "-h"}) {
             const ProgramRun run = runProgram({path, option});
             EXPECT_EQ(run.status, 0) << name << " " << option << ": " << run.err;
-            EXPECT_EQ(run.out.rfind(usage, 0), 0u) << name << " " << option << ": " << run.out;
+            const size_t firstLine = run.out.find('\n');
+            EXPECT_EQ(run.out.rfind(std::string(name) + ": ", 0), 0u) << name << ": " << run.out;
+            EXPECT_GT(firstLine, std::string(name).size() + 20) << name << ": " << run.out;
+            EXPECT_EQ(run.out.find(usage), firstLine + 1)
+                << name << " " << option << ": " << run.out;
             EXPECT_EQ(run.err, "") << name << " " << option;
         }
         const ProgramRun bad = runProgram({path, "--no-such-option"});

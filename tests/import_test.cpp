@@ -1,7 +1,6 @@
 // face-import and face-inspect's exports, run as child processes: a third-party head
 // (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
 // control mesh, the binding picture, and the refusals.
-#include "tools/common/model_report.h"
 #include "app/viewer.h"
 #include "face/amplification.h"
 #include "io/normals.h"
@@ -9,6 +8,7 @@
 #include "tests/support/failing_allocator.h"
 #include "tests/support/synthetic_model.h"
 #include "tests/support/viewer_session.h"
+#include "tools/common/model_report.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
@@ -549,7 +549,7 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
         int status;
         std::string start; // of standard output for status 0, else of standard error
     } cases[] = {
-        {none + " -h" + out, 0, "usage: face-import MESH"},
+        {none + " -h" + out, 0, "face-import: makes a data folder for face-viewer"},
         {none + " --out", 2, "face-import: --out needs a value\nusage: face-import MESH"},
         {none + " --foo 1" + out, 2, "face-import: unknown option '--foo'\nusage: "},
         {none + " --hei 3" + out, 2, "face-import: unknown option '--hei'\nusage: "},

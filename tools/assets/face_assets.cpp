@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
     const char* dense = nullptr;
     for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         if (c == 'h') {
+            std::fputs("face-assets: writes the default face's data folder (its model, props and "
+                       "textures), or a dense test face\n",
+                       stdout);
             std::fputs(usageText, stdout);
             return 0;
         }

@@ -330,6 +330,9 @@ int main(int argc, char** argv) try {
     if (!parseArguments(options, problem, argc, argv))
         return usage(problem);
     if (options.help) {
+        std::fputs("face-import: makes a data folder for face-viewer from a mesh in any format "
+                   "assimp reads, with a control mesh fitted to it\n",
+                   stdout);
         std::fputs(usageText, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }

@@ -487,6 +487,9 @@ int main(int argc, char** argv) try {
     if (!parseArguments(options, help, problem, argc, argv))
         return usage(problem.c_str());
     if (help) {
+        std::fputs("face-inspect: reports on a face model file, dumps its binding, draws it, and "
+                   "exports it posed to OBJ or to the imported file's own scene\n",
+                   stdout);
         std::fputs(usageText, stdout);
         return 0;
     }
@@ -497,7 +500,14 @@ int main(int argc, char** argv) try {
     ModelData data;
     std::string error;
     loadingFile = options.model;
-    if (!readModelFile(data, options.model, error) || !faceModelFits(error, data, options.model))
+    if (!readModelFile(data, options.model, error)) {
+        // A file whose first line is no count at all is no face model: most likely a mesh.
+        if (error.find(", line 1: render vertex count: \"") != std::string::npos)
+            error += "; not a face model: face-import reads meshes (face-import MESH --out "
+                     "FOLDER), face-inspect reads FOLDER/data/retarget.model";
+        return fail(error);
+    }
+    if (!faceModelFits(error, data, options.model))
         return fail(error);
     const double readMs = millisecondsSince(readStart);
     for (const ControlPointMove& move : options.moves)

@@ -125,6 +125,9 @@ int main(int argc, char** argv) try {
         return 2;
     }
     if (help) {
+        std::fputs("face-poser: face-viewer on a data folder of yours, to pose the face, undo, "
+                   "save named poses and export them\n",
+                   stdout);
         std::fputs(usageText, stdout);
         return 0;
     }

@@ -13,6 +13,7 @@
 #include "tools/common/arguments.h"
 #include "tools/common/model_report.h"
 #include "tools/import/automatic_cage.h"
+#include "tools/import/axis_guess.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_rules.h"
 #include "tools/import/cage_simplify.h"
@@ -81,6 +82,10 @@ struct Options {
     bool fitCage = false; // --fit-cage
     bool help = false;    // --help or -h: the usage only
 };
+
+// A mesh left out with at least this share of the triangles of the one taken is as large as
+// it: the halves of a mirrored body differ by a few triangles at most.
+constexpr double alikeMeshShare = 0.9;
 
 // What the import found, printed only once everything has been checked, so that a refused
 // input prints nothing but its one line.
@@ -267,17 +272,53 @@ bool chooseAxes(Vector3& up, Vector3& front, std::string& why, std::string& prob
     return false;
 }
 
+// The warning for a file that states no axes, with the orientation its shape suggests
+// (guessAxes) where the mesh is symmetric enough to be a head or a body.
+std::string axesWarning(const char* file, const Vector3& up, const Vector3& front,
+                        const std::vector<Vector3>& positions) {
+    std::string line = std::string("face-import: warning: ") + file +
+                       " states no axes and its format has no convention: taken up " +
+                       axisName(up) + ", front " + axisName(front) + "; ";
+    AxisGuess guess;
+    guessAxes(guess, positions);
+    const char* const names[] = {"x", "y", "z"};
+    if (guess.mirrorError >= maxGuessMirrorError)
+        return line + "if the head lies or faces away, give --up and --front\n";
+    // Standing (a head, a figure): up along the longest; on four legs: front along it.
+    return line + "it is mirror-symmetric across " + names[guess.mirrorAxis] +
+           ": standing (a head, a figure) it would take --up " + axisName(guess.longest) +
+           " --front " + axisName(guess.shortest) + ", on four legs --up " +
+           axisName(guess.shortest) + " --front " + axisName(guess.longest) + "\n";
+}
+
 // The picture beside the mesh file named after it (sydney.bmp beside sydney.md2), with one of
-// the extensions of the formats readPicture takes, in either case: "" when there is none.
+// the extensions of the formats readPicture takes, in either case; else the first, by name,
+// whose name starts with the mesh's (faerie2.bmp beside faerie.md2): "" when there is none.
 std::string findStemPicture(const std::string& meshFile) {
+    namespace fs = std::filesystem;
     const char* const extensions[] = {".png", ".jpg", ".jpeg", ".tga", ".bmp",
                                       ".PNG", ".JPG", ".JPEG", ".TGA", ".BMP"};
-    std::filesystem::path picture(meshFile);
+    fs::path picture(meshFile);
     std::error_code unused;
     for (const char* extension : extensions)
-        if (std::filesystem::is_regular_file(picture.replace_extension(extension), unused))
+        if (fs::is_regular_file(picture.replace_extension(extension), unused))
             return picture.string();
-    return std::string();
+    const std::string stem = fs::path(meshFile).stem().string();
+    fs::path folder = fs::path(meshFile).parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::vector<std::string> named;
+    for (const auto& entry : fs::directory_iterator(folder, unused)) {
+        const std::string name = entry.path().filename().string();
+        const std::string extension = entry.path().extension().string();
+        if (name.size() > stem.size() && name.compare(0, stem.size(), stem) == 0 &&
+            std::find(std::begin(extensions), std::end(extensions), extension) !=
+                std::end(extensions) &&
+            fs::is_regular_file(entry.path(), unused))
+            named.push_back(entry.path().string());
+    }
+    std::sort(named.begin(), named.end());
+    return named.empty() ? std::string() : named[0];
 }
 
 // One warning line for the triangles of a user's control mesh that break one rule: at most
@@ -320,6 +361,22 @@ void printListing(const MeshFileListing& listing, const ImportedMesh& render,
     report("using mesh %d, the one with the most triangles (--mesh I, a list such as --mesh "
            "0,3,5 or --mesh all picks others)\n",
            listing.largest);
+    // Meshes left out that are as large as the one taken (the two halves of a body, say).
+    const int32_t taken = listing.meshes[size_t(listing.largest)].triangleCount;
+    std::string alike;
+    int32_t count = 0;
+    for (size_t m = 0; m < listing.meshes.size(); ++m)
+        if (int32_t(m) != listing.largest &&
+            double(listing.meshes[m].triangleCount) >= alikeMeshShare * double(taken)) {
+            alike += "," + std::to_string(m);
+            ++count;
+        }
+    if (count > 0)
+        warnings += "face-import: warning: " + std::string(file) + ": " + std::to_string(count) +
+                    (count == 1 ? " mesh left out is" : " meshes left out are") +
+                    " as large as mesh " + std::to_string(listing.largest) +
+                    " (parts of one body, such as its mirrored halves?): --mesh " +
+                    std::to_string(listing.largest) + alike + " takes them together\n";
 }
 
 } // namespace
@@ -362,6 +419,8 @@ int main(int argc, char** argv) try {
             !computePlacement(placement, render.positions, up, front, options.height, problem))
             return refuse(program, std::string(options.mesh) + ": " + problem);
         report("axes: up %s, front %s: %s\n", axisName(up), axisName(front), why.c_str());
+        if (render.axes.source.empty() && !options.upGiven && !options.frontGiven)
+            warnings += axesWarning(options.mesh, up, front, render.positions);
         applyPlacement(render.positions, placement);
         report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
                options.height);
@@ -466,14 +525,16 @@ int main(int argc, char** argv) try {
             report("skin texture: %s\n", file.c_str());
         } else if (!beside.empty() && readPicture(skin, beside, problem)) {
             report("skin texture: %s, the picture beside the mesh named after it (the mesh "
-                   "names %s, not found)\n",
+                   "names %s, not found; --texture FILE takes another)\n",
                    beside.c_str(), named.c_str());
         } else {
             if (!render.texture.empty())
-                report("skin texture: %s not found or unreadable, a neutral tone instead\n",
+                report("skin texture: %s not found or unreadable, a neutral tone instead "
+                       "(--texture FILE gives one)\n",
                        named.c_str());
             else
-                report("skin texture: none in the mesh, a neutral tone instead\n");
+                report("skin texture: none in the mesh, a neutral tone instead (--texture FILE "
+                       "gives one)\n");
             solidPicture(skin, neutralSkin[0], neutralSkin[1], neutralSkin[2]);
         }
     }

@@ -665,10 +665,11 @@ void expectRulesKept(const FaceModel& model, const ModelData& data, const std::s
 TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
     if (!std::filesystem::exists(models + "IQM/mrfixit.iqm"))
         GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
-    // Heads first, then meshes that are not (their automatic control meshes folded before):
-    // the smallest attached share, the largest amplification for moves of 0.1 and of 1, and
-    // how close the attached vertices hang to the surface (99th percentiles of the distance
-    // and of the tangent coordinates), as measured with a margin.
+    // Heads first, then meshes that are not: the smallest attached share, the largest
+    // amplification for moves of 0.1 and of 1, and how close the attached vertices hang to
+    // the surface (99th percentiles of the distance and of the tangent coordinates). The
+    // heads' measured figures are the table "Heads measured" of docs/face-import.md; these
+    // bounds give each a margin.
     const struct {
         std::string file;
         float attached, small, unit, distance, tangent;
@@ -815,9 +816,9 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
     // assimp's own exporter writes the head again: the same vertices shared, or (STL) one per
     // triangle corner, joined again by the import. The binding's figures stay within a margin
     // of the source's (each format's own rounding of the positions moves the simplifier's
-    // choices a little; from STL's, 1.743 against 1.267 for moves of one unit). The exporter
-    // writes the scene's coordinates as they are, Blender's z up, and states +y up or nothing:
-    // the source is placed as its exports are, +y up and facing +z.
+    // choices a little, STL's the most: the figures are in docs/face-import.md, under "Heads
+    // measured"). The exporter writes the scene's coordinates as they are, Blender's z up, and
+    // states +y up or nothing: the source is placed as its exports are, +y up and facing +z.
     TempDir dir;
     struct Figures {
         float attached, small, unit;

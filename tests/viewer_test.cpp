@@ -115,7 +115,7 @@ TEST_F(ViewerGL, InitialStateFrameCameraAndTextureKey) {
 
 namespace {
 
-constexpr int leftButton = 0, rightButton = 2;
+constexpr int rightButton = 2;
 
 // The fields of a viewer state that differ between a and b, by name, in a fixed order.
 std::string changedFields(const ViewerState& a, const ViewerState& b) {

@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -123,11 +125,15 @@ TEST(FaceAssets, RegeneratesTheCommittedDataByteForByte) {
     EXPECT_EQ(runProgram({FACE_ASSETS_PATH, dir.path + "/new/folder"}).status, 0);
     EXPECT_EQ(readFile(dir.path + "/new/folder/white_eye1.tga"),
               readFile(dataPath("white_eye1.tga")));
-    const ProgramRun blocked = runProgram({FACE_ASSETS_PATH, dir.path + "/white_skin.tga/sub"});
+    const std::string blockedFolder = dir.path + "/white_skin.tga/sub";
+    const ProgramRun blocked = runProgram({FACE_ASSETS_PATH, blockedFolder});
+    const std::string reason =
+        std::string(": cannot be written (") + std::strerror(ENOTDIR) + ")\n";
     EXPECT_EQ(blocked.status, 1);
-    EXPECT_EQ(blocked.err, "face-assets: " + dir.path +
-                               "/white_skin.tga/sub/retarget.model: cannot be written (Not a "
-                               "directory)\n");
+    EXPECT_TRUE(blocked.err.rfind("face-assets: " + blockedFolder + "/", 0) == 0 &&
+                blocked.err.find(reason) + reason.size() == blocked.err.size() &&
+                std::count(blocked.err.begin(), blocked.err.end(), '\n') == 1)
+        << blocked.err;
 }
 
 // face-assets and face-import draw nothing: their programs name no GL, GLU, GLUT or OSMesa

@@ -6,10 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -160,38 +161,78 @@ TEST(EndToEnd, MissingModelStopsWithOneLineAndStatusOne) {
     EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
 }
 
-TEST(EndToEndStress, RandomInputForThirtySeconds) {
+// A seeded stream of keys, drags of every button and window sizes down to one pixel, a few
+// seconds' worth, sent as fast as xdotool sends them; then the inputs' net effect undone (the
+// switches pressed again where pressed an odd number of times, the distance stepped back, the
+// turn dragged back, the slide cleared): the viewer stays up, says nothing, and draws the face
+// as at start-up. The drags stay inside the window, so that each reaches the viewer, and the
+// right button drags only outside deformation mode, so that every drag turns the view.
+TEST(EndToEndStress, RandomKeysDragsAndResizesLeaveTheFaceDrawn) {
     ViewerSession viewer(FACE_SOURCE_DIR);
     ASSERT_TRUE(viewer.start()) << viewer.standardError();
+    Screenshot shot;
+    ASSERT_TRUE(viewer.captureUntil(shot, showsFace));
+
     std::mt19937 rng(20261206);
-    const char* const keys[] = {"a",     "c",     "e",    "h",     "t",  "space",
-                                "plus",  "minus", "Left", "Right", "Up", "Down",
-                                "Prior", "Next",  "Home", "A",     "1"};
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    auto text = [&](int n, int from) { return std::to_string(from + pick(n)); };
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end && viewer.alive()) {
-        // A key, a resize, or a drag with a random button.
-        const int action = pick(4);
-        const std::string button = text(3, 1);
-        if (action == 0)
-            viewer.xdotool({"key", keys[pick(sizeof keys / sizeof *keys)]});
-        else if (action == 3)
+    const char* const keys[] = {"a",     "c",     "e",     "h",    "t",     "space", "plus",
+                                "plus",  "minus", "minus", "Left", "Right", "Up",    "Down",
+                                "Prior", "Next",  "Home",  "A",    "1"};
+    std::map<std::string, int> pressed; // presses of each key
+    int width = 640, height = 640;
+    double yaw = 0, pitch = 0;  // the turn the drags add, radians
+    const double turn = 3.1416; // per window width or height of drag
+    auto text = [](int n) { return std::to_string(n); };
+    for (int action = 0; action < 150 && viewer.alive(); ++action) {
+        const int kind = pick(4);
+        if (kind == 0) {
+            // The key goes to the window under the pointer.
+            const char* key = keys[pick(sizeof keys / sizeof *keys)];
+            ++pressed[key];
+            viewer.xdotool({"mousemove", "0", "0", "key", key});
+        } else if (kind == 1) {
+            width = pick(4) ? 20 + pick(781) : 1 + pick(8);
+            height = pick(4) ? 20 + pick(781) : 1 + pick(8);
             viewer.xdotool(
-                {"search", "--name", "face-viewer", "windowsize", text(700, 1), text(700, 1)});
-        else
-            viewer.xdotool({"mousemove", text(640, 0), text(640, 0), "mousedown", button,
-                            "mousemove", text(640, 0), text(640, 0), "mouseup", button});
-        sleepSeconds(0.05);
+                {"search", "--name", "face-viewer", "windowsize", text(width), text(height)});
+        } else {
+            const bool deformMode = pressed["space"] % 2 == 1;
+            const int button = 1 + pick(deformMode ? 2 : 3);
+            const int x0 = pick(width), y0 = pick(height), x1 = pick(width), y1 = pick(height);
+            yaw += (x1 - x0) * turn / width;
+            pitch += (y1 - y0) * turn / height;
+            viewer.xdotool({"mousemove", text(x0), text(y0), "mousedown", text(button), "mousemove",
+                            text(x1), text(y1), "mouseup", text(button)});
+        }
     }
     ASSERT_TRUE(viewer.alive()) << viewer.standardError();
-    EXPECT_EQ(viewer.standardError(), "");
-    // Still answering: back to a known size, then a key changes the picture.
-    viewer.xdotool({"search", "--name", "face-viewer", "windowsize", "640", "640", "sleep", "2.6"});
-    Screenshot before, after;
-    ASSERT_TRUE(viewer.capture(before));
-    viewer.key("h");
-    EXPECT_TRUE(
-        viewer.captureUntil(after, [&](const Screenshot& s) { return s.rgb != before.rgb; }));
+
+    // Back to the start-up view: the window's size, the switches, the distance, the slide.
+    viewer.xdotool({"search", "--name", "face-viewer", "windowsize", "640", "640"});
+    std::vector<std::string> undo = {"mousemove", "0", "0", "key"};
+    for (const char* key : {"a", "c", "e", "h", "t", "space"})
+        if (pressed[key] % 2 == 1)
+            undo.push_back(key);
+    for (int n = pressed["plus"] - pressed["minus"]; n != 0; n -= n > 0 ? 1 : -1)
+        undo.push_back(n > 0 ? "minus" : "plus");
+    undo.push_back("Home");
+    viewer.xdotool(undo);
+    // The turn, modulo a whole turn, dragged back in steps that stay inside the window.
+    const auto back = [&](double angle) {
+        const double wrapped = std::remainder(angle, 2 * std::acos(-1.0));
+        return static_cast<int>(std::lround(-wrapped * 640 / turn));
+    };
+    for (int dx = back(yaw), dy = back(pitch); dx != 0 || dy != 0;) {
+        const int sx = std::clamp(dx, -600, 600), sy = std::clamp(dy, -600, 600);
+        const int x0 = sx > 0 ? 20 : 620, y0 = sy > 0 ? 20 : 620;
+        viewer.xdotool({"mousemove", text(x0), text(y0), "mousedown", "1", "mousemove",
+                        text(x0 + sx), text(y0 + sy), "mouseup", "1"});
+        dx -= sx, dy -= sy;
+    }
+    // The face in the middle and the reference cube's left edge where they are at start-up.
+    EXPECT_TRUE(viewer.captureUntil(shot, [](const Screenshot& s) {
+        return showsFace(s) && s.count(36, 300, 45, 340, isRed) > 20;
+    }));
     EXPECT_TRUE(viewer.alive());
+    EXPECT_EQ(viewer.standardError(), "");
 }

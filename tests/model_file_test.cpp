@@ -3,11 +3,12 @@
 #include "io/prop.h"
 #include "io/text_scanner.h"
 #include "io/texture.h"
-#include "tests/support/io_test_files.h"
 #include "tests/support/failing_allocator.h"
+#include "tests/support/io_test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -249,13 +250,13 @@ TEST(ReaderFiles, OnlyRegularFilesOfAUsableSizeAreRead) {
     ASSERT_EQ(ftruncate(file, off_t(1) << 40), 0); // 1 TiB, with no block written
     close(file);
 
-    const std::pair<std::string, const char*> cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {directory, ": not a regular file (a directory)"},
         {fifo, ": not a regular file (a FIFO)"},
         {device, ": not a regular file (a device)"},
         {socket, ": not a regular file (a socket)"},
         {sparse, ": the file is 1.1 TB, more than half of the "},
-        {missing, ": cannot open (No such file or directory)"}};
+        {missing, std::string(": cannot open (") + std::strerror(ENOENT) + ")"}};
     for (const auto& [path, message] : cases) {
         std::string errors[3];
         ModelData model;

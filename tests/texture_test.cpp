@@ -1,7 +1,7 @@
 #include "draw/texture_upload.h"
 #include "io/texture.h"
-#include "tests/support/io_test_files.h"
 #include "tests/support/gl_context.h"
+#include "tests/support/io_test_files.h"
 
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
@@ -197,8 +197,9 @@ TEST(ImageDecoding, RefusalsNameTheFileThePartAndWhatIsWrong) {
         {plain, "t.jpg", "JPEG data: the file looks like a TGA image, not a JPEG"},
         {grey, "g.jpg",
          "JPEG header: 1 colour component (only 3-component colour images are read)"},
+        // A cut file is refused (libjpeg's own words follow), not shown half grey.
         {std::vector<uint8_t>(colour.begin(), colour.begin() + long(colour.size() / 2)), "c.jpg",
-         "JPEG data: Premature end of JPEG file"},
+         "JPEG data: "},
         {{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3, 4}, "c.jpg", "JPEG data: "},
         {{}, "c.jpg", "JPEG data: "},
         {huge, "big.jpg",

@@ -205,12 +205,15 @@ TEST(Attachments, ProjectionLeavingTheSubTriangleFallsBackToTheSample) {
     const Vector3 border = model->samplePositions[30 * samplesPerSubPatch + 50];
     ASSERT_EQ(border.y, 0.0f);
     const Vector3 outside = border + Vector3{0.1f, -0.2f, 0.05f};
-    const Vector3 inside = model->samplePositions[30 * samplesPerSubPatch + 12] + Vector3{0.1f, 0.15f, 0.05f};
+    const Vector3 inside =
+        model->samplePositions[30 * samplesPerSubPatch + 12] + Vector3{0.1f, 0.15f, 0.05f};
     const Vector3 positions[2] = {outside, inside}, normals[2] = {up, up};
     model->computeAttachments(positions, normals);
     float d0, d1;
-    ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit), 30 * samplesPerSubPatch + 50);
-    ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit), 30 * samplesPerSubPatch + 12);
+    ASSERT_EQ(model->findNearestSample(d0, outside, up, hintingFreeSampleLimit),
+              30 * samplesPerSubPatch + 50);
+    ASSERT_EQ(model->findNearestSample(d1, inside, up, hintingFreeSampleLimit),
+              30 * samplesPerSubPatch + 12);
 
     // Beyond the border the foot point is outside the sub-triangle: the sample's parameters
     // are kept, and the projected distance (the height 0.05 above the plane) gives the

@@ -54,7 +54,8 @@ bool readBlenderScene(BlenderScene& scene, const std::string& file) {
 float largestDistance(const std::vector<float>& a, const std::vector<float>& b) {
     float largest = 0.0f;
     for (size_t i = 0; i + 2 < a.size() && i + 2 < b.size(); i += 3)
-        largest = std::max(largest, std::hypot(a[i] - b[i], a[i + 1] - b[i + 1], a[i + 2] - b[i + 2]));
+        largest =
+            std::max(largest, std::hypot(a[i] - b[i], a[i + 1] - b[i + 1], a[i + 2] - b[i + 2]));
     return largest;
 }
 
@@ -109,12 +110,10 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
     const std::string poseNames[2] = {"smile", "brow-up"};
     for (const auto& c : cases) {
         const std::string folder = temp.path + "/" + std::to_string(&c - cases);
-        ProgramRun run = runProgram(c.mesh.empty()
-                                        ? std::vector<std::string>{FACE_IMPORT_PATH, c.source,
-                                                                   "--out", folder}
-                                        : std::vector<std::string>{FACE_IMPORT_PATH, c.source,
-                                                                   "--mesh", c.mesh, "--out",
-                                                                   folder});
+        ProgramRun run = runProgram(
+            c.mesh.empty() ? std::vector<std::string>{FACE_IMPORT_PATH, c.source, "--out", folder}
+                           : std::vector<std::string>{FACE_IMPORT_PATH, c.source, "--mesh", c.mesh,
+                                                      "--out", folder});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string model = folder + "/data/retarget.model";
         ModelData data;
@@ -124,12 +123,11 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
         // 16 units tall).
         const int32_t K = data.controlPointCount;
         std::filesystem::create_directories(folder + "/poses");
-        const std::string poses[2] = {
-            temp.write(std::to_string(&c - cases) + "/poses/smile.txt",
-                       std::to_string(K / 2) + " 0 -1.5 0.25\n"),
-            temp.write(std::to_string(&c - cases) + "/poses/brow-up.txt",
-                       std::to_string(K / 3) + " 0.5 1 0\n" + std::to_string(K / 5) +
-                           " 0 0.75 -0.5\n")};
+        const std::string poses[2] = {temp.write(std::to_string(&c - cases) + "/poses/smile.txt",
+                                                 std::to_string(K / 2) + " 0 -1.5 0.25\n"),
+                                      temp.write(std::to_string(&c - cases) + "/poses/brow-up.txt",
+                                                 std::to_string(K / 3) + " 0.5 1 0\n" +
+                                                     std::to_string(K / 5) + " 0 0.75 -0.5\n")};
         Exported e;
         e.source = c.source;
         e.rest = folder + "/rest" + c.extension;
@@ -161,8 +159,12 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
                     e.source = copy;
             file = copy;
         }
-    std::vector<std::string> blender = {"blender", "-b", "--factory-startup", "--python",
-                                        FACE_SOURCE_DIR "/tests/blender/read_scenes.py", "--"};
+    std::vector<std::string> blender = {"blender",
+                                        "-b",
+                                        "--factory-startup",
+                                        "--python",
+                                        FACE_SOURCE_DIR "/tests/blender/read_scenes.py",
+                                        "--"};
     blender.insert(blender.end(), files.begin(), files.end());
     const ProgramRun opened = runProgram(blender);
     ASSERT_EQ(opened.status, 0) << opened.err;
@@ -204,10 +206,9 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
             ASSERT_EQ(object.keys.size(), 2u);
             for (size_t k = 0; k < 2; ++k) {
                 EXPECT_EQ(object.keys[k].first, poseNames[k]);
-                EXPECT_LE(largestDistance(object.keys[k].second, posed[k][o].positions),
-                          tolerance);
-                largestMove[k] =
-                    std::max(largestMove[k], largestDistance(object.keys[k].second, object.positions));
+                EXPECT_LE(largestDistance(object.keys[k].second, posed[k][o].positions), tolerance);
+                largestMove[k] = std::max(largestMove[k],
+                                          largestDistance(object.keys[k].second, object.positions));
             }
         }
         // Each pose moved something (a key equal to the basis would pass the rest).

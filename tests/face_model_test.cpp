@@ -2,8 +2,8 @@
 // arrays and of their tessellation, the empty control mesh, and loading from a file.
 #include "face/face_model.h"
 #include "geometry/patches.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/synthetic_model.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

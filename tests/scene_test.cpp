@@ -1,13 +1,13 @@
 // The scene's start-up and drawing in an offscreen context: the committed data, refusals
 // of unusable files, running out of memory, the props' slots and what each frame draws,
 // and the report of degenerate geometry.
-#include "tools/common/model_report.h"
 #include "app/scene.h"
 #include "tests/support/failing_allocator.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/start_output.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/synthetic_model.h"
+#include "tests/support/temp_dir.h"
+#include "tools/common/model_report.h"
 
 #include <gtest/gtest.h>
 

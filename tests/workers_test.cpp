@@ -4,8 +4,8 @@
 // block size. These tests also run in the ThreadSanitizer tree (face-thread-tests).
 #include "face/amplification.h"
 #include "face/face_model.h"
-#include "io/model_file.h"
 #include "face/workers.h"
+#include "io/model_file.h"
 #include "tests/support/synthetic_model.h"
 
 #include <gtest/gtest.h>

@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr int32_t controlPoints = 240;
     std::vector<ControlPointMove> moves;
     std::string error;
-    if (readPoseBuffer(moves, reinterpret_cast<const char*>(data), size, "fuzz.txt",
-                       controlPoints, error)) {
+    if (readPoseBuffer(moves, reinterpret_cast<const char*>(data), size, "fuzz.txt", controlPoints,
+                       error)) {
         for (const ControlPointMove& m : moves)
             if (m.index < 0 || m.index >= controlPoints ||
                 !(std::fabs(m.delta.x) <= largestPoseOffset) ||

@@ -10,9 +10,9 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <thread>
 
 void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }

@@ -94,6 +94,7 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
         bool shapes;                   // the format holds shape keys
         bool sameCounts;               // Blender reads the source's counts from the export
         std::string mesh;              // face-import's --mesh
+        bool blenderReads = true;      // Blender has a reader for the source's format
     } cases[] = {
         {temp.path + "/suzanne.glb", ".glb", true, true, ""},
         {models + "Collada/duck.dae", ".dae", true, true, ""},
@@ -101,6 +102,9 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
         // FBX is written as .glb: glTF keeps one normal and texture coordinate per vertex,
         // so Blender reads more vertices than the FBX's shared control points.
         {models + "FBX/spider.fbx", ".glb", true, false, "all"},
+        // Several meshes in one node, their skin dwarf.jpg missing; and MD2's placeholder skin.
+        {models + "COB/dwarf.cob", ".glb", true, false, "", false},
+        {models + "MD2/sydney.md2", ".glb", true, false, "", false},
     };
     std::vector<std::string> files;
     struct Exported {
@@ -143,6 +147,8 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
             run = inspect({"--export-scene", e.shapes, "--shapes", poses[0], poses[1], model});
             ASSERT_EQ(run.status, 0) << run.err;
         }
+        if (!c.blenderReads)
+            e.source.clear();
         for (const std::string& file : {e.source, e.rest, e.shapes, e.posed[0], e.posed[1]})
             if (!file.empty())
                 files.push_back(file);
@@ -171,15 +177,15 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
 
     for (size_t i = 0; i < exported.size(); ++i) {
         const Exported& e = exported[i];
-        SCOPED_TRACE(e.source);
+        SCOPED_TRACE(e.rest);
         BlenderScene source, rest, shapes, posed[2];
-        ASSERT_TRUE(readBlenderScene(source, e.source));
+        ASSERT_TRUE(e.source.empty() || readBlenderScene(source, e.source));
         ASSERT_TRUE(readBlenderScene(rest, e.rest));
         ASSERT_TRUE(readBlenderScene(posed[0], e.posed[0]));
         ASSERT_TRUE(readBlenderScene(posed[1], e.posed[1]));
         const float tolerance = 1e-5f * sceneSize(rest);
         // The same objects with the same vertex counts; at rest, where they were.
-        ASSERT_EQ(source.size(), rest.size());
+        ASSERT_TRUE(e.source.empty() || source.size() == rest.size());
         ASSERT_EQ(posed[0].size(), rest.size());
         ASSERT_EQ(posed[1].size(), rest.size());
         for (size_t o = 0; o < rest.size(); ++o) {

@@ -156,19 +156,15 @@ void poseMeshes(std::vector<PosedMesh>& posed, aiScene& scene, const ImportRecor
     }
 }
 
-// The mesh's shape keys (the source's own, if any) removed.
-void clearShapes(aiMesh& mesh) {
+// Replaces the mesh's shape keys (the source's own, if any) with one per shape, named after
+// it: shape s's positions and normals (where the mesh has normals) are
+// positions[s·V .. s·V + V − 1] and normals[the same], V the mesh's vertex count.
+void setShapes(aiMesh& mesh, const ShapePose* shapes, size_t shapeCount,
+               const aiVector3D* positions, const aiVector3D* normals) {
     for (unsigned s = 0; s < mesh.mNumAnimMeshes; ++s)
         delete mesh.mAnimMeshes[s];
     delete[] mesh.mAnimMeshes;
-    mesh.mAnimMeshes = nullptr;
-    mesh.mNumAnimMeshes = 0;
-}
-
-// The shapes of a mesh that no pose moves: each the mesh at rest.
-void restShapes(aiMesh& mesh, const ShapePose* shapes, size_t shapeCount) {
     const unsigned V = mesh.mNumVertices;
-    clearShapes(mesh);
     mesh.mNumAnimMeshes = unsigned(shapeCount);
     mesh.mAnimMeshes = new aiAnimMesh*[shapeCount];
     for (size_t s = 0; s < shapeCount; ++s) {
@@ -177,10 +173,10 @@ void restShapes(aiMesh& mesh, const ShapePose* shapes, size_t shapeCount) {
         shape->mNumVertices = V;
         shape->mWeight = 0.0f;
         shape->mVertices = new aiVector3D[V];
-        std::copy(mesh.mVertices, mesh.mVertices + V, shape->mVertices);
+        std::copy(positions + s * V, positions + (s + 1) * V, shape->mVertices);
         if (mesh.mNormals) {
             shape->mNormals = new aiVector3D[V];
-            std::copy(mesh.mNormals, mesh.mNormals + V, shape->mNormals);
+            std::copy(normals + s * V, normals + (s + 1) * V, shape->mNormals);
         }
     }
 }
@@ -192,37 +188,29 @@ void restShapes(aiMesh& mesh, const ShapePose* shapes, size_t shapeCount) {
 void setPosedMeshes(aiScene& scene, const std::vector<PosedMesh>& posed, const ShapePose* shapes,
                     size_t shapeCount) {
     std::vector<bool> isPosed(scene.mNumMeshes, false);
-    for (const PosedMesh& p : posed)
-        isPosed[p.meshIndex] = true;
-    if (shapeCount > 0)
-        for (unsigned m = 0; m < scene.mNumMeshes; ++m)
-            if (!isPosed[m])
-                restShapes(*scene.mMeshes[m], shapes, shapeCount);
     for (const PosedMesh& p : posed) {
+        isPosed[p.meshIndex] = true;
         aiMesh& mesh = *scene.mMeshes[p.meshIndex];
         const unsigned V = p.vertexCount;
         std::copy(p.positions.begin(), p.positions.begin() + V, mesh.mVertices);
         if (mesh.mNormals)
             std::copy(p.normals.begin(), p.normals.begin() + V, mesh.mNormals);
-        if (shapeCount == 0)
+        if (shapeCount > 0)
+            setShapes(mesh, shapes, shapeCount, p.positions.data() + V,
+                      mesh.mNormals ? p.normals.data() + V : nullptr);
+    }
+    for (unsigned m = 0; m < scene.mNumMeshes && shapeCount > 0; ++m) {
+        if (isPosed[m])
             continue;
-        clearShapes(mesh);
-        mesh.mNumAnimMeshes = unsigned(shapeCount);
-        mesh.mAnimMeshes = new aiAnimMesh*[shapeCount];
+        const aiMesh& mesh = *scene.mMeshes[m];
+        const std::vector<aiVector3D> rest(mesh.mVertices, mesh.mVertices + mesh.mNumVertices);
+        std::vector<aiVector3D> positions, normals;
         for (size_t s = 0; s < shapeCount; ++s) {
-            aiAnimMesh* shape = mesh.mAnimMeshes[s] = new aiAnimMesh;
-            shape->mName = aiString(shapes[s].name);
-            shape->mNumVertices = V;
-            shape->mWeight = 0.0f;
-            shape->mVertices = new aiVector3D[V];
-            std::copy(p.positions.begin() + (s + 1) * V, p.positions.begin() + (s + 2) * V,
-                      shape->mVertices);
-            if (mesh.mNormals) {
-                shape->mNormals = new aiVector3D[V];
-                std::copy(p.normals.begin() + (s + 1) * V, p.normals.begin() + (s + 2) * V,
-                          shape->mNormals);
-            }
+            positions.insert(positions.end(), rest.begin(), rest.end());
+            if (mesh.mNormals)
+                normals.insert(normals.end(), mesh.mNormals, mesh.mNormals + mesh.mNumVertices);
         }
+        setShapes(*scene.mMeshes[m], shapes, shapeCount, positions.data(), normals.data());
     }
 }
 

@@ -4,6 +4,8 @@
 // objects with the same vertex counts, the rest positions, and each shape key's name and
 // positions against the export posed with that pose alone.
 #include "io/model_file.h"
+#include "tests/support/gl_context.h"
+#include "tests/support/poser_drag.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 
@@ -18,6 +20,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -54,7 +57,8 @@ bool readBlenderScene(BlenderScene& scene, const std::string& file) {
 float largestDistance(const std::vector<float>& a, const std::vector<float>& b) {
     float largest = 0.0f;
     for (size_t i = 0; i + 2 < a.size() && i + 2 < b.size(); i += 3)
-        largest = std::max(largest, std::hypot(a[i] - b[i], a[i + 1] - b[i + 1], a[i + 2] - b[i + 2]));
+        largest =
+            std::max(largest, std::hypot(a[i] - b[i], a[i + 1] - b[i + 1], a[i + 2] - b[i + 2]));
     return largest;
 }
 
@@ -109,12 +113,10 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
     const std::string poseNames[2] = {"smile", "brow-up"};
     for (const auto& c : cases) {
         const std::string folder = temp.path + "/" + std::to_string(&c - cases);
-        ProgramRun run = runProgram(c.mesh.empty()
-                                        ? std::vector<std::string>{FACE_IMPORT_PATH, c.source,
-                                                                   "--out", folder}
-                                        : std::vector<std::string>{FACE_IMPORT_PATH, c.source,
-                                                                   "--mesh", c.mesh, "--out",
-                                                                   folder});
+        ProgramRun run = runProgram(
+            c.mesh.empty() ? std::vector<std::string>{FACE_IMPORT_PATH, c.source, "--out", folder}
+                           : std::vector<std::string>{FACE_IMPORT_PATH, c.source, "--mesh", c.mesh,
+                                                      "--out", folder});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string model = folder + "/data/retarget.model";
         ModelData data;
@@ -124,12 +126,11 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
         // 16 units tall).
         const int32_t K = data.controlPointCount;
         std::filesystem::create_directories(folder + "/poses");
-        const std::string poses[2] = {
-            temp.write(std::to_string(&c - cases) + "/poses/smile.txt",
-                       std::to_string(K / 2) + " 0 -1.5 0.25\n"),
-            temp.write(std::to_string(&c - cases) + "/poses/brow-up.txt",
-                       std::to_string(K / 3) + " 0.5 1 0\n" + std::to_string(K / 5) +
-                           " 0 0.75 -0.5\n")};
+        const std::string poses[2] = {temp.write(std::to_string(&c - cases) + "/poses/smile.txt",
+                                                 std::to_string(K / 2) + " 0 -1.5 0.25\n"),
+                                      temp.write(std::to_string(&c - cases) + "/poses/brow-up.txt",
+                                                 std::to_string(K / 3) + " 0.5 1 0\n" +
+                                                     std::to_string(K / 5) + " 0 0.75 -0.5\n")};
         Exported e;
         e.source = c.source;
         e.rest = folder + "/rest" + c.extension;
@@ -161,8 +162,12 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
                     e.source = copy;
             file = copy;
         }
-    std::vector<std::string> blender = {"blender", "-b", "--factory-startup", "--python",
-                                        FACE_SOURCE_DIR "/tests/blender/read_scenes.py", "--"};
+    std::vector<std::string> blender = {"blender",
+                                        "-b",
+                                        "--factory-startup",
+                                        "--python",
+                                        FACE_SOURCE_DIR "/tests/blender/read_scenes.py",
+                                        "--"};
     blender.insert(blender.end(), files.begin(), files.end());
     const ProgramRun opened = runProgram(blender);
     ASSERT_EQ(opened.status, 0) << opened.err;
@@ -204,14 +209,86 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
             ASSERT_EQ(object.keys.size(), 2u);
             for (size_t k = 0; k < 2; ++k) {
                 EXPECT_EQ(object.keys[k].first, poseNames[k]);
-                EXPECT_LE(largestDistance(object.keys[k].second, posed[k][o].positions),
-                          tolerance);
-                largestMove[k] =
-                    std::max(largestMove[k], largestDistance(object.keys[k].second, object.positions));
+                EXPECT_LE(largestDistance(object.keys[k].second, posed[k][o].positions), tolerance);
+                largestMove[k] = std::max(largestMove[k],
+                                          largestDistance(object.keys[k].second, object.positions));
             }
         }
         // Each pose moved something (a key equal to the basis would pass the rest).
         EXPECT_GT(largestMove[0], 100 * tolerance);
         EXPECT_GT(largestMove[1], 100 * tolerance);
+    }
+}
+
+namespace {
+
+// The render positions face-inspect --dump positions prints after the options, in Blender's
+// axes (glTF's +y up becomes Blender's +z up: x, −z, y).
+std::vector<float> inspectedInBlender(const std::vector<std::string>& options,
+                                      const std::string& model) {
+    std::vector<std::string> arguments = {"--dump", "positions"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(model);
+    const ProgramRun run = inspect(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<float> positions;
+    float p[6];
+    while (lines >> p[0] >> p[1] >> p[2] >> p[3] >> p[4] >> p[5])
+        positions.insert(positions.end(), {p[0], -p[2], p[1]});
+    return positions;
+}
+
+} // namespace
+
+using EndToEndPoserBlender = OffscreenGLTest;
+
+// On the default face (no scene of the user's: the render mesh is written): a symmetric
+// smile from one mirrored drag, saved, split into its halves ("H", named after it) and
+// exported with "k": Blender reads the three keys by name, each at the positions face-inspect
+// gives for its pose, and the left half moves the face's left alone.
+TEST_F(EndToEndPoserBlender, DefaultFaceSmileAndItsHalvesAreShapeKeysByName) {
+    TempDir temp;
+    Scene scene;
+    Poser poser;
+    ViewerState state;
+    ASSERT_TRUE(startPoserQuietly(poser, scene, linkCommittedData(temp.path)));
+    typeKeys(poser, state, scene, "m");
+    ASSERT_EQ(dragInPoser(poser, state, scene, 74, 30, -20), 74); // the left mouth corner
+    typeKeys(poser, state, scene, "nsmile\rH\rk");
+    const std::string shapes = temp.path + "/shapes.glb";
+    ASSERT_TRUE(std::filesystem::exists(shapes));
+    const ProgramRun opened =
+        runProgram({"blender", "-b", "--factory-startup", "--python",
+                    FACE_SOURCE_DIR "/tests/blender/read_scenes.py", "--", shapes});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    BlenderScene read;
+    ASSERT_TRUE(readBlenderScene(read, shapes));
+    ASSERT_EQ(read.size(), 1u);
+    const BlenderObject& face = read[0];
+    const std::string model = temp.path + "/data/retarget.model";
+    const std::vector<float> rest = inspectedInBlender({}, model);
+    ASSERT_EQ(face.positions.size(), rest.size());
+    const float tolerance = 1e-5f * sceneSize(read);
+    EXPECT_LE(largestDistance(face.positions, rest), tolerance);
+    const std::string names[3] = {"smile-left", "smile-right", "smile"}; // the library's order
+    ASSERT_EQ(face.keys.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE(names[k]);
+        EXPECT_EQ(face.keys[k].first, names[k]);
+        const std::vector<float>& key = face.keys[k].second;
+        EXPECT_LE(largestDistance(
+                      key, inspectedInBlender(
+                               {"--mix", temp.path + "/poses/" + names[k] + ".txt=1"}, model)),
+                  tolerance);
+        EXPECT_GT(largestDistance(key, rest), 100 * tolerance);
+        // A half leaves the other side of the face (beyond a unit from the middle) at rest.
+        for (size_t i = 0; k < 2 && i + 2 < key.size(); i += 3)
+            if ((k == 0 ? -rest[i] : rest[i]) > 1.0f) {
+                EXPECT_LE(std::hypot(key[i] - rest[i], key[i + 1] - rest[i + 1],
+                                     key[i + 2] - rest[i + 2]),
+                          tolerance)
+                    << "vertex " << i / 3;
+            }
     }
 }

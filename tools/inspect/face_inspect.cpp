@@ -60,7 +60,8 @@ const char usageText[] =
     "                      or OBJ source gives its own file with the positions replaced)\n"
     "  --shapes POSE...    with --export-scene: the scene at rest with one shape key per pose\n"
     "                      file, named after it (.glb, .gltf or .dae; the files up to the next\n"
-    "                      option, or all but the last argument when MODEL comes last)\n"
+    "                      option, or all but the last argument when MODEL comes last); for a\n"
+    "                      model without face-import's record, the render mesh (.glb, .gltf)\n"
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
@@ -499,9 +500,12 @@ int fail(const std::string& line) {
 }
 
 // The import record beside the model's data folder (MODEL is FOLDER/data/retarget.model).
+std::filesystem::path recordPathOf(const char* model) {
+    return std::filesystem::path(model).parent_path().parent_path() / importRecordFile;
+}
+
 bool readRecordOf(ImportRecord& record, const char* model, std::string& error) {
-    const std::filesystem::path path =
-        std::filesystem::path(model).parent_path().parent_path() / importRecordFile;
+    const std::filesystem::path path = recordPathOf(model);
     std::error_code unused;
     if (!std::filesystem::exists(path, unused))
         return fileError(error, path.string(),
@@ -535,7 +539,11 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
     std::vector<ControlPointMove> moves = options.moves;
     std::string error;
     ImportRecord record;
-    const bool needsRecord = options.exportScene || options.sourceCoordinates;
+    // Shape keys of a model without a record (the default face) go on the render mesh alone.
+    std::error_code unused;
+    const bool renderShapes =
+        !options.shapes.empty() && !std::filesystem::exists(recordPathOf(options.model), unused);
+    const bool needsRecord = (options.exportScene && !renderShapes) || options.sourceCoordinates;
     if ((options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) ||
         (needsRecord && !readRecordOf(record, options.model, error)))
         return fail(error);
@@ -554,8 +562,10 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                     return fail(std::string(file) + ": a second pose named \"" + poses.back().name +
                                 "\" (shape keys are named after their files)");
         }
-        if (!exportShapeScene(options.exportScene, record, model, points, poses.data(),
-                              poses.size(), error))
+        if (renderShapes ? !exportRenderShapes(options.exportScene, model, points, poses.data(),
+                                               poses.size(), error)
+                         : !exportShapeScene(options.exportScene, record, model, points,
+                                             poses.data(), poses.size(), error))
             return fail(error);
         return 0;
     }

@@ -44,7 +44,7 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t'n' name the pose and save it in the pose library (Enter saves, Esc cancels)",
     "\t']' '[' load the next / previous pose of the library",
     "\t'x' delete the library's pose last saved or loaded",
-    "\t'k' export the scene with every library pose a shape key",
+    "\t'k' export the scene (or the face alone) with every library pose a shape key",
     "\t'm' mirrored dragging on / off: the partner moves by the mirrored move",
     "\t'M' mirror the pose: its left becomes its right",
     "\t'H' name the pose's halves and save them as NAME-left and NAME-right",
@@ -360,8 +360,19 @@ void exportShapesKey(Poser& poser, Scene& scene) {
     const std::string recordFile = sceneFilePath(poser.folder, importRecordFile);
     ImportRecord record;
     std::string error;
+    struct stat info;
+    if (stat(recordFile.c_str(), &info) != 0) {
+        // No scene of the user's (the default face): the render mesh itself, as glTF.
+        const std::string file =
+            sceneFilePath(poser.folder, (shapesFileName + std::string(".glb")).c_str());
+        if (!exportRenderShapes(file.c_str(), *scene.faceModel, poser.pose.rest.get(), poses.data(),
+                                poses.size(), error))
+            return printError(error);
+        return printLine("wrote the render mesh at rest with " +
+                         plural(int32_t(poses.size()), "shape key") + " to " + file);
+    }
     if (!readImportRecord(record, recordFile.c_str(), error))
-        return printError(error + " (shape keys go into the scene of a folder face-import made)");
+        return printError(error);
     std::string why;
     const std::string extension = shapeExtensionFor(record.source, why);
     const std::string file = sceneFilePath(poser.folder, (shapesFileName + extension).c_str());

@@ -117,16 +117,17 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 // A key: face-poser's own ("s" save, "l" load, "o" export, "u" undo, "y" redo, "r" reset,
 // "v" view reset, "p" picture, "w" amplification colours, "?" key list, "q" and Escape quit;
 // the pose library's "n" name and save, "]" / "[" next / previous pose loaded, "x" delete
-// it, "k" export with every library pose a shape key; symmetry's "m" mirrored dragging on and
-// off, "M" the pose mirrored, "H" name its halves and save them; "," and "." the region
-// smaller and larger; the mix's "b" panel, "{" / "}" previous / next library pose in it, "9"
-// / "0" its weight down / up a step; the pose keys end a drag in progress first), any other
-// as face-viewer's (keyboardViewer). While a name is typed ("n", "H"), every key goes to it:
-// letters, digits, '-' and '_' are added, Backspace takes one back, Enter saves the pose as
-// FOLDER/poses/NAME.txt (or its halves as NAME-left.txt and NAME-right.txt) and Escape
-// cancels. A file written or removed, a pose loaded, mirrored or mixed and mirrored dragging
-// switched print one line on standard output; one that cannot be read or written, one line
-// on standard error ("face-poser: <message>"), and the program goes on.
+// it, "k" export with every library pose a shape key (the user's scene in a folder
+// face-import made, else the render mesh as FOLDER/shapes.glb); symmetry's "m" mirrored dragging on
+// and off, "M" the pose mirrored, "H" name its halves and save them; "," and "." the region smaller
+// and larger; the mix's "b" panel, "{" / "}" previous / next library pose in it, "9" / "0" its
+// weight down / up a step; the pose keys end a drag in progress first), any other as face-viewer's
+// (keyboardViewer). While a name is typed ("n", "H"), every key goes to it: letters, digits, '-'
+// and '_' are added, Backspace takes one back, Enter saves the pose as FOLDER/poses/NAME.txt (or
+// its halves as NAME-left.txt and NAME-right.txt) and Escape cancels. A file written or removed, a
+// pose loaded, mirrored or mixed and mirrored dragging switched print one line on standard output;
+// one that cannot be read or written, one line on standard error ("face-poser: <message>"), and the
+// program goes on.
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
 
 // The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face

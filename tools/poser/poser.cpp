@@ -35,7 +35,7 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t's' save the pose to pose.txt in the folder",
     "\t'l' load the pose from pose.txt",
     "\t'o' write the posed render mesh to posed.obj",
-    "\t'u' undo the last drag (or reset, or load)",
+    "\t'u' undo the last edit (a drag, reset, load, mirroring or weight)",
     "\t'y' redo",
     "\t'r' reset the pose to rest",
     "\t'v' reset the view (turn, distance, offset)",

@@ -3,6 +3,8 @@
 // renderer, and face-poser's frame beside it. Run from the repository root, where data/ is.
 #include "app/scene.h"
 #include "app/viewer.h"
+#include "tools/common/pose_mix.h"
+#include "tools/common/region.h"
 #include "tools/poser/poser.h"
 
 #include <GL/osmesa.h>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -155,12 +158,102 @@ void poserAgainstViewer(benchmark::State& state, bool eyesAndDots) {
         std::chrono::duration<double>(poserTime) / std::chrono::duration<double>(viewerTime);
 }
 
+// face-poser's posing on the lower lip's point (shown, or held in a drag): mirrored dragging,
+// a region of two control edges coloured by weight, and the mix panel over a face mixed from
+// two poses (a smile at 0.5, raised brows at 1); or all of it off, as before them.
+constexpr int32_t benchPoint = 87, benchRegionSteps = 4;
+
+void switchPosing(Poser& poser, bool on) {
+    poser.mirrorDrag = poser.showMix = on;
+    poser.regionSteps = on ? benchRegionSteps : 0;
+    poser.regionCentre = benchPoint;
+    const Pose& pose = poser.pose;
+    std::vector<Vector3> committed(static_cast<size_t>(pose.count));
+    for (int32_t i = 0; i < pose.count; ++i)
+        committed[size_t(i)] = pose.rest[i] + pose.offsets[i];
+    regionWeights(poser.regionWeights.get(), committed.data(), pose.count, poser.edges,
+                  poser.edgeCount, benchPoint, float(poser.regionSteps) * poser.regionStep);
+}
+
+// The mix of the two poses on face-poser's pose, as its weight keys leave it.
+void mixTwoPoses(Poser& poser) {
+    const std::vector<ControlPointMove> smile = {{70, {-0.8f, 0.8f, 0.0f}},
+                                                 {74, {0.8f, 0.8f, 0.0f}}};
+    const std::vector<ControlPointMove> brows = {{41, {0.0f, 0.7f, 0.0f}},
+                                                 {42, {0.0f, 0.5f, 0.0f}},
+                                                 {44, {0.0f, 0.5f, 0.0f}},
+                                                 {45, {0.0f, 0.7f, 0.0f}}};
+    const MixTerm terms[2] = {{"brows", 1.0f, brows.data(), brows.size()},
+                              {"smile", 0.5f, smile.data(), smile.size()}};
+    std::vector<Vector3> mixed(static_cast<size_t>(poser.pose.count));
+    mixOffsets(mixed.data(), poser.pose.count, terms, 2);
+    const std::vector<MixWeight> weights = {{"brows", 1.0f}, {"smile", 0.5f}};
+    editPose(poser.pose, mixed.data(), &weights);
+    poser.library = {"brows", "smile"};
+}
+
+// face-poser's frame with its posing on against the same frame with it off, one of each in
+// turn (the order switching every iteration) on the mixed face, eyes and dots on; while
+// dragging, each frame follows one motion event of a held drag of the lip's point (a pixel
+// up or down). The counter "posing/without" is the ratio of their total times, "posing_ms"
+// and "without_ms" their mean frame times.
+void posingAgainstWithout(benchmark::State& state, bool dragging) {
+    ViewerState viewer;
+    OffscreenScene* ready = poserReady(state, viewer, true, false);
+    if (!ready)
+        return;
+    OffscreenScene& s = *ready;
+    Poser& poser = s.poser;
+    mixTwoPoses(poser);
+    int32_t x = 0, y = 0;
+    if (dragging) {
+        drawPoserFrame(poser, s.poserScene, viewer); // the points facing the camera
+        const Vector3& p = s.poserScene.controlPoints[benchPoint];
+        const Vector4 o = viewer.camera.project({p.x, p.y, p.z, 1.0f});
+        x = int32_t((o.x + 1.0f) * 0.5f * float(viewer.windowWidth));
+        y = int32_t((1.0f - o.y) * 0.5f * float(viewer.windowHeight));
+        poserMouseButton(poser, viewer, s.poserScene, 2, true, x, y);
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::duration withTime{}, withoutTime{};
+    bool posingFirst = false;
+    int32_t step = 1;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool posing = (turn == 0) == posingFirst;
+            switchPosing(poser, posing);
+            const Clock::time_point start = Clock::now();
+            if (dragging) {
+                step = -step;
+                poserMotion(poser, viewer, s.poserScene, x, y + step);
+            }
+            drawPoserFrame(poser, s.poserScene, viewer);
+            glFinish();
+            (posing ? withTime : withoutTime) += Clock::now() - start;
+        }
+        posingFirst = !posingFirst;
+    }
+    if (dragging)
+        poserMouseButton(poser, viewer, s.poserScene, 2, false, x, y);
+    switchPosing(poser, false);
+    resetPose(poser.pose);
+    const double frames = double(std::max<int64_t>(1, int64_t(state.iterations())));
+    state.counters["posing/without"] =
+        std::chrono::duration<double>(withTime) / std::chrono::duration<double>(withoutTime);
+    state.counters["posing_ms"] =
+        std::chrono::duration<double, std::milli>(withTime).count() / frames;
+    state.counters["without_ms"] =
+        std::chrono::duration<double, std::milli>(withoutTime).count() / frames;
+}
+
 void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }
 void poserFrameNoOverlays(benchmark::State& state) { poserFrame(state, false, false); }
 void poserFrameEyesDotsPicked(benchmark::State& state) { poserFrame(state, true, false); }
 void poserFrameWeights(benchmark::State& state) { poserFrame(state, false, true); }
 void poserAgainstViewerNoOverlays(benchmark::State& state) { poserAgainstViewer(state, false); }
 void poserAgainstViewerEyesDotsPicked(benchmark::State& state) { poserAgainstViewer(state, true); }
+void poserPosingAgainstWithout(benchmark::State& state) { posingAgainstWithout(state, false); }
+void poserPosingDragAgainstWithout(benchmark::State& state) { posingAgainstWithout(state, true); }
 void frameEyesAndDots(benchmark::State& state) { frame(state, 0, true, true); }
 void frameControlMesh(benchmark::State& state) { frame(state, 1, false, false); }
 void frameAttachments(benchmark::State& state) { frame(state, 2, false, false); }
@@ -223,6 +316,8 @@ void registerFrameBenchmarks() {
         {"poserFrameWeights", poserFrameWeights},
         {"poserAgainstViewerNoOverlays", poserAgainstViewerNoOverlays},
         {"poserAgainstViewerEyesDotsPicked", poserAgainstViewerEyesDotsPicked},
+        {"poserPosingAgainstWithout", poserPosingAgainstWithout},
+        {"poserPosingDragAgainstWithout", poserPosingDragAgainstWithout},
         {"frameControlMesh", frameControlMesh},
         {"frameAttachments", frameAttachments},
         {"frameHintingSamples", frameHintingSamples},

@@ -4,6 +4,8 @@
 // objects with the same vertex counts, the rest positions, and each shape key's name and
 // positions against the export posed with that pose alone.
 #include "io/model_file.h"
+#include "tests/support/gl_context.h"
+#include "tests/support/poser_drag.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 
@@ -18,6 +20,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -220,5 +223,78 @@ TEST(EndToEndBlender, ExportsOpenWithTheSourcesVerticesAndNamedShapeKeys) {
         // Each pose moved something (a key equal to the basis would pass the rest).
         EXPECT_GT(largestMove[0], 100 * tolerance);
         EXPECT_GT(largestMove[1], 100 * tolerance);
+    }
+}
+
+namespace {
+
+// The render positions face-inspect --dump positions prints after the options, in Blender's
+// axes (glTF's +y up becomes Blender's +z up: x, −z, y).
+std::vector<float> inspectedInBlender(const std::vector<std::string>& options,
+                                      const std::string& model) {
+    std::vector<std::string> arguments = {"--dump", "positions"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(model);
+    const ProgramRun run = inspect(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<float> positions;
+    float p[6];
+    while (lines >> p[0] >> p[1] >> p[2] >> p[3] >> p[4] >> p[5])
+        positions.insert(positions.end(), {p[0], -p[2], p[1]});
+    return positions;
+}
+
+} // namespace
+
+using EndToEndPoserBlender = OffscreenGLTest;
+
+// On the default face (no scene of the user's: the render mesh is written): a symmetric
+// smile from one mirrored drag, saved, split into its halves ("H", named after it) and
+// exported with "k": Blender reads the three keys by name, each at the positions face-inspect
+// gives for its pose, and the left half moves the face's left alone.
+TEST_F(EndToEndPoserBlender, DefaultFaceSmileAndItsHalvesAreShapeKeysByName) {
+    TempDir temp;
+    Scene scene;
+    Poser poser;
+    ViewerState state;
+    ASSERT_TRUE(startPoserQuietly(poser, scene, linkCommittedData(temp.path)));
+    typeKeys(poser, state, scene, "m");
+    ASSERT_EQ(dragInPoser(poser, state, scene, 74, 30, -20), 74); // the left mouth corner
+    typeKeys(poser, state, scene, "nsmile\rH\rk");
+    const std::string shapes = temp.path + "/shapes.glb";
+    ASSERT_TRUE(std::filesystem::exists(shapes));
+    const ProgramRun opened =
+        runProgram({"blender", "-b", "--factory-startup", "--python",
+                    FACE_SOURCE_DIR "/tests/blender/read_scenes.py", "--", shapes});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    BlenderScene read;
+    ASSERT_TRUE(readBlenderScene(read, shapes));
+    ASSERT_EQ(read.size(), 1u);
+    const BlenderObject& face = read[0];
+    const std::string model = temp.path + "/data/retarget.model";
+    const std::vector<float> rest = inspectedInBlender({}, model);
+    ASSERT_EQ(face.positions.size(), rest.size());
+    const float tolerance = 1e-5f * sceneSize(read);
+    EXPECT_LE(largestDistance(face.positions, rest), tolerance);
+    const std::string names[3] = {"smile-left", "smile-right", "smile"}; // the library's order
+    ASSERT_EQ(face.keys.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE(names[k]);
+        EXPECT_EQ(face.keys[k].first, names[k]);
+        const std::vector<float>& key = face.keys[k].second;
+        EXPECT_LE(largestDistance(
+                      key, inspectedInBlender(
+                               {"--mix", temp.path + "/poses/" + names[k] + ".txt=1"}, model)),
+                  tolerance);
+        EXPECT_GT(largestDistance(key, rest), 100 * tolerance);
+        // A half leaves the other side of the face (beyond a unit from the middle) at rest.
+        for (size_t i = 0; k < 2 && i + 2 < key.size(); i += 3)
+            if ((k == 0 ? -rest[i] : rest[i]) > 1.0f) {
+                EXPECT_LE(std::hypot(key[i] - rest[i], key[i + 1] - rest[i + 1],
+                                     key[i + 2] - rest[i + 2]),
+                          tolerance)
+                    << "vertex " << i / 3;
+            }
     }
 }

@@ -35,16 +35,23 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         std::vector<std::string> args;
         int status; // 0 done, 1 unreadable model (one line naming it), 2 usage
     };
-    const Case cases[] = {{{model}, 0},
-                          {{"--dump", "attachments", bad}, 1},
-                          {{dir.path + "/missing.model"}, 1},
-                          {{}, 2},
-                          {{"--dump", "nothing", model}, 2},
-                          {{"--dump", "positions", "--move", "1000", "0", "0", "0", model}, 2},
-                          {{"--verbose", model}, 2},
-                          {{"--dump", "amplification", "--step", "0", model}, 2},
-                          {{"--dump", "amplification", "--step", "1", "--step", "1", model}, 2},
-                          {{"--dump", "positions", "--step", "1", model}, 2}};
+    const Case cases[] = {
+        {{model}, 0},
+        {{"--dump", "attachments", bad}, 1},
+        {{dir.path + "/missing.model"}, 1},
+        {{}, 2},
+        {{"--dump", "nothing", model}, 2},
+        {{"--dump", "positions", "--move", "1000", "0", "0", "0", model}, 2},
+        {{"--verbose", model}, 2},
+        {{"--dump", "amplification", "--step", "0", model}, 2},
+        {{"--dump", "amplification", "--step", "1", "--step", "1", model}, 2},
+        {{"--dump", "positions", "--step", "1", model}, 2},
+        {{"--dump", "positions", "--mix", "a.txt=2.5", model}, 2},
+        {{"--dump", "positions", "--mix", "a.txt", model}, 2},
+        {{"--dump", "positions", "--half", "up", model}, 2},
+        {{"--mirror", model}, 2},
+        {{"--dump", "edges", "--mix", "a.txt=1", model}, 2},
+        {{"--export-scene", "x.glb", "--half", "left", "--shapes", "a.txt", model}, 2}};
     for (const Case& c : cases) {
         std::vector<std::string> argv = {FACE_INSPECT_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());

@@ -2,7 +2,9 @@
 // refusals before a window opens.
 #include "app/viewer.h"
 #include "io/model_file.h"
+#include "io/pose_file.h"
 #include "tests/support/viewer_session.h"
+#include "tools/common/pose_mix.h"
 
 #include <gtest/gtest.h>
 #include <stb_image.h>
@@ -11,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -168,6 +171,134 @@ TEST(EndToEndPoser, NamedPosesSavedLoadedUndoneAndDeleted) {
     EXPECT_TRUE(
         printed("deleted the pose \"smile\" (" + file + "); 0 poses left in the library\n"));
     EXPECT_FALSE(std::ifstream(file).good());
+    poser.key("q");
+    EXPECT_EQ(poser.waitExit(30), 0);
+    EXPECT_EQ(poser.standardError(), "");
+}
+
+// Pixels that differ between two screenshots in the square of side 2·half around (x, y).
+int changedAround(const Screenshot& a, const Screenshot& b, int x, int y, int half) {
+    int changed = 0;
+    for (int row = y - half; row < y + half; ++row)
+        for (int column = x - half; column < x + half; ++column) {
+            const size_t at = (size_t(row) * size_t(a.width) + size_t(column)) * 3;
+            changed += std::memcmp(&a.rgb[at], &b.rgb[at], 3) != 0 ? 1 : 0;
+        }
+    return changed;
+}
+
+// With mirrored dragging on ("m"), one drag of the left mouth corner moves both: the window
+// changes around each, and the saved pose holds the two corners, the right one's move the
+// left one's mirrored.
+TEST(EndToEndPoser, MirroredDragMovesBothMouthCorners) {
+    TempDir folder;
+    ASSERT_EQ(std::system(("cp -r " FACE_SOURCE_DIR "/data " + folder.path).c_str()), 0);
+    ModelData model;
+    std::string error;
+    ASSERT_TRUE(readModelFile(model, (folder.path + "/data/retarget.model").c_str(), error));
+    ViewerSession poser(FACE_SOURCE_DIR, {FACE_POSER_PATH, folder.path}, "face-poser");
+    ASSERT_TRUE(poser.start()) << poser.standardError();
+    EXPECT_NE(poser.standardOutput().find(
+                  "mirror pairs: 240 of 240 control points paired, 16 on the plane x = 0\n"),
+              std::string::npos);
+    Screenshot start, smiling;
+    ASSERT_TRUE(poser.captureUntil(start, [](const Screenshot& s) {
+        return s.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
+    }));
+    const int32_t left = 74, right = 70;
+    int x[2], y[2];
+    screenPosition(x[0], y[0], model.controlPoints[left], 0);
+    screenPosition(x[1], y[1], model.controlPoints[right], 0);
+    poser.key("m");
+    poser.key("space");
+    poser.drag(3, x[0], y[0], x[0] + 25, y[0] - 20);
+    poser.key("space");
+    ASSERT_TRUE(poser.captureUntil(smiling,
+                                   [&](const Screenshot& s) {
+                                       return changedAround(start, s, x[0], y[0], 12) > 40 &&
+                                              changedAround(start, s, x[1], y[1], 12) > 40;
+                                   }))
+        << "left " << changedAround(start, smiling, x[0], y[0], 12) << ", right "
+        << changedAround(start, smiling, x[1], y[1], 12);
+    poser.key("s");
+    const std::string pose = folder.path + "/pose.txt";
+    for (int wait = 0; wait < 40 && poser.standardOutput().find(pose) == std::string::npos; ++wait)
+        sleepSeconds(0.25);
+    EXPECT_NE(poser.standardOutput().find("mirrored dragging on (240 of 240 control points "
+                                          "paired, 16 on the plane x = 0)\n"),
+              std::string::npos);
+    std::vector<ControlPointMove> moves;
+    ASSERT_TRUE(readPoseFile(moves, pose.c_str(), 240, error)) << error;
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0].index, right);
+    EXPECT_EQ(moves[1].index, left);
+    EXPECT_GT(moves[1].delta.x, 0.3f); // outwards and up: a smile
+    EXPECT_GT(moves[1].delta.y, 0.3f);
+    EXPECT_NEAR(moves[0].delta.x, -moves[1].delta.x, 1e-5f);
+    EXPECT_NEAR(moves[0].delta.y, moves[1].delta.y, 1e-5f);
+    EXPECT_NEAR(moves[0].delta.z, moves[1].delta.z, 1e-5f);
+    poser.key("q");
+    EXPECT_EQ(poser.waitExit(30), 0);
+    EXPECT_EQ(poser.standardError(), "");
+}
+
+// Two library poses mixed in the window (the smile at 0.5, the brows at 1), the mix saved
+// under a typed name, the face reset and the mix loaded back: the same picture, and its file
+// holds the mix of the two files.
+TEST(EndToEndPoser, MixSavedAndReloaded) {
+    TempDir folder;
+    ASSERT_EQ(std::system(("cp -r " FACE_SOURCE_DIR "/data " + folder.path).c_str()), 0);
+    std::filesystem::create_directories(folder.path + "/poses");
+    const std::string smile =
+        folder.write("poses/smile.txt", std::string("70 -0.8 0.8 0\n74 0.8 0.8 0\n"));
+    const std::string brows = folder.write(
+        "poses/brows.txt", std::string("41 0 0.7 0\n42 0 0.5 0\n44 0 0.5 0\n45 0 0.7 0\n"));
+    ViewerSession poser(FACE_SOURCE_DIR, {FACE_POSER_PATH, folder.path}, "face-poser");
+    ASSERT_TRUE(poser.start()) << poser.standardError();
+    Screenshot start, mixed, shot;
+    ASSERT_TRUE(poser.captureUntil(start, [](const Screenshot& s) {
+        return s.count(270, 250, 370, 400, isSkin) > 100 * 150 / 2;
+    }));
+    const auto printed = [&](const std::string& line) {
+        for (int wait = 0; wait < 40 && poser.standardOutput().find(line) == std::string::npos;
+             ++wait)
+            sleepSeconds(0.25);
+        return poser.standardOutput().find(line) != std::string::npos;
+    };
+    // The library is brows, smile: the smile first, then the brows.
+    poser.xdotool({"key", "--delay", "100", "b", "braceright", "0", "0", "0", "0", "0", "braceleft",
+                   "0",   "0",       "0",   "0", "0",          "0", "0", "0", "0", "0", "b"});
+    EXPECT_TRUE(printed("mix: brows 1.0, smile 0.5 (6 moved control points)\n"));
+    const auto belowText = [](const Screenshot& a, const Screenshot& b) {
+        return std::equal(a.rgb.begin() + 60 * a.width * 3, a.rgb.end(),
+                          b.rgb.begin() + 60 * b.width * 3);
+    };
+    ASSERT_TRUE(
+        poser.captureUntil(mixed, [&](const Screenshot& s) { return !belowText(s, start); }));
+    sleepSeconds(0.5);
+    ASSERT_TRUE(poser.capture(mixed));
+    poser.xdotool({"key", "n", "type", "--delay", "50", "mix"});
+    poser.key("Return");
+    const std::string file = folder.path + "/poses/mix.txt";
+    EXPECT_TRUE(printed("saved the pose \"mix\" (6 moved control points) in " + file + "\n"));
+    poser.key("r");
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return belowText(s, start); }));
+    poser.key("bracketright"); // from the mix, the library's next: the smile
+    poser.key("bracketleft");
+    EXPECT_TRUE(printed("loaded the pose \"mix\" (2 of 3, 6 moved control points)\n"));
+    EXPECT_TRUE(poser.captureUntil(shot, [&](const Screenshot& s) { return belowText(s, mixed); }));
+
+    std::string error;
+    std::vector<ControlPointMove> smileMoves, browMoves, mixMoves;
+    ASSERT_TRUE(readPoseFile(smileMoves, smile.c_str(), 240, error));
+    ASSERT_TRUE(readPoseFile(browMoves, brows.c_str(), 240, error));
+    ASSERT_TRUE(readPoseFile(mixMoves, file.c_str(), 240, error));
+    const MixTerm terms[2] = {{"smile", 0.5f, smileMoves.data(), smileMoves.size()},
+                              {"brows", 1.0f, browMoves.data(), browMoves.size()}};
+    std::vector<Vector3> expected(240), saved(240);
+    mixOffsets(expected.data(), 240, terms, 2);
+    applyMoves(saved.data(), mixMoves.data(), mixMoves.size());
+    EXPECT_TRUE(saved == expected);
     poser.key("q");
     EXPECT_EQ(poser.waitExit(30), 0);
     EXPECT_EQ(poser.standardError(), "");

@@ -11,6 +11,8 @@
 #include "io/pose_file.h"
 #include "tools/common/arguments.h"
 #include "tools/common/model_report.h"
+#include "tools/common/pose_mix.h"
+#include "tools/common/symmetry.h"
 #include "tools/inspect/binding_picture.h"
 #include "tools/inspect/scene_export.h"
 
@@ -37,6 +39,8 @@ const char usageText[] =
     "  --dump patches      per sub-patch: b300 b210 b201 b120 b030 b111 b102 b021 b012 b003\n"
     "  --dump edges        E; E lines a b; per control triangle its three edge references\n"
     "  --dump positions    per render vertex after one update: x y z nx ny nz\n"
+    "  --dump pairs        per control point its mirror partner (itself on the plane of\n"
+    "                      symmetry, -1 for none), as face-poser pairs them\n"
     "  --dump amplification  per render vertex: the largest distance it moves when one\n"
     "                      control point moves S (default 0.1) along x, y or z, divided\n"
     "                      by S\n"
@@ -56,7 +60,8 @@ const char usageText[] =
     "                      or OBJ source gives its own file with the positions replaced)\n"
     "  --shapes POSE...    with --export-scene: the scene at rest with one shape key per pose\n"
     "                      file, named after it (.glb, .gltf or .dae; the files up to the next\n"
-    "                      option, or all but the last argument when MODEL comes last)\n"
+    "                      option, or all but the last argument when MODEL comes last); for a\n"
+    "                      model without face-import's record, the render mesh (.glb, .gltf)\n"
     "  --picture OUT.png   the render mesh after the moves, coloured by attachment weight\n"
     "                      (yellow 1, teal 0.5, purple 0; unattached red), from the viewer's\n"
     "                      start-up camera\n"
@@ -64,16 +69,24 @@ const char usageText[] =
     "                      yellow 1.5, red 3, magenta above; unattached grey)\n"
     "  --views WHICH       with --picture: front (default) or three (front, side, back)\n"
     "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n"
+    "  --mix FILE=W,...    with --dump positions, --export-obj, --export-scene or --picture:\n"
+    "                      the pose files mixed, each at its weight W (-1 to 2), as face-poser's\n"
+    "                      mix; the moves of --move and --pose are added to it\n"
+    "  --mirror            with those: the pose mirrored, its left becoming its right\n"
+    "  --half left|right   with those: the pose's left or right half (after --mirror), as\n"
+    "                      face-poser's \"H\" saves it\n"
     "  --help, -h          this text\n";
 
 // The model file while it is read and the face model built from it, for the out-of-memory
 // message.
 const char* loadingFile = nullptr;
 
-enum class Dump { none, attachments, patches, edges, positions, amplification };
+enum class Dump { none, attachments, patches, edges, positions, amplification, pairs };
 
 // The values of the options that name one of a few things, in the order of their enums.
-const char* const dumpNames[] = {"attachments", "patches", "edges", "positions", "amplification"};
+const char* const dumpNames[] = {"attachments", "patches",       "edges",
+                                 "positions",   "amplification", "pairs"};
+const char* const halfNames[] = {"left", "right"};
 const char* const searchNames[] = {"index", "exhaustive"}; // SampleSearch's order
 const char* const colourNames[] = {"weight", "amplification"};
 const char* const viewNames[] = {"front", "three"};
@@ -103,6 +116,12 @@ struct Options {
     bool colourByAmplification = false; // --picture's colouring
     bool threeViews = false;            // --picture's views
     bool pictureStyleGiven = false;     // --colour or --views
+    std::vector<MixFile> mix;           // --mix: the pose files and their weights
+    bool mirror = false;                // --mirror
+    int half = -1;                      // --half: 0 left, 1 right, −1 the whole pose
+    // Whether the pose is formed as offsets from rest (a mix, mirrored or halved), as
+    // face-poser forms it, rather than by adding each move to the point.
+    bool posedByOffsets() const { return !mix.empty() || mirror || half >= 0; }
 };
 
 int usage(const char* problem) {
@@ -128,7 +147,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         sourceCoordinatesOption,
         stepOption,
         threadsOption,
-        shapesOption
+        shapesOption,
+        mixOption,
+        mirrorOption,
+        halfOption
     };
     const option longOptions[] = {
         {"dump", required_argument, nullptr, dumpOption},
@@ -144,10 +166,14 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         {"colour", required_argument, nullptr, colourOption},
         {"views", required_argument, nullptr, viewsOption},
         {"step", required_argument, nullptr, stepOption},
+        {"mix", required_argument, nullptr, mixOption},
+        {"mirror", no_argument, nullptr, mirrorOption},
+        {"half", required_argument, nullptr, halfOption},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0}};
     const std::string dumpProblem =
-        "--dump takes attachments, patches, edges, positions or amplification, once";
+        "--dump takes attachments, patches, edges, positions, amplification or pairs, once";
+    const std::string halfProblem = "--half takes left or right, once";
     const std::string searchProblem = "--search takes index or exhaustive, once";
     const std::string moveProblem = "--move takes a control point index and three finite numbers";
     const std::string threadsProblem = threadCountProblem();
@@ -215,6 +241,17 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         case sourceCoordinatesOption:
             options.sourceCoordinates = true;
             break;
+        case mixOption:
+            if (!parseMixArgument(options.mix, optarg, problem))
+                return false;
+            break;
+        case mirrorOption:
+            options.mirror = true;
+            break;
+        case halfOption:
+            if (options.half >= 0 || (options.half = nameIndex(optarg, halfNames)) < 0)
+                return problem = halfProblem, false;
+            break;
         case stepOption:
             if (options.stepGiven || !parseFinite(options.step, optarg) || !(options.step > 0.0f))
                 return problem = stepProblem, false;
@@ -263,6 +300,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = viewsProblem, false;
             case stepOption:
                 return problem = stepProblem, false;
+            case mixOption:
+                return problem = "--mix takes FILE=WEIGHT, separated by commas", false;
+            case halfOption:
+                return problem = halfProblem, false;
             default:
                 return problem = fileProblem(optopt), false;
             }
@@ -299,6 +340,13 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         return problem = "--source-coordinates needs --export-obj", false;
     if (options.pose && !output)
         return problem = "--pose needs --export-obj, --export-scene or --picture", false;
+    if (options.posedByOffsets() && options.dump != Dump::positions && !output)
+        return problem = "--mix, --mirror and --half need --dump positions, --export-obj, "
+                         "--export-scene or --picture",
+               false;
+    if (options.posedByOffsets() && !options.shapes.empty())
+        return problem = "--shapes writes the scene at rest: it takes no --mix, --mirror or --half",
+               false;
     return true;
 }
 
@@ -312,6 +360,13 @@ void printVector(const Vector3& v) { std::printf("%.9g %.9g %.9g", v.x, v.y, v.z
 void printSummary(const FaceModel& model, const ModelData& data, double readMs, double bindMs,
                   SampleSearch search) {
     printModelSummary(model, data.controlPoints.get(), data.controlPointCount);
+    MirrorPairs pairs;
+    findMirrorPairs(pairs, data.controlPoints.get(), data.controlPointCount, model.edges.get(),
+                    model.edgeCount);
+    std::printf("mirror pairs: %d of %d control points paired (%.2f%%), %d on the plane x = %.4g\n",
+                pairs.paired, pairs.count,
+                pairs.count > 0 ? 100.0 * pairs.paired / pairs.count : 0.0, pairs.onPlane,
+                double(pairs.planeX));
     std::printf("read: %.3f ms\n", readMs);
     const int32_t threads = sharedWorkers().threadCount;
     std::printf("construct and bind: %.3f ms (%s search, %d thread%s)\n", bindMs,
@@ -366,6 +421,57 @@ void dumpPositions(FaceModel& model, const Vector3* controlPoints) {
     }
 }
 
+void dumpPairs(const FaceModel& model, const Vector3* controlPoints) {
+    MirrorPairs pairs;
+    findMirrorPairs(pairs, controlPoints, model.controlPointCount, model.edges.get(),
+                    model.edgeCount);
+    for (int32_t i = 0; i < pairs.count; ++i)
+        std::printf("%d\n", pairs.partners[i]);
+}
+
+// The pose as face-poser forms it, as offsets from rest: the mix of the --mix files, plus
+// moves, mirrored under --mirror, then halved under --half; every point (K, at rest) is then
+// set to rest + offset, the one sum face-poser shows.
+bool poseByOffsets(Vector3* points, const FaceModel& model,
+                   const std::vector<ControlPointMove>& moves, const Options& options,
+                   std::string& error) {
+    const int32_t K = model.controlPointCount;
+    std::vector<NamedPose> poses;
+    for (const MixFile& f : options.mix) {
+        poses.push_back({poseName(f.file), {}});
+        if (!readPoseFile(poses.back().moves, f.file.c_str(), K, error))
+            return false;
+        for (size_t k = 0; k + 1 < poses.size(); ++k)
+            if (poses[k].name == poses.back().name)
+                return fileError(error, f.file,
+                                 "a second pose named \"" + poses.back().name +
+                                     "\" in --mix (the mix is summed in the order of the names)");
+    }
+    std::vector<MixTerm> terms;
+    for (size_t k = 0; k < poses.size(); ++k)
+        terms.push_back(
+            {poses[k].name, options.mix[k].weight, poses[k].moves.data(), poses[k].moves.size()});
+    std::vector<Vector3> offsets(static_cast<size_t>(K)), other(static_cast<size_t>(K));
+    mixOffsets(offsets.data(), K, terms.data(), terms.size());
+    applyMoves(offsets.data(), moves.data(), moves.size());
+    if (options.mirror || options.half >= 0) {
+        MirrorPairs pairs;
+        findMirrorPairs(pairs, points, K, model.edges.get(), model.edgeCount);
+        if (options.mirror) {
+            mirrorOffsets(other.data(), offsets.data(), pairs.partners.get(), K);
+            offsets.swap(other);
+        }
+        if (options.half >= 0) {
+            std::vector<Vector3> left(static_cast<size_t>(K)), right(static_cast<size_t>(K));
+            splitOffsets(left.data(), right.data(), offsets.data(), points, pairs);
+            offsets.swap(options.half == 0 ? left : right);
+        }
+    }
+    for (int32_t i = 0; i < K; ++i)
+        points[i] = points[i] + offsets[size_t(i)];
+    return true;
+}
+
 void dumpAmplification(const FaceModel& model, const Vector3* controlPoints, float step) {
     std::vector<float> amplification(static_cast<size_t>(model.renderVertexCount));
     computeAmplification(amplification.data(), nullptr, model, controlPoints, step);
@@ -394,9 +500,12 @@ int fail(const std::string& line) {
 }
 
 // The import record beside the model's data folder (MODEL is FOLDER/data/retarget.model).
+std::filesystem::path recordPathOf(const char* model) {
+    return std::filesystem::path(model).parent_path().parent_path() / importRecordFile;
+}
+
 bool readRecordOf(ImportRecord& record, const char* model, std::string& error) {
-    const std::filesystem::path path =
-        std::filesystem::path(model).parent_path().parent_path() / importRecordFile;
+    const std::filesystem::path path = recordPathOf(model);
     std::error_code unused;
     if (!std::filesystem::exists(path, unused))
         return fileError(error, path.string(),
@@ -430,7 +539,11 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
     std::vector<ControlPointMove> moves = options.moves;
     std::string error;
     ImportRecord record;
-    const bool needsRecord = options.exportScene || options.sourceCoordinates;
+    // Shape keys of a model without a record (the default face) go on the render mesh alone.
+    std::error_code unused;
+    const bool renderShapes =
+        !options.shapes.empty() && !std::filesystem::exists(recordPathOf(options.model), unused);
+    const bool needsRecord = (options.exportScene && !renderShapes) || options.sourceCoordinates;
     if ((options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) ||
         (needsRecord && !readRecordOf(record, options.model, error)))
         return fail(error);
@@ -449,8 +562,10 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                     return fail(std::string(file) + ": a second pose named \"" + poses.back().name +
                                 "\" (shape keys are named after their files)");
         }
-        if (!exportShapeScene(options.exportScene, record, model, points, poses.data(),
-                              poses.size(), error))
+        if (renderShapes ? !exportRenderShapes(options.exportScene, model, points, poses.data(),
+                                               poses.size(), error)
+                         : !exportShapeScene(options.exportScene, record, model, points,
+                                             poses.data(), poses.size(), error))
             return fail(error);
         return 0;
     }
@@ -464,7 +579,12 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
         restNormals.assign(model.renderNormals.get(),
                            model.renderNormals.get() + model.renderVertexCount);
     }
-    applyMoves(points, moves.data(), moves.size());
+    if (options.posedByOffsets()) {
+        if (!poseByOffsets(points, model, moves, options, error))
+            return fail(error);
+    } else {
+        applyMoves(points, moves.data(), moves.size());
+    }
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
     if ((options.exportObj &&
          !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
@@ -545,8 +665,16 @@ int main(int argc, char** argv) try {
         dumpAmplification(model, data.controlPoints.get(), options.step);
         break;
     case Dump::positions:
-        applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());
+        if (options.posedByOffsets()) {
+            if (!poseByOffsets(data.controlPoints.get(), model, options.moves, options, error))
+                return fail(error);
+        } else {
+            applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());
+        }
         dumpPositions(model, data.controlPoints.get());
+        break;
+    case Dump::pairs:
+        dumpPairs(model, data.controlPoints.get());
         break;
     }
     return std::fflush(stdout) == 0 ? 0 : 1;

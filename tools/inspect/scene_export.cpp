@@ -499,14 +499,19 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
     });
 }
 
-bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
-                      const Vector3* restPoints, const NamedPose* poses, size_t count,
-                      std::string& error) {
+namespace {
+
+// The render mesh at rest (one update) and in each pose (count), kept one after the other in
+// positions and normals ((1 + count) × N each), with a shape for each pose; model's render
+// arrays are left at rest.
+void poseShapes(std::vector<Vector3>& positions, std::vector<Vector3>& normals,
+                std::vector<ShapePose>& shapes, FaceModel& model, const Vector3* restPoints,
+                const NamedPose* poses, size_t count) {
     const int32_t K = model.controlPointCount, N = model.renderVertexCount;
     const size_t n = size_t(N);
-    // One update at rest, then one per pose, each kept.
     std::vector<Vector3> points(restPoints, restPoints + K);
-    std::vector<Vector3> positions((1 + count) * n), normals((1 + count) * n);
+    positions.resize((1 + count) * n);
+    normals.resize((1 + count) * n);
     for (size_t s = 0; s <= count; ++s) {
         std::copy(restPoints, restPoints + K, points.begin());
         if (s > 0)
@@ -518,10 +523,92 @@ bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel
                   normals.begin() + long(s * n));
     }
     model.update(model.renderPositions.get(), model.renderNormals.get(), restPoints);
-    std::vector<ShapePose> shapes;
+    shapes.clear();
     for (size_t s = 0; s < count; ++s)
         shapes.push_back(
             {poses[s].name, positions.data() + (s + 1) * n, normals.data() + (s + 1) * n});
+}
+
+aiVector3D toAssimp(const Vector3& v) { return aiVector3D(v.x, v.y, v.z); }
+
+} // namespace
+
+bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
+                      const Vector3* restPoints, const NamedPose* poses, size_t count,
+                      std::string& error) {
+    std::vector<Vector3> positions, normals;
+    std::vector<ShapePose> shapes;
+    poseShapes(positions, normals, shapes, model, restPoints, poses, count);
     return exportScene(outFile, record, positions.data(), normals.data(), positions.data(),
-                       normals.data(), N, shapes.data(), count, error);
+                       normals.data(), model.renderVertexCount, shapes.data(), count, error);
+}
+
+bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
+                        const NamedPose* poses, size_t count, std::string& error) {
+    const std::string extension = lowerExtension(outFile);
+    const SceneFormat* format = formatOf(outFile);
+    if (!format || (extension != ".glb" && extension != ".gltf"))
+        return fileError(error, outFile,
+                         "the render mesh with shape keys is written as glTF: .glb or .gltf");
+    std::vector<Vector3> positions, normals;
+    std::vector<ShapePose> shapes;
+    poseShapes(positions, normals, shapes, model, restPoints, poses, count);
+
+    // One mesh of the render vertices and triangles (front winding as stored), its texture
+    // coordinates with v = 0 at the bottom as assimp holds them, one plain material.
+    const unsigned N = unsigned(model.renderVertexCount), M = unsigned(model.renderTriangleCount);
+    aiScene scene;
+    scene.mRootNode = new aiNode("face");
+    scene.mRootNode->mNumMeshes = 1;
+    scene.mRootNode->mMeshes = new unsigned[1]{0};
+    scene.mNumMaterials = 1;
+    scene.mMaterials = new aiMaterial* [1] { new aiMaterial };
+    scene.mNumMeshes = 1;
+    scene.mMeshes = new aiMesh* [1] { new aiMesh };
+    aiMesh& mesh = *scene.mMeshes[0];
+    mesh.mName = aiString("face");
+    mesh.mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
+    mesh.mNumVertices = N;
+    mesh.mVertices = new aiVector3D[N];
+    mesh.mNormals = new aiVector3D[N];
+    mesh.mTextureCoords[0] = new aiVector3D[N];
+    mesh.mNumUVComponents[0] = 2;
+    for (unsigned i = 0; i < N; ++i) {
+        mesh.mVertices[i] = toAssimp(positions[i]);
+        mesh.mNormals[i] = toAssimp(normals[i]);
+        const TexCoord& t = model.renderTexCoords[i];
+        mesh.mTextureCoords[0][i] = aiVector3D(t.u, 1.0f - t.v, 0.0f);
+    }
+    mesh.mNumFaces = M;
+    mesh.mFaces = new aiFace[M];
+    for (unsigned f = 0; f < M; ++f) {
+        mesh.mFaces[f].mNumIndices = 3;
+        mesh.mFaces[f].mIndices = new unsigned[3];
+        for (int c = 0; c < 3; ++c)
+            mesh.mFaces[f].mIndices[c] = unsigned(model.renderTriangles[f].index[c]);
+    }
+    if (count > 0) {
+        mesh.mNumAnimMeshes = unsigned(count);
+        mesh.mAnimMeshes = new aiAnimMesh*[count];
+        for (size_t s = 0; s < count; ++s) {
+            aiAnimMesh* shape = mesh.mAnimMeshes[s] = new aiAnimMesh;
+            shape->mName = aiString(shapes[s].name);
+            shape->mNumVertices = N;
+            shape->mWeight = 0.0f;
+            shape->mVertices = new aiVector3D[N];
+            shape->mNormals = new aiVector3D[N];
+            for (unsigned i = 0; i < N; ++i) {
+                shape->mVertices[i] = toAssimp(shapes[s].positions[i]);
+                shape->mNormals[i] = toAssimp(shapes[s].normals[i]);
+            }
+        }
+    }
+    if (!makeFolderFor(outFile, error))
+        return false;
+    Assimp::Exporter exporter;
+    if (exporter.Export(&scene, format->exporterId, outFile) != AI_SUCCESS)
+        return fileError(error, outFile,
+                         std::string("cannot be written (") + exporter.GetErrorString() + ")");
+    return count == 0 ||
+           nameMorphTargets(outFile, shapes.data(), count, extension == ".glb", error);
 }

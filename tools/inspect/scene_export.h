@@ -70,3 +70,13 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
 bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
                       const Vector3* restPoints, const NamedPose* poses, size_t count,
                       std::string& error);
+
+// For a model face-import did not make (the default face), which has no scene of the user's
+// to write into: the render mesh at rest (one update of model from restPoints, K) with its
+// texture coordinates, and one shape key per pose (count, may be 0) posed as
+// exportShapeScene poses them, named after it, as glTF (outFile .glb or .gltf, its folder
+// made when missing; each shape a morph target, the names in the mesh's
+// extras.targetNames). model's render arrays are left at rest. Returns false with one line
+// in error for another extension or a file that cannot be written.
+bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
+                        const NamedPose* poses, size_t count, std::string& error);

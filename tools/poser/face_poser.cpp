@@ -128,7 +128,11 @@ int main(int argc, char** argv) try {
         std::fputs("face-poser: face-viewer on a data folder of yours, to pose the face, undo, "
                    "save named poses and export them\n",
                    stdout);
+        // The usage, then the keys of the window beyond face-viewer's, as "?" lists them.
         std::fputs(usageText, stdout);
+        std::fputs("keys in the window, besides face-viewer's (\"?\" shows them there):\n", stdout);
+        for (const char* line : poserKeyLines)
+            std::printf("  %s\n", line + (line[0] == '\t' ? 1 : 0));
         return 0;
     }
     if (threads > 0)

@@ -3,22 +3,39 @@
 #include "io/file_contents.h"
 #include "io/pose_file.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 
 namespace {
 
 size_t editStart(const Pose& pose, size_t e) { return e == 0 ? 0 : pose.editEnds[e - 1]; }
+size_t weightStart(const Pose& pose, size_t e) { return e == 0 ? 0 : pose.weightEditEnds[e - 1]; }
 
 // Drops the edits that could be redone, so that the changes appended next form a new edit.
 void dropRedoable(Pose& pose) {
     pose.changes.resize(editStart(pose, pose.applied));
     pose.editEnds.resize(pose.applied);
+    pose.weightChanges.resize(weightStart(pose, pose.applied));
+    pose.weightEditEnds.resize(pose.applied);
 }
 
 void closeEdit(Pose& pose) {
     pose.editEnds.push_back(pose.changes.size());
+    pose.weightEditEnds.push_back(pose.weightChanges.size());
     pose.applied = pose.editEnds.size();
+}
+
+// Sets a weight of the mix, keeping only the weights that are not zero.
+void setWeight(Pose& pose, const std::string& name, float weight) {
+    auto it = std::find_if(pose.mix.begin(), pose.mix.end(),
+                           [&](const MixWeight& w) { return w.name == name; });
+    if (it != pose.mix.end() && weight == 0.0f)
+        pose.mix.erase(it);
+    else if (it != pose.mix.end())
+        it->weight = weight;
+    else if (weight != 0.0f)
+        pose.mix.push_back({name, weight});
 }
 
 void setOffset(Pose& pose, int32_t index, const Vector3& offset) {
@@ -26,12 +43,21 @@ void setOffset(Pose& pose, int32_t index, const Vector3& offset) {
     pose.points[index] = pose.rest[index] + offset;
 }
 
-// Sets every point of edit e to its offset after the edit (forward) or before it.
+// Sets every point and weight of edit e to its value after the edit (forward) or before it.
 void replayEdit(Pose& pose, size_t e, bool forward) {
     for (size_t c = editStart(pose, e); c < pose.editEnds[e]; ++c) {
         const PointChange& change = pose.changes[c];
         setOffset(pose, change.index, forward ? change.after : change.before);
     }
+    for (size_t c = weightStart(pose, e); c < pose.weightEditEnds[e]; ++c) {
+        const WeightChange& change = pose.weightChanges[c];
+        setWeight(pose, change.name, forward ? change.after : change.before);
+    }
+}
+
+// The first point edit e changes, −1 for none.
+int32_t firstChanged(const Pose& pose, size_t e) {
+    return editStart(pose, e) < pose.editEnds[e] ? pose.changes[editStart(pose, e)].index : -1;
 }
 
 } // namespace
@@ -44,6 +70,9 @@ void startPose(Pose& pose, Vector3* points, int32_t count) {
     pose.changes.clear();
     pose.editEnds.clear();
     pose.applied = 0;
+    pose.mix.clear();
+    pose.weightChanges.clear();
+    pose.weightEditEnds.clear();
 }
 
 bool commitDrag(Pose& pose, int32_t index) {
@@ -59,18 +88,41 @@ bool commitDrag(Pose& pose, int32_t index) {
     return true;
 }
 
-bool setOffsets(Pose& pose, const Vector3* target) {
+bool editPose(Pose& pose, const Vector3* target, const std::vector<MixWeight>* mix) {
     std::vector<PointChange> changes;
     for (int32_t i = 0; i < pose.count; ++i)
         if (!(target[i] == pose.offsets[i]))
             changes.push_back({i, pose.offsets[i], target[i]});
-    if (changes.empty())
+    std::vector<WeightChange> weights;
+    if (mix) {
+        for (const MixWeight& w : pose.mix) // those that the new mix leaves out go to 0
+            if (std::none_of(mix->begin(), mix->end(),
+                             [&](const MixWeight& m) { return m.name == w.name; }))
+                weights.push_back({w.name, w.weight, 0.0f});
+        for (const MixWeight& m : *mix)
+            if (mixWeight(pose, m.name) != m.weight)
+                weights.push_back({m.name, mixWeight(pose, m.name), m.weight});
+    }
+    if (changes.empty() && weights.empty())
         return false;
     dropRedoable(pose);
     pose.changes.insert(pose.changes.end(), changes.begin(), changes.end());
+    pose.weightChanges.insert(pose.weightChanges.end(), weights.begin(), weights.end());
     closeEdit(pose);
     replayEdit(pose, pose.applied - 1, true);
     return true;
+}
+
+bool setOffsets(Pose& pose, const Vector3* target) {
+    const std::vector<MixWeight> none;
+    return editPose(pose, target, &none);
+}
+
+float mixWeight(const Pose& pose, const std::string& name) {
+    for (const MixWeight& w : pose.mix)
+        if (w.name == name)
+            return w.weight;
+    return 0.0f;
 }
 
 bool resetPose(Pose& pose) {
@@ -83,7 +135,7 @@ bool undoEdit(Pose& pose, int32_t& index) {
         return false;
     const size_t e = --pose.applied;
     replayEdit(pose, e, false);
-    index = pose.changes[editStart(pose, e)].index;
+    index = firstChanged(pose, e);
     return true;
 }
 
@@ -92,7 +144,7 @@ bool redoEdit(Pose& pose, int32_t& index) {
         return false;
     const size_t e = pose.applied++;
     replayEdit(pose, e, true);
-    index = pose.changes[editStart(pose, e)].index;
+    index = firstChanged(pose, e);
     return true;
 }
 
@@ -104,9 +156,13 @@ int32_t movedPointCount(const Pose& pose) {
 }
 
 bool savePose(const Pose& pose, const char* fileName, std::string& error) {
+    return savePoseOffsets(pose.offsets.get(), pose.count, fileName, error);
+}
+
+bool savePoseOffsets(const Vector3* offsets, int32_t K, const char* fileName, std::string& error) {
     std::string text = "# face-poser: displacement of each moved control point from rest\n";
-    for (int32_t i = 0; i < pose.count; ++i) {
-        const Vector3& d = pose.offsets[i];
+    for (int32_t i = 0; i < K; ++i) {
+        const Vector3& d = offsets[i];
         if (d == Vector3{0.0f, 0.0f, 0.0f})
             continue;
         char line[128];

@@ -6,6 +6,8 @@
 #include "io/obj_file.h"
 #include "io/pose_file.h"
 #include "tools/common/binding_colour.h"
+#include "tools/common/pose_mix.h"
+#include "tools/common/region.h"
 #include "tools/inspect/scene_export.h"
 
 #include <sys/stat.h>
@@ -18,7 +20,8 @@
 
 namespace {
 
-constexpr int rightButton = 2; // GLUT_RIGHT_BUTTON
+constexpr int rightButton = 2;            // GLUT_RIGHT_BUTTON
+constexpr int wheelUp = 3, wheelDown = 4; // freeglut's buttons of a turn of the wheel
 constexpr unsigned char escapeKey = 27;
 constexpr unsigned char backspaceKey = 8, deleteKey = 127;
 
@@ -32,7 +35,7 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t's' save the pose to pose.txt in the folder",
     "\t'l' load the pose from pose.txt",
     "\t'o' write the posed render mesh to posed.obj",
-    "\t'u' undo the last drag (or reset, or load)",
+    "\t'u' undo the last edit (a drag, reset, load, mirroring or weight)",
     "\t'y' redo",
     "\t'r' reset the pose to rest",
     "\t'v' reset the view (turn, distance, offset)",
@@ -41,7 +44,14 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t'n' name the pose and save it in the pose library (Enter saves, Esc cancels)",
     "\t']' '[' load the next / previous pose of the library",
     "\t'x' delete the library's pose last saved or loaded",
-    "\t'k' export the scene with every library pose a shape key",
+    "\t'k' export the scene (or the face alone) with every library pose a shape key",
+    "\t'm' mirrored dragging on / off: the partner moves by the mirrored move",
+    "\t'M' mirror the pose: its left becomes its right",
+    "\t'H' name the pose's halves and save them as NAME-left and NAME-right",
+    "\t',' '.' (or the wheel) smaller / larger region dragged with the point",
+    "\t'b' show the mix: the library's poses with their weights",
+    "\t'{' '}' choose the previous / next pose of the mix",
+    "\t'9' '0' lower / raise its weight by 0.1 (from -1 to 2)",
     "\t'?' show the keys in the window",
     "\t'q' <Esc> quit",
 };
@@ -59,14 +69,92 @@ std::string plural(int32_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// Commits the drag whose point is no longer selected, and starts following a new one.
+float regionRadius(const Poser& poser) { return float(poser.regionSteps) * poser.regionStep; }
+
+// Whether a drag moves more than the picked point.
+bool dragsMore(const Poser& poser) { return poser.mirrorDrag || poser.regionSteps > 0; }
+
+// Whether the point dragged is on the plane with mirroring on: it then moves along the plane,
+// not under the cursor.
+bool pickedOnPlane(const Poser& poser) {
+    return poser.mirrorDrag && poser.pairs.partners[poser.dragIndex] == poser.dragIndex;
+}
+
+// The region's weights around the point dragged, or else shown, over the pose as committed
+// (the drag in progress left out), or none.
+void updateRegion(Poser& poser) {
+    const Pose& pose = poser.pose;
+    const int32_t centre = poser.dragIndex >= 0 ? poser.dragIndex : poser.shownPoint;
+    poser.regionCentre = centre;
+    if (centre < 0)
+        return;
+    std::vector<Vector3> committed(size_t(pose.count));
+    for (int32_t i = 0; i < pose.count; ++i)
+        committed[size_t(i)] = pose.rest[i] + pose.offsets[i];
+    regionWeights(poser.regionWeights.get(), committed.data(), pose.count, poser.edges,
+                  poser.edgeCount, centre, regionRadius(poser));
+}
+
+// The points of the drag in progress after the dragged one moved: each other point, and the
+// dragged one where mirroring keeps it on the plane, at rest + (offset + its move).
+void followDrag(Poser& poser) {
+    Pose& pose = poser.pose;
+    const int32_t picked = poser.dragIndex;
+    if (picked < 0)
+        return;
+    const Vector3 delta = pose.points[picked] - (pose.rest[picked] + pose.offsets[picked]);
+    if (dragsMore(poser))
+        regionMoves(poser.dragMoves.get(), poser.regionWeights.get(),
+                    poser.mirrorDrag ? poser.pairs.partners.get() : nullptr, pose.count, picked,
+                    delta);
+    else // today's drag: the others back where they were (a region taken back by the wheel)
+        std::fill(poser.dragMoves.get(), poser.dragMoves.get() + pose.count,
+                  Vector3{0.0f, 0.0f, 0.0f});
+    const bool pickedFollows = pickedOnPlane(poser);
+    for (int32_t i = 0; i < pose.count; ++i)
+        if (i != picked || pickedFollows)
+            pose.points[i] = pose.rest[i] + (pose.offsets[i] + poser.dragMoves[i]);
+}
+
+// Commits the drag whose point is no longer selected (with what moved along, as one edit),
+// and starts following a new one.
 void syncDrag(Poser& poser, const ViewerState& state) {
+    Pose& pose = poser.pose;
     if (poser.dragIndex >= 0 && state.selectedPoint != poser.dragIndex) {
-        commitDrag(poser.pose, poser.dragIndex);
+        const int32_t picked = poser.dragIndex;
+        if (dragsMore(poser)) {
+            std::vector<Vector3> target(size_t(pose.count));
+            for (int32_t i = 0; i < pose.count; ++i)
+                target[size_t(i)] = pose.offsets[i] + poser.dragMoves[i];
+            if (!pickedOnPlane(poser)) // where the dragger left it, as commitDrag takes it
+                target[size_t(picked)] = pose.points[picked] - pose.rest[picked];
+            editPose(pose, target.data(), nullptr);
+        } else {
+            commitDrag(pose, picked);
+        }
         poser.dragIndex = -1;
+        updateRegion(poser);
     }
-    if (state.selectedPoint >= 0 && poser.dragIndex < 0)
+    if (state.selectedPoint >= 0 && poser.dragIndex < 0) {
         poser.dragIndex = state.selectedPoint;
+        std::fill(poser.dragMoves.get(), poser.dragMoves.get() + pose.count,
+                  Vector3{0.0f, 0.0f, 0.0f});
+        updateRegion(poser);
+    }
+}
+
+// The region a step larger or smaller; a drag in progress takes it at once.
+void stepRegion(Poser& poser, int32_t step) {
+    const int32_t steps = std::min(largestRegionSteps, std::max(0, poser.regionSteps + step));
+    if (steps == poser.regionSteps)
+        return;
+    poser.regionSteps = steps;
+    updateRegion(poser);
+    followDrag(poser);
+    char line[96];
+    std::snprintf(line, sizeof line, "region radius: %.1f control edges (%.3g model units)",
+                  double(steps) / regionStepsPerEdge, double(regionRadius(poser)));
+    printLine(line);
 }
 
 void savePoseKey(const Poser& poser) {
@@ -177,10 +265,42 @@ void saveNamedPose(Poser& poser) {
               "\" (" + plural(movedPointCount(poser.pose), "moved control point") + ") in " + file);
 }
 
+const char* const halfSuffixes[2] = {"-left", "-right"};
+
+// "H", then Enter: the pose's left and right halves saved as NAME-left and NAME-right.
+void saveHalves(Poser& poser) {
+    poser.naming = false;
+    const std::string left = poser.typedName + halfSuffixes[0];
+    const std::string right = poser.typedName + halfSuffixes[1];
+    if (poser.typedName.empty() || !validPoseName(right))
+        return printError("\"" + poser.typedName +
+                          "\" is not a name for two halves (1 to 58 letters, digits, '-' or '_')");
+    const Pose& pose = poser.pose;
+    std::vector<Vector3> halves[2] = {std::vector<Vector3>(size_t(pose.count)),
+                                      std::vector<Vector3>(size_t(pose.count))};
+    splitOffsets(halves[0].data(), halves[1].data(), pose.offsets.get(), pose.rest.get(),
+                 poser.pairs);
+    std::string files[2], error;
+    int32_t moved[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        files[k] = libraryPoseFile(libraryFolder(poser), k == 0 ? left : right);
+        if (!savePoseOffsets(halves[k].data(), pose.count, files[k].c_str(), error))
+            return printError(error);
+        for (const Vector3& d : halves[k])
+            moved[k] += d == Vector3{0.0f, 0.0f, 0.0f} ? 0 : 1;
+    }
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    printLine("saved the pose's halves \"" + left + "\" (" +
+              plural(moved[0], "moved control point") + ") in " + files[0] + " and \"" + right +
+              "\" (" + plural(moved[1], "moved control point") + ") in " + files[1]);
+}
+
 // A key while a name is typed: the name grows, shrinks, is saved or given up.
 void nameKey(Poser& poser, unsigned char key) {
+    const bool halves = poser.namingFor == Naming::halves;
     if (key == '\r' || key == '\n')
-        return saveNamedPose(poser);
+        return halves ? saveHalves(poser) : saveNamedPose(poser);
     if (key == escapeKey) {
         poser.naming = false;
         return printLine("the pose was not saved");
@@ -191,7 +311,7 @@ void nameKey(Poser& poser, unsigned char key) {
         return;
     }
     const std::string grown = poser.typedName + char(key);
-    if (validPoseName(grown))
+    if (validPoseName(halves ? grown + halfSuffixes[1] : grown))
         poser.typedName = grown;
 }
 
@@ -209,7 +329,9 @@ void stepLibrary(Poser& poser, int32_t step) {
     const NamedPose& pose = poses[size_t(k)];
     const ArrayHolder<Vector3> target(new Vector3[poser.pose.count]());
     applyMoves(target.get(), pose.moves.data(), pose.moves.size());
-    setOffsets(poser.pose, target.get());
+    // The pose whole is the mix of it alone at weight 1.
+    const std::vector<MixWeight> mix = {{pose.name, 1.0f}};
+    editPose(poser.pose, target.get(), &mix);
     printLine("loaded the pose \"" + pose.name + "\" (" + std::to_string(k + 1) + " of " +
               std::to_string(count) + ", " +
               plural(movedPointCount(poser.pose), "moved control point") + ")");
@@ -238,8 +360,19 @@ void exportShapesKey(Poser& poser, Scene& scene) {
     const std::string recordFile = sceneFilePath(poser.folder, importRecordFile);
     ImportRecord record;
     std::string error;
+    struct stat info;
+    if (stat(recordFile.c_str(), &info) != 0) {
+        // No scene of the user's (the default face): the render mesh itself, as glTF.
+        const std::string file =
+            sceneFilePath(poser.folder, (shapesFileName + std::string(".glb")).c_str());
+        if (!exportRenderShapes(file.c_str(), *scene.faceModel, poser.pose.rest.get(), poses.data(),
+                                poses.size(), error))
+            return printError(error);
+        return printLine("wrote the render mesh at rest with " +
+                         plural(int32_t(poses.size()), "shape key") + " to " + file);
+    }
     if (!readImportRecord(record, recordFile.c_str(), error))
-        return printError(error + " (shape keys go into the scene of a folder face-import made)");
+        return printError(error);
     std::string why;
     const std::string extension = shapeExtensionFor(record.source, why);
     const std::string file = sceneFilePath(poser.folder, (shapesFileName + extension).c_str());
@@ -249,6 +382,96 @@ void exportShapesKey(Poser& poser, Scene& scene) {
     printLine("wrote " + record.source + "'s scene at rest with " +
               plural(int32_t(poses.size()), "shape key") + " to " + file +
               (why.empty() ? "" : " (" + why + ")"));
+}
+
+// "m": mirrored dragging on or off, with the pairs it moves by.
+void switchMirroring(Poser& poser) {
+    poser.mirrorDrag = !poser.mirrorDrag;
+    updateRegion(poser);
+    const MirrorPairs& pairs = poser.pairs;
+    char plane[64];
+    std::snprintf(plane, sizeof plane, "%.4g", double(pairs.planeX));
+    printLine(std::string("mirrored dragging ") + (poser.mirrorDrag ? "on" : "off") + " (" +
+              std::to_string(pairs.paired) + " of " + std::to_string(pairs.count) +
+              " control points paired, " + std::to_string(pairs.onPlane) +
+              " on the plane x = " + plane + ")");
+}
+
+// "M": the pose mirrored, left becoming right, as one edit.
+void mirrorPoseKey(Poser& poser) {
+    Pose& pose = poser.pose;
+    std::vector<Vector3> mirrored(size_t(pose.count));
+    const int32_t leftOut =
+        mirrorOffsets(mirrored.data(), pose.offsets.get(), poser.pairs.partners.get(), pose.count);
+    setOffsets(pose, mirrored.data());
+    printLine("mirrored the pose (" + plural(movedPointCount(pose), "moved control point") +
+              (leftOut > 0
+                   ? "; " + plural(leftOut, "moved point") + " without a partner left at rest"
+                   : std::string()) +
+              ")");
+}
+
+// The mix of the library's poses at the given weights (names not in the library left out).
+void mixOf(Vector3* offsets, const std::vector<NamedPose>& poses,
+           const std::vector<MixWeight>& weights, int32_t K) {
+    std::vector<MixTerm> terms;
+    for (const MixWeight& w : weights)
+        for (const NamedPose& p : poses)
+            if (p.name == w.name)
+                terms.push_back({p.name, w.weight, p.moves.data(), p.moves.size()});
+    mixOffsets(offsets, K, terms.data(), terms.size());
+}
+
+// The mix's line: every weight not zero, in the library's order.
+std::string mixLine(const Poser& poser) {
+    std::string line;
+    for (const std::string& name : poser.library) {
+        const float w = mixWeight(poser.pose, name);
+        if (w == 0.0f)
+            continue;
+        char weight[32];
+        std::snprintf(weight, sizeof weight, " %.1f", double(w));
+        line += (line.empty() ? "" : ", ") + name + weight;
+    }
+    return line.empty() ? "nothing" : line;
+}
+
+// "{" and "}": the previous or next library pose of the mix panel.
+void chooseMixPose(Poser& poser, int32_t step) {
+    poser.showMix = true;
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    const int32_t count = int32_t(poses.size());
+    poser.mixIndex = count == 0 ? 0 : ((poser.mixIndex + step) % count + count) % count;
+}
+
+// "9" and "0": the chosen pose's weight a step down or up, the offsets less the mix at the
+// old weights plus the mix at the new ones, as one edit.
+void stepMixWeight(Poser& poser, int32_t step) {
+    poser.showMix = true;
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    if (poses.empty())
+        return printLine("the pose library " + libraryFolder(poser) + " holds no poses to mix");
+    poser.mixIndex = std::min(poser.mixIndex, int32_t(poses.size()) - 1);
+    const std::string& name = poses[size_t(poser.mixIndex)].name;
+    Pose& pose = poser.pose;
+    const float before = mixWeight(pose, name), after = steppedMixWeight(before, step);
+    if (after == before)
+        return;
+    std::vector<MixWeight> weights;
+    for (const MixWeight& w : pose.mix)
+        if (w.name != name)
+            weights.push_back(w);
+    weights.push_back({name, after});
+    std::vector<Vector3> old(size_t(pose.count)), mixed(size_t(pose.count));
+    mixOf(old.data(), poses, pose.mix, pose.count);
+    mixOf(mixed.data(), poses, weights, pose.count);
+    for (int32_t i = 0; i < pose.count; ++i)
+        mixed[size_t(i)] = (pose.offsets[i] - old[size_t(i)]) + mixed[size_t(i)];
+    editPose(pose, mixed.data(), &weights);
+    printLine("mix: " + mixLine(poser) + " (" +
+              plural(movedPointCount(pose), "moved control point") + ")");
 }
 
 void resetView(ViewerState& state) {
@@ -294,6 +517,18 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     startPose(poser.pose, scene.controlPoints.get(), K);
     poser.facing.reset(new uint8_t[K]());
     const FaceModel& face = *scene.faceModel;
+    // Symmetry and regions from the control mesh at rest.
+    poser.edges = face.edges.get();
+    poser.edgeCount = face.edgeCount;
+    findMirrorPairs(poser.pairs, scene.controlPoints.get(), K, poser.edges, poser.edgeCount);
+    double edgeSum = 0.0;
+    for (int32_t e = 0; e < face.edgeCount; ++e)
+        edgeSum += double(
+            length(scene.controlPoints[face.edges[e].a] - scene.controlPoints[face.edges[e].b]));
+    poser.regionStep =
+        face.edgeCount > 0 ? float(edgeSum / face.edgeCount / regionStepsPerEdge) : 0.0f;
+    poser.regionWeights.reset(new float[K]());
+    poser.dragMoves.reset(new Vector3[K]());
     poser.bindingRgb.reset(new float[3 * size_t(face.renderVertexCount)]);
     // The binding's quality at rest: how far each vertex moves per unit move of one control
     // point (face/amplification.h).
@@ -310,6 +545,11 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     std::copy(viewerKeyLines, viewerKeyLines + viewerKeyLineCount, lines);
     std::copy(poserKeyLines, poserKeyLines + poserKeyLineCount, lines + viewerKeyLineCount);
     printKeyBindings(lines, viewerKeyLineCount + poserKeyLineCount);
+    char plane[64];
+    std::snprintf(plane, sizeof plane, "%.4g", double(poser.pairs.planeX));
+    printLine("mirror pairs: " + std::to_string(poser.pairs.paired) + " of " + std::to_string(K) +
+              " control points paired, " + std::to_string(poser.pairs.onPlane) +
+              " on the plane x = " + plane);
     std::vector<NamedPose> poses;
     readLibrary(poser, poses);
     if (!poses.empty()) {
@@ -330,11 +570,16 @@ void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button
     if (picks)
         poser.shownPoint = state.selectedPoint;
     syncDrag(poser, state);
+    if (picks)
+        updateRegion(poser);
+    if (pressed && (button == wheelUp || button == wheelDown))
+        stepRegion(poser, button == wheelUp ? 1 : -1);
 }
 
 void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y) {
     motionViewer(state, scene.dragger.get(), x, y);
     syncDrag(poser, state);
+    followDrag(poser);
 }
 
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
@@ -342,7 +587,7 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         nameKey(poser, key);
         return PoserKey::redraw;
     }
-    if (key != '\0' && std::strchr("slouyrn[]k", key)) {
+    if (key != '\0' && std::strchr("slouyrn[]kmMHb{}90", key)) {
         // The pose keys act on a committed pose: a drag in progress ends here.
         state.selectedPoint = -1;
         syncDrag(poser, state);
@@ -359,11 +604,11 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         exportKey(poser, scene);
         break;
     case 'u':
-        if (undoEdit(poser.pose, changed))
+        if (undoEdit(poser.pose, changed) && changed >= 0)
             poser.shownPoint = changed;
         break;
     case 'y':
-        if (redoEdit(poser.pose, changed))
+        if (redoEdit(poser.pose, changed) && changed >= 0)
             poser.shownPoint = changed;
         break;
     case 'r':
@@ -379,8 +624,35 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         poser.showBinding = !poser.showBinding;
         break;
     case 'n':
+    case 'H':
         poser.naming = true;
-        poser.typedName.clear();
+        poser.namingFor = key == 'n' ? Naming::pose : Naming::halves;
+        // The halves are named after the library pose last saved or loaded, which the user
+        // may change.
+        poser.typedName = key == 'H' && poser.libraryIndex >= 0
+                              ? poser.library[size_t(poser.libraryIndex)]
+                              : std::string();
+        break;
+    case 'm':
+        switchMirroring(poser);
+        break;
+    case 'M':
+        mirrorPoseKey(poser);
+        break;
+    case ',':
+    case '.':
+        stepRegion(poser, key == '.' ? 1 : -1);
+        break;
+    case 'b':
+        poser.showMix = !poser.showMix;
+        break;
+    case '{':
+    case '}':
+        chooseMixPose(poser, key == '}' ? 1 : -1);
+        break;
+    case '9':
+    case '0':
+        stepMixWeight(poser, key == '0' ? 1 : -1);
         break;
     case ']':
     case '[':
@@ -403,5 +675,7 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         syncDrag(poser, state);
         break;
     }
+    if (poser.dragIndex < 0)
+        updateRegion(poser); // the pose or the point shown may have changed
     return PoserKey::redraw;
 }

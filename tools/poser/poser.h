@@ -7,10 +7,19 @@
 // frame (control normal towards the eye), the nearest on screen within face-viewer's radius.
 // The face is an open surface drawn with back faces culled, so a point on its far side is
 // exactly one whose normal points away.
+//
+// A drag moves the picked point and, with a region (a radius above 0), its neighbours along
+// the control mesh, by their weights; with mirrored dragging on, the partners of the moved
+// points by the mirrored moves (tools/common/region.h, symmetry.h). Every moved point sits
+// at rest + (offset + its move) while the drag lasts, and the whole drag is one edit. The
+// mix sets the offsets to what they were less the mix at its old weights, plus the mix at
+// its new ones (tools/common/pose_mix.h): a face mixed from rest is the mix exactly, and a
+// drag made on top of a mix stays when a weight changes.
 #pragma once
 
 #include "app/scene.h"
 #include "app/viewer.h"
+#include "tools/common/symmetry.h"
 #include "tools/poser/pose.h"
 
 #include <cstdint>
@@ -29,6 +38,15 @@ constexpr int32_t textGlyphWidth = 8;
 constexpr int32_t textLineHeight = 15;
 // The picked control point's dot, larger than the others (app/dragger.h) and cyan.
 constexpr float pickedPointSize = 9.0f;
+// The dots of the points in the region around it, coloured by their weight.
+constexpr float regionPointSize = 6.0f;
+// The region's radius goes in steps of half the control mesh's mean edge length at rest, up
+// to twenty edges.
+constexpr int32_t regionStepsPerEdge = 2;
+constexpr int32_t largestRegionSteps = 40;
+
+// What a name typed after "n" or "H" is for.
+enum class Naming { none, pose, halves };
 
 struct Poser {
     std::string folder; // as the user gave it; empty for the working directory
@@ -44,13 +62,29 @@ struct Poser {
     // order, and the one last saved, loaded or stepped to (−1 none).
     std::vector<std::string> library;
     int32_t libraryIndex = -1;
-    bool naming = false;         // "n": the keys type a name for the pose, Enter saves it
-    std::string typedName;       // the name typed so far
-    DrawText drawText = nullptr; // null: no text is drawn
+    bool naming = false;             // "n", "H": the keys type a name, Enter saves
+    Naming namingFor = Naming::none; // the pose itself, or its two halves NAME-left, NAME-right
+    std::string typedName;           // the name typed so far
+    DrawText drawText = nullptr;     // null: no text is drawn
+    // Symmetry: the pairs of the control mesh at rest; "m" mirrors every drag.
+    MirrorPairs pairs;
+    bool mirrorDrag = false;
+    const Edge* edges = nullptr; // E: the control mesh's edges (the scene's face model's)
+    int32_t edgeCount = 0;
+    // Regions: the radius in steps (0: the picked point alone) of regionStep model units, and
+    // the weights of the region around regionCentre (the point dragged, or else shown).
+    int32_t regionSteps = 0;
+    float regionStep = 0.0f;
+    int32_t regionCentre = -1;
+    ArrayHolder<float> regionWeights; // K
+    ArrayHolder<Vector3> dragMoves;   // K: each point's move in the drag in progress
+    // The mix panel ("b"): the library pose whose weight "9" and "0" change.
+    bool showMix = false;
+    int32_t mixIndex = 0;
 };
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
-constexpr int32_t poserKeyLineCount = 15;
+constexpr int32_t poserKeyLineCount = 22;
 extern const char* const poserKeyLines[poserKeyLineCount];
 
 // What a key asks of the GLUT layer.
@@ -71,27 +105,35 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
 
 // A mouse button event: face-viewer's (mouseButtonViewer), picking only among the points that
 // faced the camera; a right press in deformation mode shows what it picked (or clears what was
-// shown). A drag ends, as one edit of the pose, when its point is no longer selected.
+// shown). A drag ends, as one edit of the pose, when its point is no longer selected. The
+// wheel (GLUT's buttons 3 and 4) makes the region larger or smaller, a drag's too.
 void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button, bool pressed,
                       int32_t x, int32_t y);
 
-// Mouse motion with a button held: face-viewer's (motionViewer).
+// Mouse motion with a button held: face-viewer's (motionViewer), then the region and the
+// mirrored points follow the dragged point.
 void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y);
 
 // A key: face-poser's own ("s" save, "l" load, "o" export, "u" undo, "y" redo, "r" reset,
 // "v" view reset, "p" picture, "w" amplification colours, "?" key list, "q" and Escape quit;
 // the pose library's "n" name and save, "]" / "[" next / previous pose loaded, "x" delete
-// it, "k" export with every library pose a shape key; the pose keys end a drag in progress
-// first), any other as face-viewer's (keyboardViewer). While a name is typed ("n"), every
-// key goes to it: letters, digits, '-' and '_' are added, Backspace takes one back, Enter
-// saves the pose as FOLDER/poses/NAME.txt and Escape cancels. A file written or removed and
-// a pose loaded print one line on standard output; one that cannot be read or written, one
-// line on standard error ("face-poser: <message>"), and the program goes on.
+// it, "k" export with every library pose a shape key (the user's scene in a folder
+// face-import made, else the render mesh as FOLDER/shapes.glb); symmetry's "m" mirrored dragging on
+// and off, "M" the pose mirrored, "H" name its halves and save them; "," and "." the region smaller
+// and larger; the mix's "b" panel, "{" / "}" previous / next library pose in it, "9" / "0" its
+// weight down / up a step; the pose keys end a drag in progress first), any other as face-viewer's
+// (keyboardViewer). While a name is typed ("n", "H"), every key goes to it: letters, digits, '-'
+// and '_' are added, Backspace takes one back, Enter saves the pose as FOLDER/poses/NAME.txt (or
+// its halves as NAME-left.txt and NAME-right.txt) and Escape cancels. A file written or removed, a
+// pose loaded, mirrored or mixed and mirrored dragging switched print one line on standard output;
+// one that cannot be read or written, one line on standard error ("face-poser: <message>"), and the
+// program goes on.
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key);
 
 // The frame up to the buffer swap: face-viewer's (camera, reference cube, scene), the face
-// coloured by amplification under "w", the points facing away dimmed and the shown point enlarged
-// in deformation mode, the text (the shown point's index and displacement in deformation mode, the
-// key list, the legend), and the picture that "p" asked for. GL state is left as face-viewer's
-// frame leaves it.
+// coloured by amplification under "w", the points facing away dimmed and the shown point (and
+// its partner while dragging is mirrored) enlarged in deformation mode, the region's points
+// coloured by weight, the text (the shown point's index and displacement, mirroring and the
+// region in deformation mode, the key list, the mix panel, the legend), and the picture that
+// "p" asked for. GL state is left as face-viewer's frame leaves it.
 void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state);

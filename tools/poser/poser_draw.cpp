@@ -7,6 +7,7 @@
 #include "io/image_file.h"
 #include "io/messages.h"
 #include "tools/common/binding_colour.h"
+#include "tools/common/pose_mix.h"
 
 #include <GL/gl.h>
 #include <sys/stat.h>
@@ -22,6 +23,14 @@ namespace {
 
 constexpr float hiddenPointColour[3] = {0.35f, 0.0f, 0.0f};
 constexpr float pickedPointColour[3] = {0.0f, 1.0f, 1.0f};
+// A region's points from the edge (weight near 0) to the centre (1): blue to yellow.
+constexpr float regionEdgeColour[3] = {0.2f, 0.3f, 1.0f};
+constexpr float regionCentreColour[3] = {1.0f, 1.0f, 0.0f};
+// The mix panel's bar: one character a step of weight, from the lowest weight to the highest.
+constexpr int32_t mixBarLength =
+    int32_t((highestMixWeight - lowestMixWeight) * float(mixStepsPerUnit));
+// The mix panel's rows of poses at most, around the chosen one.
+constexpr int32_t mixRows = 16;
 constexpr float textColour[3] = {1.0f, 1.0f, 1.0f};
 constexpr int32_t textMargin = 10; // pixels from the window's edges
 constexpr float panelAlpha = 0.6f;
@@ -65,7 +74,9 @@ void markFacing(uint8_t* facing, const Vector3* points, const Vector3* normals, 
         facing[i] = dot(normals[i], eye - points[i]) > 0.0f ? 1 : 0;
 }
 
-// Over face-viewer's red dots: the points facing away in dark red, the shown one larger, cyan.
+// Over face-viewer's red dots: the points facing away in dark red; the region's points (and
+// their mirror images) larger, by weight from blue to yellow; the shown one (and its partner
+// while mirroring) larger still, cyan.
 void drawPointMarks(const Poser& poser, const Scene& scene) {
     const Vector3* points = scene.controlPoints.get();
     const PointOverlayState saved = beginPointOverlay(controlPointDotSize);
@@ -75,11 +86,32 @@ void drawPointMarks(const Poser& poser, const Scene& scene) {
         if (!poser.facing[i])
             glVertex3fv(&points[i].x);
     glEnd();
+    const int32_t* partners = poser.mirrorDrag ? poser.pairs.partners.get() : nullptr;
+    const int32_t centre = poser.regionCentre;
+    if (centre >= 0 && poser.regionSteps > 0) {
+        glPointSize(regionPointSize);
+        glBegin(GL_POINTS);
+        for (int32_t i = 0; i < scene.controlPointCount; ++i) {
+            const float w =
+                std::max(poser.regionWeights[i],
+                         partners && partners[i] >= 0 ? poser.regionWeights[partners[i]] : 0.0f);
+            if (w <= 0.0f)
+                continue;
+            float rgb[3];
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = regionEdgeColour[c] + w * (regionCentreColour[c] - regionEdgeColour[c]);
+            glColor3fv(rgb);
+            glVertex3fv(&points[i].x);
+        }
+        glEnd();
+    }
     if (poser.shownPoint >= 0) {
         glPointSize(pickedPointSize);
         glColor3fv(pickedPointColour);
         glBegin(GL_POINTS);
         glVertex3fv(&points[poser.shownPoint].x);
+        if (partners && partners[poser.shownPoint] >= 0)
+            glVertex3fv(&points[partners[poser.shownPoint]].x);
         glEnd();
     }
     endPointOverlay(saved);
@@ -167,22 +199,44 @@ void drawLegend(const Poser& poser) {
 // A component for the text: three decimals, without the sign of a value that shows as zero.
 double shown(float v) { return std::fabs(v) < 0.0005f ? 0.0 : double(v); }
 
-// Top left, one line a row: the shown point's index and displacement from rest (in
-// deformation mode), then the key list under "?", on a panel.
+// The mix panel's line of library pose k: chosen or not, name, weight and its bar, one
+// character a step: '=' from 0 to the weight, '|' at 0 and ':' at 1 elsewhere.
+std::string mixPanelLine(const Poser& poser, int32_t k) {
+    const std::string& name = poser.library[size_t(k)];
+    const float weight = mixWeight(poser.pose, name);
+    const int32_t at = int32_t(std::lround((weight - lowestMixWeight) * mixStepsPerUnit));
+    const int32_t zero = int32_t(-lowestMixWeight * mixStepsPerUnit);
+    std::string bar(size_t(mixBarLength) + 1, '.');
+    bar[size_t(zero)] = '|';
+    bar[size_t(zero + mixStepsPerUnit)] = ':';
+    for (int32_t c = std::min(at, zero); c <= std::max(at, zero); ++c)
+        if (c != zero || at == zero)
+            bar[size_t(c)] = at == zero ? '|' : '=';
+    char line[200];
+    std::snprintf(line, sizeof line, "%c %-20.64s %+5.1f [%s]", k == poser.mixIndex ? '>' : ' ',
+                  name.c_str(), double(weight), bar.c_str());
+    return line;
+}
+
+// Top left, one line a row: the name being typed or the library pose, the shown point's
+// index and displacement from rest and the drag's mirroring and region (in deformation mode),
+// the mix panel under "b", then the key list under "?", on a panel.
 void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& state) {
-    const char* lines[3 + viewerKeyLineCount + poserKeyLineCount];
-    int32_t count = 0;
+    std::vector<std::string> lines;
     char pointLine[160];
     // The name being typed, or the library pose last saved, loaded or stepped to.
     std::string poseLine;
-    if (poser.naming)
+    if (poser.naming && poser.namingFor == Naming::halves)
+        poseLine = "save the halves as: " + poser.typedName + "_-left, -right   (Enter saves, " +
+                   "Esc cancels)";
+    else if (poser.naming)
         poseLine = "save the pose as: " + poser.typedName + "_   (Enter saves, Esc cancels)";
     else if (poser.libraryIndex >= 0)
         poseLine = "pose " + std::to_string(poser.libraryIndex + 1) + " of " +
                    std::to_string(poser.library.size()) + ": " +
                    poser.library[size_t(poser.libraryIndex)];
     if (!poseLine.empty())
-        lines[count++] = poseLine.c_str();
+        lines.push_back(poseLine);
     if (state.deformMode && poser.shownPoint >= 0) {
         const int32_t i = poser.shownPoint;
         const bool held = i == poser.dragIndex;
@@ -191,26 +245,46 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
         std::snprintf(pointLine, sizeof pointLine,
                       "control point %d: (%.3f, %.3f, %.3f) from rest%s", i, shown(d.x), shown(d.y),
                       shown(d.z), held ? ", held" : "");
-        lines[count++] = pointLine;
+        lines.push_back(pointLine);
+    }
+    if (state.deformMode && (poser.mirrorDrag || poser.regionSteps > 0)) {
+        char dragLine[160];
+        std::snprintf(dragLine, sizeof dragLine, "drag: %s%s, region %.1f edges",
+                      poser.mirrorDrag ? "mirrored, " : "",
+                      poser.mirrorDrag ? (std::to_string(poser.pairs.paired) + " of " +
+                                          std::to_string(poser.pairs.count) + " points paired")
+                                             .c_str()
+                                       : "one side",
+                      double(poser.regionSteps) / regionStepsPerEdge);
+        lines.push_back(dragLine);
+    }
+    if (poser.showMix) {
+        const int32_t count = int32_t(poser.library.size());
+        lines.push_back(count == 0 ? "mix: the pose library holds no poses ('n' saves one)"
+                                   : "mix: '{' '}' choose a pose, '9' '0' its weight");
+        const int32_t first = std::max(0, std::min(poser.mixIndex - mixRows / 2, count - mixRows));
+        for (int32_t k = first; k < std::min(count, first + mixRows); ++k)
+            lines.push_back(mixPanelLine(poser, k));
     }
     if (poser.showKeys) {
-        lines[count++] = "keys:";
+        lines.push_back("keys:");
         for (int32_t k = 0; k < viewerKeyLineCount; ++k)
-            lines[count++] = viewerKeyLines[k];
+            lines.push_back(viewerKeyLines[k]);
         for (int32_t k = 0; k < poserKeyLineCount; ++k)
-            lines[count++] = poserKeyLines[k];
+            lines.push_back(poserKeyLines[k]);
     }
+    const int32_t count = int32_t(lines.size());
     size_t widest = 0;
-    for (int32_t k = 0; k < count; ++k)
-        widest = std::max(widest, std::strlen(lines[k]) + 1); // a tab shows as two spaces
+    for (const std::string& line : lines)
+        widest = std::max(widest, line.size() + 1); // a tab shows as two spaces
     const int32_t top = state.windowHeight - textMargin / 2;
     drawPanel(0, top - count * textLineHeight - textMargin / 2,
               2 * textMargin + int32_t(widest) * textGlyphWidth, state.windowHeight);
     glColor3fv(textColour);
     for (int32_t k = 0; k < count; ++k) {
-        const bool tab = lines[k][0] == '\t';
+        const bool tab = lines[size_t(k)][0] == '\t';
         textAt(poser, textMargin + (tab ? 2 * textGlyphWidth : 0),
-               top - (k + 1) * textLineHeight + 3, lines[k] + (tab ? 1 : 0));
+               top - (k + 1) * textLineHeight + 3, lines[size_t(k)].c_str() + (tab ? 1 : 0));
     }
 }
 
@@ -257,8 +331,10 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
         drawPointMarks(poser, scene);
     }
     const bool topText =
-        poser.drawText && ((state.deformMode && poser.shownPoint >= 0) || poser.showKeys ||
-                           poser.naming || poser.libraryIndex >= 0);
+        poser.drawText &&
+        ((state.deformMode &&
+          (poser.shownPoint >= 0 || poser.mirrorDrag || poser.regionSteps > 0)) ||
+         poser.showKeys || poser.naming || poser.libraryIndex >= 0 || poser.showMix);
     if (topText || poser.showBinding) {
         beginWindowOverlay(state.windowWidth, state.windowHeight);
         if (topText)

@@ -29,7 +29,8 @@ TEST(PoseLibrary, HostileFilesAreRefusedOneByOneAndTheOthersRead) {
         {"nan.txt", "3 nan 0 0\n", "line 1: move"},
         {"infinite.txt", "3 1e39 0 0\n", "line 1: move"},
         {"huge.txt", "3 0 -2e6 0\n", "line 1: an offset is larger than 1e6"},
-        {"past.txt", "240 0 0 1\n", "line 1: index \"240\" is not a control point (the model has 240)"},
+        {"past.txt", "240 0 0 1\n",
+         "line 1: index \"240\" is not a control point (the model has 240)"},
         {"negative.txt", "-1 0 0 1\n", "line 1: index \"-1\""},
         {"short.txt", "3 0 0\n", "line 1: expected \"I DX DY DZ\", found 3 fields"},
         {"folder.txt", nullptr, "not a regular file (a directory)"},
@@ -60,8 +61,9 @@ TEST(PoseLibrary, HostileFilesAreRefusedOneByOneAndTheOthersRead) {
         const std::string file = folder + "/" + f.file;
         bool found = false;
         for (const std::string& line : refusals)
-            found = found || (line.rfind(file, 0) == 0 && line.find(f.refusal) != std::string::npos &&
-                              line.find('\n') == std::string::npos);
+            found =
+                found || (line.rfind(file, 0) == 0 && line.find(f.refusal) != std::string::npos &&
+                          line.find('\n') == std::string::npos);
         EXPECT_TRUE(found) << f.file;
     }
     EXPECT_EQ(refusals.size(), refused);
@@ -83,8 +85,9 @@ using PoserLibrary = OffscreenGLTest;
 // into the user's own Collada file.
 TEST_F(PoserLibrary, SaveStepLoadDeleteUndoAndExport) {
     TempDir temp;
-    const ProgramRun import = runProgram({FACE_IMPORT_PATH, "/usr/share/assimp/models/Collada/duck.dae",
-                                          "--out", temp.path + "/duck"});
+    const ProgramRun import =
+        runProgram({FACE_IMPORT_PATH, "/usr/share/assimp/models/Collada/duck.dae", "--out",
+                    temp.path + "/duck"});
     ASSERT_EQ(import.status, 0) << import.err;
     initGLState();
     Scene scene;
@@ -110,7 +113,14 @@ TEST_F(PoserLibrary, SaveStepLoadDeleteUndoAndExport) {
         const char* printed; // a part of what it prints on standard output
     } steps[] = {
         {'d', 10, a, "", "ao", {}, -1, ""},
-        {'k', 0, o, "nsmile\r", "ao", {"smile"}, 0, "saved the pose \"smile\" (1 moved control point)"},
+        {'k',
+         0,
+         o,
+         "nsmile\r",
+         "ao",
+         {"smile"},
+         0,
+         "saved the pose \"smile\" (1 moved control point)"},
         {'k', 0, o, "r", "oo", {"smile"}, 0, ""},
         {'d', 20, b, "", "ob", {"smile"}, 0, ""},
         // Backspace takes a letter back, a space is no name's; 'q' types, it does not quit.
@@ -135,7 +145,9 @@ TEST_F(PoserLibrary, SaveStepLoadDeleteUndoAndExport) {
             EXPECT_TRUE(commitDrag(poser.pose, step.point));
             dragged[step.point == 10 ? 0 : 1] = poser.pose.offsets[step.point];
         }
-        const auto offset = [&](char c) { return c == 'a' ? dragged[0] : c == 'b' ? dragged[1] : o; };
+        const auto offset = [&](char c) {
+            return c == 'a' ? dragged[0] : c == 'b' ? dragged[1] : o;
+        };
         for (const char* key = step.keys; *key; ++key)
             EXPECT_EQ(poserKey(poser, state, scene, static_cast<unsigned char>(*key)),
                       PoserKey::redraw);

@@ -10,7 +10,6 @@ namespace {
 // GLUT's special-key codes (the library itself is not needed here).
 constexpr int keyLeft = 100, keyUp = 101, keyRight = 102, keyDown = 103;
 constexpr int keyPageUp = 104, keyPageDown = 105, keyHome = 106;
-constexpr int rightButton = 2;
 
 // A zero-sized window (minimised) would give a zero or infinite aspect ratio, non-finite
 // projection elements and divisions by zero in the mouse handlers; such a window is

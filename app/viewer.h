@@ -11,6 +11,10 @@ struct ControlPointDragger;
 
 #include <cstdint>
 
+// GLUT's code of the right mouse button (GLUT_RIGHT_BUTTON; the library itself is not
+// needed here), which picks and drags control points.
+constexpr int rightButton = 2;
+
 // Fixed parameters of the frame's camera.
 constexpr float cameraFieldOfView = 1.2217f; // horizontal, radians (about 70 degrees)
 constexpr float cameraNear = 1.0f;

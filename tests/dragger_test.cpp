@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int leftButton = 0, rightButton = 2;
+constexpr int leftButton = 0;
 
 // The default frame's camera: at (0, 0, 25) looking at the origin, square window.
 Camera defaultCamera() {

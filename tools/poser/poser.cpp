@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int rightButton = 2;            // GLUT_RIGHT_BUTTON
 constexpr int wheelUp = 3, wheelDown = 4; // freeglut's buttons of a turn of the wheel
 constexpr unsigned char escapeKey = 27;
 constexpr unsigned char backspaceKey = 8, deleteKey = 127;
@@ -203,8 +202,10 @@ void exportKey(const Poser& poser, Scene& scene) {
     if (!readImportRecord(record, recordFile.c_str(), error))
         return printError(error);
     std::string why;
-    const std::string posedScene =
-        sceneFilePath(poser.folder, ("posed" + sceneExtensionFor(record.source, why)).c_str());
+    // An OBJ scene would take the posed render mesh's name: it is posed-scene.obj.
+    const std::string extension = sceneExtensionFor(record.source, why);
+    const std::string posedScene = sceneFilePath(
+        poser.folder, ((extension == ".obj" ? "posed-scene" : "posed") + extension).c_str());
     // The moves measured from one update at rest (as face-inspect measures them), so that a
     // vertex the pose does not reach keeps its position exactly.
     face.update(face.renderPositions.get(), face.renderNormals.get(), poser.pose.rest.get());
@@ -516,6 +517,7 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     const int32_t K = scene.controlPointCount;
     startPose(poser.pose, scene.controlPoints.get(), K);
     poser.facing.reset(new uint8_t[K]());
+    poser.visible.reset(new uint8_t[K]());
     const FaceModel& face = *scene.faceModel;
     // Symmetry and regions from the control mesh at rest.
     poser.edges = face.edges.get();
@@ -566,7 +568,14 @@ void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button
                       int32_t x, int32_t y) {
     const bool picks =
         button == rightButton && pressed && state.deformMode && state.selectedPoint == -1;
+    // The nearest point on the near side under the cursor, taken only where the face does
+    // not hide it: a dot drawn over another part of the head is not grabbed through it.
     mouseButtonViewer(state, scene.dragger.get(), button, pressed, x, y, poser.facing.get());
+    if (picks && state.selectedPoint >= 0 && !poser.visible[state.selectedPoint]) {
+        printLine("control point " + std::to_string(state.selectedPoint) +
+                  " under the cursor is hidden by the surface: turn the view to reach it");
+        state.selectedPoint = -1;
+    }
     if (picks)
         poser.shownPoint = state.selectedPoint;
     syncDrag(poser, state);

@@ -38,6 +38,12 @@ constexpr int32_t textGlyphWidth = 8;
 constexpr int32_t textLineHeight = 15;
 // The picked control point's dot, larger than the others (app/dragger.h) and cyan.
 constexpr float pickedPointSize = 9.0f;
+// A control point counts as hidden where the drawn face lies in front of it along its line of
+// sight by more than this (model units): the surface passes through every control point and
+// the render mesh hangs within maxAttachDistance (0.5) of the surface, so a point just under
+// its own skin stays visible, while one behind another part of the head (10 units and more
+// on a head 16 units tall) is hidden.
+constexpr float hiddenDepthTolerance = 1.0f;
 // The dots of the points in the region around it, coloured by their weight.
 constexpr float regionPointSize = 6.0f;
 // The region's radius goes in steps of half the control mesh's mean edge length at rest, up
@@ -56,7 +62,9 @@ struct Poser {
     bool showBinding = false;      // "w": the face coloured by amplification, a legend
     bool showKeys = false;         // "?": the key list in the window
     bool shotPending = false;      // "p": the next frame is saved as a picture
-    ArrayHolder<uint8_t> facing;   // K: 1 for the control points that faced the camera
+    ArrayHolder<uint8_t> facing;   // K: 1 for the control points that faced the camera in the
+                                   // last frame (the others are on the far side)
+    ArrayHolder<uint8_t> visible;  // K: 1 for those of them that the face did not hide
     ArrayHolder<float> bindingRgb; // 3N: the render vertices' amplification colours
     // The pose library, FOLDER/poses/: the names of the poses it held when last read, in
     // order, and the one last saved, loaded or stepped to (−1 none).

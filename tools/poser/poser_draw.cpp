@@ -1,6 +1,6 @@
 // face-poser's frame: face-viewer's frame, with the face in its binding colours under "w",
-// the control points that face away dimmed, the shown point enlarged, and text in window
-// pixels. Whatever is switched here is saved and restored with glPushAttrib.
+// the control points that face away or that the surface hides dimmed, the shown point enlarged, and
+// text in window pixels. Whatever is switched here is saved and restored with glPushAttrib.
 #include "tools/poser/poser.h"
 
 #include "draw/point_overlay.h"
@@ -67,11 +67,54 @@ void drawBindingColours(const Poser& poser, Scene& scene) {
     glPopAttrib();
 }
 
-// facing[i] = 1 when control point i's normal points towards the eye.
-void markFacing(uint8_t* facing, const Vector3* points, const Vector3* normals, int32_t count,
-                const Vector3& eye) {
-    for (int32_t i = 0; i < count; ++i)
-        facing[i] = dot(normals[i], eye - points[i]) > 0.0f ? 1 : 0;
+// facing[i] = 1 where control point i's normal points towards the eye; visible[i] = 1 where
+// it faces the eye and nothing drawn so far in the frame (the face, the teeth, the eyes) lies
+// in front of it, along its line of sight, by more than hiddenDepthTolerance: its pixel's
+// depth is read back from the depth buffer (one read of the rectangle around the points) and
+// turned into a distance along the view axis.
+void markVisible(uint8_t* facing, uint8_t* visible, const Vector3* points, const Vector3* normals,
+                 int32_t count, const Camera& camera, int32_t width, int32_t height) {
+    const Vector3 eye = {camera.pose.m[12], camera.pose.m[13], camera.pose.m[14]};
+    std::vector<int32_t> px(size_t(count), -1), py(size_t(count), -1);
+    int32_t x0 = width, y0 = height, x1 = -1, y1 = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        visible[i] = facing[i] = dot(normals[i], eye - points[i]) > 0.0f ? 1 : 0;
+        const Vector4 e = camera.view * Vector4{points[i].x, points[i].y, points[i].z, 1.0f};
+        if (!visible[i] || !(-e.z > camera.zNear))
+            continue;
+        const Vector4 ndc = camera.project({points[i].x, points[i].y, points[i].z, 1.0f});
+        const float fx = (ndc.x + 1.0f) * 0.5f * float(width);
+        const float fy = (ndc.y + 1.0f) * 0.5f * float(height);
+        if (!(fx >= 0.0f && fx < float(width) && fy >= 0.0f && fy < float(height)))
+            continue; // off the window: nothing there to hide it
+        px[size_t(i)] = int32_t(fx);
+        py[size_t(i)] = int32_t(fy);
+        x0 = std::min(x0, px[size_t(i)]), x1 = std::max(x1, px[size_t(i)]);
+        y0 = std::min(y0, py[size_t(i)]), y1 = std::max(y1, py[size_t(i)]);
+    }
+    if (x1 < x0)
+        return;
+    const int32_t w = x1 - x0 + 1, h = y1 - y0 + 1;
+    std::vector<float> depth(size_t(w) * size_t(h));
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x0, y0, w, h, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+    glPopClientAttrib();
+    const float n = camera.zNear, f = camera.zFar;
+    for (int32_t i = 0; i < count; ++i) {
+        if (px[size_t(i)] < 0)
+            continue;
+        const float d = depth[size_t(py[size_t(i)] - y0) * size_t(w) + size_t(px[size_t(i)] - x0)];
+        if (d >= 1.0f)
+            continue; // nothing drawn at the point's pixel
+        // The window depth back to a distance along the view axis (the perspective divide
+        // undone), against the point's own.
+        const float ndcZ = 2.0f * d - 1.0f;
+        const float surface = 2.0f * f * n / ((f + n) - ndcZ * (f - n));
+        const Vector4 e = camera.view * Vector4{points[i].x, points[i].y, points[i].z, 1.0f};
+        if (-e.z > surface + hiddenDepthTolerance)
+            visible[i] = 0;
+    }
 }
 
 // Over face-viewer's red dots: the points facing away in dark red; the region's points (and
@@ -83,7 +126,7 @@ void drawPointMarks(const Poser& poser, const Scene& scene) {
     glColor3fv(hiddenPointColour);
     glBegin(GL_POINTS);
     for (int32_t i = 0; i < scene.controlPointCount; ++i)
-        if (!poser.facing[i])
+        if (!poser.visible[i])
             glVertex3fv(&points[i].x);
     glEnd();
     const int32_t* partners = poser.mirrorDrag ? poser.pairs.partners.get() : nullptr;
@@ -324,10 +367,9 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
         drawBindingColours(poser, scene);
     drawScene(scene, state);
     if (state.deformMode) {
-        const float* pose = state.cameraPose.m; // the eye is its last column
-        markFacing(poser.facing.get(), scene.controlPoints.get(),
-                   scene.faceModel->controlNormals.get(), scene.controlPointCount,
-                   {pose[12], pose[13], pose[14]});
+        markVisible(poser.facing.get(), poser.visible.get(), scene.controlPoints.get(),
+                    scene.faceModel->controlNormals.get(), scene.controlPointCount, state.camera,
+                    state.windowWidth, state.windowHeight);
         drawPointMarks(poser, scene);
     }
     const bool topText =

@@ -115,7 +115,6 @@ TEST_F(ViewerGL, InitialStateFrameCameraAndTextureKey) {
 
 namespace {
 
-
 // The fields of a viewer state that differ between a and b, by name, in a fixed order.
 std::string changedFields(const ViewerState& a, const ViewerState& b) {
     std::string names;

@@ -244,7 +244,6 @@ TEST(SceneExport, EveryGltfPassesTheValidatorWithNamedKeys) {
     const std::string validator = FACE_SOURCE_DIR "/.tools/node_modules";
     ASSERT_TRUE(std::filesystem::exists(validator + "/gltf-validator/package.json"))
         << "scripts/deps.sh test installs the glTF validator into .tools/";
-    const std::string models = "/usr/share/assimp/models/";
     const struct {
         const char* source;
         const char* arguments;

@@ -283,6 +283,15 @@ TEST(SceneExport, EveryGltfPassesTheValidatorWithNamedKeys) {
             EXPECT_NE(refused.err.find("write .glb or .gltf"), std::string::npos) << refused.err;
         }
     }
+    // A model without an import record (the default face): its render mesh with the keys.
+    for (const char* extension : {".glb", ".gltf"}) {
+        const std::string keyed = dir.path + "/face/keyed" + extension;
+        const ProgramRun shapes =
+            inspect("--export-scene " + keyed + " --shapes " + dir.path + "/smile.txt " + dir.path +
+                    "/brows.txt " FACE_SOURCE_DIR "/data/retarget.model");
+        EXPECT_EQ(shapes.status, 0) << keyed << ": " << shapes.err;
+        files.push_back(keyed);
+    }
     std::string arguments = std::string(FACE_SOURCE_DIR "/tests/gltf/validate.js ") + validator;
     for (const std::string& file : files)
         arguments += " " + file;

@@ -588,27 +588,20 @@ bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* re
             mesh.mFaces[f].mIndices[c] = unsigned(model.renderTriangles[f].index[c]);
     }
     if (count > 0) {
-        mesh.mNumAnimMeshes = unsigned(count);
-        mesh.mAnimMeshes = new aiAnimMesh*[count];
-        for (size_t s = 0; s < count; ++s) {
-            aiAnimMesh* shape = mesh.mAnimMeshes[s] = new aiAnimMesh;
-            shape->mName = aiString(shapes[s].name);
-            shape->mNumVertices = N;
-            shape->mWeight = 0.0f;
-            shape->mVertices = new aiVector3D[N];
-            shape->mNormals = new aiVector3D[N];
+        std::vector<aiVector3D> shapePositions, shapeNormals;
+        for (size_t s = 0; s < count; ++s)
             for (unsigned i = 0; i < N; ++i) {
-                shape->mVertices[i] = toAssimp(shapes[s].positions[i]);
-                shape->mNormals[i] = toAssimp(shapes[s].normals[i]);
+                shapePositions.push_back(toAssimp(shapes[s].positions[i]));
+                shapeNormals.push_back(toAssimp(shapes[s].normals[i]));
             }
-        }
+        setShapes(mesh, shapes.data(), count, shapePositions.data(), shapeNormals.data());
     }
-    if (!makeFolderFor(outFile, error))
-        return false;
-    Assimp::Exporter exporter;
-    if (exporter.Export(&scene, format->exporterId, outFile) != AI_SUCCESS)
-        return fileError(error, outFile,
-                         std::string("cannot be written (") + exporter.GetErrorString() + ")");
-    return count == 0 ||
-           nameMorphTargets(outFile, shapes.data(), count, extension == ".glb", error);
+    return writeThroughFolder(outFile, error, [&](const std::string& file, std::string& problem) {
+        Assimp::Exporter exporter;
+        if (exporter.Export(&scene, format->exporterId, file) != AI_SUCCESS)
+            return fileError(problem, outFile,
+                             std::string("cannot be written (") + exporter.GetErrorString() + ")");
+        return count == 0 ||
+               nameMorphTargets(file.c_str(), shapes.data(), count, extension == ".glb", problem);
+    });
 }

@@ -113,6 +113,13 @@ cp -a "$base/." "$root/"
 rm -f "$root/.complete"
 printf '%s\n' "$sources" | awk '{ print "deb", $1, $2, "main" }' >"$root/etc/apt/sources.list"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The host's network may reach the npm registry only through its own certificate authority:
+# the system trusts what the host trusts, as it resolves names as the host does.
+host_ca=""
+if [ -s /etc/ssl/certs/ca-certificates.crt ]; then
+    cp /etc/ssl/certs/ca-certificates.crt "$root/etc/host-ca-certificates.crt"
+    host_ca=NODE_EXTRA_CA_CERTS=/etc/host-ca-certificates.crt
+fi
 mkdir -p "$cache/apt-archives/partial"
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
@@ -126,7 +133,7 @@ git clone -q "$repo" "$root/root/face-viewer"
 
 in_system() {
     chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-        TERM=dumb "$@"
+        TERM=dumb $host_ca "$@"
 }
 
 # 3. ./run.sh without a display: built, then refused with its message.

@@ -4,11 +4,13 @@
 // control points, splitting the control triangle or edge they lie on.
 #include "tools/import/automatic_cage.h"
 
+#include "face/face_model.h"
 #include "face/sample_index.h"
 #include "io/normals.h"
 #include "tools/import/cage_editor.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_mend.h"
+#include "tools/import/cage_order.h"
 #include "tools/import/cage_refine.h"
 #include "tools/import/cage_simplify.h"
 
@@ -134,6 +136,17 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // Points no triangle uses any more are dropped, the others renumbered in order of use.
     std::vector<int32_t> pointOf;
     compactTriangles(cage, pointOf, best.points, best.triangles);
+    // The triangles in the facing order over every vertex (cage_order.h).
+    const std::unique_ptr<FaceModel> samples = bindCage(cage, {}, {});
+    std::vector<int32_t> order;
+    int32_t marked;
+    facingOrder(order, marked, *samples, positions.data(), normals.data(),
+                int32_t(positions.size()));
+    std::vector<Triangle> ordered(order.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        ordered[k] = cage.triangles[size_t(order[k])];
+    const std::vector<Vector3> points = cage.points;
+    compactTriangles(cage, pointOf, points, ordered);
     if (static_cast<int32_t>(cage.points.size()) < minPoints) {
         error = "no valid control mesh of " + std::to_string(minPoints) +
                 " points or more: after repairing the simplified mesh " +

@@ -381,10 +381,17 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings) 
 }
 
 void dropDead(Editor& e) {
+    std::vector<int32_t> live;
+    for (int32_t t = 0; t < int32_t(e.triangles.size()); ++t)
+        if (e.alive[size_t(t)])
+            live.push_back(t);
+    placeInOrder(e, live);
+}
+
+void placeInOrder(Editor& e, const std::vector<int32_t>& slots) {
     std::vector<Triangle> live;
-    for (size_t t = 0; t < e.triangles.size(); ++t)
-        if (e.alive[t])
-            live.push_back(e.triangles[t]);
+    for (int32_t t : slots)
+        live.push_back(e.triangles[size_t(t)]);
     e.triangles.clear();
     e.alive.clear();
     e.sides.clear();

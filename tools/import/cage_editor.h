@@ -129,6 +129,8 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings);
 // Forgets the dead triangles (edits leave them behind for undoing): the live ones are
 // placed again in their order, so slots change.
 void dropDead(Editor& e);
+// The same with the live triangles placed in the order of slots (each live slot once).
+void placeInOrder(Editor& e, const std::vector<int32_t>& slots);
 
 // The editor's triangles listed (their slots) as a control mesh, points renumbered in order
 // of first use (compactTriangles); pointOf (K) receives each point's point in the editor.

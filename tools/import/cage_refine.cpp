@@ -6,6 +6,7 @@
 #include "face/workers.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_mend.h"
+#include "tools/import/cage_order.h"
 
 #include <algorithm>
 #include <cmath>
@@ -181,6 +182,24 @@ void fitAndBind(RoundCage& r, Editor& e, CageReport& report, const BoundVertices
         measureExcess(r.excess, *r.model, r.cage);
     else
         r.model = bindAndMeasure(r.excess, r.cage, bound);
+    // The triangles in the facing order (cage_order.h), bound again where it changed them.
+    std::vector<int32_t> order;
+    int32_t marked;
+    facingOrder(order, marked, *r.model, bound.positions.data(), bound.normals.data(),
+                int32_t(bound.positions.size()));
+    bool same = true;
+    for (size_t k = 0; k < order.size(); ++k)
+        same = same && order[k] == int32_t(k);
+    if (!same) {
+        std::vector<int32_t> slots(order.size());
+        for (size_t k = 0; k < order.size(); ++k)
+            slots[k] = r.slot[size_t(order[k])];
+        placeInOrder(e, slots);
+        compactCage(r.cage, r.slot, r.pointOf, e);
+        for (size_t p = 0; p < r.pointOf.size(); ++p)
+            r.surfaceNormals[p] = e.surfaceNormals[size_t(r.pointOf[p])];
+        r.model = bindAndMeasure(r.excess, r.cage, bound);
+    }
     ++report.rounds;
 }
 

@@ -1,0 +1,126 @@
+// The facing order of face-import's control mesh (tools/import/cage_order.h) on two plates
+// 0.3 apart, facing away from each other, whose triangles come mixed in the first 122: the
+// upper plate has a hole, so its vertices over the hole lie nearer the lower plate's surface
+// than their own. Bound as given, they hang on the lower plate's free sub-patches; in the
+// facing order, none hangs on a surface it faces away from.
+#include "tools/import/cage_order.h"
+
+#include "face/face_model.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr int32_t cells = 12; // squares along each side of a plate, one unit each
+constexpr float gap = 0.3f;   // between the plates, within the binding's reach
+
+// A plate of cells × cells unit squares at height z, two triangles each, facing up (+z) or
+// down; squares whose centre lies within hole of the plate's centre are left out.
+void addPlate(std::vector<Vector3>& points, std::vector<Triangle>& triangles, float z, bool up,
+              float hole) {
+    const int32_t first = int32_t(points.size());
+    for (int32_t i = 0; i <= cells; ++i)
+        for (int32_t k = 0; k <= cells; ++k)
+            points.push_back({float(k), float(i), z});
+    const auto at = [&](int32_t i, int32_t k) { return first + i * (cells + 1) + k; };
+    for (int32_t i = 0; i < cells; ++i)
+        for (int32_t k = 0; k < cells; ++k) {
+            const float cx = k + 0.5f - 0.5f * cells, cy = i + 0.5f - 0.5f * cells;
+            if (std::max(std::abs(cx), std::abs(cy)) < hole)
+                continue;
+            Triangle a = {{at(i, k), at(i, k + 1), at(i + 1, k + 1)}};
+            Triangle b = {{at(i, k), at(i + 1, k + 1), at(i + 1, k)}};
+            if (!up) {
+                std::swap(a.index[1], a.index[2]);
+                std::swap(b.index[1], b.index[2]);
+            }
+            triangles.push_back(a);
+            triangles.push_back(b);
+        }
+}
+
+// The attached vertices of the model whose normal faces away from their sub-patch's (the
+// rule's own test: their dot product at most minNormalDot).
+int32_t facingAway(const FaceModel& model) {
+    int32_t count = 0;
+    for (int32_t i = 0; i < model.renderVertexCount; ++i)
+        count += model.attachments[i].subPatch >= 0 &&
+                 !(model.attachments[i].normalCoords[2] > minNormalDot);
+    return count;
+}
+
+} // namespace
+
+TEST(CageOrder, NoVertexHangsOnTheFarSideOfAThinPlate) {
+    // The control mesh: the upper plate (a hole of 4 × 4 squares) and the lower one, their
+    // triangles alternating, so that both sides are among the free ones.
+    std::vector<Vector3> points;
+    std::vector<Triangle> upper, lower, triangles;
+    addPlate(points, upper, 0.5f * gap, true, 2.0f);
+    addPlate(points, lower, -0.5f * gap, false, 0.0f);
+    // The lower plate from its middle outwards, so that what lies under the hole is free.
+    const auto fromMiddle = [&](const Triangle& t) {
+        Vector3 c =
+            (points[size_t(t.index[0])] + points[size_t(t.index[1])] + points[size_t(t.index[2])]) *
+            (1.0f / 3.0f);
+        return std::max(std::abs(c.x - 0.5f * cells), std::abs(c.y - 0.5f * cells));
+    };
+    std::stable_sort(lower.begin(), lower.end(), [&](const Triangle& a, const Triangle& b) {
+        return fromMiddle(a) < fromMiddle(b);
+    });
+    for (size_t t = 0; t < std::max(upper.size(), lower.size()); ++t) {
+        if (t < upper.size())
+            triangles.push_back(upper[t]);
+        if (t < lower.size())
+            triangles.push_back(lower[t]);
+    }
+    ASSERT_GT(triangles.size(), size_t(2 * freeTriangleCount));
+    // The render vertices: both surfaces on a grid of a quarter unit, each with its normal,
+    // the upper one over its hole too.
+    std::vector<Vector3> positions, normals;
+    for (const float side : {1.0f, -1.0f})
+        for (int32_t i = 1; i < 4 * cells; ++i)
+            for (int32_t k = 1; k < 4 * cells; ++k) {
+                positions.push_back({0.25f * k, 0.25f * i, 0.5f * side * gap});
+                normals.push_back({0.0f, 0.0f, side});
+            }
+    const int32_t N = int32_t(positions.size());
+    const std::vector<TexCoord> texCoords(positions.size(), TexCoord{0.0f, 0.0f});
+    const Triangle none = {{0, 0, 0}};
+    const auto bind = [&](const std::vector<Triangle>& t) {
+        return std::make_unique<FaceModel>(points.data(), int32_t(points.size()), t.data(),
+                                           int32_t(t.size()), positions.data(), normals.data(),
+                                           texCoords.data(), N, &none, 0);
+    };
+
+    const auto given = bind(triangles);
+    EXPECT_GT(facingAway(*given), 0) << "the upper plate's vertices over the hole take the "
+                                        "lower plate's free sub-patches";
+
+    std::vector<int32_t> order;
+    int32_t marked;
+    facingOrder(order, marked, *given, positions.data(), normals.data(), N);
+    // A permutation of the triangles, with the lower plate's triangles under the hole late.
+    std::vector<int32_t> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t t = 0; t < sorted.size(); ++t)
+        ASSERT_EQ(sorted[t], int32_t(t));
+    EXPECT_GT(marked, 0);
+    EXPECT_LT(marked, int32_t(triangles.size()) - freeTriangleCount);
+    std::vector<Triangle> ordered;
+    for (int32_t t : order)
+        ordered.push_back(triangles[size_t(t)]);
+    const auto model = bind(ordered);
+    EXPECT_EQ(facingAway(*model), 0);
+    // The vertices that hang, hang as near as before: only the far side's are let go.
+    int32_t attached = 0, attachedBefore = 0;
+    for (int32_t i = 0; i < N; ++i) {
+        attached += model->attachments[i].subPatch >= 0;
+        attachedBefore += given->attachments[i].subPatch >= 0 &&
+                          given->attachments[i].normalCoords[2] > minNormalDot;
+    }
+    EXPECT_EQ(attached, attachedBefore);
+}

@@ -15,10 +15,12 @@
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_rules.h"
 #include "tools/import/cage_simplify.h"
+#include "tools/import/canonical_mesh.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
 #include "tools/import/left_behind.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -414,8 +416,22 @@ int main(int argc, char** argv) try {
         }
     } else {
         CageReport made;
-        if (!makeAutomaticCage(cage, made, problem, render.positions, renderNormals,
-                               render.triangles, options.points, minControlPointCount)) {
+        // Chosen on the mesh's canonical form, on a grid of its height (of its box's largest
+        // side where it keeps the file's coordinates).
+        float height = options.height;
+        if (options.keepPlacement) {
+            Vector3 low = render.positions[0], high = render.positions[0];
+            for (const Vector3& p : render.positions) {
+                low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+                high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+            }
+            height = std::max(high.x - low.x, std::max(high.y - low.y, high.z - low.z));
+        }
+        CanonicalMesh canonical;
+        makeCanonicalMesh(canonical, render.positions, render.triangles,
+                          canonicalGrid(height > 0.0f ? height : 1.0f));
+        if (!makeAutomaticCage(cage, made, problem, canonical.positions, canonical.normals,
+                               canonical.triangles, options.points, minControlPointCount)) {
             // Which meshes were used, and whether all of them would have given enough.
             std::string choice;
             describeMeshChoice(choice, listing, render, minControlPointCount);

@@ -1,0 +1,84 @@
+#include "tools/import/canonical_mesh.h"
+
+#include "io/normals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <tuple>
+
+namespace {
+
+// 2^-10 of a height of 16 (2^4): the grid is height · 2^-14, rounded down to a power of two.
+constexpr int gridStepsLog2 = 12;
+
+} // namespace
+
+float canonicalGrid(float height) {
+    int exponent;
+    std::frexp(height, &exponent); // height = m · 2^exponent, 0.5 ≤ m < 1
+    return std::ldexp(1.0f, exponent - 1 - gridStepsLog2);
+}
+
+void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
+                       const std::vector<Triangle>& triangles, float grid) {
+    // Rounded to the grid: p / grid and its product with grid are exact, so the same
+    // position, however it was rounded in the file's units, mostly lands on the same point.
+    const auto snap = [grid](float v) { return std::round(v / grid) * grid + 0.0f; };
+    std::vector<Vector3> snapped(positions.size());
+    for (size_t i = 0; i < positions.size(); ++i)
+        snapped[i] = {snap(positions[i].x), snap(positions[i].y), snap(positions[i].z)};
+    // The used positions in (x, y, z) order, the equal ones joined.
+    std::vector<uint8_t> used(positions.size(), 0);
+    for (const Triangle& t : triangles)
+        for (int32_t c : t.index)
+            used[size_t(c)] = 1;
+    std::vector<int32_t> order;
+    for (size_t i = 0; i < positions.size(); ++i)
+        if (used[i])
+            order.push_back(int32_t(i));
+    const auto key = [&](int32_t i) {
+        const Vector3& p = snapped[size_t(i)];
+        return std::make_tuple(p.x, p.y, p.z);
+    };
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return key(a) < key(b); });
+    std::vector<int32_t> pointOf(positions.size(), -1);
+    mesh.positions.clear();
+    for (size_t j = 0; j < order.size(); ++j) {
+        if (j == 0 || key(order[j]) != key(order[j - 1]))
+            mesh.positions.push_back(snapped[size_t(order[j])]);
+        pointOf[size_t(order[j])] = int32_t(mesh.positions.size()) - 1;
+    }
+    // The triangles on the points, each starting at its lowest, in order.
+    mesh.triangles.clear();
+    for (const Triangle& t : triangles) {
+        int32_t c[3] = {pointOf[size_t(t.index[0])], pointOf[size_t(t.index[1])],
+                        pointOf[size_t(t.index[2])]};
+        if (c[0] == c[1] || c[1] == c[2] || c[2] == c[0])
+            continue;
+        const int first = c[0] < c[1] ? (c[0] < c[2] ? 0 : 2) : (c[1] < c[2] ? 1 : 2);
+        mesh.triangles.push_back({{c[first], c[(first + 1) % 3], c[(first + 2) % 3]}});
+    }
+    // Points only collapsed triangles used are dropped, the order kept.
+    std::vector<int32_t> kept(mesh.positions.size(), -1);
+    for (const Triangle& t : mesh.triangles)
+        for (int32_t c : t.index)
+            kept[size_t(c)] = 0;
+    int32_t count = 0;
+    for (size_t p = 0; p < kept.size(); ++p)
+        if (kept[p] == 0) {
+            mesh.positions[size_t(count)] = mesh.positions[p];
+            kept[p] = count++;
+        }
+    mesh.positions.resize(size_t(count));
+    for (Triangle& t : mesh.triangles)
+        for (int32_t& c : t.index)
+            c = kept[size_t(c)];
+    std::sort(mesh.triangles.begin(), mesh.triangles.end(),
+              [](const Triangle& a, const Triangle& b) {
+                  return std::lexicographical_compare(a.index, a.index + 3, b.index, b.index + 3);
+              });
+    mesh.normals.resize(mesh.positions.size());
+    computeMeshNormals(mesh.normals.data(), mesh.positions.data(), int32_t(mesh.positions.size()),
+                       mesh.triangles.data(), int32_t(mesh.triangles.size()));
+}

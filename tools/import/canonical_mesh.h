@@ -1,0 +1,31 @@
+// The form of a render mesh on which face-import chooses its automatic control mesh: one
+// surface gives one form, however its file numbers its vertices and triangles, splits its
+// seams and corners, or rounds its positions in its own units. Every choice made on it
+// (simplification, repair, refinement, fit) is then the same for the same surface.
+#pragma once
+
+#include "geometry/vector.h"
+
+#include <cstdint>
+#include <vector>
+
+struct CanonicalMesh {
+    // The distinct positions on the grid, in increasing (x, y, z) order (P of them).
+    std::vector<Vector3> positions;
+    // P: the normals computeMeshNormals gives them over the triangles below.
+    std::vector<Vector3> normals;
+    // The triangles on them, each turned (its winding kept) to start at its lowest point,
+    // in increasing order of their points; triangles the grid collapses are dropped.
+    std::vector<Triangle> triangles;
+};
+
+// The grid the positions are rounded to: a power of two, 2^-10 for a head placed at the
+// viewer's 16 units (some 16,000 steps along its height, where a copy of the same file in
+// other units differs by a few millionths after placement), scaled with height. height must
+// be positive.
+float canonicalGrid(float height);
+
+// The canonical form of the mesh positions (N), triangles (M): every position rounded to the
+// nearest multiple of grid (exactly: grid is a power of two), the equal ones joined.
+void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
+                       const std::vector<Triangle>& triangles, float grid);

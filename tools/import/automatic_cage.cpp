@@ -7,6 +7,7 @@
 #include "face/face_model.h"
 #include "face/sample_index.h"
 #include "io/normals.h"
+#include "tools/import/cage_aims.h"
 #include "tools/import/cage_editor.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_mend.h"
@@ -25,6 +26,9 @@ constexpr int aimPasses = 3;
 // The automatic control mesh is first simplified to this share of the points asked, the
 // rest being kept for the refinement.
 constexpr float simplifiedShare = 0.85f;
+// The settling binds every vertex of a mesh of up to this many (SuzanneSubdiv's 126,000 take
+// about 0.3 s a pass on the 2-core development VM), the refinement's sample of a larger one.
+constexpr size_t maxSettledVertices = 250000;
 
 // The render mesh welded and simplified to simplifiedShare of targetPoints (at least
 // minPoints): simplified receives the control mesh, surfaceNormals (its K) the render
@@ -132,6 +136,28 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     ControlCage best;
     std::vector<Vector3> bestNormals;
     refineCage(best, bestNormals, e, report, bound, fitted, positions.size());
+    // The best round, settled where the binding of every bound vertex still throws one.
+    Editor settled;
+    settled.minPoints = minPoints;
+    settled.maxPoints = targetPoints;
+    settled.candidates = &candidates;
+    settled.candidateNormals = &candidateNormals;
+    settled.candidateIndex = &candidateIndex;
+    startEditor(settled, report, best, bestNormals);
+    // Over every vertex of the canonical form, or the refinement's sample of a larger one.
+    BoundVertices every;
+    if (positions.size() <= maxSettledVertices) {
+        every.positions = positions;
+        every.normals = normals;
+    }
+    settleToAims(settled, report, every.positions.empty() ? bound : every);
+    {
+        std::vector<int32_t> slot, settledPointOf;
+        compactCage(best, slot, settledPointOf, settled);
+        bestNormals.resize(settledPointOf.size());
+        for (size_t p = 0; p < settledPointOf.size(); ++p)
+            bestNormals[p] = settled.surfaceNormals[size_t(settledPointOf[p])];
+    }
     dropFaultyTriangles(best, report, bestNormals);
     // Points no triangle uses any more are dropped, the others renumbered in order of use.
     std::vector<int32_t> pointOf;

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 
@@ -32,9 +34,10 @@ constexpr int roundFitSteps = 1;
 // those): fitting alone did not bring it near.
 constexpr float farDistance = 0.5f * maxAttachDistance;
 // The share of bound vertices a control mesh may leave unattached before the choice of the
-// best round counts it against the mesh, and how much: 10 per share, a tenth per per cent.
+// best round counts it against the mesh, and how much: each vertex beyond it as one whose
+// excess is looseWeight over the aims.
 constexpr float maxLooseShare = 0.02f;
-constexpr float looseWeight = 10.0f;
+constexpr float looseWeight = 1.0f;
 // A render vertex becomes a control point inside its control triangle where its
 // barycentric coordinates are all at least this (so that the three new triangles are not
 // slivers); else it splits the side facing its smallest coordinate.
@@ -251,16 +254,20 @@ struct BestRound {
 };
 
 // Step 3: keeps the round as the best when it is the first or beats the best: the smallest
-// score, the excess down to the aims plus a tenth for every per cent of the bound vertices
-// left unattached beyond maxLooseShare (an edit that gives up a part the surface carried is
-// worse than a small excess), then the fewest unattached, then the fewest beyond an aim.
-// Returns whether it was kept.
+// score, the sum over the bound vertices of their excess beyond the aims (each at most
+// brokenExcess), plus looseWeight for every vertex left unattached beyond maxLooseShare of
+// them (an edit that gives up a part the surface carried is worse than a small excess), then
+// the fewest unattached, then the fewest beyond an aim. The sum, not the largest excess alone,
+// so that a round that mends most of the vertices beyond the aims counts as better even while
+// one move still breaks a sub-patch somewhere. Returns whether it was kept.
 bool keepIfBest(BestRound& best, const RoundCage& r, const Misfits& m, bool first) {
     const int32_t above = static_cast<int32_t>(m.beyondAim.size());
     const int32_t loose = static_cast<int32_t>(m.unattached.size());
-    const float looseShare = float(loose) / float(std::max<size_t>(1, r.excess.size()));
-    const float score =
-        std::max(m.largest, 1.0f) + looseWeight * std::max(0.0f, looseShare - maxLooseShare);
+    double total = 0.0;
+    for (int32_t i : m.beyondAim)
+        total += double(r.excess[size_t(i)]) - 1.0;
+    const double allowed = double(maxLooseShare) * double(r.excess.size());
+    const float score = float(total + double(looseWeight) * std::max(0.0, double(loose) - allowed));
     if (!(first || score < best.score ||
           (score == best.score &&
            (loose < best.loose || (loose == best.loose && above < best.above)))))

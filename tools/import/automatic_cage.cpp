@@ -14,6 +14,7 @@
 #include "tools/import/cage_order.h"
 #include "tools/import/cage_refine.h"
 #include "tools/import/cage_simplify.h"
+#include "tools/import/canonical_mesh.h"
 
 #include <algorithm>
 #include <utility>
@@ -98,19 +99,19 @@ void dropFaultyTriangles(ControlCage& cage, CageReport& report,
 } // namespace
 
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
-                       const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
-                       const std::vector<Triangle>& triangles, int32_t targetPoints,
-                       int32_t minPoints) {
+                       const CanonicalMesh& mesh, int32_t targetPoints, int32_t minPoints) {
     report = CageReport();
     ControlCage simplified;
     std::vector<Vector3> surfaceNormals;
-    if (!simplifyRenderMesh(simplified, surfaceNormals, error, positions, normals, triangles,
-                            targetPoints, minPoints))
+    if (!simplifyRenderMesh(simplified, surfaceNormals, error, mesh.positions, mesh.normals,
+                            mesh.triangles, targetPoints, minPoints))
         return false;
     report.simplifiedPoints = static_cast<int32_t>(simplified.points.size());
 
-    // The render vertices bound in each round, with the normals the model file's reader
-    // gives them, and the fewer the fit takes.
+    // The render vertices bound in each round, with their own normals (as the model file's
+    // reader gives them), and the fewer the fit takes.
+    const std::vector<Vector3>& positions = mesh.vertexPositions;
+    const std::vector<Vector3>& normals = mesh.vertexNormals;
     BoundVertices bound;
     evenSample(bound.positions, bound.normals, positions, normals, maxBoundVertices);
     BoundVertices fitted;
@@ -144,7 +145,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     settled.candidateNormals = &candidateNormals;
     settled.candidateIndex = &candidateIndex;
     startEditor(settled, report, best, bestNormals);
-    // Over every vertex of the canonical form, or the refinement's sample of a larger one.
+    // Over every vertex, or the refinement's sample of a larger mesh.
     BoundVertices every;
     if (positions.size() <= maxSettledVertices) {
         every.positions = positions;

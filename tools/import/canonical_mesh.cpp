@@ -21,7 +21,8 @@ float canonicalGrid(float height) {
 }
 
 void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
-                       const std::vector<Triangle>& triangles, float grid) {
+                       const std::vector<Vector3>& normals, const std::vector<Triangle>& triangles,
+                       float grid) {
     // Rounded to the grid: p / grid and its product with grid are exact, so the same
     // position, however it was rounded in the file's units, mostly lands on the same point.
     const auto snap = [grid](float v) { return std::round(v / grid) * grid + 0.0f; };
@@ -78,6 +79,25 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
               [](const Triangle& a, const Triangle& b) {
                   return std::lexicographical_compare(a.index, a.index + 3, b.index, b.index + 3);
               });
+    // The render vertices used, on the grid with their own normals, each pair once.
+    const auto round = [](float v) { return std::round(v / normalGrid) * normalGrid + 0.0f; };
+    std::vector<std::pair<Vector3, Vector3>> vertices;
+    for (size_t i = 0; i < positions.size(); ++i)
+        if (used[i])
+            vertices.push_back(
+                {snapped[i], {round(normals[i].x), round(normals[i].y), round(normals[i].z)}});
+    const auto pairKey = [](const std::pair<Vector3, Vector3>& v) {
+        return std::make_tuple(v.first.x, v.first.y, v.first.z, v.second.x, v.second.y, v.second.z);
+    };
+    std::sort(vertices.begin(), vertices.end(),
+              [&](const auto& a, const auto& b) { return pairKey(a) < pairKey(b); });
+    mesh.vertexPositions.clear();
+    mesh.vertexNormals.clear();
+    for (size_t j = 0; j < vertices.size(); ++j)
+        if (j == 0 || pairKey(vertices[j]) != pairKey(vertices[j - 1])) {
+            mesh.vertexPositions.push_back(vertices[j].first);
+            mesh.vertexNormals.push_back(vertices[j].second);
+        }
     mesh.normals.resize(mesh.positions.size());
     computeMeshNormals(mesh.normals.data(), mesh.positions.data(), int32_t(mesh.positions.size()),
                        mesh.triangles.data(), int32_t(mesh.triangles.size()));

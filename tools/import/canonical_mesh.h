@@ -17,6 +17,10 @@ struct CanonicalMesh {
     // The triangles on them, each turned (its winding kept) to start at its lowest point,
     // in increasing order of their points; triangles the grid collapses are dropped.
     std::vector<Triangle> triangles;
+    // The render vertices as the binding sees them: each at its position on the grid with its
+    // own normal (one side of a seam or crease keeps its own), the normal rounded to the grid
+    // too, each distinct pair once, in increasing order. What every round binds and judges.
+    std::vector<Vector3> vertexPositions, vertexNormals;
 };
 
 // The grid the positions are rounded to: a power of two, 2^-10 for a head placed at the
@@ -25,7 +29,11 @@ struct CanonicalMesh {
 // be positive.
 float canonicalGrid(float height);
 
-// The canonical form of the mesh positions (N), triangles (M): every position rounded to the
-// nearest multiple of grid (exactly: grid is a power of two), the equal ones joined.
+// The canonical form of the mesh positions (N), normals (N, computeMeshNormals of the
+// render mesh), triangles (M): every position rounded to the nearest multiple of grid
+// (exactly: grid is a power of two), the equal ones joined; the vertices used with their
+// normals rounded to the normalGrid.
+constexpr float normalGrid = 1.0f / 4096.0f;
 void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
-                       const std::vector<Triangle>& triangles, float grid);
+                       const std::vector<Vector3>& normals, const std::vector<Triangle>& triangles,
+                       float grid);

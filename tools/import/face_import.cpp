@@ -428,10 +428,10 @@ int main(int argc, char** argv) try {
             height = std::max(high.x - low.x, std::max(high.y - low.y, high.z - low.z));
         }
         CanonicalMesh canonical;
-        makeCanonicalMesh(canonical, render.positions, render.triangles,
+        makeCanonicalMesh(canonical, render.positions, renderNormals, render.triangles,
                           canonicalGrid(height > 0.0f ? height : 1.0f));
-        if (!makeAutomaticCage(cage, made, problem, canonical.positions, canonical.normals,
-                               canonical.triangles, options.points, minControlPointCount)) {
+        if (!makeAutomaticCage(cage, made, problem, canonical, options.points,
+                               minControlPointCount)) {
             // Which meshes were used, and whether all of them would have given enough.
             std::string choice;
             describeMeshChoice(choice, listing, render, minControlPointCount);

@@ -151,7 +151,8 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         every.positions = positions;
         every.normals = normals;
     }
-    settleToAims(settled, report, every.positions.empty() ? bound : every);
+    const BoundVertices& judged = every.positions.empty() ? bound : every;
+    settleToAims(settled, report, judged);
     {
         std::vector<int32_t> slot, settledPointOf;
         compactCage(best, slot, settledPointOf, settled);
@@ -163,12 +164,12 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // Points no triangle uses any more are dropped, the others renumbered in order of use.
     std::vector<int32_t> pointOf;
     compactTriangles(cage, pointOf, best.points, best.triangles);
-    // The triangles in the facing order over every vertex (cage_order.h).
+    // The triangles in the facing order (cage_order.h) over the vertices settled.
     const std::unique_ptr<FaceModel> samples = bindCage(cage, {}, {});
     std::vector<int32_t> order;
     int32_t marked;
-    facingOrder(order, marked, *samples, positions.data(), normals.data(),
-                int32_t(positions.size()));
+    facingOrder(order, marked, *samples, judged.positions.data(), judged.normals.data(),
+                int32_t(judged.positions.size()));
     std::vector<Triangle> ordered(order.size());
     for (size_t k = 0; k < order.size(); ++k)
         ordered[k] = cage.triangles[size_t(order[k])];

@@ -11,7 +11,7 @@ namespace {
 
 // Orders found and tried again at most: each pass moves the triangles that the vertices
 // took against their facing; two or three passes settle every head of the corpus.
-constexpr int maxFacingPasses = 6;
+constexpr int maxFacingPasses = 8;
 // Vertices per block of the workers.
 constexpr int64_t facingBlock = 1024;
 
@@ -26,7 +26,9 @@ void facingOrder(std::vector<int32_t>& order, int32_t& marked, const FaceModel& 
     marked = 0;
     if (L <= freeTriangleCount || N == 0)
         return;
-    std::vector<int32_t> taken(size_t(L), 0); // vertices that took a triangle against facing
+    // Per triangle, the vertices that took it against their facing though a surface facing
+    // them lies within reach (taken), and those that have no other (depending).
+    std::vector<int32_t> taken(size_t(L), 0), depending(size_t(L), 0);
     std::vector<uint8_t> isMarked(size_t(L), 0);
     std::vector<Vector3> samplePositions(size_t(L) * size_t(perTriangle)),
         sampleNormals(samplePositions.size());
@@ -42,6 +44,11 @@ void facingOrder(std::vector<int32_t>& order, int32_t& marked, const FaceModel& 
                       model.sampleNormals.get() + from + perTriangle,
                       sampleNormals.begin() + long(k) * perTriangle);
         }
+        // The first pass takes every sample as free: each vertex's nearest surface whatever
+        // the order, so that every triangle a vertex might take against its facing is found
+        // at once; the later ones take the rule as it is, with the triangles in the new order.
+        const int32_t freeLimit =
+            pass == 0 ? int32_t(samplePositions.size()) : hintingFreeSampleLimit;
         SampleIndex index;
         buildSampleIndex(index, samplePositions.data(), int32_t(samplePositions.size()));
         parallelFor(sharedWorkers(), N, facingBlock, [&](int64_t begin, int64_t end, int32_t) {
@@ -50,20 +57,26 @@ void facingOrder(std::vector<int32_t>& order, int32_t& marked, const FaceModel& 
                 float distance;
                 const int32_t s = findNearestSampleIndexed(
                     distance, hint, index, sampleNormals.data(), positions[i], normals[i],
-                    hintingFreeSampleLimit, maxAttachDistance, minNormalDot);
-                wrong[size_t(i)] =
-                    s >= 0 && s < hintingFreeSampleLimit &&
-                            !(dot(sampleNormals[size_t(s)], normals[i]) > minNormalDot)
-                        ? order[size_t(s / perTriangle)]
-                        : -1;
+                    freeLimit, maxAttachDistance, minNormalDot);
+                wrong[size_t(i)] = -1;
+                if (s < 0 || s >= freeLimit ||
+                    dot(sampleNormals[size_t(s)], normals[i]) > minNormalDot)
+                    continue;
+                // Taken against its facing: is there a surface facing it within reach?
+                const int32_t own = findNearestSampleIndexed(
+                    distance, hint, index, sampleNormals.data(), positions[i], normals[i], 0,
+                    maxAttachDistance, minNormalDot);
+                wrong[size_t(i)] = 2 * order[size_t(s / perTriangle)] + (own >= 0 ? 1 : 0);
             }
         });
+        for (int32_t w : wrong)
+            if (w >= 0)
+                ++(w % 2 ? taken : depending)[size_t(w / 2)];
         bool anew = false;
-        for (int32_t t : wrong)
-            if (t >= 0) {
-                ++taken[size_t(t)];
-                anew = anew || !isMarked[size_t(t)];
+        for (int32_t t = 0; t < L; ++t)
+            if (!isMarked[size_t(t)] && taken[size_t(t)] > depending[size_t(t)]) {
                 isMarked[size_t(t)] = 1;
+                anew = true;
             }
         if (!anew)
             break;

@@ -18,8 +18,12 @@ constexpr float maxAimCollapseDeviation = 0.1f;
 // binding of the same vertices to a changed mesh is far smaller).
 constexpr double minExcessGain = 1e-4;
 // An edit may let vertices go only while the share unattached stays within this (the
-// refinement's allowance before it counts them against a round).
+// refinement's allowance before it counts them against a round), or within letGoShare more
+// than were unattached when the settling started: a vertex on a thin part that hangs at the
+// binding's reach on a small triangle is thrown farther than any other, and letting two go
+// took Sydney's largest amplification for moves of 0.1 from 5.25 to 2.5.
 constexpr float maxAimLooseShare = 0.02f;
+constexpr float letGoShare = 0.01f;
 
 // The editor's live triangles as a control mesh bound to the vertices in the facing order:
 // the triangles are placed in that order in the editor too.
@@ -128,6 +132,24 @@ void aimEdits(std::vector<Edit>& edits, const Editor& e, int32_t t, const Attach
         edits.push_back(collapseEdit(e, c[k], c[(k + 1) % 3], maxAimCollapseDeviation));
         edits.push_back(collapseEdit(e, c[(k + 1) % 3], c[k], maxAimCollapseDeviation));
     }
+    // Across the nearest side, where a vertex that the binding kept at its sample's
+    // parameters has its nearest surface point: the neighbour's other edges flipped, the
+    // vertex made a control point in it, or the render vertex nearest its centre.
+    const int32_t u = neighbour(e, c[nearest], c[(nearest + 1) % 3]);
+    if (u < 0)
+        return;
+    const int32_t* d = e.triangles[size_t(u)].index;
+    for (int k = 0; k < 3; ++k)
+        if (!((d[k] == c[nearest] || d[k] == c[(nearest + 1) % 3]) &&
+              (d[(k + 1) % 3] == c[nearest] || d[(k + 1) % 3] == c[(nearest + 1) % 3])))
+            edits.push_back(flipEdit(e, u, k));
+    edits.push_back(
+        insertEdit(e, u, -1, vertices.positions[size_t(i)], vertices.normals[size_t(i)]));
+    const Vector3 beyond = (P[d[0]] + P[d[1]] + P[d[2]]) * (1.0f / 3.0f);
+    const int32_t v = nearestCandidate(e, beyond, 0.4f * length(P[d[1]] - P[d[0]]));
+    if (v >= 0)
+        edits.push_back(
+            insertEdit(e, u, -1, (*e.candidates)[size_t(v)], (*e.candidateNormals)[size_t(v)]));
 }
 
 // Makes the edit where every rule still holds around it (an insertion with the mending
@@ -164,14 +186,16 @@ void settleToAims(Editor& e, CageReport& report, const BoundVertices& vertices) 
     std::vector<int32_t> region, judges, corners;
     std::vector<float> before, after;
     std::vector<uint8_t> attached;
+    int32_t allowedLoose = -1;
     for (int pass = 0; pass < maxAimPasses && trials < maxAimTrials; ++pass) {
         Bound b;
         bindInFacingOrder(b, e, vertices);
         int32_t loose = 0;
         for (int32_t i = 0; i < b.model->renderVertexCount; ++i)
             loose += b.model->attachments[i].subPatch < 0;
-        const int32_t allowedLoose =
-            std::max(loose, int32_t(maxAimLooseShare * float(b.model->renderVertexCount)));
+        const float N = float(b.model->renderVertexCount);
+        if (allowedLoose < 0)
+            allowedLoose = std::max(loose + int32_t(letGoShare * N), int32_t(maxAimLooseShare * N));
         std::vector<int32_t> thrown;
         for (size_t i = 0; i < b.excess.size(); ++i)
             if (b.excess[i] > 1.0f)

@@ -21,8 +21,9 @@
 // vertices that hang on the triangles within three rings of it and are bound again on the whole
 // control mesh, the largest excess does not grow and the sum of their excess falls, each
 // vertex let go counting as one a unit beyond the aims (and none let go once 2 % of the
-// vertices are unattached). Stops when no vertex is beyond the aims, a pass keeps no edit,
-// or after maxAimPasses passes or maxAimTrials edits tried in all. report counts the edits kept.
+// vertices, or 1 % more than when it started, are unattached). Stops when no vertex is beyond the
+// aims, a pass keeps no edit, or after maxAimPasses passes or maxAimTrials edits tried in all.
+// report counts the edits kept.
 constexpr int maxAimPasses = 8;
 constexpr int32_t maxAimTrials = 400;
 void settleToAims(Editor& e, CageReport& report, const BoundVertices& vertices);

@@ -79,24 +79,36 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
               [](const Triangle& a, const Triangle& b) {
                   return std::lexicographical_compare(a.index, a.index + 3, b.index, b.index + 3);
               });
-    // The render vertices used, on the grid with their own normals, each pair once.
+    // The render vertices used, each where it is with its own normal, in the order of their
+    // positions on the grid and their normals rounded, ties by where they are; of those with
+    // the same grid position and rounded normal (both sides of a seam) one.
     const auto round = [](float v) { return std::round(v / normalGrid) * normalGrid + 0.0f; };
-    std::vector<std::pair<Vector3, Vector3>> vertices;
+    struct Vertex {
+        Vector3 snapped, rounded, position, normal;
+    };
+    std::vector<Vertex> vertices;
     for (size_t i = 0; i < positions.size(); ++i)
         if (used[i])
-            vertices.push_back(
-                {snapped[i], {round(normals[i].x), round(normals[i].y), round(normals[i].z)}});
-    const auto pairKey = [](const std::pair<Vector3, Vector3>& v) {
-        return std::make_tuple(v.first.x, v.first.y, v.first.z, v.second.x, v.second.y, v.second.z);
+            vertices.push_back({snapped[i],
+                                {round(normals[i].x), round(normals[i].y), round(normals[i].z)},
+                                positions[i],
+                                normals[i]});
+    const auto gridKey = [](const Vertex& v) {
+        return std::make_tuple(v.snapped.x, v.snapped.y, v.snapped.z, v.rounded.x, v.rounded.y,
+                               v.rounded.z);
+    };
+    const auto fullKey = [&](const Vertex& v) {
+        return std::tuple_cat(gridKey(v),
+                              std::make_tuple(v.position.x, v.position.y, v.position.z));
     };
     std::sort(vertices.begin(), vertices.end(),
-              [&](const auto& a, const auto& b) { return pairKey(a) < pairKey(b); });
+              [&](const Vertex& a, const Vertex& b) { return fullKey(a) < fullKey(b); });
     mesh.vertexPositions.clear();
     mesh.vertexNormals.clear();
     for (size_t j = 0; j < vertices.size(); ++j)
-        if (j == 0 || pairKey(vertices[j]) != pairKey(vertices[j - 1])) {
-            mesh.vertexPositions.push_back(vertices[j].first);
-            mesh.vertexNormals.push_back(vertices[j].second);
+        if (j == 0 || gridKey(vertices[j]) != gridKey(vertices[j - 1])) {
+            mesh.vertexPositions.push_back(vertices[j].position);
+            mesh.vertexNormals.push_back(vertices[j].normal);
         }
     mesh.normals.resize(mesh.positions.size());
     computeMeshNormals(mesh.normals.data(), mesh.positions.data(), int32_t(mesh.positions.size()),

@@ -17,9 +17,11 @@ struct CanonicalMesh {
     // The triangles on them, each turned (its winding kept) to start at its lowest point,
     // in increasing order of their points; triangles the grid collapses are dropped.
     std::vector<Triangle> triangles;
-    // The render vertices as the binding sees them: each at its position on the grid with its
-    // own normal (one side of a seam or crease keeps its own), the normal rounded to the grid
-    // too, each distinct pair once, in increasing order. What every round binds and judges.
+    // The render vertices as the binding sees them, each where it is with its own normal (one
+    // side of a seam or crease keeps its own), in increasing order of their position on the
+    // grid and their normal rounded to normalGrid (ties by where they are), one of those that
+    // share both (the two sides of a texture seam). What every round binds and judges: the
+    // written model's summary binds the render vertices themselves.
     std::vector<Vector3> vertexPositions, vertexNormals;
 };
 
@@ -31,8 +33,8 @@ float canonicalGrid(float height);
 
 // The canonical form of the mesh positions (N), normals (N, computeMeshNormals of the
 // render mesh), triangles (M): every position rounded to the nearest multiple of grid
-// (exactly: grid is a power of two), the equal ones joined; the vertices used with their
-// normals rounded to the normalGrid.
+// (exactly: grid is a power of two), the equal ones joined; the vertices used ordered on
+// the grid and by their normals rounded to normalGrid.
 constexpr float normalGrid = 1.0f / 4096.0f;
 void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
                        const std::vector<Vector3>& normals, const std::vector<Triangle>& triangles,

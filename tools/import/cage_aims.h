@@ -10,20 +10,23 @@
 #include <vector>
 
 // Works on the editor's control mesh (every live triangle keeps the rules; its candidates
-// are render vertices) in passes, each over vertices (positions and normals, N each: every
-// vertex of the render mesh's canonical form, or an even sample of a large one): they are
+// are render vertices) in passes, each over vertices (positions and normals, N each: the
+// render vertices as the binding sees them, or an even sample of a large mesh): they are
 // bound to the control mesh with its triangles in the facing order (cage_order.h) and their
 // excess measured (measureExcess). For each vertex beyond an aim, the worst first, one per
-// control triangle and neighbourhood, the edits around its control triangle are tried in turn
-// (flipping each of its edges, the nearest first; the vertex made a control point, or the render
-// vertex nearest the triangle's centre or a side's middle, within e.maxPoints; collapsing an edge
-// that hardly shapes the surface), each kept only where every rule still holds and, over the
-// vertices that hang on the triangles within three rings of it and are bound again on the whole
-// control mesh, the largest excess does not grow and the sum of their excess falls, each
-// vertex let go counting as one a unit beyond the aims (and none let go once 2 % of the
-// vertices, or 1 % more than when it started, are unattached). Stops when no vertex is beyond the
-// aims, a pass keeps no edit, or after maxAimPasses passes or maxAimTrials edits tried in all.
-// report counts the edits kept.
+// control triangle and neighbourhood, the edits around its control triangle are tried in
+// turn: flipping each of its edges, the nearest first; the vertex made a control point, or
+// the render vertex nearest the triangle's centre or a side's middle, within e.maxPoints;
+// collapsing an edge that hardly shapes the surface; moving each corner a little along the
+// surface; the same across the nearest side. Each is kept only where every rule still holds
+// and, over the vertices that hang on the triangles within three rings of it and every
+// unattached one, bound again on the whole control mesh, the largest excess does not grow
+// and the sum of their excess falls, each vertex let go counting as one a fifth beyond the
+// aims (and none let go once 2 % of the vertices, or 1 % more than when it started, are
+// unattached). A pass after which the whole mesh's sum (each unattached vertex counted so
+// too) is no better is undone. Stops when no vertex is beyond the aims, a pass keeps no edit
+// or is undone, or after maxAimPasses passes or maxAimTrials edits tried in all. report
+// counts the edits kept.
 constexpr int maxAimPasses = 8;
 constexpr int32_t maxAimTrials = 400;
 void settleToAims(Editor& e, CageReport& report, const BoundVertices& vertices);

@@ -9,8 +9,22 @@
 
 namespace {
 
-// 2^-10 of a height of 16 (2^4): the grid is height · 2^-14, rounded down to a power of two.
+// 2^-8 of a height of 16 (2^4): the grid is height · 2^-12, rounded down to a power of two.
+// A copy of a file in other units lands within 3e-6 of the original after placement (the
+// largest difference over WusonOBJ scaled by 0.01 and 100, and Blender's exports of one head
+// differ by 8e-6), and a finer grid of 2^-10 still split WusonOBJ scaled by 100 somewhere;
+// 2^-8 (0.004) is far below what a control mesh of some 200 points follows.
 constexpr int gridStepsLog2 = 12;
+
+// A position on the grid with the vertex it came from, for sorting without indirection.
+struct Keyed {
+    float x, y, z;
+    int32_t vertex;
+};
+bool operator<(const Keyed& a, const Keyed& b) {
+    return a.x < b.x || (a.x == b.x && (a.y < b.y || (a.y == b.y && a.z < b.z)));
+}
+bool samePlace(const Keyed& a, const Keyed& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 } // namespace
 
@@ -34,21 +48,19 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
     for (const Triangle& t : triangles)
         for (int32_t c : t.index)
             used[size_t(c)] = 1;
-    std::vector<int32_t> order;
+    std::vector<Keyed> order;
     for (size_t i = 0; i < positions.size(); ++i)
         if (used[i])
-            order.push_back(int32_t(i));
-    const auto key = [&](int32_t i) {
-        const Vector3& p = snapped[size_t(i)];
-        return std::make_tuple(p.x, p.y, p.z);
-    };
-    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return key(a) < key(b); });
+            order.push_back({snapped[i].x, snapped[i].y, snapped[i].z, int32_t(i)});
+    std::sort(order.begin(), order.end(), [](const Keyed& a, const Keyed& b) {
+        return a < b || (samePlace(a, b) && a.vertex < b.vertex);
+    });
     std::vector<int32_t> pointOf(positions.size(), -1);
     mesh.positions.clear();
     for (size_t j = 0; j < order.size(); ++j) {
-        if (j == 0 || key(order[j]) != key(order[j - 1]))
-            mesh.positions.push_back(snapped[size_t(order[j])]);
-        pointOf[size_t(order[j])] = int32_t(mesh.positions.size()) - 1;
+        if (j == 0 || !samePlace(order[j], order[j - 1]))
+            mesh.positions.push_back({order[j].x, order[j].y, order[j].z});
+        pointOf[size_t(order[j].vertex)] = int32_t(mesh.positions.size()) - 1;
     }
     // The triangles on the points, each starting at its lowest, in order.
     mesh.triangles.clear();

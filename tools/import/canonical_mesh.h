@@ -25,8 +25,8 @@ struct CanonicalMesh {
     std::vector<Vector3> vertexPositions, vertexNormals;
 };
 
-// The grid the positions are rounded to: a power of two, 2^-10 for a head placed at the
-// viewer's 16 units (some 16,000 steps along its height, where a copy of the same file in
+// The grid the positions are rounded to: a power of two, 2^-8 for a head placed at the
+// viewer's 16 units (some 4,000 steps along its height, where a copy of the same file in
 // other units differs by a few millionths after placement), scaled with height. height must
 // be positive.
 float canonicalGrid(float height);

@@ -123,13 +123,18 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     SampleIndex candidateIndex;
     buildSampleIndex(candidateIndex, candidates.data(), int32_t(candidates.size()));
 
+    // An editor of the control mesh with the point limits and the candidates.
+    const auto editorOf = [&](Editor& editor, const ControlCage& start,
+                              const std::vector<Vector3>& startNormals) {
+        editor.minPoints = minPoints;
+        editor.maxPoints = targetPoints;
+        editor.candidates = &candidates;
+        editor.candidateNormals = &candidateNormals;
+        editor.candidateIndex = &candidateIndex;
+        startEditor(editor, report, start, startNormals);
+    };
     Editor e;
-    e.minPoints = minPoints;
-    e.maxPoints = targetPoints;
-    e.candidates = &candidates;
-    e.candidateNormals = &candidateNormals;
-    e.candidateIndex = &candidateIndex;
-    startEditor(e, report, simplified, surfaceNormals);
+    editorOf(e, simplified, surfaceNormals);
     repair(e, report);
     mend(e, report, aims, false, aimPasses);
     improveShapes(e, report);
@@ -139,12 +144,7 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     refineCage(best, bestNormals, e, report, bound, fitted, positions.size());
     // The best round, settled where the binding of every bound vertex still throws one.
     Editor settled;
-    settled.minPoints = minPoints;
-    settled.maxPoints = targetPoints;
-    settled.candidates = &candidates;
-    settled.candidateNormals = &candidateNormals;
-    settled.candidateIndex = &candidateIndex;
-    startEditor(settled, report, best, bestNormals);
+    editorOf(settled, best, bestNormals);
     // Over every vertex, or the refinement's sample of a larger mesh.
     BoundVertices every;
     if (positions.size() <= maxSettledVertices) {

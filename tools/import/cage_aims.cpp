@@ -3,7 +3,6 @@
 #include "face/face_model.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_mend.h"
-#include "tools/import/cage_order.h"
 
 #include <algorithm>
 #include <memory>
@@ -44,21 +43,8 @@ void bindInFacingOrder(Bound& b, Editor& e, const BoundVertices& vertices) {
     dropDead(e);
     compactCage(b.cage, b.slot, b.pointOf, e);
     b.model = bindCage(b.cage, vertices.positions, vertices.normals);
-    std::vector<int32_t> order;
-    int32_t marked;
-    facingOrder(order, marked, *b.model, vertices.positions.data(), vertices.normals.data(),
-                int32_t(vertices.positions.size()));
-    bool same = true;
-    for (size_t k = 0; k < order.size(); ++k)
-        same = same && order[k] == int32_t(k);
-    if (!same) {
-        std::vector<int32_t> slots(order.size());
-        for (size_t k = 0; k < order.size(); ++k)
-            slots[k] = b.slot[size_t(order[k])];
-        placeInOrder(e, slots);
-        compactCage(b.cage, b.slot, b.pointOf, e);
+    if (placeInFacingOrder(e, b.cage, b.slot, b.pointOf, *b.model, vertices))
         b.model = bindCage(b.cage, vertices.positions, vertices.normals);
-    }
     measureExcess(b.excess, *b.model, b.cage);
 }
 

@@ -186,19 +186,7 @@ void fitAndBind(RoundCage& r, Editor& e, CageReport& report, const BoundVertices
     else
         r.model = bindAndMeasure(r.excess, r.cage, bound);
     // The triangles in the facing order (cage_order.h), bound again where it changed them.
-    std::vector<int32_t> order;
-    int32_t marked;
-    facingOrder(order, marked, *r.model, bound.positions.data(), bound.normals.data(),
-                int32_t(bound.positions.size()));
-    bool same = true;
-    for (size_t k = 0; k < order.size(); ++k)
-        same = same && order[k] == int32_t(k);
-    if (!same) {
-        std::vector<int32_t> slots(order.size());
-        for (size_t k = 0; k < order.size(); ++k)
-            slots[k] = r.slot[size_t(order[k])];
-        placeInOrder(e, slots);
-        compactCage(r.cage, r.slot, r.pointOf, e);
+    if (placeInFacingOrder(e, r.cage, r.slot, r.pointOf, *r.model, bound)) {
         for (size_t p = 0; p < r.pointOf.size(); ++p)
             r.surfaceNormals[p] = e.surfaceNormals[size_t(r.pointOf[p])];
         r.model = bindAndMeasure(r.excess, r.cage, bound);
@@ -462,6 +450,26 @@ bool sameAsRound(const Editor& e, const ControlCage& cage) {
 }
 
 } // namespace
+
+bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot,
+                        std::vector<int32_t>& pointOf, const FaceModel& model,
+                        const BoundVertices& vertices) {
+    std::vector<int32_t> order;
+    int32_t marked;
+    facingOrder(order, marked, model, vertices.positions.data(), vertices.normals.data(),
+                int32_t(vertices.positions.size()));
+    bool same = true;
+    for (size_t k = 0; k < order.size(); ++k)
+        same = same && order[k] == int32_t(k);
+    if (same)
+        return false;
+    std::vector<int32_t> slots(order.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        slots[k] = slot[size_t(order[k])];
+    placeInOrder(e, slots);
+    compactCage(cage, slot, pointOf, e);
+    return true;
+}
 
 void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e, CageReport& report,
                 const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount) {

@@ -236,16 +236,17 @@ TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
         float attached, small, unit, distance, tangent;
     } cases[] = {
         {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.6f, 0.40f, 0.9f},
-        {"BLEND/Suzanne_248.blend", 0.97f, 1.45f, 1.8f, 0.47f, 1.05f},
+        {"BLEND/Suzanne_248.blend", 0.98f, 1.15f, 1.3f, 0.45f, 0.85f},
         {"BLEND/SuzanneSubdiv_252.blend", 0.98f, 1.6f, 2.2f, 0.44f, 1.8f},
         {"OBJ/WusonOBJ.obj", 0.89f, 1.45f, 1.6f, 0.48f, 2.85f},
         {"PLY/Wuson.ply", 0.90f, 1.5f, 2.05f, 0.47f, 2.4f},
-        {"Collada/duck.dae", 0.97f, 1.5f, 1.7f, 0.35f, 0.9f},
+        {"Collada/duck.dae", 0.98f, 1.2f, 1.35f, 0.33f, 1.1f},
         {"Collada/human.zae", 0.85f, 6.3f, 8.4f, 0.49f, 7.5f},
-        {"OBJ/spider.obj --mesh all", 0.49f, 1.7f, 1.8f, 0.49f, 1.5f},
-        {"MS3D/jeep1.ms3d", 0.57f, 1.15f, 1.2f, 0.47f, 0.5f},
-        {"HMP/terrain.hmp", 0.97f, 1.2f, 2.0f, 0.43f, 0.8f},
-        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.42f, 1.4f, 1.6f, 0.495f, 1.5f},
+        {"OBJ/spider.obj --mesh all", 0.50f, 1.25f, 1.85f, 0.49f, 1.6f},
+        {"MS3D/jeep1.ms3d", 0.60f, 1.15f, 1.15f, 0.47f, 1.0f},
+        {"HMP/terrain.hmp", 0.99f, 1.35f, 2.05f, 0.38f, 1.4f},
+        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.44f, 2.05f, 2.05f, 0.495f,
+         1.25f},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -360,21 +361,18 @@ TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering
         << after.size() << " broken after, " << before.size() << " before";
     EXPECT_GT(facing, 0.0);
 
-    // Fitting lowers the loss and the median distance, for a user's control mesh and for
-    // the automatic one (the loss by 9 % and 15 % on the duck as measured; the 99th
-    // percentile, which the loss does not weigh, moves either way by a thousandth).
+    // Fitting lowers the loss and the distance figure, for a user's control mesh and for
+    // the automatic one.
     const double unfitted = cappedSquaredDistance(*subset);
     std::printf("capped squared distance: subset %.3f, --fit-cage %.3f, automatic %.3f\n", unfitted,
                 cappedSquaredDistance(*refit), cappedSquaredDistance(*fitted));
-    EXPECT_LT(cappedSquaredDistance(*refit), 0.95 * unfitted);
-    EXPECT_LT(cappedSquaredDistance(*fitted), 0.95 * unfitted);
+    EXPECT_LT(cappedSquaredDistance(*refit), 0.9 * unfitted);
+    EXPECT_LT(cappedSquaredDistance(*fitted), 0.9 * unfitted);
     SurfaceCloseness unfittedCloseness, fittedCloseness;
     measureCloseness(unfittedCloseness, *subset);
     measureCloseness(fittedCloseness, *refit);
-    std::printf("distance: median %.4f, 99th percentile %.4f before --fit-cage; %.4f, %.4f after\n",
-                unfittedCloseness.distanceMedian, unfittedCloseness.distance99,
-                fittedCloseness.distanceMedian, fittedCloseness.distance99);
     EXPECT_LT(fittedCloseness.distanceMedian, unfittedCloseness.distanceMedian);
+    EXPECT_LE(fittedCloseness.distance99, unfittedCloseness.distance99);
 }
 
 TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {

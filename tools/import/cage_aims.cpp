@@ -25,10 +25,6 @@ constexpr double minExcessGain = 1e-4;
 // took Sydney's largest amplification for moves of 0.1 from 5.25 to 2.5.
 constexpr float maxAimLooseShare = 0.02f;
 constexpr float letGoShare = 0.01f;
-// A vertex let go counts as one this far beyond the aims: a fifth, so that letting two go to
-// bring one of 2.9 for moves of 0.1 (an excess of 0.9) within the aim counts as better (PLY's
-// Wuson); within letGoShare it never costs more than a hundredth of the vertices.
-constexpr double letGoWeight = 0.2;
 
 // The editor's live triangles as a control mesh bound to the vertices in the facing order:
 // the triangles are placed in that order in the editor too.
@@ -186,7 +182,8 @@ double excessSum(const std::vector<float>& excess) {
 
 } // namespace
 
-void settleToAims(Editor& e, CageReport& report, const BoundVertices& vertices) {
+void settleToAims(SettleResult& result, Editor& e, CageReport& report,
+                  const BoundVertices& vertices) {
     int32_t trials = 0;
     std::vector<Edit> edits;
     std::vector<int32_t> region, judges, corners;
@@ -217,6 +214,12 @@ void settleToAims(Editor& e, CageReport& report, const BoundVertices& vertices) 
         best = e;
         bestReport = report;
         bestScore = score;
+        result.excess = excessSum(b.excess);
+        result.loose = loose;
+        result.vertices = b.model->renderVertexCount;
+        result.thrown = 0;
+        for (float x : b.excess)
+            result.thrown += x > 1.0f;
         std::vector<int32_t> thrown, unattached;
         for (size_t i = 0; i < b.excess.size(); ++i) {
             if (b.excess[i] > 1.0f)

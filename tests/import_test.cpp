@@ -1,11 +1,14 @@
 // face-import and face-inspect's exports, run as child processes: a third-party head
-// (Debian's assimp test models), a round trip of the default face through OBJ, the automatic
-// control mesh, the binding picture, and the refusals.
+// (Debian's assimp test models), a round trip of the default face through OBJ, the binding
+// picture, meshes joined, corners joined, a user's control mesh, the refusals, and the same
+// import on every thread count. The automatic control mesh's tests are in
+// import_cage_test.cpp.
 #include "app/viewer.h"
 #include "face/amplification.h"
 #include "io/normals.h"
 #include "io/texture.h"
 #include "tests/support/failing_allocator.h"
+#include "tests/support/import_runs.h"
 #include "tests/support/synthetic_model.h"
 #include "tests/support/viewer_session.h"
 #include "tools/common/model_report.h"
@@ -37,38 +40,13 @@ namespace {
 
 // Its second mesh (index 1) is a textured head (Head.jpg).
 const char iqmFile[] = "/usr/share/assimp/models/IQM/mrfixit.iqm";
-const std::string models = "/usr/share/assimp/models/";
 
 std::string readText(const std::string& file) {
     std::ifstream in(file);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ProgramRun runImport(const std::string& arguments) { return runWords(FACE_IMPORT_PATH, arguments); }
-ProgramRun inspect(const std::string& arguments) { return runWords(FACE_INSPECT_PATH, arguments); }
-
 std::string defaultModel() { return FACE_SOURCE_DIR "/data/retarget.model"; }
-
-std::unique_ptr<FaceModel> buildModel(ModelData& data, const std::string& file) {
-    std::string error;
-    EXPECT_TRUE(readModelFile(data, file.c_str(), error)) << error;
-    return makeFaceModel(data);
-}
-
-int32_t attachedCount(const FaceModel& model) {
-    return static_cast<int32_t>(std::count_if(model.attachments.get(),
-                                              model.attachments.get() + model.renderVertexCount,
-                                              [](const Attachment& a) { return a.subPatch >= 0; }));
-}
-
-// The render vertex nearest to p.
-int32_t nearestVertex(const ModelData& data, const Vector3& p) {
-    int32_t best = 0;
-    for (int32_t i = 1; i < data.renderVertexCount; ++i)
-        if (length(data.renderPositions[i] - p) < length(data.renderPositions[best] - p))
-            best = i;
-    return best;
-}
 
 // The bounding box of a model's render vertices.
 void bounds(Vector3& low, Vector3& high, const ModelData& model) {
@@ -584,270 +562,6 @@ TEST(FaceImport, ArgumentsGiveTheUsageOnHelpOrOneProblemAndTheUsage) {
 
 } // namespace
 
-namespace {
-
-// The quality of a triangle: 4·√3·area over the sum of its squared sides (1 equilateral).
-float quality(const Vector3& a, const Vector3& b, const Vector3& c) {
-    return 4.0f * std::sqrt(3.0f) * 0.5f * length(cross(b - a, c - a)) /
-           (dot(b - a, b - a) + dot(c - b, c - b) + dot(a - c, a - c));
-}
-
-// The largest amplification of a model for moves of step.
-float largestAmplification(const FaceModel& model, const ModelData& data, float step) {
-    std::vector<float> amplification(size_t(data.renderVertexCount));
-    computeAmplification(amplification.data(), nullptr, model, data.controlPoints.get(), step);
-    return *std::max_element(amplification.begin(), amplification.end());
-}
-
-// The control triangles of a written model that break a rule of a control mesh: a directed
-// side in another triangle too (an edge in three, or neighbours running their edge the same
-// way), the same points as another, quality below 0.2, normals more than 120° apart across
-// an edge or 87° or more from a corner's normal, a non-finite sub-patch. facing receives the
-// sum over the corners of the face normals' dot products with the render surface's normal
-// there (its nearest render vertex's): positive where the mesh faces the render surface.
-std::set<int32_t> brokenTriangles(double& facing, const FaceModel& model, const ModelData& data) {
-    std::set<int32_t> broken;
-    std::map<std::pair<int32_t, int32_t>, int32_t> sides;
-    std::map<std::array<int32_t, 3>, int32_t> sets;
-    const Vector3* P = data.controlPoints.get();
-    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
-        const int32_t* i = data.controlTriangles[t].index;
-        for (int k = 0; k < 3; ++k) {
-            const auto side = sides.insert({{i[k], i[(k + 1) % 3]}, t});
-            if (!side.second)
-                broken.insert({t, side.first->second});
-        }
-        std::array<int32_t, 3> set = {i[0], i[1], i[2]};
-        std::sort(set.begin(), set.end());
-        const auto same = sets.insert({set, t});
-        if (!same.second)
-            broken.insert({t, same.first->second});
-    }
-    std::vector<Vector3> surfaceNormal(size_t(data.controlPointCount));
-    for (int32_t p = 0; p < data.controlPointCount; ++p)
-        surfaceNormal[size_t(p)] = data.renderNormals[nearestVertex(data, P[p])];
-    facing = 0.0;
-    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
-        const int32_t* i = data.controlTriangles[t].index;
-        bool keeps = quality(P[i[0]], P[i[1]], P[i[2]]) >= 0.2f;
-        const Vector3 n = normalize(model.controlFaceNormals[t]);
-        for (int k = 0; k < 3; ++k) {
-            keeps = keeps && dot(n, model.controlNormals[i[k]]) >= 0.05f;
-            const auto beyond = sides.find({i[(k + 1) % 3], i[k]});
-            if (beyond != sides.end())
-                keeps =
-                    keeps && dot(n, normalize(model.controlFaceNormals[beyond->second])) >= -0.5f;
-            facing += dot(n, surfaceNormal[size_t(i[k])]);
-        }
-        for (int32_t s = 3 * t; s < 3 * t + 3; ++s) {
-            Vector3 net[10];
-            model.subPatchNet(net, s);
-            keeps =
-                keeps && std::all_of(net, net + 10, [](const Vector3& p) { return isFinite(p); });
-        }
-        if (!keeps)
-            broken.insert(t);
-    }
-    return broken;
-}
-
-// An automatic control mesh keeps every rule and faces the render surface.
-void expectRulesKept(const FaceModel& model, const ModelData& data, const std::string& file) {
-    double facing;
-    const std::set<int32_t> broken = brokenTriangles(facing, model, data);
-    EXPECT_TRUE(broken.empty()) << file << ": " << broken.size() << " control triangles, the first "
-                                << *broken.begin();
-    EXPECT_GT(facing, 0.0) << file;
-}
-
-} // namespace
-
-TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
-    if (!std::filesystem::exists(models + "IQM/mrfixit.iqm"))
-        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
-    // Heads first, then meshes that are not: the smallest attached share, the largest
-    // amplification for moves of 0.1 and of 1, and how close the attached vertices hang to
-    // the surface (99th percentiles of the distance and of the tangent coordinates). The
-    // heads' measured figures are the table "Heads measured" of docs/face-import.md; these
-    // bounds give each a margin.
-    const struct {
-        std::string file;
-        float attached, small, unit, distance, tangent;
-    } cases[] = {
-        {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.1f, 0.40f, 0.65f},
-        {"BLEND/Suzanne_248.blend", 0.97f, 2.05f, 2.9f, 0.45f, 1.65f},
-        {"BLEND/SuzanneSubdiv_252.blend", 0.99f, 3.95f, 4.9f, 0.42f, 1.65f},
-        {"OBJ/WusonOBJ.obj", 0.89f, 1.35f, 1.9f, 0.48f, 2.1f},
-        {"PLY/Wuson.ply", 0.85f, 1.45f, 1.45f, 0.49f, 2.0f},
-        {"Collada/duck.dae", 0.99f, 1.3f, 1.35f, 0.33f, 0.9f},
-        {"Collada/human.zae", 0.94f, 4.3f, 20.5f, 0.49f, 6.2f},
-        {"OBJ/spider.obj --mesh all", 0.49f, 1.2f, 1.6f, 0.49f, 1.25f},
-        {"MS3D/jeep1.ms3d", 0.64f, 1.2f, 1.2f, 0.49f, 0.6f},
-        {"HMP/terrain.hmp", 0.99f, 1.6f, 1.4f, 0.43f, 1.7f},
-        {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.47f, 3.2f, 3.6f, 0.495f, 2.1f},
-    };
-    TempDir dir;
-    for (const auto& c : cases) {
-        const std::string out = dir.path + "/" + std::to_string(&c - cases);
-        const ProgramRun r = runImport(models + c.file + " --out " + out);
-        ASSERT_EQ(r.status, 0) << c.file << ": " << r.err;
-        ModelData data;
-        const auto model = buildModel(data, out + "/data/retarget.model");
-        EXPECT_TRUE(data.controlPointCount >= 88 && data.controlPointCount <= 240) << c.file;
-        expectRulesKept(*model, data, c.file);
-        const float attached = float(attachedCount(*model)) / float(data.renderVertexCount);
-        const float small = largestAmplification(*model, data, 0.1f);
-        const float unit = largestAmplification(*model, data, 1.0f);
-        SurfaceCloseness closeness;
-        measureCloseness(closeness, *model);
-        std::printf("%s: attached %.4f, amplification %.3f (0.1), %.3f (1), distance %.4f, "
-                    "tangent %.3f\n",
-                    c.file.c_str(), attached, small, unit, closeness.distance99,
-                    closeness.tangent99);
-        EXPECT_GE(attached, c.attached) << c.file;
-        EXPECT_LE(small, c.small) << c.file;
-        EXPECT_LE(unit, c.unit) << c.file;
-        EXPECT_LE(closeness.distance99, c.distance) << c.file;
-        EXPECT_LE(closeness.tangent99, c.tangent) << c.file;
-    }
-}
-
-// The loss the fit lowers, as the written model shows it: min(d, 0.5)² over the render
-// vertices, d an attached vertex's distance to its surface point, 0.5 for the others.
-double cappedSquaredDistance(const FaceModel& model) {
-    double sum = 0.0;
-    for (int32_t i = 0; i < model.renderVertexCount; ++i) {
-        const Attachment& a = model.attachments[i];
-        Vector3 Q;
-        SubPatchFrame frame;
-        const float d = a.subPatch >= 0 && model.evaluateFrame(Q, frame, a.subPatch, a.u, a.v)
-                            ? std::min(length(a.restPosition - Q), maxAttachDistance)
-                            : maxAttachDistance;
-        sum += double(d) * d;
-    }
-    return sum;
-}
-
-// The control mesh of a model as OBJ: its points in their order, its triangles.
-std::string cageObj(const ModelData& data, const Vector3* points) {
-    std::ostringstream cage;
-    cage.precision(9);
-    for (int32_t i = 0; i < data.controlPointCount; ++i)
-        cage << "v " << points[i].x << ' ' << points[i].y << ' ' << points[i].z << '\n';
-    for (int32_t t = 0; t < data.controlTriangleCount; ++t) {
-        const int32_t* c = data.controlTriangles[t].index;
-        cage << "f " << c[0] + 1 << ' ' << c[1] + 1 << ' ' << c[2] + 1 << '\n';
-    }
-    return cage.str();
-}
-
-TEST(FaceImport, FittingBringsTheSurfaceNearerAndKeepsTheRulesAndAUsersNumbering) {
-    if (!std::filesystem::exists(models + "Collada/duck.dae"))
-        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
-    // The duck as imported (fitted), then its control mesh with every point moved onto its
-    // nearest render vertex: the subset control mesh of an unfitted import. Both go in
-    // again as the user's control mesh, with and without --fit-cage.
-    TempDir dir;
-    ASSERT_EQ(runImport(models + "Collada/duck.dae --out " + dir.path + "/a").status, 0);
-    ModelData automatic;
-    const auto fitted = buildModel(automatic, dir.path + "/a/data/retarget.model");
-    ASSERT_EQ(
-        inspect("--export-obj " + dir.path + "/duck.obj " + dir.path + "/a/data/retarget.model")
-            .status,
-        0);
-    std::vector<Vector3> snapped(size_t(automatic.controlPointCount));
-    for (int32_t p = 0; p < automatic.controlPointCount; ++p)
-        snapped[size_t(p)] =
-            automatic.renderPositions[nearestVertex(automatic, automatic.controlPoints[p])];
-    dir.write("subset.obj", cageObj(automatic, snapped.data()));
-
-    ModelData subsetData, refitData;
-    std::unique_ptr<FaceModel> subset, refit;
-    for (const bool fit : {false, true}) {
-        const std::string out = dir.path + (fit ? "/fit" : "/subset");
-        const ProgramRun r =
-            runImport(dir.path + "/duck.obj --cage " + dir.path +
-                      "/subset.obj --keep-placement --out " + out + (fit ? " --fit-cage" : ""));
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out.find("fitted to the render surface") != std::string::npos, fit) << r.out;
-        (fit ? refit : subset) =
-            buildModel(fit ? refitData : subsetData, out + "/data/retarget.model");
-    }
-    // The user's numbering and triangles stay; the points move, but not far.
-    ASSERT_EQ(refitData.controlPointCount, subsetData.controlPointCount);
-    ASSERT_EQ(refitData.controlTriangleCount, subsetData.controlTriangleCount);
-    for (int32_t t = 0; t < refitData.controlTriangleCount; ++t)
-        for (int k = 0; k < 3; ++k)
-            ASSERT_EQ(refitData.controlTriangles[t].index[k],
-                      subsetData.controlTriangles[t].index[k]);
-    int32_t moved = 0;
-    for (int32_t p = 0; p < refitData.controlPointCount; ++p) {
-        const float d = length(refitData.controlPoints[p] - subsetData.controlPoints[p]);
-        EXPECT_LT(d, 1.0f) << "control point " << p;
-        moved += d > 0.0f;
-    }
-    EXPECT_GT(moved, refitData.controlPointCount / 2);
-    // The snapped mesh may break a rule here and there; fitting breaks no other.
-    double facing;
-    const std::set<int32_t> before = brokenTriangles(facing, *subset, subsetData);
-    const std::set<int32_t> after = brokenTriangles(facing, *refit, refitData);
-    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
-        << after.size() << " broken after, " << before.size() << " before";
-    EXPECT_GT(facing, 0.0);
-
-    // Fitting lowers the loss and the distance figure, for a user's control mesh and for
-    // the automatic one.
-    const double unfitted = cappedSquaredDistance(*subset);
-    std::printf("capped squared distance: subset %.3f, --fit-cage %.3f, automatic %.3f\n", unfitted,
-                cappedSquaredDistance(*refit), cappedSquaredDistance(*fitted));
-    EXPECT_LT(cappedSquaredDistance(*refit), 0.9 * unfitted);
-    EXPECT_LT(cappedSquaredDistance(*fitted), 0.9 * unfitted);
-    SurfaceCloseness unfittedCloseness, fittedCloseness;
-    measureCloseness(unfittedCloseness, *subset);
-    measureCloseness(fittedCloseness, *refit);
-    EXPECT_LT(fittedCloseness.distanceMedian, unfittedCloseness.distanceMedian);
-    EXPECT_LE(fittedCloseness.distance99, unfittedCloseness.distance99);
-}
-
-TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
-    const std::string source = models + "BLEND/Suzanne_248.blend";
-    if (!std::filesystem::exists(source))
-        GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
-    // assimp's own exporter writes the head again: the same vertices shared, or (STL) one per
-    // triangle corner, joined again by the import. The binding's figures stay within a margin
-    // of the source's (each format's own rounding of the positions moves the simplifier's
-    // choices a little, STL's the most: the figures are in docs/face-import.md, under "Heads
-    // measured"). The exporter writes the scene's coordinates as they are, Blender's z up, and
-    // states +y up or nothing: the source is placed as its exports are, +y up and facing +z.
-    TempDir dir;
-    struct Figures {
-        float attached, small, unit;
-    };
-    const auto figures = [&](const std::string& file, const std::string& options) {
-        const std::string out =
-            dir.path + "/out-" + std::filesystem::path(file).extension().string().substr(1);
-        const ProgramRun r = runImport(file + options + " --out " + out);
-        EXPECT_EQ(r.status, 0) << file << ": " << r.err;
-        ModelData data;
-        const auto model = buildModel(data, out + "/data/retarget.model");
-        return Figures{float(attachedCount(*model)) / float(data.renderVertexCount),
-                       largestAmplification(*model, data, 0.1f),
-                       largestAmplification(*model, data, 1.0f)};
-    };
-    const Figures original = figures(source, " --up y --front z");
-    for (const char* format : {"obj", "ply", "glb", "dae", "stl"}) {
-        const std::string file = dir.path + "/suzanne." + format;
-        const ProgramRun exported = runWords("/usr/bin/assimp", "export " + source + " " + file);
-        ASSERT_EQ(exported.status, 0) << "assimp export (package assimp-utils): " << exported.err;
-        const Figures f = figures(file, "");
-        std::printf("%s: attached %.4f, amplification %.3f (0.1), %.3f (1)\n", format, f.attached,
-                    f.small, f.unit);
-        EXPECT_NEAR(f.attached, original.attached, 0.01f) << format;
-        EXPECT_NEAR(f.small, original.small, 0.4f) << format;
-        EXPECT_NEAR(f.unit, original.unit, 0.6f) << format;
-    }
-}
-
 TEST(FaceImport, UsersControlMeshIsTakenAsItIsWithOneWarningPerFaultAndTheSummaryNamesTheFold) {
     // The default face with its own control mesh and control triangle 0 (on the outline)
     // again, turned over: back to back with it.
@@ -884,7 +598,14 @@ TEST(FaceImport, UsersControlMeshIsTakenAsItIsWithOneWarningPerFaultAndTheSummar
             << fault << r.err;
     // The render vertices on those triangles stay behind, named in one more line.
     EXPECT_NE(r.err.find(" render vertices in the "), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
+    // The default face's own control mesh throws the chin's vertices up to 3.8 times as far
+    // for moves of 1 (its triangles there are 0.54 high): one line each side, beside the six.
+    std::istringstream lines(r.err);
+    int32_t others = 0, thrown = 0;
+    for (std::string line; std::getline(lines, line);)
+        ++(line.find("thrown beyond the aims") != std::string::npos ? thrown : others);
+    EXPECT_EQ(others, 6) << r.err;
+    EXPECT_GE(thrown, 1) << r.err;
     // The summary names the cause: the edges on the outline hold only the two triangles,
     // whose normals cancel there (the cage's points are numbered in order of use).
     EXPECT_NE(r.out.find("non-finite sub-patches: 6\n  control triangle 0 (control points 0, "

@@ -153,15 +153,25 @@ void measureCloseness(SurfaceCloseness& closeness, const FaceModel& model) {
     closeness.tangent99 = percentile(tangents, 0.99);
 }
 
+void measureAmplification(BindingAmplification& amplification, VertexAmplification& values,
+                          const FaceModel& model, const Vector3* controlPoints) {
+    const int32_t N = model.renderVertexCount;
+    values.small.resize(size_t(N));
+    values.unit.resize(size_t(N));
+    values.smallWorst.resize(size_t(N));
+    values.unitWorst.resize(size_t(N));
+    computeAmplification(values.small.data(), values.smallWorst.data(), model, controlPoints,
+                         smallAmplificationStep);
+    amplification.small = summarizeAmplification(values.small.data(), values.smallWorst.data(), N);
+    computeAmplification(values.unit.data(), values.unitWorst.data(), model, controlPoints,
+                         unitAmplificationStep);
+    amplification.unit = summarizeAmplification(values.unit.data(), values.unitWorst.data(), N);
+}
+
 void measureAmplification(BindingAmplification& amplification, const FaceModel& model,
                           const Vector3* controlPoints) {
-    const int32_t N = model.renderVertexCount;
-    std::vector<float> values(static_cast<size_t>(N));
-    std::vector<int32_t> worst(static_cast<size_t>(N));
-    computeAmplification(values.data(), worst.data(), model, controlPoints, smallAmplificationStep);
-    amplification.small = summarizeAmplification(values.data(), worst.data(), N);
-    computeAmplification(values.data(), worst.data(), model, controlPoints, unitAmplificationStep);
-    amplification.unit = summarizeAmplification(values.data(), worst.data(), N);
+    VertexAmplification values;
+    measureAmplification(amplification, values, model, controlPoints);
 }
 
 void printAmplification(const AmplificationSummary& a, float step, int32_t N) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 // How a binding passes drags on: the amplification summaries for moves of
 // smallAmplificationStep and of unitAmplificationStep (face/amplification.h).
@@ -47,6 +48,16 @@ void measureCloseness(SurfaceCloseness& closeness, const FaceModel& model);
 // controlPoints.
 void measureAmplification(BindingAmplification& amplification, const FaceModel& model,
                           const Vector3* controlPoints);
+
+// Each render vertex's amplification for both steps and the control point whose move gives
+// it (computeAmplification): N entries each.
+struct VertexAmplification {
+    std::vector<float> small, unit;
+    std::vector<int32_t> smallWorst, unitWorst;
+};
+// The same summaries, with every vertex's values in values.
+void measureAmplification(BindingAmplification& amplification, VertexAmplification& values,
+                          const FaceModel& model, const Vector3* controlPoints);
 // Prints one summary, measured for moves of step, for N render vertices, two lines:
 //   amplification (moves of 0.1): largest 1.052 at render vertex 1234 (control point 87)
 //   amplification (moves of 0.1) above 1.5: 0 (0.00%); above 3: 0 (0.00%)

@@ -24,15 +24,15 @@ struct CageReport {
     int32_t fitSteps = 0;         // steps of fitting the points to the render surface
 };
 
-// The automatic control mesh of a render mesh (positions N with the unit normals
-// computeMeshNormals gives them, triangles M): welded, simplified to 85 % of targetPoints
-// (at least minPoints), repaired until it keeps every rule (flips, collapses, insertions of
-// render vertices, and at last dropping triangles), mended towards a stricter shape where an
-// edit gets there, then fitted and refined in rounds (refineCage in cage_refine.h) up to
-// targetPoints points; the best round is kept, and what still breaks a rule there is
-// dropped. Returns false with one line in error when no valid control mesh of at least
-// minPoints points remains.
+// The automatic control mesh of a render mesh in its canonical form (canonical_mesh.h):
+// simplified from its welded positions to 85 % of targetPoints (at least minPoints),
+// repaired until it keeps every rule (flips, collapses, insertions of render vertices, and
+// at last dropping triangles), mended towards a stricter shape where an edit gets there,
+// then fitted and refined in rounds (refineCage in cage_refine.h) up to targetPoints points
+// over its vertices as bound (the render vertices, or an even sample of a large mesh), and
+// the best round settled over them (settleToAims in cage_aims.h); what still breaks a rule
+// is dropped, and the triangles are put in the facing order (cage_order.h). Returns false
+// with one line in error when no valid control mesh of at least minPoints points remains.
+struct CanonicalMesh;
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
-                       const std::vector<Vector3>& positions, const std::vector<Vector3>& normals,
-                       const std::vector<Triangle>& triangles, int32_t targetPoints,
-                       int32_t minPoints);
+                       const CanonicalMesh& mesh, int32_t targetPoints, int32_t minPoints);

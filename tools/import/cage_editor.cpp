@@ -357,6 +357,27 @@ Edit insertEdit(const Editor& e, int32_t t, int k, const Vector3& position, cons
     return edit;
 }
 
+Edit moveEdit(const Editor& e, int32_t p, const Vector3& position, const Vector3& normal) {
+    Edit edit;
+    if ((size_t(p) < e.pinned.size() && e.pinned[size_t(p)]) ||
+        length(position - e.points[size_t(p)]) <= 1e-3f * e.scale)
+        return edit;
+    const int32_t q = static_cast<int32_t>(e.points.size());
+    edit.kind = Edit::move;
+    edit.addsPoint = true;
+    edit.position = position;
+    edit.normal = normal;
+    edit.removed = e.around[size_t(p)];
+    for (int32_t t : edit.removed) {
+        Triangle moved = e.triangles[size_t(t)];
+        for (int32_t& c : moved.index)
+            c = c == p ? q : c;
+        edit.added.push_back(moved);
+    }
+    edit.cost = length(position - e.points[size_t(p)]) / e.scale;
+    return edit;
+}
+
 int32_t nearestCandidate(const Editor& e, const Vector3& point, float reach) {
     float distance;
     const int32_t n = e.candidateIndex->pointCount;
@@ -381,10 +402,17 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings) 
 }
 
 void dropDead(Editor& e) {
+    std::vector<int32_t> live;
+    for (int32_t t = 0; t < int32_t(e.triangles.size()); ++t)
+        if (e.alive[size_t(t)])
+            live.push_back(t);
+    placeInOrder(e, live);
+}
+
+void placeInOrder(Editor& e, const std::vector<int32_t>& slots) {
     std::vector<Triangle> live;
-    for (size_t t = 0; t < e.triangles.size(); ++t)
-        if (e.alive[t])
-            live.push_back(e.triangles[t]);
+    for (int32_t t : slots)
+        live.push_back(e.triangles[size_t(t)]);
     e.triangles.clear();
     e.alive.clear();
     e.sides.clear();

@@ -54,7 +54,7 @@ struct Edit {
     std::vector<int32_t> removed;
     std::vector<Triangle> added;
     float cost = 0.0f; // how far it moves the surface, in mean edges (smaller is better)
-    enum Kind { flip, collapse, drop, insertion } kind = flip;
+    enum Kind { flip, collapse, drop, insertion, move } kind = flip;
     bool addsPoint = false;
     Vector3 position = {0, 0, 0}, normal = {0, 0, 0};
 };
@@ -97,6 +97,11 @@ Edit dropEdit(const Editor& e, int32_t t);
 // one of t's corners.
 Edit insertEdit(const Editor& e, int32_t t, int k, const Vector3& position, const Vector3& normal);
 
+// Moves point p to position (a render vertex, with its surface normal): a new point takes
+// its place in each of its triangles, so that the edit can be undone like the others. None
+// for a pinned point or where position lies within a thousandth of a mean edge of p.
+Edit moveEdit(const Editor& e, int32_t p, const Vector3& position, const Vector3& normal);
+
 // The candidate render vertex nearest to point, if it lies within reach of it; else −1.
 int32_t nearestCandidate(const Editor& e, const Vector3& point, float reach);
 
@@ -129,6 +134,8 @@ void triangleRings(std::vector<int32_t>& triangles, const Editor& e, int rings);
 // Forgets the dead triangles (edits leave them behind for undoing): the live ones are
 // placed again in their order, so slots change.
 void dropDead(Editor& e);
+// The same with the live triangles placed in the order of slots (each live slot once).
+void placeInOrder(Editor& e, const std::vector<int32_t>& slots);
 
 // The editor's triangles listed (their slots) as a control mesh, points renumbered in order
 // of first use (compactTriangles); pointOf (K) receives each point's point in the editor.

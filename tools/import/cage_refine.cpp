@@ -6,9 +6,12 @@
 #include "face/workers.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_mend.h"
+#include "tools/import/cage_order.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 
@@ -31,9 +34,10 @@ constexpr int roundFitSteps = 1;
 // those): fitting alone did not bring it near.
 constexpr float farDistance = 0.5f * maxAttachDistance;
 // The share of bound vertices a control mesh may leave unattached before the choice of the
-// best round counts it against the mesh, and how much: 10 per share, a tenth per per cent.
+// best round counts it against the mesh, and how much: each vertex beyond it as one whose
+// excess is looseWeight over the aims.
 constexpr float maxLooseShare = 0.02f;
-constexpr float looseWeight = 10.0f;
+constexpr float looseWeight = 1.0f;
 // A render vertex becomes a control point inside its control triangle where its
 // barycentric coordinates are all at least this (so that the three new triangles are not
 // slivers); else it splits the side facing its smallest coordinate.
@@ -181,6 +185,12 @@ void fitAndBind(RoundCage& r, Editor& e, CageReport& report, const BoundVertices
         measureExcess(r.excess, *r.model, r.cage);
     else
         r.model = bindAndMeasure(r.excess, r.cage, bound);
+    // The triangles in the facing order (cage_order.h), bound again where it changed them.
+    if (placeInFacingOrder(e, r.cage, r.slot, r.pointOf, *r.model, bound)) {
+        for (size_t p = 0; p < r.pointOf.size(); ++p)
+            r.surfaceNormals[p] = e.surfaceNormals[size_t(r.pointOf[p])];
+        r.model = bindAndMeasure(r.excess, r.cage, bound);
+    }
     ++report.rounds;
 }
 
@@ -232,16 +242,20 @@ struct BestRound {
 };
 
 // Step 3: keeps the round as the best when it is the first or beats the best: the smallest
-// score, the excess down to the aims plus a tenth for every per cent of the bound vertices
-// left unattached beyond maxLooseShare (an edit that gives up a part the surface carried is
-// worse than a small excess), then the fewest unattached, then the fewest beyond an aim.
-// Returns whether it was kept.
+// score, the sum over the bound vertices of their excess beyond the aims (each at most
+// brokenExcess), plus looseWeight for every vertex left unattached beyond maxLooseShare of
+// them (an edit that gives up a part the surface carried is worse than a small excess), then
+// the fewest unattached, then the fewest beyond an aim. The sum, not the largest excess alone,
+// so that a round that mends most of the vertices beyond the aims counts as better even while
+// one move still breaks a sub-patch somewhere. Returns whether it was kept.
 bool keepIfBest(BestRound& best, const RoundCage& r, const Misfits& m, bool first) {
     const int32_t above = static_cast<int32_t>(m.beyondAim.size());
     const int32_t loose = static_cast<int32_t>(m.unattached.size());
-    const float looseShare = float(loose) / float(std::max<size_t>(1, r.excess.size()));
-    const float score =
-        std::max(m.largest, 1.0f) + looseWeight * std::max(0.0f, looseShare - maxLooseShare);
+    double total = 0.0;
+    for (int32_t i : m.beyondAim)
+        total += double(r.excess[size_t(i)]) - 1.0;
+    const double allowed = double(maxLooseShare) * double(r.excess.size());
+    const float score = float(total + double(looseWeight) * std::max(0.0, double(loose) - allowed));
     if (!(first || score < best.score ||
           (score == best.score &&
            (loose < best.loose || (loose == best.loose && above < best.above)))))
@@ -436,6 +450,26 @@ bool sameAsRound(const Editor& e, const ControlCage& cage) {
 }
 
 } // namespace
+
+bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot,
+                        std::vector<int32_t>& pointOf, const FaceModel& model,
+                        const BoundVertices& vertices) {
+    std::vector<int32_t> order;
+    int32_t marked;
+    facingOrder(order, marked, model, vertices.positions.data(), vertices.normals.data(),
+                int32_t(vertices.positions.size()));
+    bool same = true;
+    for (size_t k = 0; k < order.size(); ++k)
+        same = same && order[k] == int32_t(k);
+    if (same)
+        return false;
+    std::vector<int32_t> slots(order.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        slots[k] = slot[size_t(order[k])];
+    placeInOrder(e, slots);
+    compactCage(cage, slot, pointOf, e);
+    return true;
+}
 
 void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e, CageReport& report,
                 const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount) {

@@ -14,6 +14,16 @@ struct BoundVertices {
     std::vector<Vector3> positions, normals;
 };
 
+// Puts the editor's live triangles in the facing order (cage_order.h) over vertices: cage,
+// slot and pointOf are those live triangles as compactCage gives them, and model is cage
+// bound to vertices. Where the order changes them, the editor's triangles are placed in it,
+// cage, slot and pointOf made again from the editor, and true returned (model, bound to the
+// old cage, is then to be bound again); else nothing changes.
+class FaceModel;
+bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot,
+                        std::vector<int32_t>& pointOf, const FaceModel& model,
+                        const BoundVertices& vertices);
+
 // Refines the editor's control mesh (repaired: every live triangle keeps the rules; its
 // candidates are bound's vertices) in rounds: at most 24, and at most as many as bind
 // 200,000 vertices in all, or 3 where the render mesh (renderVertexCount vertices) is too

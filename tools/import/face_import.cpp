@@ -17,10 +17,12 @@
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_rules.h"
 #include "tools/import/cage_simplify.h"
+#include "tools/import/canonical_mesh.h"
 #include "tools/import/import_mesh.h"
 #include "tools/import/import_write.h"
 #include "tools/import/left_behind.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -56,9 +58,6 @@ const char usageText[] =
     "                    every core; the result is the same for every N)\n";
 
 constexpr float defaultHeight = 16.0f;
-// Above this amplification face-import warns (the README's red in the amplification
-// picture: a drag throws vertices three times as far).
-constexpr float warnedAmplification = 3.0f;
 // The parts left behind by the surface that are named, the largest first.
 constexpr size_t maxNamedParts = 5;
 // A light neutral skin tone for meshes without a texture.
@@ -480,8 +479,22 @@ int main(int argc, char** argv) try {
         }
     } else {
         CageReport made;
-        if (!makeAutomaticCage(cage, made, problem, render.positions, renderNormals,
-                               render.triangles, options.points, minControlPointCount)) {
+        // Chosen on the mesh's canonical form, on a grid of its height (of its box's largest
+        // side where it keeps the file's coordinates).
+        float height = options.height;
+        if (options.keepPlacement) {
+            Vector3 low = render.positions[0], high = render.positions[0];
+            for (const Vector3& p : render.positions) {
+                low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+                high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+            }
+            height = std::max(high.x - low.x, std::max(high.y - low.y, high.z - low.z));
+        }
+        CanonicalMesh canonical;
+        makeCanonicalMesh(canonical, render.positions, renderNormals, render.triangles,
+                          canonicalGrid(height > 0.0f ? height : 1.0f));
+        if (!makeAutomaticCage(cage, made, problem, canonical, options.points,
+                               minControlPointCount)) {
             // Which meshes were used, and whether all of them would have given enough.
             std::string choice;
             describeMeshChoice(choice, listing, render, minControlPointCount);
@@ -574,7 +587,8 @@ int main(int argc, char** argv) try {
                     render.texCoords.data(), counts.renderVertexCount, render.triangles.data(),
                     counts.renderTriangleCount);
     BindingAmplification amplification;
-    measureAmplification(amplification, model, cage.points.data());
+    VertexAmplification values;
+    measureAmplification(amplification, values, model, cage.points.data());
     if (!written.get())
         return refuse(program, writeProblem);
     record.scale = placement.scale;
@@ -609,19 +623,37 @@ int main(int argc, char** argv) try {
     if (parts.size() > maxNamedParts)
         std::fprintf(stderr, "face-import: warning: %zu more parts stay behind\n",
                      parts.size() - maxNamedParts);
-    // A binding that throws a vertex more than three times as far as the drag is named with
-    // where it happens.
-    if (amplification.small.largest > warnedAmplification) {
-        const int32_t v = amplification.small.renderVertex;
+    // Each part where a drag throws vertices beyond the aims (1.5 for moves of 0.1, 2 for
+    // moves of 1) is named with where it happens and why, the worst first.
+    std::vector<ThrownPart> thrown;
+    findPartsThrown(thrown, model, render.positions, values.small, values.unit, targetAmplification,
+                    targetUnitAmplification);
+    for (size_t p = 0; p < thrown.size() && p < maxNamedParts; ++p) {
+        const int32_t v = thrown[p].vertex;
         const Attachment& a = model.attachments[v];
         const int32_t* c = model.controlTriangles[a.subPatch / 3].index;
+        const bool unitMove = values.unit[size_t(v)] / targetUnitAmplification >
+                              values.small[size_t(v)] / targetAmplification;
         std::fprintf(stderr,
-                     "face-import: warning: amplification %.3g at render vertex %d, %s, on "
-                     "control triangle %d (control points %d, %d, %d; worst when moving %d): a "
-                     "drag there throws the surface; more --points or a --cage of your own help\n",
-                     amplification.small.largest, v,
+                     "face-import: warning: %d render %s thrown beyond the aims in the %s (%g "
+                     "for moves of 0.1, %g for moves of 1): %.3g and %.3g at most; the worst, "
+                     "render vertex %d on control triangle %d (control points %d, %d, %d) when "
+                     "moving %d: %s; more --points or a --cage of your own help\n",
+                     thrown[p].count, thrown[p].count == 1 ? "vertex is" : "vertices are",
                      regionName(render.positions[size_t(v)], render.positions).c_str(),
-                     a.subPatch / 3, c[0], c[1], c[2], amplification.small.controlPoint);
+                     double(targetAmplification), double(targetUnitAmplification),
+                     double(thrown[p].small), double(thrown[p].unit), v, a.subPatch / 3, c[0], c[1],
+                     c[2], unitMove ? values.unitWorst[size_t(v)] : values.smallWorst[size_t(v)],
+                     thrownCause(model, cage.points.data(), v, unitMove).c_str());
+    }
+    if (thrown.size() > maxNamedParts) {
+        int32_t more = 0;
+        for (size_t p = maxNamedParts; p < thrown.size(); ++p)
+            more += thrown[p].count;
+        std::fprintf(stderr,
+                     "face-import: warning: %zu more parts (%d render vertices) thrown beyond "
+                     "the aims\n",
+                     thrown.size() - maxNamedParts, more);
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 } catch (const std::bad_alloc&) {

@@ -18,12 +18,11 @@ constexpr float moveStep = 0.2f;
 // A judged sum of excess must fall by at least this to count as better (float noise in the
 // binding of the same vertices to a changed mesh is far smaller).
 constexpr double minExcessGain = 1e-4;
-// An edit may let vertices go only while the share unattached stays within this (the
-// refinement's allowance before it counts them against a round), or within letGoShare more
-// than were unattached when the settling started: a vertex on a thin part that hangs at the
-// binding's reach on a small triangle is thrown farther than any other, and letting two go
-// took Sydney's largest amplification for moves of 0.1 from 5.25 to 2.5.
-constexpr float maxAimLooseShare = 0.02f;
+// An edit may let vertices go only while the share unattached stays within maxLooseShare,
+// or within letGoShare more than were unattached when the settling started: a vertex on a
+// thin part that hangs at the binding's reach on a small triangle is thrown farther than
+// any other, and letting two go took Sydney's largest amplification for moves of 0.1 from
+// 5.25 to 2.5.
 constexpr float letGoShare = 0.01f;
 
 // The editor's live triangles as a control mesh bound to the vertices in the facing order:
@@ -202,7 +201,7 @@ void settleToAims(SettleResult& result, Editor& e, CageReport& report,
             loose += b.model->attachments[i].subPatch < 0;
         const float N = float(b.model->renderVertexCount);
         if (allowedLoose < 0)
-            allowedLoose = std::max(loose + int32_t(letGoShare * N), int32_t(maxAimLooseShare * N));
+            allowedLoose = std::max(loose + int32_t(letGoShare * N), int32_t(maxLooseShare * N));
         // The whole mesh's score, as the judges' below; a pass whose edits made it worse
         // elsewhere (a vertex none of them judged) is undone, and the settling stops.
         const double score = excessSum(b.excess) + letGoWeight * double(loose);

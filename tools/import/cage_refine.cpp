@@ -33,10 +33,8 @@ constexpr int roundFitSteps = 1;
 // A bound vertex this far from its surface point is refined like one beyond an aim (after
 // those): fitting alone did not bring it near.
 constexpr float farDistance = 0.5f * maxAttachDistance;
-// The share of bound vertices a control mesh may leave unattached before the choice of the
-// best round counts it against the mesh, and how much: each vertex beyond it as one whose
-// excess is looseWeight over the aims.
-constexpr float maxLooseShare = 0.02f;
+// Each vertex left unattached beyond maxLooseShare counts in the choice of the best round as
+// one whose excess is looseWeight over the aims.
 constexpr float looseWeight = 1.0f;
 // A render vertex becomes a control point inside its control triangle where its
 // barycentric coordinates are all at least this (so that the three new triangles are not

@@ -8,6 +8,11 @@
 #include <cstddef>
 #include <vector>
 
+// The share of the vertices bound that a control mesh may leave unattached before it counts
+// against the mesh (the aim is 98 % attached): in the choice of the best round, in how many
+// the settling may let go, and in the choice between settled attempts.
+constexpr float maxLooseShare = 0.02f;
+
 // The render vertices the refinement binds or fits to: all of them, or an even sample of a
 // large mesh (evenSample), with the normals the model file's reader gives them (N each).
 struct BoundVertices {

@@ -92,8 +92,10 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
                   return std::lexicographical_compare(a.index, a.index + 3, b.index, b.index + 3);
               });
     // The render vertices used, each where it is with its own normal, in the order of their
-    // positions on the grid and their normals rounded, ties by where they are; of those with
-    // the same grid position and rounded normal (both sides of a seam) one.
+    // positions on the grid and their normals rounded, ties by where they are and their
+    // normals; of those the same in all (a vertex repeated) one. Each is bound as the summary
+    // binds it: the one that a nearby vertex stood for was, on a 3DS Max STL file, thrown 30
+    // times as far.
     const auto round = [](float v) { return std::round(v / normalGrid) * normalGrid + 0.0f; };
     struct Vertex {
         Vector3 snapped, rounded, position, normal;
@@ -110,15 +112,15 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
                                v.rounded.z);
     };
     const auto fullKey = [&](const Vertex& v) {
-        return std::tuple_cat(gridKey(v),
-                              std::make_tuple(v.position.x, v.position.y, v.position.z));
+        return std::tuple_cat(gridKey(v), std::make_tuple(v.position.x, v.position.y, v.position.z,
+                                                          v.normal.x, v.normal.y, v.normal.z));
     };
     std::sort(vertices.begin(), vertices.end(),
               [&](const Vertex& a, const Vertex& b) { return fullKey(a) < fullKey(b); });
     mesh.vertexPositions.clear();
     mesh.vertexNormals.clear();
     for (size_t j = 0; j < vertices.size(); ++j)
-        if (j == 0 || gridKey(vertices[j]) != gridKey(vertices[j - 1])) {
+        if (j == 0 || fullKey(vertices[j]) != fullKey(vertices[j - 1])) {
             mesh.vertexPositions.push_back(vertices[j].position);
             mesh.vertexNormals.push_back(vertices[j].normal);
         }

@@ -19,9 +19,9 @@ struct CanonicalMesh {
     std::vector<Triangle> triangles;
     // The render vertices as the binding sees them, each where it is with its own normal (one
     // side of a seam or crease keeps its own), in increasing order of their position on the
-    // grid and their normal rounded to normalGrid (ties by where they are), one of those that
-    // share both (the two sides of a texture seam). What every round binds and judges: the
-    // written model's summary binds the render vertices themselves.
+    // grid and their normal rounded to normalGrid (ties by where they are and their normals),
+    // a vertex repeated once. What every round binds and judges: the written model's summary
+    // binds the render vertices themselves.
     std::vector<Vector3> vertexPositions, vertexNormals;
 };
 

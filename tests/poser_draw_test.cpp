@@ -1,6 +1,7 @@
 // face-poser's frame in an offscreen context: with everything it adds switched on it hands
 // on the GL state that face-viewer's frame hands on, and "w" colours the face.
 #include "tests/support/gl_context.h"
+#include "tests/support/poser_drag.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
 #include "tools/common/region.h"
@@ -84,10 +85,7 @@ TEST_F(PoserFrame, PicksOnlyPointsTheFaceDoesNotHide) {
     initGLState();
     Scene scene;
     Poser poser;
-    std::string error;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(startPoser(poser, scene, FACE_SOURCE_DIR, nullptr, error)) << error;
-    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(startPoserQuietly(poser, scene, FACE_SOURCE_DIR));
     poser.drawText = drawNothing;
     const int32_t K = scene.controlPointCount;
     ViewerState state;
@@ -148,10 +146,9 @@ TEST_F(PoserFrame, WritesTheMeshAndAnObjSceneUnderTwoNames) {
         0);
     Scene scene;
     Poser poser;
-    std::string error;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(startPoser(poser, scene, dir.path, nullptr, error)) << error;
+    ASSERT_TRUE(startPoserQuietly(poser, scene, dir.path));
     ViewerState state;
+    testing::internal::CaptureStdout();
     poserKey(poser, state, scene, 'o');
     testing::internal::GetCapturedStdout();
     const std::string mesh = readFile(dir.path + "/posed.obj");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -60,6 +61,60 @@ void buildTriangleNets(Lanes4 nets[3][10], const FaceModel& model, int32_t t, co
     subPatchNets(nets, q, P);
 }
 
+// The attached vertices' attachments in lanes of four (Points4), each field in its own
+// array: the parameters (w = 1 − u − v, as placedPosition takes it), the weight, the
+// offsets, the loaded position and the position placed on the rest pose's surface. Each
+// array has three floats more than vertices, so that four are always read.
+struct AttachedLanes {
+    std::vector<float> u, v, w, weight, o1, o2, o3, loaded[3], placed[3];
+
+    void resize(size_t count) {
+        for (std::vector<float>* f : {&u, &v, &w, &weight, &o1, &o2, &o3})
+            f->assign(count + 3, 0.0f);
+        for (int c = 0; c < 3; ++c) {
+            loaded[c].assign(count + 3, 0.0f);
+            placed[c].assign(count + 3, 0.0f);
+        }
+    }
+    void set(size_t j, const Attachment& a, const Vector3& at) {
+        u[j] = a.u;
+        v[j] = a.v;
+        w[j] = 1.0f - a.u - a.v;
+        weight[j] = a.weight;
+        o1[j] = a.offset[0];
+        o2[j] = a.offset[1];
+        o3[j] = a.offset[2];
+        for (int c = 0; c < 3; ++c) {
+            loaded[c][j] = (&a.restPosition.x)[c];
+            placed[c][j] = (&at.x)[c];
+        }
+    }
+};
+
+inline Float4 fourFrom(const std::vector<float>& f, size_t j) {
+    Float4 four;
+    std::memcpy(&four, &f[j], sizeof four);
+    return four;
+}
+
+// How far the attached vertices j to j + 3 move, divided by step, placed on the sub-patch
+// whose net (broadcast to every lane) is net: each lane as placedPosition and the distance
+// from its rest placement compute it for one vertex.
+inline __attribute__((always_inline)) void movesOfFour(Float4& moves, const AttachedLanes& a,
+                                                       size_t j, const Points4* net, float step) {
+    Points4 Q, t1, t2;
+    evaluateSubPatch(Q, t1, t2, net, fourFrom(a.u, j), fourFrom(a.v, j), fourFrom(a.w, j));
+    const Points4 loaded = {fourFrom(a.loaded[0], j), fourFrom(a.loaded[1], j),
+                            fourFrom(a.loaded[2], j)};
+    const Points4 placed = {fourFrom(a.placed[0], j), fourFrom(a.placed[1], j),
+                            fourFrom(a.placed[2], j)};
+    const Points4 d =
+        blendedPosition(loaded, fourFrom(a.weight, j), fourFrom(a.o1, j), fourFrom(a.o2, j),
+                        fourFrom(a.o3, j), Q, t1, t2, unitNormal(t1, t2)) -
+        placed;
+    moves = squareRoot(dot(d, d)) / step;
+}
+
 } // namespace
 
 // Control points moved per block of the workers.
@@ -107,16 +162,17 @@ void computeAmplification(float* amplification, int32_t* worstControlPoint, cons
     for (int32_t e = 0; e < E; ++e)
         normals.edge[size_t(e)] = normalOf(edgeTriangles, e, normals.face);
     const size_t attachedCount = subPatchVertices.entries.size();
-    std::vector<Attachment> attached(attachedCount);
-    std::vector<Lanes4> rest(attachedCount);
+    AttachedLanes attached;
+    attached.resize(attachedCount);
     Lanes4 restNets[3][10];
     for (int32_t t = 0; t < L; ++t) {
         buildTriangleNets(restNets, model, t, controlPoints, normals);
         for (int32_t j = subPatchVertices.first[size_t(3 * t)];
              j < subPatchVertices.first[size_t(3 * t + 3)]; ++j) {
             const Attachment& a = model.attachments[subPatchVertices.entries[size_t(j)]];
-            attached[size_t(j)] = a;
-            rest[size_t(j)] = placedPosition(a, restNets[a.subPatch - 3 * t]);
+            Vector3 placed;
+            store(placed, placedPosition(a, restNets[a.subPatch - 3 * t]));
+            attached.set(size_t(j), a, placed);
         }
     }
 
@@ -206,20 +262,29 @@ void computeAmplification(float* amplification, int32_t* worstControlPoint, cons
                     moved.edge[size_t(e)] = normalOf(edgeTriangles, e, moved.face);
                 for (int32_t t : around) {
                     buildTriangleNets(nets, model, t, points.data(), moved);
-                    for (int k = 0; k < 3; ++k)
-                        for (int32_t j = subPatchVertices.first[size_t(3 * t + k)];
-                             j < subPatchVertices.first[size_t(3 * t + k + 1)]; ++j) {
-                            const Lanes4 d =
-                                placedPosition(attached[size_t(j)], nets[k]) - rest[size_t(j)];
-                            const float moves = std::sqrt(dot(d, d)) / step;
-                            // A broken sub-patch (NaN) counts as an infinite move.
-                            const float value =
-                                std::isnan(moves) ? std::numeric_limits<float>::infinity() : moves;
-                            if (value > largest[size_t(j)]) {
-                                largest[size_t(j)] = value;
-                                worst[size_t(j)] = c;
+                    for (int k = 0; k < 3; ++k) {
+                        const int32_t first = subPatchVertices.first[size_t(3 * t + k)];
+                        const int32_t last = subPatchVertices.first[size_t(3 * t + k + 1)];
+                        if (first == last)
+                            continue;
+                        Points4 net[10];
+                        for (int q = 0; q < 10; ++q)
+                            load(net[q], nets[k][q]);
+                        for (int32_t j = first; j < last; j += 4) {
+                            Float4 moves;
+                            movesOfFour(moves, attached, size_t(j), net, step);
+                            for (int32_t l = 0; l < std::min(4, last - j); ++l) {
+                                // A broken sub-patch (NaN) counts as an infinite move.
+                                const float value = std::isnan(moves[l])
+                                                        ? std::numeric_limits<float>::infinity()
+                                                        : moves[l];
+                                if (value > largest[size_t(j + l)]) {
+                                    largest[size_t(j + l)] = value;
+                                    worst[size_t(j + l)] = c;
+                                }
                             }
                         }
+                    }
                 }
             }
             // Back to the rest pose.

@@ -56,9 +56,9 @@ struct PatchParameter {
 
 // point = combine3(A, B, C; u, v, w) with A, B, C the quadratic sub-nets (p1..p6),
 // (p2, p4, p5, p7, p8, p9), (p3, p5, p6, p8, p9, p10) at (u, v, w); t1 = A − C, t2 = B − C.
-template <class V>
-inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& t2, const V* p,
-                                                            float u, float v, float w) {
+template <class V, class S>
+inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& t2, const V* p, S u,
+                                                            S v, S w) {
     V A, B, C;
     cubicSubNets(A, B, C, p, u, v, w);
     point = combine3(A, B, C, u, v, w);
@@ -69,7 +69,7 @@ inline __attribute__((always_inline)) void evaluateSubPatch(V& point, V& t1, V& 
 // (t1 × t2) / |t1 × t2| (non-finite where t1 × t2 = 0).
 template <class V> V unitNormal(const V& t1, const V& t2) {
     const V c = cross(t1, t2);
-    return c / std::sqrt(dot(c, c));
+    return c / squareRoot(dot(c, c));
 }
 
 // point as above and normal = unitNormal(t1, t2).
@@ -82,13 +82,20 @@ void evaluateSubPatchNormal(V& point, V& normal, const V* p, float u, float v, f
 
 // The position of an attached vertex from the point Q and frame (t1, t2, n) of its
 // sub-patch at its parameters: (1 − weight)·rest + weight·(Q + o1·t1 + o2·t2 + o3·n).
+// The same over a scalar type S for the offsets and the weight (see geometry/bezier.h).
+template <class V, class S>
+inline __attribute__((always_inline)) V blendedPosition(const V& rest, S weight, S o1, S o2, S o3,
+                                                        const V& Q, const V& t1, const V& t2,
+                                                        const V& n) {
+    const V carried = Q + o1 * t1 + o2 * t2 + o3 * n;
+    return (1.0f - weight) * rest + weight * carried;
+}
 template <class V>
 inline __attribute__((always_inline)) V blendedPosition(const Attachment& a, const V& Q,
                                                         const V& t1, const V& t2, const V& n) {
     V rest;
-    const V carried = Q + a.offset[0] * t1 + a.offset[1] * t2 + a.offset[2] * n;
     load(rest, a.restPosition);
-    return (1.0f - a.weight) * rest + a.weight * carried;
+    return blendedPosition(rest, a.weight, a.offset[0], a.offset[1], a.offset[2], Q, t1, t2, n);
 }
 
 // The position of an attached vertex on the surface whose sub-patch has the net p: the

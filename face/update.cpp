@@ -10,10 +10,6 @@
 #include "geometry/grid.h"
 #include "io/normals.h"
 
-#if defined(__SSE__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -107,14 +103,6 @@ void FaceModel::updateReference(Vector3* positions, Vector3* normals,
 #endif
 
 namespace {
-
-Float4 squareRoot(Float4 x) {
-#if defined(__SSE__)
-    return _mm_sqrt_ps(x);
-#else
-    return Float4{std::sqrt(x[0]), std::sqrt(x[1]), std::sqrt(x[2]), std::sqrt(x[3])};
-#endif
-}
 
 // x, y and z of four padded vectors, four of each to a register.
 inline __attribute__((always_inline)) void transposeFour(Float4& x, Float4& y, Float4& z,

@@ -59,7 +59,7 @@ inline void store(Vector3& to, const Vector3& from) { to = from; }
 inline void store(Vector3& to, Lanes4 from) { to = {from.v[0], from.v[1], from.v[2]}; }
 
 // Four points, lane i of x, y and z being point i; the weights they are scaled by are a
-// float for all four or a Float4, one per point.
+// Float4, one per point.
 struct Points4 {
     Float4 x, y, z;
 };
@@ -72,8 +72,6 @@ inline Points4 operator-(const Points4& a, const Points4& b) {
 }
 inline Points4 operator*(const Points4& a, Float4 s) { return {a.x * s, a.y * s, a.z * s}; }
 inline Points4 operator*(Float4 s, const Points4& a) { return {s * a.x, s * a.y, s * a.z}; }
-inline Points4 operator*(const Points4& a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-inline Points4 operator*(float s, const Points4& a) { return {s * a.x, s * a.y, s * a.z}; }
 inline Points4 operator/(const Points4& a, Float4 s) { return {a.x / s, a.y / s, a.z / s}; }
 
 // (x·x' + y·y') + z·z' in each lane, as dot.

@@ -113,7 +113,7 @@ TEST(PoseSymmetry, ImportedHeadPairsMostOfItsPoints) {
     loadControlMesh(mesh, temp.path + "/head/data/retarget.model");
     MirrorPairs pairs;
     findMirrorPairs(pairs, mesh.points(), mesh.count(), mesh.edges.get(), mesh.edgeCount);
-    EXPECT_GE(double(pairs.paired) / mesh.count(), 0.94); // 158 of 168
+    EXPECT_GE(double(pairs.paired) / mesh.count(), 0.94); // docs/face-poser.md has the figure
     EXPECT_LT(std::fabs(pairs.planeX), 0.05f);
     for (int32_t i = 0; i < mesh.count(); ++i) {
         const int32_t j = pairs.partners[i];

@@ -80,14 +80,6 @@ void trianglesAround(std::vector<int32_t>& triangles, const Editor& e, std::vect
     }
 }
 
-// The vertices attached (in b's model) to each of b's triangles.
-void hangingPerTriangle(std::vector<std::vector<int32_t>>& hanging, const Bound& b) {
-    hanging.assign(b.cage.triangles.size(), {});
-    for (int32_t i = 0; i < b.model->renderVertexCount; ++i)
-        if (b.model->attachments[i].subPatch >= 0)
-            hanging[size_t(b.model->attachments[i].subPatch / 3)].push_back(i);
-}
-
 // The edits tried for vertex i on editor triangle t (attached at a): the flips of its
 // edges, the side nearest the vertex first; the vertex made a control point (into the
 // triangle, or onto the side it lies near); the render vertices nearest the centre and the
@@ -231,11 +223,8 @@ void settleToAims(SettleResult& result, Editor& e, CageReport& report,
         std::stable_sort(thrown.begin(), thrown.end(), [&](int32_t x, int32_t y) {
             return b.excess[size_t(x)] > b.excess[size_t(y)];
         });
-        std::vector<std::vector<int32_t>> hanging;
-        hangingPerTriangle(hanging, b);
-        std::vector<int32_t> compactOf(e.triangles.size(), -1);
-        for (size_t t = 0; t < b.slot.size(); ++t)
-            compactOf[size_t(b.slot[t])] = int32_t(t);
+        Hanging hanging;
+        findHanging(hanging, *b.model, b.slot, e);
         std::vector<uint8_t> touched(e.points.size(), 0), tried(b.cage.triangles.size(), 0);
         int32_t kept = 0;
         for (int32_t i : thrown) {
@@ -258,9 +247,12 @@ void settleToAims(SettleResult& result, Editor& e, CageReport& report,
             judges = unattached;
             judges.push_back(i);
             for (int32_t r : region)
-                if (size_t(r) < compactOf.size() && compactOf[size_t(r)] >= 0)
-                    judges.insert(judges.end(), hanging[size_t(compactOf[size_t(r)])].begin(),
-                                  hanging[size_t(compactOf[size_t(r)])].end());
+                if (size_t(r) < hanging.compactOf.size() && hanging.compactOf[size_t(r)] >= 0) {
+                    const size_t on = size_t(hanging.compactOf[size_t(r)]);
+                    judges.insert(
+                        judges.end(), hanging.vertices.entries.begin() + hanging.vertices.first[on],
+                        hanging.vertices.entries.begin() + hanging.vertices.first[on + 1]);
+                }
             sortUnique(judges);
             before.resize(judges.size());
             for (size_t k = 0; k < judges.size(); ++k)
@@ -296,11 +288,7 @@ void settleToAims(SettleResult& result, Editor& e, CageReport& report,
                 }
                 ++kept;
                 // The neighbourhood is settled for this pass.
-                trianglesAround(region, e, {c[0], c[1], c[2]}, 1);
-                for (int32_t r : region)
-                    for (int32_t q : e.triangles[size_t(r)].index)
-                        if (size_t(q) < touched.size())
-                            touched[size_t(q)] = 1;
+                touchAround(touched, e, c);
                 break;
             }
         }

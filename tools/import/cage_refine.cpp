@@ -65,28 +65,6 @@ std::unique_ptr<FaceModel> bindAndMeasure(std::vector<float>& excess, const Cont
     return model;
 }
 
-// Offsets of a compressed list per item: item i's entries are entries[first[i] ..
-// first[i + 1] − 1].
-struct Lists {
-    std::vector<int32_t> first, entries;
-};
-
-// The attached vertices of the model per control triangle.
-void hangingVertices(Lists& lists, const FaceModel& model) {
-    const int32_t L = model.controlTriangleCount;
-    lists.first.assign(size_t(L) + 1, 0);
-    for (int32_t i = 0; i < model.renderVertexCount; ++i)
-        if (model.attachments[i].subPatch >= 0)
-            ++lists.first[size_t(model.attachments[i].subPatch / 3) + 1];
-    for (int32_t t = 0; t < L; ++t)
-        lists.first[size_t(t) + 1] += lists.first[size_t(t)];
-    lists.entries.resize(size_t(lists.first[size_t(L)]));
-    std::vector<int32_t> next(lists.first.begin(), lists.first.end() - 1);
-    for (int32_t i = 0; i < model.renderVertexCount; ++i)
-        if (model.attachments[i].subPatch >= 0)
-            lists.entries[size_t(next[size_t(model.attachments[i].subPatch / 3)]++)] = i;
-}
-
 // Thins the judges of an insertion (sorted) to about maxJudges: the vertex refined, every
 // one beyond an aim and every unattached one stay (they decide whether it helps); of the
 // others every k-th, which still catches a neighbourhood the insertion makes worse.
@@ -266,20 +244,6 @@ bool keepIfBest(BestRound& best, const RoundCage& r, const Misfits& m, bool firs
     return true;
 }
 
-// Where the round's bound vertices hang, for judging insertions: the attached ones per
-// triangle of the round's control mesh, and that triangle of each editor slot.
-struct Hanging {
-    Lists vertices;                 // per triangle of the round's cage (L)
-    std::vector<int32_t> compactOf; // per editor triangle: its triangle in the cage, or −1
-};
-
-void findHanging(Hanging& h, const RoundCage& r, const Editor& e) {
-    hangingVertices(h.vertices, *r.model);
-    h.compactOf.assign(e.triangles.size(), -1);
-    for (size_t t = 0; t < r.slot.size(); ++t)
-        h.compactOf[size_t(r.slot[t])] = int32_t(t);
-}
-
 // Where bound vertex i meets the round's surface: a, its attachment, or for an unattached
 // vertex the point of its nearest sample (samples, the model's) under the binding's normal
 // rule. False when it has none.
@@ -377,15 +341,6 @@ bool insertFirstThatHelps(Editor& e, CageReport& report, int32_t& trials,
     return false;
 }
 
-// Marks the points of the triangles at points c (after an edit there) as touched.
-void touchAround(std::vector<uint8_t>& touched, const Editor& e, const int32_t c[3]) {
-    for (int n = 0; n < 3; ++n)
-        for (int32_t u : e.around[size_t(c[n])])
-            for (int32_t q : e.triangles[size_t(u)].index)
-                if (size_t(q) < touched.size())
-                    touched[size_t(q)] = 1;
-}
-
 // Step 4: one edit per neighbourhood and round, for the misfits in turn (those beyond an
 // aim the worst first, then those hanging far, then the unattached): a vertex becomes a
 // control point in the triangle it hangs on (an unattached one: the triangle of its nearest
@@ -406,7 +361,7 @@ int32_t refineNearMisfits(Editor& e, CageReport& report, Misfits& m, const Round
     order.insert(order.end(), m.hangingFar.begin(), m.hangingFar.end());
     order.insert(order.end(), m.unattached.begin(), m.unattached.end());
     Hanging hanging;
-    findHanging(hanging, r, e);
+    findHanging(hanging, *r.model, r.slot, e);
     std::vector<uint8_t> touched(e.points.size(), 0), tried(r.cage.triangles.size(), 0);
     std::vector<Edit> tries;
     // With looseTrials, where more than maxLooseShare of the vertices are unattached, those,
@@ -460,6 +415,34 @@ bool sameAsRound(const Editor& e, const ControlCage& cage) {
 }
 
 } // namespace
+
+void findHanging(Hanging& h, const FaceModel& model, const std::vector<int32_t>& slot,
+                 const Editor& e) {
+    const int32_t L = model.controlTriangleCount;
+    Lists& lists = h.vertices;
+    lists.first.assign(size_t(L) + 1, 0);
+    for (int32_t i = 0; i < model.renderVertexCount; ++i)
+        if (model.attachments[i].subPatch >= 0)
+            ++lists.first[size_t(model.attachments[i].subPatch / 3) + 1];
+    for (int32_t t = 0; t < L; ++t)
+        lists.first[size_t(t) + 1] += lists.first[size_t(t)];
+    lists.entries.resize(size_t(lists.first[size_t(L)]));
+    std::vector<int32_t> next(lists.first.begin(), lists.first.end() - 1);
+    for (int32_t i = 0; i < model.renderVertexCount; ++i)
+        if (model.attachments[i].subPatch >= 0)
+            lists.entries[size_t(next[size_t(model.attachments[i].subPatch / 3)]++)] = i;
+    h.compactOf.assign(e.triangles.size(), -1);
+    for (size_t t = 0; t < slot.size(); ++t)
+        h.compactOf[size_t(slot[t])] = int32_t(t);
+}
+
+void touchAround(std::vector<uint8_t>& touched, const Editor& e, const int32_t c[3]) {
+    for (int n = 0; n < 3; ++n)
+        for (int32_t u : e.around[size_t(c[n])])
+            for (int32_t q : e.triangles[size_t(u)].index)
+                if (size_t(q) < touched.size())
+                    touched[size_t(q)] = 1;
+}
 
 bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot,
                         std::vector<int32_t>& pointOf, const FaceModel& model,

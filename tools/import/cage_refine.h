@@ -6,6 +6,7 @@
 #include "tools/import/cage_editor.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // The share of the vertices bound that a control mesh may leave unattached before it counts
@@ -19,12 +20,29 @@ struct BoundVertices {
     std::vector<Vector3> positions, normals;
 };
 
+// Where bound vertices hang on a control mesh, for judging an edit by the vertices around
+// it: the attached ones per triangle of the mesh (entries first[t] .. first[t + 1] − 1), and
+// that triangle of each editor slot.
+struct Lists {
+    std::vector<int32_t> first, entries;
+};
+struct Hanging {
+    Lists vertices;                 // per triangle of the control mesh (L)
+    std::vector<int32_t> compactOf; // per editor triangle: its triangle in the mesh, or −1
+};
+// h for model, the editor's live triangles (slot, L: the editor's triangle of each) bound.
+class FaceModel;
+void findHanging(Hanging& h, const FaceModel& model, const std::vector<int32_t>& slot,
+                 const Editor& e);
+
+// Marks the points of the triangles at points c (after an edit there) as touched.
+void touchAround(std::vector<uint8_t>& touched, const Editor& e, const int32_t c[3]);
+
 // Puts the editor's live triangles in the facing order (cage_order.h) over vertices: cage,
 // slot and pointOf are those live triangles as compactCage gives them, and model is cage
 // bound to vertices. Where the order changes them, the editor's triangles are placed in it,
 // cage, slot and pointOf made again from the editor, and true returned (model, bound to the
 // old cage, is then to be bound again); else nothing changes.
-class FaceModel;
 bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot,
                         std::vector<int32_t>& pointOf, const FaceModel& model,
                         const BoundVertices& vertices);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,7 +52,13 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         {{"--dump", "positions", "--half", "up", model}, 2},
         {{"--mirror", model}, 2},
         {{"--dump", "edges", "--mix", "a.txt=1", model}, 2},
-        {{"--export-scene", "x.glb", "--half", "left", "--shapes", "a.txt", model}, 2}};
+        {{"--export-scene", "x.glb", "--half", "left", "--shapes", "a.txt", model}, 2},
+        // Two outputs of one command under one name, however written.
+        {{"--export-obj", dir.path + "/x.obj", "--export-scene", dir.path + "/./x.obj", model}, 2},
+        {{"--export-obj", dir.path + "/x.png", "--picture",
+          dir.path + "/../" + std::filesystem::path(dir.path).filename().string() + "/x.png",
+          model},
+         2}};
     for (const Case& c : cases) {
         std::vector<std::string> argv = {FACE_INSPECT_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());

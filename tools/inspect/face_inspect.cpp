@@ -23,8 +23,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -127,6 +129,14 @@ struct Options {
 int usage(const char* problem) {
     std::fprintf(stderr, "face-inspect: %s\n%s", problem, usageText);
     return 2;
+}
+
+// Whether two paths name one file: compared as absolute paths with "." and ".." resolved and
+// links followed as far as they exist.
+bool sameFile(const char* a, const char* b) {
+    std::error_code ignored;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(a, ignored), ignored) ==
+           std::filesystem::weakly_canonical(std::filesystem::absolute(b, ignored), ignored);
 }
 
 // Reads the arguments into options; on a bad argument returns false with the problem. The
@@ -334,6 +344,17 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                false;
     if (options.stepGiven && options.dump != Dump::amplification)
         return problem = "--step needs --dump amplification", false;
+    // Each output a file of its own: the second would silently replace the first.
+    const std::pair<const char*, const char*> outputs[] = {{"--export-obj", options.exportObj},
+                                                           {"--export-scene", options.exportScene},
+                                                           {"--picture", options.picture}};
+    for (size_t a = 0; a < std::size(outputs); ++a)
+        for (size_t b = a + 1; b < std::size(outputs); ++b)
+            if (outputs[a].second && outputs[b].second &&
+                sameFile(outputs[a].second, outputs[b].second))
+                return problem = std::string(outputs[a].first) + " and " + outputs[b].first +
+                                 " name the same file " + outputs[b].second,
+                       false;
     if (options.pictureStyleGiven && !options.picture)
         return problem = "--colour and --views need --picture", false;
     if (options.sourceCoordinates && !options.exportObj)

@@ -236,17 +236,17 @@ TEST(FaceImport, AutomaticControlMeshKeepsItsRulesAndBindsThirdPartyMeshes) {
         float attached, small, unit, distance, tangent;
     } cases[] = {
         {"IQM/mrfixit.iqm --mesh 1 --front x", 0.98f, 1.1f, 1.6f, 0.40f, 0.9f},
-        {"BLEND/Suzanne_248.blend", 0.98f, 1.15f, 1.3f, 0.45f, 0.85f},
-        {"BLEND/SuzanneSubdiv_252.blend", 0.98f, 1.6f, 2.2f, 0.44f, 1.8f},
-        {"OBJ/WusonOBJ.obj", 0.89f, 1.45f, 1.6f, 0.48f, 2.85f},
+        {"BLEND/Suzanne_248.blend", 0.98f, 1.4f, 1.3f, 0.45f, 1.05f},
+        {"BLEND/SuzanneSubdiv_252.blend", 0.98f, 2.65f, 3.3f, 0.44f, 1.9f},
+        {"OBJ/WusonOBJ.obj", 0.91f, 1.45f, 1.95f, 0.48f, 2.85f},
         {"PLY/Wuson.ply", 0.90f, 1.5f, 2.05f, 0.47f, 2.4f},
-        {"Collada/duck.dae", 0.98f, 1.2f, 1.35f, 0.33f, 1.1f},
-        {"Collada/human.zae", 0.85f, 6.3f, 8.4f, 0.49f, 7.5f},
-        {"OBJ/spider.obj --mesh all", 0.50f, 1.25f, 1.85f, 0.49f, 1.6f},
-        {"MS3D/jeep1.ms3d", 0.56f, 1.15f, 1.15f, 0.47f, 1.0f},
+        {"Collada/duck.dae", 0.98f, 1.3f, 1.35f, 0.33f, 1.1f},
+        {"Collada/human.zae", 0.90f, 3.3f, 3.7f, 0.49f, 6.3f},
+        {"OBJ/spider.obj --mesh all", 0.48f, 1.25f, 1.85f, 0.49f, 1.6f},
+        {"MS3D/jeep1.ms3d", 0.56f, 1.25f, 1.35f, 0.47f, 1.0f},
         {"HMP/terrain.hmp", 0.99f, 1.35f, 2.05f, 0.38f, 1.4f},
         {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", 0.44f, 2.05f, 2.05f, 0.495f,
-         1.25f},
+         1.45f},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -380,14 +380,17 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
     if (!std::filesystem::exists(source))
         GTEST_SKIP() << models << " is missing (package assimp-testmodels)";
     // assimp's own exporter writes the head again: the same vertices shared, or (STL) one per
-    // triangle corner, joined again by the import. The binding's figures stay within a margin
-    // of the source's (each format's own rounding of the positions moves the simplifier's
-    // choices a little; from STL's, 1.743 against 1.267 for moves of one unit). The exporter
-    // writes the scene's coordinates as they are, Blender's z up, and states +y up or nothing:
-    // the source is placed as its exports are, +y up and facing +z.
+    // triangle corner with the triangle's own normal, joined again by the import. The
+    // exporter writes the scene's coordinates as they are, Blender's z up, and states +y up
+    // or nothing: the source is placed as its exports are, +y up and facing +z. The formats
+    // that keep the vertices give the source's control mesh (the figures bind the render
+    // vertices where each file's rounding put them); STL's normals are another surface's,
+    // whose control mesh keeps the post-condition: within the aims, or warned of.
     TempDir dir;
     struct Figures {
+        int32_t points;
         float attached, small, unit;
+        bool warned;
     };
     const auto figures = [&](const std::string& file, const std::string& options) {
         const std::string out =
@@ -396,9 +399,10 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
         EXPECT_EQ(r.status, 0) << file << ": " << r.err;
         ModelData data;
         const auto model = buildModel(data, out + "/data/retarget.model");
-        return Figures{float(attachedCount(*model)) / float(data.renderVertexCount),
-                       largestAmplification(*model, data, 0.1f),
-                       largestAmplification(*model, data, 1.0f)};
+        return Figures{
+            data.controlPointCount, float(attachedCount(*model)) / float(data.renderVertexCount),
+            largestAmplification(*model, data, 0.1f), largestAmplification(*model, data, 1.0f),
+            r.err.find("thrown beyond the aims") != std::string::npos};
     };
     const Figures original = figures(source, " --up y --front z");
     for (const char* format : {"obj", "ply", "glb", "dae", "stl"}) {
@@ -406,10 +410,15 @@ TEST(FaceImport, OneHeadWrittenInSeveralFormatsImportsAlike) {
         const ProgramRun exported = runWords("/usr/bin/assimp", "export " + source + " " + file);
         ASSERT_EQ(exported.status, 0) << "assimp export (package assimp-utils): " << exported.err;
         const Figures f = figures(file, "");
-        std::printf("%s: attached %.4f, amplification %.3f (0.1), %.3f (1)\n", format, f.attached,
-                    f.small, f.unit);
+        std::printf("%s: %d points, attached %.4f, amplification %.3f (0.1), %.3f (1)\n", format,
+                    f.points, f.attached, f.small, f.unit);
         EXPECT_NEAR(f.attached, original.attached, 0.01f) << format;
-        EXPECT_NEAR(f.small, original.small, 0.4f) << format;
-        EXPECT_NEAR(f.unit, original.unit, 0.6f) << format;
+        if (std::string(format) == "stl") {
+            EXPECT_EQ(f.warned, f.small > 1.5f || f.unit > 2.0f) << format;
+            continue;
+        }
+        EXPECT_EQ(f.points, original.points) << format;
+        EXPECT_NEAR(f.small, original.small, 0.05f) << format;
+        EXPECT_NEAR(f.unit, original.unit, 0.05f) << format;
     }
 }

@@ -30,9 +30,13 @@ struct CageReport {
 // at last dropping triangles), mended towards a stricter shape where an edit gets there,
 // then fitted and refined in rounds (refineCage in cage_refine.h) up to targetPoints points
 // over its vertices as bound (the render vertices, or an even sample of a large mesh), and
-// the best round settled over them (settleToAims in cage_aims.h); what still breaks a rule
+// the best round settled over them (settleToAims in cage_aims.h), then over renderVertices
+// (the render vertices where they are, as the written model binds them: a vertex the grid
+// moved may bind elsewhere) where the mesh is small enough; what still breaks a rule
 // is dropped, and the triangles are put in the facing order (cage_order.h). Returns false
 // with one line in error when no valid control mesh of at least minPoints points remains.
 struct CanonicalMesh;
+struct BoundVertices;
 bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error,
-                       const CanonicalMesh& mesh, int32_t targetPoints, int32_t minPoints);
+                       const CanonicalMesh& mesh, const BoundVertices& renderVertices,
+                       int32_t targetPoints, int32_t minPoints);

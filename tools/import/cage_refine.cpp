@@ -346,10 +346,10 @@ bool insertFirstThatHelps(Editor& e, CageReport& report, int32_t& trials,
 // control point in the triangle it hangs on (an unattached one: the triangle of its nearest
 // sample), or on the side it lies near (insertionTries); where no insertion helps, the
 // triangle gets its best mending edit towards the aims instead, and its neighbourhood stays
-// open to the insertions of other vertices. One attempt per triangle. Returns the edits
-// made.
+// open to the insertions of other vertices. One attempt per triangle and kind of misfit
+// tried (the unattached with looseTrials, refineCage). Returns the edits made.
 int32_t refineNearMisfits(Editor& e, CageReport& report, Misfits& m, const RoundCage& r,
-                          const BoundVertices& bound) {
+                          const BoundVertices& bound, bool looseTrials) {
     const std::vector<float>& excess = r.excess;
     std::vector<int32_t>& order = m.beyondAim;
     std::sort(order.begin(), order.end(),
@@ -357,23 +357,35 @@ int32_t refineNearMisfits(Editor& e, CageReport& report, Misfits& m, const Round
     SampleIndex samples;
     if (!m.unattached.empty())
         buildSampleIndex(samples, r.model->samplePositions.get(), r.model->sampleCount);
+    const size_t looseFirst = order.size() + m.hangingFar.size();
     order.insert(order.end(), m.hangingFar.begin(), m.hangingFar.end());
     order.insert(order.end(), m.unattached.begin(), m.unattached.end());
     Hanging hanging;
     findHanging(hanging, *r.model, r.slot, e);
     std::vector<uint8_t> touched(e.points.size(), 0), tried(r.cage.triangles.size(), 0);
     std::vector<Edit> tries;
-    int32_t edits = 0, trials = 0;
-    for (int32_t i : order) {
+    // With looseTrials, where more than maxLooseShare of the vertices are unattached, those,
+    // tried last, have a budget of trials of their own, so that they are tried at all; past
+    // it they are left for the next round.
+    const bool tooLoose =
+        looseTrials && double(m.unattached.size()) > double(maxLooseShare) * double(excess.size());
+    int32_t edits = 0, trialsOf[2] = {0, 0};
+    for (size_t k = 0; k < order.size(); ++k) {
+        const int32_t i = order[k];
+        const int kind = tooLoose && k >= looseFirst ? 1 : 0;
+        int32_t& trials = trialsOf[kind];
+        if (kind == 1 && trials >= maxTrialsPerRound)
+            break;
         Attachment a;
         if (!surfacePoint(a, samples, r, bound, i))
             continue;
         if (e.usedPoints >= e.maxPoints)
             break;
         const int32_t t = r.slot[size_t(a.subPatch / 3)];
-        if (!e.alive[size_t(t)] || tried[size_t(a.subPatch / 3)])
+        const uint8_t bit = uint8_t(1 << kind);
+        if (!e.alive[size_t(t)] || (tried[size_t(a.subPatch / 3)] & bit))
             continue;
-        tried[size_t(a.subPatch / 3)] = 1;
+        tried[size_t(a.subPatch / 3)] |= bit;
         const int32_t c[3] = {e.triangles[size_t(t)].index[0], e.triangles[size_t(t)].index[1],
                               e.triangles[size_t(t)].index[2]};
         if (touched[size_t(c[0])] || touched[size_t(c[1])] || touched[size_t(c[2])])
@@ -453,7 +465,8 @@ bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot
 }
 
 void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e, CageReport& report,
-                const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount) {
+                const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount,
+                bool looseTrials) {
     BestRound kept;
     int staleRounds = 0; // rounds since the best
     RoundCage current;
@@ -470,7 +483,7 @@ void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e,
             misfits.beyondAim.empty() && misfits.unattached.empty() && misfits.hangingFar.empty();
         if (allFit || e.usedPoints >= e.maxPoints)
             break;
-        if (refineNearMisfits(e, report, misfits, current, bound) == 0)
+        if (refineNearMisfits(e, report, misfits, current, bound, looseTrials) == 0)
             break;
         repair(e, report);
         if (sameAsRound(e, current.cage))

@@ -58,8 +58,12 @@ bool placeInFacingOrder(Editor& e, ControlCage& cage, std::vector<int32_t>& slot
 // vertex nearby becomes a control point, kept only where the vertices around it, bound
 // again locally, are no worse and one is better; up to e.maxPoints points. The rounds stop
 // when every vertex meets the aims, the points run out, no edit is made or the repair that
-// follows undoes them, or four rounds in a row do not beat the best. best receives the round
-// with the smallest excess over the aims (with unattached vertices beyond 2 % counted
-// against it), bestNormals (its K) the render surface's normal at each of its points.
+// follows undoes them, or four rounds in a row do not beat the best. The misfits beyond an
+// aim and hanging far come first and share a budget of trials per round, which often leaves
+// none for the unattached; with looseTrials, a round that leaves more than 2 % of the
+// vertices unattached gives those a budget of their own. best receives the round with the
+// smallest excess over the aims (with unattached vertices beyond 2 % counted against it),
+// bestNormals (its K) the render surface's normal at each of its points.
 void refineCage(ControlCage& best, std::vector<Vector3>& bestNormals, Editor& e, CageReport& report,
-                const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount);
+                const BoundVertices& bound, const BoundVertices& fitted, size_t renderVertexCount,
+                bool looseTrials);

@@ -91,38 +91,33 @@ void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& position
               [](const Triangle& a, const Triangle& b) {
                   return std::lexicographical_compare(a.index, a.index + 3, b.index, b.index + 3);
               });
-    // The render vertices used, each where it is with its own normal, in the order of their
-    // positions on the grid and their normals rounded, ties by where they are and their
-    // normals; of those the same in all (a vertex repeated) one. Each is bound as the summary
-    // binds it: the one that a nearby vertex stood for was, on a 3DS Max STL file, thrown 30
-    // times as far.
+    // The render vertices used, each on the grid with its own normal rounded to normalGrid (one
+    // side of a seam or crease keeps its own), in that order, a vertex repeated once. Each is
+    // bound as the summary binds it (the one that a nearby vertex stood for was, on a 3DS Max
+    // STL file, thrown 30 times as far), but where the grid puts it: bound where the file's
+    // rounding put it, the rounds' choices differed between copies of one file whose forms
+    // were the same.
     const auto round = [](float v) { return std::round(v / normalGrid) * normalGrid + 0.0f; };
     struct Vertex {
-        Vector3 snapped, rounded, position, normal;
+        Vector3 snapped, rounded;
     };
     std::vector<Vertex> vertices;
     for (size_t i = 0; i < positions.size(); ++i)
         if (used[i])
-            vertices.push_back({snapped[i],
-                                {round(normals[i].x), round(normals[i].y), round(normals[i].z)},
-                                positions[i],
-                                normals[i]});
-    const auto gridKey = [](const Vertex& v) {
+            vertices.push_back(
+                {snapped[i], {round(normals[i].x), round(normals[i].y), round(normals[i].z)}});
+    const auto key = [](const Vertex& v) {
         return std::make_tuple(v.snapped.x, v.snapped.y, v.snapped.z, v.rounded.x, v.rounded.y,
                                v.rounded.z);
     };
-    const auto fullKey = [&](const Vertex& v) {
-        return std::tuple_cat(gridKey(v), std::make_tuple(v.position.x, v.position.y, v.position.z,
-                                                          v.normal.x, v.normal.y, v.normal.z));
-    };
     std::sort(vertices.begin(), vertices.end(),
-              [&](const Vertex& a, const Vertex& b) { return fullKey(a) < fullKey(b); });
+              [&](const Vertex& a, const Vertex& b) { return key(a) < key(b); });
     mesh.vertexPositions.clear();
     mesh.vertexNormals.clear();
     for (size_t j = 0; j < vertices.size(); ++j)
-        if (j == 0 || fullKey(vertices[j]) != fullKey(vertices[j - 1])) {
-            mesh.vertexPositions.push_back(vertices[j].position);
-            mesh.vertexNormals.push_back(vertices[j].normal);
+        if (j == 0 || key(vertices[j]) != key(vertices[j - 1])) {
+            mesh.vertexPositions.push_back(vertices[j].snapped);
+            mesh.vertexNormals.push_back(normalize(vertices[j].rounded));
         }
     mesh.normals.resize(mesh.positions.size());
     computeMeshNormals(mesh.normals.data(), mesh.positions.data(), int32_t(mesh.positions.size()),

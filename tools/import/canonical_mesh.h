@@ -17,11 +17,10 @@ struct CanonicalMesh {
     // The triangles on them, each turned (its winding kept) to start at its lowest point,
     // in increasing order of their points; triangles the grid collapses are dropped.
     std::vector<Triangle> triangles;
-    // The render vertices as the binding sees them, each where it is with its own normal (one
-    // side of a seam or crease keeps its own), in increasing order of their position on the
-    // grid and their normal rounded to normalGrid (ties by where they are and their normals),
-    // a vertex repeated once. What every round binds and judges: the written model's summary
-    // binds the render vertices themselves.
+    // The render vertices as the binding sees them, each on the grid with its own normal
+    // rounded to normalGrid (one side of a seam or crease keeps its own), in increasing order
+    // of both, a vertex repeated once: what every round binds and judges. The written model's
+    // summary binds the render vertices themselves.
     std::vector<Vector3> vertexPositions, vertexNormals;
 };
 
@@ -34,7 +33,7 @@ float canonicalGrid(float height);
 // The canonical form of the mesh positions (N), normals (N, computeMeshNormals of the
 // render mesh), triangles (M): every position rounded to the nearest multiple of grid
 // (exactly: grid is a power of two), the equal ones joined; the vertices used ordered on
-// the grid and by their normals rounded to normalGrid.
+// the grid and by their normals rounded to normalGrid (then made unit).
 constexpr float normalGrid = 1.0f / 4096.0f;
 void makeCanonicalMesh(CanonicalMesh& mesh, const std::vector<Vector3>& positions,
                        const std::vector<Vector3>& normals, const std::vector<Triangle>& triangles,

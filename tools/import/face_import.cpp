@@ -15,6 +15,7 @@
 #include "tools/import/automatic_cage.h"
 #include "tools/import/axis_guess.h"
 #include "tools/import/cage_fit.h"
+#include "tools/import/cage_refine.h"
 #include "tools/import/cage_rules.h"
 #include "tools/import/cage_simplify.h"
 #include "tools/import/canonical_mesh.h"
@@ -493,7 +494,8 @@ int main(int argc, char** argv) try {
         CanonicalMesh canonical;
         makeCanonicalMesh(canonical, render.positions, renderNormals, render.triangles,
                           canonicalGrid(height > 0.0f ? height : 1.0f));
-        if (!makeAutomaticCage(cage, made, problem, canonical, options.points,
+        BoundVertices renderVertices{render.positions, renderNormals};
+        if (!makeAutomaticCage(cage, made, problem, canonical, renderVertices, options.points,
                                minControlPointCount)) {
             // Which meshes were used, and whether all of them would have given enough.
             std::string choice;

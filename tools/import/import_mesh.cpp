@@ -588,7 +588,9 @@ const char* axisName(const Vector3& axis) {
     return "?";
 }
 
-Placement keptPlacement() { return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0f, 0.0f, 0.0f}, 1.0f}; }
+Placement keptPlacement() {
+    return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0f, 0.0f, 0.0f}, 1.0f, {0.0, 0.0, 0.0}, 1.0};
+}
 
 bool computePlacement(Placement& placement, const std::vector<Vector3>& positions,
                       const Vector3& up, const Vector3& front, float height, std::string& error) {
@@ -605,26 +607,36 @@ bool computePlacement(Placement& placement, const std::vector<Vector3>& position
         low = {std::min(low.x, q.x), std::min(low.y, q.y), std::min(low.z, q.z)};
         high = {std::max(high.x, q.x), std::max(high.y, q.y), std::max(high.z, q.z)};
     }
-    p.centre = (low + high) * 0.5f;
-    const float extent = std::fabs(dot(high - low, up));
-    if (!(extent > 0.0f) || !std::isfinite(extent)) {
+    // In double: the box's corners are floats, so its centre and extent are exact.
+    const double exactLow[3] = {low.x, low.y, low.z}, exactHigh[3] = {high.x, high.y, high.z};
+    const double exactUp[3] = {up.x, up.y, up.z};
+    double extent = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        p.exactCentre[a] = 0.5 * (exactLow[a] + exactHigh[a]);
+        extent += exactUp[a] * (exactHigh[a] - exactLow[a]);
+    }
+    extent = std::fabs(extent);
+    p.centre = {float(p.exactCentre[0]), float(p.exactCentre[1]), float(p.exactCentre[2])};
+    if (!(extent > 0.0) || !std::isfinite(float(extent))) {
         error = std::string("the mesh has no height along its up axis (") + axisName(up) +
                 "; --up names another)";
         return false;
     }
-    p.scale = height / extent;
+    p.exactScale = double(height) / extent;
+    p.scale = float(p.exactScale);
     placement = p;
     return true;
 }
 
 void applyPlacement(std::vector<Vector3>& positions, const Placement& placement) {
+    const float(*r)[3] = placement.rotation;
+    const double* c = placement.exactCentre;
     for (Vector3& q : positions) {
-        const Vector3 d = q - placement.centre;
-        const float(*r)[3] = placement.rotation;
-        q = Vector3{r[0][0] * d.x + r[0][1] * d.y + r[0][2] * d.z,
-                    r[1][0] * d.x + r[1][1] * d.y + r[1][2] * d.z,
-                    r[2][0] * d.x + r[2][1] * d.y + r[2][2] * d.z} *
-            placement.scale;
+        const double d[3] = {q.x - c[0], q.y - c[1], q.z - c[2]};
+        double placed[3];
+        for (int a = 0; a < 3; ++a)
+            placed[a] = (r[a][0] * d[0] + r[a][1] * d[1] + r[a][2] * d[2]) * placement.exactScale;
+        q = {float(placed[0]), float(placed[1]), float(placed[2])};
     }
 }
 

@@ -150,6 +150,11 @@ struct Placement {
     float rotation[3][3]; // rows: the source directions that become +x, +y, +z
     Vector3 centre;
     float scale;
+    // The centre and scale in double, as the positions are placed: each placed coordinate is
+    // rounded once, so copies of a file in other units land as near each other as their
+    // files' own rounding allows.
+    double exactCentre[3];
+    double exactScale;
 };
 
 // The identity placement (--keep-placement).

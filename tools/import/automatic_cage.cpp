@@ -31,10 +31,10 @@ constexpr int aimPasses = 3;
 // few seconds for a head of 10,000 vertices on the 2-core development VM, 10 s for
 // human.zae's 14,517): a mesh of more than retriedVertices vertices gets the first only.
 // Where none meets the share attached, the same again with the refinement's own trials for
-// the unattached (refineCage's looseTrials): those leave fewer vertices behind (the Wusons
-// of the corpus 1.8 % fewer, Testwuson.X 0.9 %), but a finer mesh often throws the others
-// farther, so they are tried only where the attached share is missed, and kept only where
-// they throw no farther (a smaller sum of the excess alone) than the attempt kept.
+// the unattached (refineCage's looseTrials): those leave fewer vertices behind (WusonOBJ
+// 1.8 % fewer), but a finer mesh often throws the others farther, so they are tried only
+// where the attached share is missed, and kept only where they throw no farther (a smaller
+// sum of the excess alone) than the attempt kept.
 struct Attempt {
     float share;
     bool looseTrials;

@@ -422,8 +422,8 @@ int main(int argc, char** argv) try {
         if (render.axes.source.empty() && !options.upGiven && !options.frontGiven)
             warnings += axesWarning(options.mesh, up, front, render.positions);
         applyPlacement(render.positions, placement);
-        report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n", placement.scale,
-               options.height);
+        report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
+               float(placement.scale), options.height);
     }
     if (!render.hasTexCoords) {
         frontPlanarTexCoords(render);
@@ -593,9 +593,10 @@ int main(int argc, char** argv) try {
     measureAmplification(amplification, values, model, cage.points.data());
     if (!written.get())
         return refuse(program, writeProblem);
-    record.scale = placement.scale;
+    record.scale = float(placement.scale);
     std::copy(&placement.rotation[0][0], &placement.rotation[0][0] + 9, &record.rotation[0][0]);
-    record.centre = placement.centre;
+    record.centre = {float(placement.centre[0]), float(placement.centre[1]),
+                     float(placement.centre[2])};
     const std::string recordFile = std::string(options.out) + "/" + importRecordFile;
     if (!writeImportRecord(recordFile.c_str(), record, problem) || !commitFileBatch(batch, problem))
         return refuse(program, problem);

@@ -588,9 +588,7 @@ const char* axisName(const Vector3& axis) {
     return "?";
 }
 
-Placement keptPlacement() {
-    return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0f, 0.0f, 0.0f}, 1.0f, {0.0, 0.0, 0.0}, 1.0};
-}
+Placement keptPlacement() { return {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0.0, 0.0, 0.0}, 1.0}; }
 
 bool computePlacement(Placement& placement, const std::vector<Vector3>& positions,
                       const Vector3& up, const Vector3& front, float height, std::string& error) {
@@ -612,30 +610,28 @@ bool computePlacement(Placement& placement, const std::vector<Vector3>& position
     const double exactUp[3] = {up.x, up.y, up.z};
     double extent = 0.0;
     for (int a = 0; a < 3; ++a) {
-        p.exactCentre[a] = 0.5 * (exactLow[a] + exactHigh[a]);
+        p.centre[a] = 0.5 * (exactLow[a] + exactHigh[a]);
         extent += exactUp[a] * (exactHigh[a] - exactLow[a]);
     }
     extent = std::fabs(extent);
-    p.centre = {float(p.exactCentre[0]), float(p.exactCentre[1]), float(p.exactCentre[2])};
     if (!(extent > 0.0) || !std::isfinite(float(extent))) {
         error = std::string("the mesh has no height along its up axis (") + axisName(up) +
                 "; --up names another)";
         return false;
     }
-    p.exactScale = double(height) / extent;
-    p.scale = float(p.exactScale);
+    p.scale = double(height) / extent;
     placement = p;
     return true;
 }
 
 void applyPlacement(std::vector<Vector3>& positions, const Placement& placement) {
     const float(*r)[3] = placement.rotation;
-    const double* c = placement.exactCentre;
+    const double* c = placement.centre;
     for (Vector3& q : positions) {
         const double d[3] = {q.x - c[0], q.y - c[1], q.z - c[2]};
         double placed[3];
         for (int a = 0; a < 3; ++a)
-            placed[a] = (r[a][0] * d[0] + r[a][1] * d[1] + r[a][2] * d[2]) * placement.exactScale;
+            placed[a] = (r[a][0] * d[0] + r[a][1] * d[1] + r[a][2] * d[2]) * placement.scale;
         q = {float(placed[0]), float(placed[1]), float(placed[2])};
     }
 }

@@ -146,15 +146,13 @@ const char* axisName(const Vector3& axis);
 // Placement into the viewer's model units: p' = scale · R · (p − centre), where R turns the
 // source's up axis to +y and its front axis to +z, centre is the middle of the mesh's
 // bounding box and scale makes the box height along up equal to height.
+// The centre and scale are kept in double, as the positions are placed: each placed
+// coordinate is rounded once, so copies of a file in other units land as near each other as
+// their files' own rounding allows (the import record keeps them as floats).
 struct Placement {
     float rotation[3][3]; // rows: the source directions that become +x, +y, +z
-    Vector3 centre;
-    float scale;
-    // The centre and scale in double, as the positions are placed: each placed coordinate is
-    // rounded once, so copies of a file in other units land as near each other as their
-    // files' own rounding allows.
-    double exactCentre[3];
-    double exactScale;
+    double centre[3];
+    double scale;
 };
 
 // The identity placement (--keep-placement).

@@ -166,6 +166,8 @@ void computeAmplification(float* amplification, int32_t* worstControlPoint, cons
     attached.resize(attachedCount);
     Lanes4 restNets[3][10];
     for (int32_t t = 0; t < L; ++t) {
+        if (subPatchVertices.first[size_t(3 * t)] == subPatchVertices.first[size_t(3 * t + 3)])
+            continue;
         buildTriangleNets(restNets, model, t, controlPoints, normals);
         for (int32_t j = subPatchVertices.first[size_t(3 * t)];
              j < subPatchVertices.first[size_t(3 * t + 3)]; ++j) {
@@ -261,6 +263,10 @@ void computeAmplification(float* amplification, int32_t* worstControlPoint, cons
                 for (int32_t e : edgesAround)
                     moved.edge[size_t(e)] = normalOf(edgeTriangles, e, moved.face);
                 for (int32_t t : around) {
+                    // A triangle none of whose sub-patches holds a vertex moves nothing.
+                    if (subPatchVertices.first[size_t(3 * t)] ==
+                        subPatchVertices.first[size_t(3 * t + 3)])
+                        continue;
                     buildTriangleNets(nets, model, t, points.data(), moved);
                     for (int k = 0; k < 3; ++k) {
                         const int32_t first = subPatchVertices.first[size_t(3 * t + k)];

@@ -229,7 +229,7 @@ void FaceModel::bindRenderVertices(const Vector3* restPositions, const Vector3* 
     SampleIndex index;
     const SampleIndex* useIndex = nullptr;
     if (search == SampleSearch::indexed) {
-        buildSampleIndex(index, samplePositions.get(), sampleCount);
+        buildSampleIndex(index, samplePositions.get(), sampleCount, renderVertexCount);
         useIndex = &index;
     }
     std::vector<int32_t> hints(size_t(workers.threadCount), -1);

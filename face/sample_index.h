@@ -40,8 +40,10 @@ struct SampleIndex {
                             // (of the search that keeps its hint here)
 };
 
-// Builds the index over positions[0..count−1].
-void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t count);
+// Builds the index over positions[0..count−1] for about searches searches (which shapes the
+// tree for speed alone: any count gives the same results).
+void buildSampleIndex(SampleIndex& index, const Vector3* positions, int32_t count,
+                      int64_t searches);
 
 // The nearest sample to P with vertex normal N under the rules above (sampleNormals holds
 // the normals of the samples the index was built from). Returns its index and its

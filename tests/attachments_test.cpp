@@ -161,7 +161,7 @@ TEST(Attachments, EqualDistancesTakeTheLowerIndex) {
     for (const int32_t i : {20000, 20001, 7000, 15000, 123, 24155, 24156})
         model->samplePositions[i] = Q;
     SampleIndex index;
-    buildSampleIndex(index, model->samplePositions.get(), model->sampleCount);
+    buildSampleIndex(index, model->samplePositions.get(), model->sampleCount, 7);
     const struct {
         Vector3 X;
         int32_t sample;

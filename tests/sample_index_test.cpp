@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -69,9 +70,10 @@ std::vector<Query> makeQueries(const FaceModel& model, Random& random, int32_t c
     return queries;
 }
 
-void expectSameSearch(const FaceModel& model, const std::vector<Query>& queries) {
+void expectSameSearchOf(const FaceModel& model, const std::vector<Query>& queries,
+                        int64_t searches) {
     SampleIndex index;
-    buildSampleIndex(index, model.samplePositions.get(), model.sampleCount);
+    buildSampleIndex(index, model.samplePositions.get(), model.sampleCount, searches);
     int found = 0;
     for (size_t q = 0; q < queries.size(); ++q) {
         float exhaustiveDistance, indexedDistance;
@@ -88,6 +90,14 @@ void expectSameSearch(const FaceModel& model, const std::vector<Query>& queries)
     // Most queries find a sample, some do not.
     EXPECT_GT(found, static_cast<int>(queries.size()) / 2);
     EXPECT_LT(found, static_cast<int>(queries.size()));
+}
+
+// The index built for as many searches as samples (small leaves) and for one (the largest).
+void expectSameSearch(const FaceModel& model, const std::vector<Query>& queries) {
+    for (const int64_t searches : {int64_t(model.sampleCount), int64_t(1)}) {
+        SCOPED_TRACE("built for " + std::to_string(searches) + " searches");
+        expectSameSearchOf(model, queries, searches);
+    }
 }
 
 } // namespace
@@ -127,7 +137,7 @@ TEST(SampleIndex, NonFiniteSamplesAreLeftOut) {
     const Vector3 positions[4] = {{nan, 0, 0}, {0.1f, 0, 0}, {0, 0, 1e30f}, {0.1f, 0, 0}};
     const Vector3 normals[4] = {{0, 0, 1}, {0, 0, -1}, {0, 0, 1}, {0, 0, 1}};
     SampleIndex index;
-    buildSampleIndex(index, positions, 4);
+    buildSampleIndex(index, positions, 4, 3);
     EXPECT_EQ(index.pointCount, 3);
     // Sample 1 is refused by its normal (limit 0: every sample obeys the normal rule).
     EXPECT_EQ(findNearestSampleIndexed(d, index, normals, {0, 0, 0}, {0, 0, 1}, 0, 0.5f, 0.25f), 3);

@@ -15,6 +15,7 @@
 #include "tools/import/canonical_mesh.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -84,6 +85,17 @@ bool simplifyRenderMesh(ControlCage& simplified, std::vector<Vector3>& surfaceNo
     return true;
 }
 
+// Whether two refined control meshes are the same, bit for bit, with the same normals: the
+// settling that follows is then the same too.
+bool sameRefined(const ControlCage& a, const std::vector<Vector3>& aNormals, const ControlCage& b,
+                 const std::vector<Vector3>& bNormals) {
+    const auto same = [](const auto& x, const auto& y) {
+        return x.size() == y.size() &&
+               (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof x[0]) == 0);
+    };
+    return same(a.points, b.points) && same(a.triangles, b.triangles) && same(aNormals, bNormals);
+}
+
 double missedAims(const SettleResult& r) {
     return r.excess +
            letGoWeight * std::max(0.0, double(r.loose) - double(maxLooseShare) * r.vertices);
@@ -141,7 +153,8 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     const std::vector<Vector3>& candidates = bound.positions;
     const std::vector<Vector3>& candidateNormals = bound.normals;
     SampleIndex candidateIndex;
-    buildSampleIndex(candidateIndex, candidates.data(), int32_t(candidates.size()));
+    buildSampleIndex(candidateIndex, candidates.data(), int32_t(candidates.size()),
+                     int64_t(candidates.size()));
     // The settling is over every vertex, or the refinement's sample of a larger mesh.
     BoundVertices every;
     if (positions.size() <= maxSettledVertices) {
@@ -164,6 +177,11 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
     // meets the aims; the best of those that keep minPoints points is kept.
     ControlCage kept;
     SettleResult keptResult;
+    // Each attempt's refined control mesh and its normals: an attempt with the unattached's
+    // own trials whose refinement gives the same as the attempt at its share without them
+    // would settle the same, so it could not be kept (it is no better than what was kept).
+    std::vector<ControlCage> refinedOf(std::size(attempts));
+    std::vector<std::vector<Vector3>> refinedNormalsOf(std::size(attempts));
     const bool small = positions.size() <= retriedVertices;
     const Attempt* tries = small ? attempts : largeMeshAttempts;
     const size_t tryCount = small ? std::size(attempts) : std::size(largeMeshAttempts);
@@ -191,6 +209,15 @@ bool makeAutomaticCage(ControlCage& cage, CageReport& report, std::string& error
         std::vector<Vector3> refinedNormals;
         refineCage(refined, refinedNormals, e, counts, bound, fitted, positions.size(),
                    a.looseTrials);
+        const auto alike = std::find_if(tries, tries + attempt, [&](const Attempt& b) {
+            return b.share == a.share && !b.looseTrials;
+        });
+        if (alike != tries + attempt &&
+            sameRefined(refined, refinedNormals, refinedOf[size_t(alike - tries)],
+                        refinedNormalsOf[size_t(alike - tries)]))
+            continue;
+        refinedOf[attempt] = refined;
+        refinedNormalsOf[attempt] = refinedNormals;
         // The best round, settled where the binding of a vertex still throws it.
         Editor settled;
         editorOf(settled, counts, refined, refinedNormals);

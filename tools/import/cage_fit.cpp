@@ -53,9 +53,11 @@ void findFeet(std::vector<Foot>& feet, const FaceModel& model) {
     const int32_t N = model.renderVertexCount;
     feet.resize(size_t(N));
     SampleIndex samples;
-    for (int32_t i = 0; i < N && !samples.tree; ++i)
-        if (model.attachments[i].subPatch < 0)
-            buildSampleIndex(samples, model.samplePositions.get(), model.sampleCount);
+    int32_t unattached = 0;
+    for (int32_t i = 0; i < N; ++i)
+        unattached += model.attachments[i].subPatch < 0;
+    if (unattached > 0)
+        buildSampleIndex(samples, model.samplePositions.get(), model.sampleCount, unattached);
     // The nearest sample is the same whatever the search's start hint: each block has its own.
     parallelFor(sharedWorkers(), N, fitBlock, [&](int64_t begin, int64_t end, int32_t) {
         int32_t hint = -1;

@@ -50,7 +50,7 @@ void facingOrder(std::vector<int32_t>& order, int32_t& marked, const FaceModel& 
         const int32_t freeLimit =
             pass == 0 ? int32_t(samplePositions.size()) : hintingFreeSampleLimit;
         SampleIndex index;
-        buildSampleIndex(index, samplePositions.data(), int32_t(samplePositions.size()));
+        buildSampleIndex(index, samplePositions.data(), int32_t(samplePositions.size()), N);
         parallelFor(sharedWorkers(), N, facingBlock, [&](int64_t begin, int64_t end, int32_t) {
             int32_t hint = -1;
             for (int64_t i = begin; i < end; ++i) {

@@ -356,7 +356,8 @@ int32_t refineNearMisfits(Editor& e, CageReport& report, Misfits& m, const Round
               [&](int32_t a, int32_t b) { return excess[size_t(a)] > excess[size_t(b)]; });
     SampleIndex samples;
     if (!m.unattached.empty())
-        buildSampleIndex(samples, r.model->samplePositions.get(), r.model->sampleCount);
+        buildSampleIndex(samples, r.model->samplePositions.get(), r.model->sampleCount,
+                         int64_t(m.unattached.size()));
     const size_t looseFirst = order.size() + m.hangingFar.size();
     order.insert(order.end(), m.hangingFar.begin(), m.hangingFar.end());
     order.insert(order.end(), m.unattached.begin(), m.unattached.end());

@@ -148,7 +148,7 @@ void nearestSurfaceNormals(std::vector<Vector3>& normals, const ControlCage& cag
     normals.assign(cage.points.size(), Vector3{0.0f, 0.0f, 0.0f});
     SampleIndex index;
     const int32_t N = static_cast<int32_t>(renderPositions.size());
-    buildSampleIndex(index, renderPositions.data(), N);
+    buildSampleIndex(index, renderPositions.data(), N, int64_t(cage.points.size()));
     const float unlimited = std::numeric_limits<float>::infinity();
     for (size_t p = 0; p < cage.points.size(); ++p) {
         float distance;

@@ -32,6 +32,9 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
     ModelData data;
     const std::string model = writeSmallModel(data, dir);
     const std::string bad = dir.write("bad.model", std::string("3\n0 0 0\n1 0 0\n"));
+    // Point 7 moved twice: summed from zero its moves round otherwise than added to the point.
+    const std::string pose =
+        dir.write("pose.txt", std::string("7 0.1 0.3 -0.7\n7 0.2 0.3 0.1\n12 0 0 -0.3\n"));
     struct Case {
         std::vector<std::string> args;
         int status; // 0 done, 1 unreadable model (one line naming it), 2 usage
@@ -52,6 +55,8 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         {{"--dump", "positions", "--half", "up", model}, 2},
         {{"--mirror", model}, 2},
         {{"--dump", "edges", "--mix", "a.txt=1", model}, 2},
+        {{"--dump", "positions", "--pose", pose, model}, 0},
+        {{"--dump", "edges", "--pose", pose, model}, 2},
         {{"--export-scene", "x.glb", "--half", "left", "--shapes", "a.txt", model}, 2},
         // Two outputs of one command under one name, however written.
         {{"--export-obj", dir.path + "/x.obj", "--export-scene", dir.path + "/./x.obj", model}, 2},
@@ -113,6 +118,31 @@ TEST(FaceInspect, ExitStatusesAndTheDumpAgainstTheLibrary) {
         EXPECT_TRUE(p == positions[i] && n == normals[i]) << "vertex " << i << ": " << line;
     }
     EXPECT_EQ(i, face->renderVertexCount);
+
+    // A pose file as face-poser loads it: the positions of the mix of it alone, bit for bit,
+    // and those of the OBJ export of the pose.
+    const std::string obj = dir.path + "/posed.obj";
+    const ProgramRun posed =
+        runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--pose", pose, model});
+    const ProgramRun mixed =
+        runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--mix", pose + "=1", model});
+    const ProgramRun exported =
+        runProgram({FACE_INSPECT_PATH, "--export-obj", obj, "--pose", pose, model});
+    ASSERT_EQ(posed.status + mixed.status + exported.status, 0)
+        << posed.err << mixed.err << exported.err;
+    EXPECT_EQ(posed.out, mixed.out);
+    std::istringstream objLines(readFile(obj));
+    std::vector<std::string> vs, vns;
+    for (std::string line; std::getline(objLines, line);)
+        if (line.rfind("v ", 0) == 0)
+            vs.push_back(line.substr(2));
+        else if (line.rfind("vn ", 0) == 0)
+            vns.push_back(line.substr(3));
+    ASSERT_EQ(vs.size(), vns.size());
+    std::string fromObj;
+    for (size_t k = 0; k < vs.size(); ++k)
+        fromObj += vs[k] + " " + vns[k] + "\n";
+    EXPECT_EQ(posed.out, fromObj);
 
     // The amplification for moves of one unit, as the library computes it.
     const ProgramRun unit =

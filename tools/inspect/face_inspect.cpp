@@ -70,10 +70,11 @@ const char usageText[] =
     "  --colour WHAT       with --picture: weight (default) or amplification (teal up to 1,\n"
     "                      yellow 1.5, red 3, magenta above; unattached grey)\n"
     "  --views WHICH       with --picture: front (default) or three (front, side, back)\n"
-    "  --pose FILE         with --export-obj or --picture: moves \"I DX DY DZ\", one a line\n"
-    "  --mix FILE=W,...    with --dump positions, --export-obj, --export-scene or --picture:\n"
-    "                      the pose files mixed, each at its weight W (-1 to 2), as face-poser's\n"
-    "                      mix; the moves of --move and --pose are added to it\n"
+    "  --pose FILE         with --dump positions, --export-obj, --export-scene or --picture:\n"
+    "                      moves \"I DX DY DZ\", one a line, as face-poser loads a pose (the\n"
+    "                      positions of --mix FILE=1)\n"
+    "  --mix FILE=W,...    with those: the pose files mixed, each at its weight W (-1 to 2), as\n"
+    "                      face-poser's mix; the moves of --move and --pose are added to it\n"
     "  --mirror            with those: the pose mirrored, its left becoming its right\n"
     "  --half left|right   with those: the pose's left or right half (after --mirror), as\n"
     "                      face-poser's \"H\" saves it\n"
@@ -121,9 +122,9 @@ struct Options {
     std::vector<MixFile> mix;           // --mix: the pose files and their weights
     bool mirror = false;                // --mirror
     int half = -1;                      // --half: 0 left, 1 right, −1 the whole pose
-    // Whether the pose is formed as offsets from rest (a mix, mirrored or halved), as
-    // face-poser forms it, rather than by adding each move to the point.
-    bool posedByOffsets() const { return !mix.empty() || mirror || half >= 0; }
+    // Whether the pose is formed as offsets from rest (a pose file, a mix, mirrored or
+    // halved), as face-poser forms it, rather than by adding each --move to the point.
+    bool posedByOffsets() const { return pose || !mix.empty() || mirror || half >= 0; }
 };
 
 int usage(const char* problem) {
@@ -359,10 +360,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         return problem = "--colour and --views need --picture", false;
     if (options.sourceCoordinates && !options.exportObj)
         return problem = "--source-coordinates needs --export-obj", false;
-    if (options.pose && !output)
-        return problem = "--pose needs --export-obj, --export-scene or --picture", false;
     if (options.posedByOffsets() && options.dump != Dump::positions && !output)
-        return problem = "--mix, --mirror and --half need --dump positions, --export-obj, "
+        return problem = "--pose, --mix, --mirror and --half need --dump positions, --export-obj, "
                          "--export-scene or --picture",
                false;
     if (options.posedByOffsets() && !options.shapes.empty())
@@ -451,8 +450,9 @@ void dumpPairs(const FaceModel& model, const Vector3* controlPoints) {
 }
 
 // The pose as face-poser forms it, as offsets from rest: the mix of the --mix files, plus
-// moves, mirrored under --mirror, then halved under --half; every point (K, at rest) is then
-// set to rest + offset, the one sum face-poser shows.
+// moves (a pose file's summed from zero, as face-poser loads it), mirrored under --mirror,
+// then halved under --half; every point (K, at rest) is then set to rest + offset, the one
+// sum face-poser shows.
 bool poseByOffsets(Vector3* points, const FaceModel& model,
                    const std::vector<ControlPointMove>& moves, const Options& options,
                    std::string& error) {
@@ -490,6 +490,16 @@ bool poseByOffsets(Vector3* points, const FaceModel& model,
     }
     for (int32_t i = 0; i < K; ++i)
         points[i] = points[i] + offsets[size_t(i)];
+    return true;
+}
+
+// The control points (at rest) posed by moves (--move's, then the pose file's) as the
+// options say: as offsets from rest, or with --move alone each move added to its point.
+bool posePoints(Vector3* points, const FaceModel& model, const std::vector<ControlPointMove>& moves,
+                const Options& options, std::string& error) {
+    if (options.posedByOffsets())
+        return poseByOffsets(points, model, moves, options, error);
+    applyMoves(points, moves.data(), moves.size());
     return true;
 }
 
@@ -600,12 +610,8 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
         restNormals.assign(model.renderNormals.get(),
                            model.renderNormals.get() + model.renderVertexCount);
     }
-    if (options.posedByOffsets()) {
-        if (!poseByOffsets(points, model, moves, options, error))
-            return fail(error);
-    } else {
-        applyMoves(points, moves.data(), moves.size());
-    }
+    if (!posePoints(points, model, moves, options, error))
+        return fail(error);
     model.update(model.renderPositions.get(), model.renderNormals.get(), points);
     if ((options.exportObj &&
          !writeRenderObj(options.exportObj, model, options.sourceCoordinates ? &record : nullptr,
@@ -685,15 +691,14 @@ int main(int argc, char** argv) try {
     case Dump::amplification:
         dumpAmplification(model, data.controlPoints.get(), options.step);
         break;
-    case Dump::positions:
-        if (options.posedByOffsets()) {
-            if (!poseByOffsets(data.controlPoints.get(), model, options.moves, options, error))
-                return fail(error);
-        } else {
-            applyMoves(data.controlPoints.get(), options.moves.data(), options.moves.size());
-        }
+    case Dump::positions: {
+        std::vector<ControlPointMove> moves = options.moves;
+        if ((options.pose && !readPoseFile(moves, options.pose, data.controlPointCount, error)) ||
+            !posePoints(data.controlPoints.get(), model, moves, options, error))
+            return fail(error);
         dumpPositions(model, data.controlPoints.get());
         break;
+    }
     case Dump::pairs:
         dumpPairs(model, data.controlPoints.get());
         break;

@@ -139,6 +139,12 @@ void appendMeshSections(std::string& out, const Vector3* positions, const TexCoo
     appendTriangles(out, triangles, M, true);
 }
 
+void appendControlSections(std::string& out, const Vector3* controlPoints, int32_t K,
+                           const Triangle* controlTriangles, int32_t L, RealFormat format) {
+    appendPoints(out, controlPoints, K, format);
+    appendTriangles(out, controlTriangles, L, false);
+}
+
 bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     const TexCoord* renderTexCoords, int32_t N, const Triangle* renderTriangles,
                     int32_t M, const Vector3* controlPoints, int32_t K,
@@ -152,7 +158,6 @@ bool writeModelFile(const char* fileName, const Vector3* renderPositions,
 bool writeModelFile(const char* fileName, std::string& meshSections, const Vector3* controlPoints,
                     int32_t K, const Triangle* controlTriangles, int32_t L, std::string& error,
                     RealFormat format) {
-    appendPoints(meshSections, controlPoints, K, format);
-    appendTriangles(meshSections, controlTriangles, L, false);
+    appendControlSections(meshSections, controlPoints, K, controlTriangles, L, format);
     return writeFileContents(fileName, meshSections.data(), meshSections.size(), error);
 }

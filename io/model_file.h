@@ -80,6 +80,11 @@ bool writeModelFile(const char* fileName, const Vector3* renderPositions,
                     const Triangle* controlTriangles, int32_t L, std::string& error,
                     RealFormat format = RealFormat::nineDigits);
 
+// Appends the last four sections of a model file: K, the control points, L and the control
+// triangles as stored (so that meshSections + these is a whole model file's text).
+void appendControlSections(std::string& out, const Vector3* controlPoints, int32_t K,
+                           const Triangle* controlTriangles, int32_t L, RealFormat format);
+
 // The same with the render mesh already formatted: meshSections holds appendMeshSections'
 // text (formatted ahead, while the control mesh is made); the rest is appended to it.
 bool writeModelFile(const char* fileName, std::string& meshSections, const Vector3* controlPoints,

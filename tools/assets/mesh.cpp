@@ -188,17 +188,23 @@ struct Row {
     std::vector<int> up, down;
 };
 
-// Builds the full row (the half mirrored) and adds its points to the mesh.
-Row makeRow(FaceMesh& mesh, const std::vector<RowPoint>& half) {
+// Builds the full row (the half mirrored) and adds its points to the mesh, and the side of
+// the cut of each point to sides (+1 upper edge alone, −1 lower, 0 both).
+Row makeRow(FaceMesh& mesh, std::vector<int>& sides, const std::vector<RowPoint>& half) {
     Row row;
     auto add = [&](double X, const RowPoint& p) {
         const int upper = addVertex(mesh, X, p.y);
+        sides.push_back(p.side == Side::aboveOnly || p.side == Side::cut ? 1
+                        : p.side == Side::belowOnly                      ? -1
+                                                                         : 0);
         if (p.side != Side::belowOnly)
             row.up.push_back(upper);
         if (p.side == Side::both || p.side == Side::belowOnly)
             row.down.push_back(upper);
-        if (p.side == Side::cut)
+        if (p.side == Side::cut) {
             row.down.push_back(addVertex(mesh, X, p.lowerY));
+            sides.push_back(-1);
+        }
     };
     for (const RowPoint& p : half)
         add(-p.x, p);
@@ -329,11 +335,14 @@ void buildControlMesh(ControlMesh& control) {
         {onBottom(s), onBottom(9.0), onBottom(6.6), onBottom(4.6), onBottom(2.9), onBottom(1.4),
          onBottom(0)},
     };
-    constexpr int eyeRow = 5, mouthRow = 11;
+    constexpr int eyeRow = controlRow::eyes, mouthRow = controlRow::mouth;
 
     std::vector<Row> built;
-    for (const std::vector<RowPoint>& half : rows)
-        built.push_back(makeRow(points, half));
+    std::vector<int> sides, rowOf;
+    for (const std::vector<RowPoint>& half : rows) {
+        built.push_back(makeRow(points, sides, half));
+        rowOf.resize(points.positions.size(), static_cast<int>(built.size()) - 1);
+    }
 
     // Points of the lip line between the corners (corners included), and of the eyes'
     // rims (corners included).
@@ -410,9 +419,13 @@ void buildControlMesh(ControlMesh& control) {
     FaceMesh& mesh = control.mesh;
     mesh.domain.resize(pointCount);
     mesh.positions.resize(pointCount);
+    control.row.resize(pointCount);
+    control.side.resize(pointCount);
     for (int p = 0; p < pointCount; ++p) {
         mesh.domain[newIndex[p]] = points.domain[p];
         mesh.positions[newIndex[p]] = points.positions[p];
+        control.row[newIndex[p]] = rowOf[p];
+        control.side[newIndex[p]] = sides[p];
     }
     for (int k = 0; k <= 2; ++k) {
         if (k == 1)

@@ -43,8 +43,36 @@ constexpr int lowerLipMiddle = 87;
 // test applies to every sub-patch from freeSubPatchCount (366, control triangle 122) on, so
 // it covers the eyelids and the lips (from 354 and 396) and most of the skin; the order is
 // not chosen for it.
+//
+// Every point also keeps the row of the layout it was placed in (controlRow), and its side
+// of a cut: +1 for a point of the upper lid's or upper lip's edge alone, −1 for one of the
+// lower's, 0 for a point both sides share (the corners, and every point off the cuts). The
+// expressions (expressions.h) are made from these.
+namespace controlRow {
+enum : int {
+    hairline,
+    forehead,
+    aboveBrows,
+    brows,
+    lidCrease,
+    eyes, // the eye corners and the lids' edges
+    lowerLids,
+    cheeks,
+    noseTip,
+    noseBase,
+    upperLip, // the upper lip's vermilion border
+    mouth,    // the lip line
+    lowerLip, // the lower lip's border
+    chin,
+    lowerEdge,
+    count
+};
+} // namespace controlRow
+
 struct ControlMesh {
     FaceMesh mesh;
+    std::vector<int> row;  // per point: its row (controlRow)
+    std::vector<int> side; // per point: +1 upper edge of a cut, −1 lower edge, 0 both
     int firstLidOrLipTriangle = 0;
     int firstLipTriangle = 0; // lip triangles come after the eyelids
 };

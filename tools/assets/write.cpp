@@ -1,5 +1,6 @@
 #include "tools/assets/write.h"
 
+#include "io/file_contents.h"
 #include "io/model_file.h"
 #include "io/prop.h"
 
@@ -25,8 +26,7 @@ void toFloats(std::vector<Vector3>& out, const std::vector<Point3>& points) {
 
 } // namespace
 
-bool writeFaceModel(const char* path, const FaceMesh& render, const FaceMesh& control,
-                    std::string& error) {
+void formatFaceModel(std::string& text, const FaceMesh& render, const FaceMesh& control) {
     std::vector<Vector3> renderPositions, controlPoints;
     toFloats(renderPositions, render.positions);
     toFloats(controlPoints, control.positions);
@@ -36,11 +36,20 @@ bool writeFaceModel(const char* path, const FaceMesh& render, const FaceMesh& co
         domainTexCoord(d.X, d.Y, u, v);
         texCoords.push_back({fourDecimals(u), fourDecimals(v)});
     }
-    return writeModelFile(path, renderPositions.data(), texCoords.data(),
-                          int32_t(renderPositions.size()), render.triangles.data(),
-                          int32_t(render.triangles.size()), controlPoints.data(),
-                          int32_t(controlPoints.size()), control.triangles.data(),
-                          int32_t(control.triangles.size()), error, RealFormat::fourDecimals);
+    text.clear();
+    appendMeshSections(text, renderPositions.data(), texCoords.data(),
+                       int32_t(renderPositions.size()), render.triangles.data(),
+                       int32_t(render.triangles.size()), RealFormat::fourDecimals);
+    appendControlSections(text, controlPoints.data(), int32_t(controlPoints.size()),
+                          control.triangles.data(), int32_t(control.triangles.size()),
+                          RealFormat::fourDecimals);
+}
+
+bool writeFaceModel(const char* path, const FaceMesh& render, const FaceMesh& control,
+                    std::string& error) {
+    std::string text;
+    formatFaceModel(text, render, control);
+    return writeFileContents(path, text.data(), text.size(), error);
 }
 
 bool writePropMesh(const char* path, const PropMesh& prop, std::string& error) {

@@ -15,5 +15,9 @@
 bool writeFaceModel(const char* path, const FaceMesh& render, const FaceMesh& control,
                     std::string& error);
 
+// The bytes writeFaceModel writes, into text (replaced): what the viewer reads, for tools
+// that build the face model in memory.
+void formatFaceModel(std::string& text, const FaceMesh& render, const FaceMesh& control);
+
 // A prop file: positions, texture coordinates, triangles. Result as for writeFaceModel.
 bool writePropMesh(const char* path, const PropMesh& prop, std::string& error);

@@ -3,6 +3,7 @@
 // export headless (one launch for all of them) and what it reads is compared: the same
 // objects with the same vertex counts, the rest positions, and each shape key's name and
 // positions against the export posed with that pose alone.
+// The default face's expression library goes the same way, every pose a named key.
 #include "io/model_file.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/poser_drag.h"
@@ -296,5 +297,50 @@ TEST_F(EndToEndPoserBlender, DefaultFaceSmileAndItsHalvesAreShapeKeysByName) {
                           tolerance)
                     << "vertex " << i / 3;
             }
+    }
+}
+
+// The default face's expression library (poses/, one file per ARKit blendshape but the
+// tongue's) exported as one glTF, as docs/face-inspect.md shows: no error from the Khronos
+// glTF Validator, and Blender reads one shape key per pose file, named after it in the
+// files' order, each moving some vertex and none by an eighth of the face's size (3 units
+// of its 24; jawOpen, the largest, moves a vertex by 2.1).
+TEST(EndToEndBlender, DefaultFaceLibraryIsOneNamedShapeKeyPerPoseFile) {
+    const std::string validator = FACE_SOURCE_DIR "/.tools/node_modules";
+    ASSERT_TRUE(std::filesystem::exists(validator + "/gltf-validator/package.json"))
+        << "scripts/deps.sh test installs the glTF validator into .tools/";
+    std::vector<std::string> poses;
+    for (const auto& entry : std::filesystem::directory_iterator(FACE_SOURCE_DIR "/poses"))
+        if (entry.is_regular_file() && entry.path().extension() == ".txt")
+            poses.push_back(entry.path().string());
+    std::sort(poses.begin(), poses.end());
+    ASSERT_FALSE(poses.empty());
+    TempDir temp;
+    const std::string library = temp.path + "/library.glb";
+    std::vector<std::string> arguments = {"--export-scene", library, "--shapes"};
+    arguments.insert(arguments.end(), poses.begin(), poses.end());
+    arguments.push_back(FACE_SOURCE_DIR "/data/retarget.model");
+    const ProgramRun exported = inspect(arguments);
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const ProgramRun validated = runProgram(
+        {"/usr/bin/node", FACE_SOURCE_DIR "/tests/gltf/validate.js", validator, library});
+    EXPECT_EQ(validated.status, 0) << validated.out << validated.err;
+    const ProgramRun opened =
+        runProgram({"blender", "-b", "--factory-startup", "--python",
+                    FACE_SOURCE_DIR "/tests/blender/read_scenes.py", "--", library});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    BlenderScene read;
+    ASSERT_TRUE(readBlenderScene(read, library));
+    ASSERT_EQ(read.size(), 1u);
+    const BlenderObject& face = read[0];
+    const float size = sceneSize(read);
+    ASSERT_EQ(face.keys.size(), poses.size());
+    for (size_t k = 0; k < poses.size(); ++k) {
+        const std::string name = std::filesystem::path(poses[k]).stem().string();
+        SCOPED_TRACE(name);
+        EXPECT_EQ(face.keys[k].first, name);
+        const float largest = largestDistance(face.keys[k].second, face.positions);
+        EXPECT_GT(largest, 1e-3f * size);
+        EXPECT_LT(largest, size / 8);
     }
 }

@@ -60,8 +60,8 @@ void drawProp(PropSlot& slot, const PropSlotSource& source, const Vector3* contr
               const char* program) {
     Vector3 A, B, C;
     propFramePoints(A, B, C, source, controlPoints);
-    Matrix4 transform;
-    const bool usable = slot.frame->currentTransform(transform, A, B, C);
+    Matrix4 transform = slot.givenTransform;
+    const bool usable = slot.transformGiven || slot.frame->currentTransform(transform, A, B, C);
     if (!usable && !slot.degenerate)
         std::fprintf(stderr, "%s: warning: the frame of %s is degenerate; the prop is not drawn\n",
                      program, propFrameText(source).c_str());

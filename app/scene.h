@@ -25,6 +25,10 @@ struct PropSlot {
     uint32_t texture = 0;
     std::unique_ptr<PropFrame> frame;
     bool degenerate = false; // the frame was degenerate when the prop was last to be drawn
+    // A transform a tool gives the prop instead of its frame's (face-poser's eyes turn about
+    // their own centres); face-viewer never gives one.
+    bool transformGiven = false;
+    Matrix4 givenTransform;
 };
 
 struct Scene {

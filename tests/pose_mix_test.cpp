@@ -1,6 +1,7 @@
 // Mixes of poses: their sums against the poses loaded whole and against sums in double
 // precision, the weights' steps and the --mix argument, and face-poser's mix against
 // face-inspect --mix, with undo stepping back through every change of a weight.
+#include "app/prop_frame.h"
 #include "io/pose_file.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/poser_drag.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -209,4 +211,57 @@ TEST_F(PoserMix, WindowAndInspectMixAlikeAndUndoStepsThroughWeights) {
     typeKeys(poser, state, scene, "}9");
     EXPECT_EQ(mixWeight(poser.pose, "smile"), 0.4f);
     EXPECT_EQ(poser.pose.offsets[lowerLip], dragged);
+}
+
+// The default face's library in face-poser: a blink mixed in moves the lids over an eye that
+// stays where it looks (face-viewer's frame, on the corners and the upper lid, turns it far
+// down), and eyeLookDown turns the eye about its own centre, which stays in its socket.
+TEST_F(PoserMix, TheLibrarysBlinkLeavesTheEyeAndItsGazeTurnsIt) {
+    TempDir temp;
+    linkCommittedData(temp.path);
+    std::filesystem::create_directory_symlink(FACE_SOURCE_DIR "/poses", temp.path + "/poses");
+    Scene scene;
+    Poser poser;
+    ViewerState state;
+    ASSERT_TRUE(startPoserQuietly(poser, scene, temp.path));
+    const int32_t leftEye = 3; // white_eye1, at +x: the face's own left
+    const PropSlot& slot = scene.propSlots[leftEye];
+    const Vector3 centre = poser.propCentres[leftEye];
+    // Where the eye's centre goes and where its front (+z) looks under a transform.
+    auto carried = [](const Matrix4& m, const Vector3& p) {
+        const Vector4 q = m * Vector4{p.x, p.y, p.z, 1.0f};
+        return Vector3{q.x, q.y, q.z};
+    };
+    auto pitchDegrees = [](const Matrix4& m) {
+        return std::asin(unitOrZero({m.m[8], m.m[9], m.m[10]}).y) * 180.0f / 3.14159265f;
+    };
+    // The keys that choose a library pose in the mix (from the first) and raise it to 1.
+    auto mixIn = [&](const std::string& name) {
+        poser.mixIndex = 0;
+        const auto at = std::find(poser.library.begin(), poser.library.end(), name);
+        typeKeys(poser, state, scene,
+                 std::string(size_t(at - poser.library.begin()), '}') + "0000000000");
+    };
+    mixIn("eyeBlinkLeft");
+    ASSERT_EQ(mixWeight(poser.pose, "eyeBlinkLeft"), 1.0f);
+    placeEyes(poser, scene);
+    ASSERT_TRUE(slot.transformGiven);
+    EXPECT_LT(length(carried(slot.givenTransform, centre) - centre), 1e-4f);
+    EXPECT_LT(std::fabs(pitchDegrees(slot.givenTransform)), 0.1f);
+    Vector3 A, B, C;
+    propFramePoints(A, B, C, propSlotSources[leftEye], scene.controlPoints.get());
+    Matrix4 viewers;
+    ASSERT_TRUE(slot.frame->currentTransform(viewers, A, B, C));
+    EXPECT_LT(pitchDegrees(viewers), -30.0f);
+
+    // The blink taken out again, the gaze down mixed in.
+    typeKeys(poser, state, scene, "r");
+    mixIn("eyeLookDownLeft");
+    ASSERT_EQ(mixWeight(poser.pose, "eyeBlinkLeft"), 0.0f);
+    placeEyes(poser, scene);
+    EXPECT_LT(pitchDegrees(slot.givenTransform), -10.0f);
+    EXPECT_LT(length(carried(slot.givenTransform, centre) - centre), 1e-4f);
+    propFramePoints(A, B, C, propSlotSources[leftEye], scene.controlPoints.get());
+    ASSERT_TRUE(slot.frame->currentTransform(viewers, A, B, C));
+    EXPECT_GT(length(carried(viewers, centre) - centre), 0.2f); // swung about the corners
 }

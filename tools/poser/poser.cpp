@@ -483,6 +483,61 @@ void resetView(ViewerState& state) {
 
 } // namespace
 
+bool turnsTheEyes(const std::string& poseName) { return poseName.rfind("eyeLook", 0) == 0; }
+
+bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSource& source,
+                  const Vector3* rest, const Vector3* points, const Vector3& centre) {
+    Vector3 A, B, C, a, b, c;
+    propFramePoints(A, B, C, source, rest);
+    propFramePoints(a, b, c, source, points);
+    Matrix4 carried;
+    if (!frame.currentTransform(carried, a, b, c))
+        return false;
+    // The frame's linear part applied about the centre, then the centre moved with the
+    // corners' middle: x' = L·(x − centre) + centre + (m' − m).
+    transform = carried;
+    const Vector3 move = (a + b) * 0.5f - (A + B) * 0.5f;
+    const float* m = carried.m;
+    const Vector3 turnedCentre = {m[0] * centre.x + m[4] * centre.y + m[8] * centre.z,
+                                  m[1] * centre.x + m[5] * centre.y + m[9] * centre.z,
+                                  m[2] * centre.x + m[6] * centre.y + m[10] * centre.z};
+    const Vector3 t = centre + move - turnedCentre;
+    transform.m[12] = t.x;
+    transform.m[13] = t.y;
+    transform.m[14] = t.z;
+    return isFinite(t);
+}
+
+void placeEyes(Poser& poser, Scene& scene) {
+    const Pose& pose = poser.pose;
+    const int32_t K = pose.count;
+    bool same = poser.lidMixWeights.size() == pose.mix.size();
+    for (size_t k = 0; same && k < pose.mix.size(); ++k)
+        same = poser.lidMixWeights[k].name == pose.mix[k].name &&
+               poser.lidMixWeights[k].weight == pose.mix[k].weight;
+    if (!same) {
+        std::vector<MixWeight> lids;
+        for (const MixWeight& w : pose.mix)
+            if (!turnsTheEyes(w.name))
+                lids.push_back(w);
+        std::vector<NamedPose> poses;
+        if (!lids.empty())
+            readLibrary(poser, poses);
+        mixOf(poser.lidMix.get(), poses, lids, K);
+        poser.lidMixWeights = pose.mix;
+    }
+    std::vector<Vector3> gaze(pose.points, pose.points + K);
+    for (int32_t i = 0; i < K; ++i)
+        gaze[size_t(i)] = gaze[size_t(i)] - poser.lidMix[i];
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        PropSlot& slot = scene.propSlots[s];
+        if (propSlotSources[s].alwaysDrawn)
+            continue;
+        slot.transformGiven = eyeTransform(slot.givenTransform, *slot.frame, propSlotSources[s],
+                                           pose.rest.get(), gaze.data(), poser.propCentres[s]);
+    }
+}
+
 bool checkPoserStart(std::string& error, const std::string& folder, const char* poseFile) {
     struct stat info;
     if (!folder.empty() && stat(folder.c_str(), &info) != 0)
@@ -531,6 +586,22 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
         face.edgeCount > 0 ? float(edgeSum / face.edgeCount / regionStepsPerEdge) : 0.0f;
     poser.regionWeights.reset(new float[K]());
     poser.dragMoves.reset(new Vector3[K]());
+    poser.lidMix.reset(new Vector3[K]());
+    poser.lidMixWeights.clear();
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        const Prop& prop = *scene.propSlots[s].prop;
+        if (prop.vertexCount == 0) { // face-import's props are empty
+            poser.propCentres[s] = {0.0f, 0.0f, 0.0f};
+            continue;
+        }
+        Vector3 low = prop.positions[0], high = prop.positions[0];
+        for (int32_t v = 1; v < prop.vertexCount; ++v) {
+            const Vector3& p = prop.positions[v];
+            low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+            high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+        }
+        poser.propCentres[s] = (low + high) * 0.5f;
+    }
     poser.bindingRgb.reset(new float[3 * size_t(face.renderVertexCount)]);
     // The binding's quality at rest: how far each vertex moves per unit move of one control
     // point (face/amplification.h).

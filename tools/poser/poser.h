@@ -89,7 +89,31 @@ struct Poser {
     // The mix panel ("b"): the library pose whose weight "9" and "0" change.
     bool showMix = false;
     int32_t mixIndex = 0;
+    // The eyes as face-poser shows them: the mix of the library's poses that move the lids
+    // without turning the eyes (all but the eyeLook ones), kept for the weights it was made
+    // from, and each prop's centre at rest (the middle of its box), which an eye turns about.
+    std::vector<MixWeight> lidMixWeights;
+    ArrayHolder<Vector3> lidMix; // K
+    Vector3 propCentres[propSlotCount];
 };
+
+// Whether a library pose turns the eyes when mixed: the gaze poses, named eyeLook... as ARKit
+// names them. The others (a blink, a squint, wide eyes) move the lids over an eye that stays
+// where it looks.
+bool turnsTheEyes(const std::string& poseName);
+
+// An eye's transform as face-poser draws it: its frame's (frame, from the slot's three points
+// of `points` against those of `rest`, K each) with the turn and stretch applied about the
+// prop's own centre, and the centre carried as the middle of the first two points (the eye's
+// corners) moves, so that the eyeball turns in its socket rather than about the corners. The
+// identity while the points are at rest. False when the frame is degenerate.
+bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSource& source,
+                  const Vector3* rest, const Vector3* points, const Vector3& centre);
+
+// Gives the scene's eye slots face-poser's transforms for the current pose (eyeTransform of
+// the control points less the mix of the poses that do not turn the eyes); reads the pose
+// library again only when the mix's weights have changed since the last call.
+void placeEyes(Poser& poser, Scene& scene);
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
 constexpr int32_t poserKeyLineCount = 22;

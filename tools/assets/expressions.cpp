@@ -312,7 +312,7 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
                                                      : 0.0;
         });
     } else if (name == "eyeLookUpLeft")
-        moveLids(f, l, s, 0.18, 0.12, 0.1, 0.04);
+        moveLids(f, l, s, 0.3, 0.15, 0.15, 0.04);
     else if (name == "eyeLookDownLeft")
         moveLids(f, l, s, -0.3, -0.12, -0.15, -0.04);
     else if (name == "eyeLookInLeft")

@@ -10,9 +10,12 @@
 #              SHEET_SHOTS    a folder to keep the whole shots in, as NAME.png (default: none)
 #
 # Each shot is taken by a face-poser of its own, on a display of our own:
-#   face-poser FOLDER --pose poses/NAME.txt, "e" (eyes on), "p" (FOLDER/shot-001.png), "q".
-# FOLDER is a scratch folder whose data/ links to this checkout's data/, so the shots are
-# written there and never into the checkout. Needs Xvfb, xdotool and ImageMagick (convert,
+#   face-poser FOLDER --pose FOLDER/poses/NAME.txt, "e" (eyes on), "p" (FOLDER/shot-001.png),
+#   "q".
+# FOLDER is a scratch folder whose data/ and poses/ link to this checkout's, so the pose is the
+# library's own (loaded as its mix at weight 1, as "]" loads it) and the shots are written
+# there, never into the checkout. mouthClose, which closes the lips that jawOpen parts, is shown
+# alone and once more mixed with jawOpen at 1. Needs Xvfb, xdotool and ImageMagick (convert,
 # montage). Xvfb and face-poser are stopped (by process id) and the scratch folder removed
 # however the script ends.
 set -euo pipefail
@@ -39,6 +42,7 @@ names=(rest)
 for file in poses/*.txt; do
     name=${file#poses/}
     names+=("${name%.txt}")
+    [ "$name" = mouthClose.txt ] && names+=(jawOpen+mouthClose)
 done
 [ "${#names[@]}" -gt 1 ] || { echo "expression-sheet.sh: no poses in $repo/poses" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
@@ -60,6 +64,7 @@ trap 'exit 130' INT TERM
 folder=$scratch/face
 mkdir -p "$folder" "$scratch/shots" "$scratch/tiles"
 ln -s "$repo/data" "$folder/data"
+ln -s "$repo/poses" "$folder/poses"
 
 # A display of our own: Xvfb picks a free number and writes it to descriptor 3.
 Xvfb -displayfd 3 -screen 0 800x700x24 -nolisten tcp -noreset 3>"$scratch/display" 2>"$scratch/xvfb.log" &
@@ -75,9 +80,24 @@ fail() { # message: says it with face-poser's output, and ends
     exit 1
 }
 
+# The keys that raise a library pose's weight in the mix to 1 and hide the mix's panel: "}"
+# from the first pose to it, "0" ten times, "b".
+mixKeys() {
+    local index=0 file
+    for file in poses/*.txt; do
+        [ "$file" = "poses/$1.txt" ] && break
+        index=$((index + 1))
+    done
+    printf 'braceright %.0s' $(seq "$index"); printf '0 %.0s' $(seq 10); printf 'b'
+}
+
 shoot() { # name → $scratch/shots/NAME.png
-    local name=$1 pose=() window="" shot=""
-    [ "$name" = rest ] || pose=(--pose "$repo/poses/$name.txt")
+    local name=$1 pose=() keys=() window="" shot=""
+    case $name in
+        rest) ;;
+        jawOpen+mouthClose) pose=(--pose "$folder/poses/jawOpen.txt"); read -ra keys <<<"$(mixKeys mouthClose)" ;;
+        *) pose=(--pose "$folder/poses/$name.txt") ;;
+    esac
     "$poser" "$folder" "${pose[@]}" >"$scratch/poser.log" 2>&1 &
     poser_pid=$!
     # The window appears once the face is loaded and bound.
@@ -90,6 +110,7 @@ shoot() { # name → $scratch/shots/NAME.png
     [ -n "$window" ] || fail "face-poser's window did not appear ($name)"
     sleep 0.5
     xdotool windowfocus --sync "$window"
+    [ "${#keys[@]}" -eq 0 ] || xdotool key --delay 60 "${keys[@]}"
     xdotool key --delay 100 e p
     # "p" saves the next frame drawn and says where.
     for _ in $(seq 200); do

@@ -59,8 +59,10 @@ TEST(ExpressionLibrary, RegeneratesTheCommittedFilesAndMeetsItsAims) {
         EXPECT_TRUE(readFile(dir.path + "/" + name) == readFile(FACE_SOURCE_DIR "/poses/" + name))
             << name << " differs from the committed file";
     // The table has a row for every expression; the one left out is said.
-    for (const char* name : expressionNames)
-        EXPECT_NE(run.out.find(std::string("| ") + name + " |"), std::string::npos) << name;
+    for (int k = 0; k < expressionCount; ++k)
+        EXPECT_NE(run.out.find(std::string("| ") + arkitExpressionNames[k] + " |"),
+                  std::string::npos)
+            << arkitExpressionNames[k];
     EXPECT_NE(run.out.find("tongueOut"), std::string::npos);
 }
 
@@ -107,7 +109,7 @@ TEST(ExpressionLibrary, EachDoesWhatItsNameSays) {
         {"mouthDimpleLeft", mouthLeft, 2, -0.2f},
         {"mouthLeft", mouthLeft, 0, 0.2f},
         {"mouthPucker", lipUpper, 2, 0.3f},
-        {"mouthFunnel", lipLower, 1, -0.15f},
+        {"mouthFunnel", lipLower, 1, -0.08f},
         {"mouthRollLower", lipLower, 2, -0.2f},
         {"mouthRollUpper", lipUpper, 2, -0.2f},
         {"mouthShrugLower", lipLower, 1, 0.2f},
@@ -174,7 +176,8 @@ TEST(ExpressionLibrary, NothingThrownOrBrokenAtAnyWeight) {
     std::vector<float> amplification(N);
     PosedFace rest, posed;
     poseFace(rest, model, face.rest.get(), zero.data());
-    for (const char* name : expressionNames) {
+    for (int k = 0; k < expressionCount; ++k) {
+        const char* name = arkitExpressionNames[k];
         const std::vector<Vector3> offsets = committedOffsets(name, K);
         for (const float w : {-1.0f, 0.5f, 1.0f, 2.0f}) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(w));

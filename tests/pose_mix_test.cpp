@@ -244,7 +244,7 @@ TEST_F(PoserMix, TheLibrarysBlinkLeavesTheEyeAndItsGazeTurnsIt) {
     };
     mixIn("eyeBlinkLeft");
     ASSERT_EQ(mixWeight(poser.pose, "eyeBlinkLeft"), 1.0f);
-    placeEyes(poser, scene);
+    placeProps(poser, scene);
     ASSERT_TRUE(slot.transformGiven);
     EXPECT_LT(length(carried(slot.givenTransform, centre) - centre), 1e-4f);
     EXPECT_LT(std::fabs(pitchDegrees(slot.givenTransform)), 0.1f);
@@ -258,7 +258,7 @@ TEST_F(PoserMix, TheLibrarysBlinkLeavesTheEyeAndItsGazeTurnsIt) {
     typeKeys(poser, state, scene, "r");
     mixIn("eyeLookDownLeft");
     ASSERT_EQ(mixWeight(poser.pose, "eyeBlinkLeft"), 0.0f);
-    placeEyes(poser, scene);
+    placeProps(poser, scene);
     EXPECT_LT(pitchDegrees(slot.givenTransform), -10.0f);
     EXPECT_LT(length(carried(slot.givenTransform, centre) - centre), 1e-4f);
     propFramePoints(A, B, C, propSlotSources[leftEye], scene.controlPoints.get());

@@ -19,24 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 
-const char* const expressionNames[expressionCount] = {
-    "eyeBlinkLeft",      "eyeLookDownLeft",    "eyeLookInLeft",
-    "eyeLookOutLeft",    "eyeLookUpLeft",      "eyeSquintLeft",
-    "eyeWideLeft",       "eyeBlinkRight",      "eyeLookDownRight",
-    "eyeLookInRight",    "eyeLookOutRight",    "eyeLookUpRight",
-    "eyeSquintRight",    "eyeWideRight",       "jawForward",
-    "jawLeft",           "jawRight",           "jawOpen",
-    "mouthClose",        "mouthFunnel",        "mouthPucker",
-    "mouthLeft",         "mouthRight",         "mouthSmileLeft",
-    "mouthSmileRight",   "mouthFrownLeft",     "mouthFrownRight",
-    "mouthDimpleLeft",   "mouthDimpleRight",   "mouthStretchLeft",
-    "mouthStretchRight", "mouthRollLower",     "mouthRollUpper",
-    "mouthShrugLower",   "mouthShrugUpper",    "mouthPressLeft",
-    "mouthPressRight",   "mouthLowerDownLeft", "mouthLowerDownRight",
-    "mouthUpperUpLeft",  "mouthUpperUpRight",  "browDownLeft",
-    "browDownRight",     "browInnerUp",        "browOuterUpLeft",
-    "browOuterUpRight",  "cheekPuff",          "cheekSquintLeft",
-    "cheekSquintRight",  "noseSneerLeft",      "noseSneerRight"};
+static_assert(expressionCount == arkitExpressionCount - 1, "the library leaves out tongueOut");
 
 const char* const missingExpressionNote =
     "tongueOut is not in the library: the face has no tongue to put out";
@@ -152,6 +135,10 @@ constexpr double jawOpenAngle = 0.21;
 constexpr double upperLipClosingShare = 0.3;
 // Of an eye's closing, the share the lower lid comes up (eyeBlink).
 constexpr double lowerLidClosingShare = 0.15;
+// How far the upper lid passes the lower at the middle of a closed eye, as a share of the
+// rest gap there: the lids' edges bow apart between their control points by about 7 % of it,
+// and the measure allows the upper lid to pass by at most 5 %.
+constexpr float blinkOverlap = 0.04f;
 
 using Field = std::vector<Point3>; // one move a control point
 
@@ -221,14 +208,16 @@ void turnLids(Field& f, const Layout& l, int s, double angle) {
             f[i] = f[i] + (turned(l.at(i), c, angle) - l.at(i));
 }
 
-// How much of the jaw's move a point takes: the lower lip and everything below the lip line
-// all of it, the cheeks beside the mouth a share fading upwards, the upper lip and the
-// corners none (the corners hold the teeth's frames level).
+// How much of the jaw's move a point takes: everything below the lip line all of it, the
+// lower lip's edge most of it (less towards the corners), the corners and the cheeks beside
+// the mouth a share (fading upwards), the upper lip none.
 double jawWeight(const Layout& l, int i) {
-    if (l.row(i) > controlRow::mouth || (l.onLipEdge(i) && l.side(i) < 0))
+    if (l.row(i) > controlRow::mouth)
         return 1.0;
-    if (l.isMouthCorner(i) || l.onLipEdge(i))
-        return 0.0;
+    if (l.onLipEdge(i)) // the lower lip's edge, less towards the corners; the upper's none
+        return l.side(i) < 0 ? 0.6 + 0.4 * smooth01(1.0 - std::fabs(l.X(i)) / mouthCornerX) : 0.0;
+    if (l.isMouthCorner(i))
+        return 0.3;
     if (l.row(i) == controlRow::mouth)
         return 0.35;
     return 0.35 * (1.0 - smooth01((l.Y(i) - mouthY) / 2.2)) *
@@ -263,10 +252,22 @@ double domainDistance(const Layout& l, int i, double X, double Y) {
     return std::hypot(l.X(i) - X, l.Y(i) - Y);
 }
 
+// A point of the lower lip's border row that borders the lip (the row dips to the chin's
+// groove in the middle, which is not lip).
+bool onLowerLipBorder(const Layout& l, int i) {
+    return l.row(i) == controlRow::lowerLip && l.Y(i) >= mouthY - 1.2;
+}
+
 bool onLips(const Layout& l, int i) {
     const int r = l.row(i);
-    return (r == controlRow::upperLip || r == controlRow::mouth || r == controlRow::lowerLip) &&
+    return (r == controlRow::upperLip || r == controlRow::mouth || onLowerLipBorder(l, i)) &&
            std::fabs(l.X(i)) <= mouthCornerX + 1e-9;
+}
+
+// How much of a sideways or forward move of the jaw a point takes: its jaw weight, fading
+// towards the ears, where the jaw turns about its joint rather than slides.
+double jawSlideWeight(const Layout& l, int i) {
+    return jawWeight(l, i) * (1.0 - smooth01((std::fabs(l.X(i)) - 5.0) / 5.0));
 }
 
 // ---- The expressions, each made on the face's left (s = +1) or on both sides -------------
@@ -283,7 +284,7 @@ void mouthCloseField(Field& f, const Layout& l, double k) {
                           k * (0.25 + 0.75 * taper));
         else if (l.row(i) == controlRow::upperLip && std::fabs(l.X(i)) < mouthCornerX)
             f[i] = f[i] + jaw * (upperLipClosingShare * 0.3 * k * taper);
-        else if (l.row(i) == controlRow::lowerLip && std::fabs(l.X(i)) < mouthCornerX)
+        else if (onLowerLipBorder(l, i) && std::fabs(l.X(i)) < mouthCornerX)
             f[i] = f[i] + jaw * (-(1.0 - upperLipClosingShare) * 0.5 * k * taper);
     }
 }
@@ -312,9 +313,9 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
                                                      : 0.0;
         });
     } else if (name == "eyeLookUpLeft")
-        moveLids(f, l, s, 0.3, 0.15, 0.15, 0.04);
+        moveLids(f, l, s, 0.35, 0.12, 0.18, 0.04);
     else if (name == "eyeLookDownLeft")
-        moveLids(f, l, s, -0.3, -0.12, -0.15, -0.04);
+        moveLids(f, l, s, -0.48, -0.15, -0.2, -0.05);
     else if (name == "eyeLookInLeft")
         turnLids(f, l, s, -s * 0.14);
     else if (name == "eyeLookOutLeft")
@@ -324,53 +325,53 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
             f[i] = jawTurn(l.at(i), jawOpenAngle) * jawWeight(l, i);
         narrowCorners(f, l, 0.12);
     } else if (name == "jawForward")
-        addMove(f, l, {0, 0, 0.55}, [&](int i) { return jawWeight(l, i); });
+        addMove(f, l, {0, 0, 0.55}, [&](int i) { return jawSlideWeight(l, i); });
     else if (name == "jawLeft") {
-        addMove(f, l, {s * 0.55, 0, 0}, [&](int i) { return jawWeight(l, i); });
+        addMove(f, l, {s * 0.55, 0, 0}, [&](int i) { return jawSlideWeight(l, i); });
         addMove(f, l, {s * 0.25, 0, 0}, [&](int i) { return l.isMouthCorner(i) ? 1.0 : 0.0; });
     } else if (name == "mouthClose")
         mouthCloseField(f, l, k);
     else if (name == "mouthFunnel" || name == "mouthPucker") {
+        // Both push the lips forward and draw the corners in; the funnel also parts them a
+        // little and turns their borders out, the pucker keeps them closed.
         const bool funnel = name == "mouthFunnel";
+        const double inward = funnel ? 0.35 : 0.45;
         for (int i = 0; i < l.K; ++i) {
             const double t = lipTaper(l.X(i)), sx = l.X(i) > 0 ? -1.0 : 1.0;
             const double around =
-                reach(std::min(fromCorner(i), domainDistance(l, i, -corner.x, corner.y)), 1.6);
-            Point3 m{sx * (funnel ? 0.35 : 0.55) *
-                         std::max(around, std::fabs(l.X(i)) / mouthCornerX * onLips(l, i)),
+                reach(std::min(fromCorner(i), domainDistance(l, i, -corner.x, corner.y)), 2.0);
+            const bool lips = onLips(l, i);
+            Point3 m{sx * inward * std::max(around, lips ? std::fabs(l.X(i)) / mouthCornerX : 0.0),
                      0.0, 0.0};
-            if (onLips(l, i)) {
-                m.z = (funnel ? 0.45 : 0.55) * t;
+            if (lips) {
+                m.z = (l.onLipEdge(i) ? 0.55 : 0.4) * t;
                 if (funnel && l.onLipEdge(i))
-                    m.y = (l.side(i) > 0 ? 0.18 : -0.28) * t;
-                if (funnel && l.row(i) == controlRow::upperLip)
-                    m.y = 0.1 * t;
-                if (funnel && l.row(i) == controlRow::lowerLip)
-                    m.y = -0.15 * t;
+                    m.y = (l.side(i) > 0 ? 0.1 : -0.16) * t;
+                else if (funnel)
+                    m.y = (l.row(i) == controlRow::upperLip ? 0.08 : -0.08) * t;
             }
             f[i] = m;
         }
     } else if (name == "mouthLeft")
         addMove(f, l, {s * 0.55, 0, 0}, [&](int i) {
             const double d = domainDistance(l, i, 0.0, mouthY);
-            return d < 1.5 ? 1.0 : reach(d - 1.5, 2.3);
+            return d < 1.0 ? 1.0 : reach(d - 1.0, 3.5);
         });
     else if (name == "mouthSmileLeft") {
-        addMove(f, l, {s * 0.4, 0.55, -0.2}, [&](int i) { return reach(fromCorner(i), 2.3); });
-        addMove(f, l, {0, 0.25, 0}, [&](int i) {
+        addMove(f, l, {s * 0.55, 0.8, -0.3}, [&](int i) { return reach(fromCorner(i), 2.3); });
+        addMove(f, l, {0, 0.35, 0}, [&](int i) {
             return reach(domainDistance(l, i, s * 3.6, -1.6), 2.4) * (l.row(i) < controlRow::mouth);
         });
     } else if (name == "mouthFrownLeft") {
-        addMove(f, l, {s * 0.1, -0.45, 0}, [&](int i) { return reach(fromCorner(i), 2.2); });
+        addMove(f, l, {s * 0.1, -0.6, 0}, [&](int i) { return reach(fromCorner(i), 2.2); });
         addMove(f, l, {0, -0.15, 0},
                 [&](int i) { return reach(domainDistance(l, i, s * 3.0, -6.0), 1.8); });
     } else if (name == "mouthDimpleLeft")
-        addMove(f, l, {s * 0.25, 0.05, -0.35}, [&](int i) { return reach(fromCorner(i), 1.6); });
+        addMove(f, l, {s * 0.3, 0.05, -0.45}, [&](int i) { return reach(fromCorner(i), 1.6); });
     else if (name == "mouthStretchLeft") {
-        addMove(f, l, {s * 0.45, -0.3, -0.1}, [&](int i) { return reach(fromCorner(i), 2.2); });
+        addMove(f, l, {s * 0.6, -0.35, -0.1}, [&](int i) { return reach(fromCorner(i), 2.2); });
         addMove(f, l, {0, -0.15, 0}, [&](int i) {
-            const bool lower =
-                (l.onLipEdge(i) && l.side(i) < 0) || l.row(i) == controlRow::lowerLip;
+            const bool lower = (l.onLipEdge(i) && l.side(i) < 0) || onLowerLipBorder(l, i);
             return lower ? reach(fromCorner(i), 2.0) : 0.0;
         });
     } else if (name == "mouthRollUpper" || name == "mouthRollLower") {
@@ -379,19 +380,19 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
             const double t = lipTaper(l.X(i));
             if (l.onLipEdge(i) && (l.side(i) > 0) == upper)
                 f[i] = Point3{0, upper ? 0.03 : -0.03, -0.3} * t;
-            else if (l.row(i) == (upper ? controlRow::upperLip : controlRow::lowerLip))
+            else if ((upper ? l.row(i) == controlRow::upperLip : onLowerLipBorder(l, i)))
                 f[i] = Point3{0, upper ? -0.22 : 0.28, -0.3} * t;
         }
     } else if (name == "mouthShrugLower") {
-        addMove(f, l, {0, 0.3, 0.15}, [&](int i) {
-            const bool lip = (l.onLipEdge(i) && l.side(i) < 0) || l.row(i) == controlRow::lowerLip;
+        addMove(f, l, {0, 0.4, 0.15}, [&](int i) {
+            const bool lip = (l.onLipEdge(i) && l.side(i) < 0) || onLowerLipBorder(l, i);
             return lip ? reach(std::fabs(l.X(i)), 3.5) : 0.0;
         });
         addMove(f, l, {0, 0.25, 0.1}, [&](int i) {
             return l.row(i) == controlRow::chin ? reach(std::fabs(l.X(i)), 3.0) : 0.0;
         });
     } else if (name == "mouthShrugUpper")
-        addMove(f, l, {0, 0.22, 0.1}, [&](int i) {
+        addMove(f, l, {0, 0.3, 0.1}, [&](int i) {
             const bool lip = (l.onLipEdge(i) && l.side(i) > 0) || l.row(i) == controlRow::upperLip;
             return lip ? reach(std::fabs(l.X(i)), 3.2) : 0.0;
         });
@@ -401,21 +402,21 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
                 continue;
             const double w = sideShare(s * l.X(i));
             if (l.row(i) == controlRow::upperLip)
-                f[i] = Point3{0, -0.18, -0.05} * w;
-            else if (l.row(i) == controlRow::lowerLip)
-                f[i] = Point3{0, 0.2, -0.05} * w;
+                f[i] = Point3{0, -0.25, -0.05} * w;
+            else if (onLowerLipBorder(l, i))
+                f[i] = Point3{0, 0.25, -0.05} * w;
             else
-                f[i] = Point3{0, l.side(i) > 0 ? -0.06 : 0.06, 0} * w;
+                f[i] = Point3{0, l.side(i) > 0 ? -0.1 : 0.1, 0} * w;
         }
     else if (name == "mouthLowerDownLeft" || name == "mouthUpperUpLeft") {
         const bool lower = name == "mouthLowerDownLeft";
         for (int i = 0; i < l.K; ++i) {
             const double w = sideShare(s * l.X(i)) * reach(std::fabs(l.X(i) - s * 1.1), 2.3);
             const bool lip =
-                lower ? (l.onLipEdge(i) && l.side(i) < 0) || l.row(i) == controlRow::lowerLip
+                lower ? (l.onLipEdge(i) && l.side(i) < 0) || onLowerLipBorder(l, i)
                       : (l.onLipEdge(i) && l.side(i) > 0) || l.row(i) == controlRow::upperLip;
             if (lip)
-                f[i] = Point3{0, lower ? -0.5 : 0.45, 0} * w;
+                f[i] = Point3{0, lower ? -0.6 : 0.55, 0} * w;
             else if (l.row(i) == (lower ? controlRow::chin : controlRow::noseBase))
                 f[i] = Point3{0, lower ? -0.1 : 0.12, 0} * w;
         }
@@ -439,15 +440,15 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
                 const double w = rowWeight(i) * sideShare(s * l.X(i)) *
                                  reach(std::max(0.0, std::fabs(l.X(i)) - 5.0), 2.0);
                 const double inner = reach(std::fabs(l.X(i)), 3.0);
-                f[i] = Point3{-s * 0.15 * inner, -0.42, 0.05} * w;
+                f[i] = Point3{-s * 0.06 * inner, -0.55, 0.05} * w;
             }
         else if (name == "browOuterUpLeft")
-            addMove(f, l, {0, 0.55, 0}, [&](int i) {
+            addMove(f, l, {0, 0.8, 0}, [&](int i) {
                 return rowWeight(i) * sideShare(s * l.X(i)) *
                        reach(std::fabs(s * l.X(i) - 4.6), 2.6);
             });
         else
-            addMove(f, l, {0, 0.55, 0}, [&](int i) {
+            addMove(f, l, {0, 0.8, 0}, [&](int i) {
                 return rowWeight(i) * reach(std::max(0.0, std::fabs(l.X(i)) - 1.2), 2.6);
             });
     } else if (name == "cheekPuff")
@@ -456,13 +457,13 @@ bool makeField(Field& f, const Layout& l, const std::string& name, double k) {
                 continue;
             const double w = reach(std::hypot(std::fabs(l.X(i)) - 4.0, l.Y(i) + 3.0), 2.8);
             const double angle = l.X(i) / headRadius;
-            f[i] = Point3{std::sin(angle), 0.0, std::cos(angle)} * (0.55 * w);
+            f[i] = Point3{std::sin(angle), 0.0, std::cos(angle)} * (0.8 * w);
         }
     else if (name == "cheekSquintLeft")
-        addMove(f, l, {0, 0.3, 0},
+        addMove(f, l, {0, 0.45, 0},
                 [&](int i) { return reach(domainDistance(l, i, s * 4.0, 0.2), 2.2); });
     else if (name == "noseSneerLeft") {
-        addMove(f, l, {0, 0.3, -0.02},
+        addMove(f, l, {0, 0.45, -0.02},
                 [&](int i) { return reach(domainDistance(l, i, s * 1.0, -1.9), 2.0); });
         addMove(f, l, {0, -0.15, 0},
                 [&](int i) { return reach(domainDistance(l, i, s * 1.6, 3.1), 1.5); });
@@ -576,13 +577,12 @@ const char* summaryOf(const std::string& name) {
     };
     static const Entry entries[] = {
         {"eyeBlink", "the eye closes: the upper lid comes down over the eyeball to meet the lower"},
-        {"eyeLookDown",
-         "the eye looks down: the lids follow, and the eyeball turns with its frame"},
+        {"eyeLookDown", "the eye looks down: the upper lid follows the iris down"},
         {"eyeLookIn",
          "the eye looks towards the nose: the lids' edges turn that way about the eyeball"},
         {"eyeLookOut",
          "the eye looks towards the ear: the lids' edges turn that way about the eyeball"},
-        {"eyeLookUp", "the eye looks up: the lids follow, and the eyeball turns with its frame"},
+        {"eyeLookUp", "the eye looks up: the lids follow the iris up"},
         {"eyeSquint", "the lower lid and the cheek under the eye rise"},
         {"eyeWide", "the upper lid rises over the eyeball, the lower drops a little"},
         {"jawForward", "the jaw and everything below the lip line move forward"},
@@ -644,10 +644,16 @@ void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face) {
         return offsets;
     };
     // eyeBlink: the scale at which the lid gap at the middle of the eye closes.
+    // Between the lids' control points their edges bow apart a little, so the upper lid
+    // passes the lower by blinkOverlap of the rest gap at the middle, which closes the eye
+    // along its whole length.
+    std::vector<Vector3> zero(K, Vector3{0.0f, 0.0f, 0.0f});
+    poseFace(posed, model, face.rest.get(), zero.data());
+    const float restGap = lidGap(posed, face.features, 0);
     const double blinkScale = solveScale([&](double k) {
         const std::vector<Vector3> o = fitted("eyeBlinkLeft", k);
         poseFace(posed, model, face.rest.get(), o.data());
-        return lidGap(posed, face.features, 0);
+        return lidGap(posed, face.features, 0) + blinkOverlap * restGap;
     });
     // mouthClose: the scale at which it seals the lips that jawOpen parts.
     const std::vector<Vector3> jaw = fitted("jawOpen", 1.0);
@@ -660,7 +666,8 @@ void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face) {
     });
 
     expressions.clear();
-    for (const char* name : expressionNames) {
+    for (int n = 0; n < expressionCount; ++n) {
+        const char* name = arkitExpressionNames[n];
         Expression e;
         e.name = name;
         e.summary = summaryOf(e.name);
@@ -672,11 +679,11 @@ void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face) {
             e.offsets.assign(K, Vector3{0.0f, 0.0f, 0.0f});
             mirrorOffsets(e.offsets.data(), left->offsets.data(), pairs.partners.get(), K);
         } else {
-            const double k = e.name == "eyeBlinkLeft" ? blinkScale
-                             : e.name == "mouthClose" ? closeScale
-                                                      : 1.0;
+            const double scale = e.name == "eyeBlinkLeft" ? blinkScale
+                                 : e.name == "mouthClose" ? closeScale
+                                                          : 1.0;
             Field f;
-            if (!makeField(f, layout, e.name, k)) {
+            if (!makeField(f, layout, e.name, scale)) {
                 std::fprintf(stderr, "face-assets: no moves for the expression %s\n", name);
                 std::exit(1);
             }
@@ -853,7 +860,9 @@ int measureExpressions(FILE* out, std::vector<std::string>* misses,
             eyeTurn(pitch, yaw, posed, eye);
             p = {
                 format("lid gap %.1f %% of rest; the other eye's %.1f %%", 100 * own, 100 * other) +
-                    format("; the eyeball turns %.0f° down at 0.5, %.0f° at 1", -pitchHalf, -pitch),
+                    format("; face-viewer's eye frame turns the eyeball %.0f° down at 0.5, %.0f° "
+                           "at 1 (face-poser keeps it)",
+                           -pitchHalf, -pitch),
                 "gap within ±5 %, the other eye within 5 %",
                 std::fabs(own) <= 0.05 && std::fabs(other - 1.0) <= 0.05};
         } else if (n.rfind("eyeWide", 0) == 0) {
@@ -866,19 +875,34 @@ int measureExpressions(FILE* out, std::vector<std::string>* misses,
                              format("the lower lid rises %.3f", m.move(m.own(lidLeftLower, 2)).y),
                              m.move(m.own(lidLeftLower, 2)).y > 0.05f);
         else if (n.rfind("eyeLook", 0) == 0) {
+            // The lids follow the gaze: the upper lid's middle up or down, both lids' middles
+            // towards the nose (In) or the ear (Out). face-poser turns the eye itself by the
+            // gaze weight; face-viewer's frame on the lids turns it as far as this says.
             float pitch, yaw, otherPitch, otherYaw;
             eyeTurn(pitch, yaw, posed, eye);
             eyeTurn(otherPitch, otherYaw, posed, 1 - eye);
-            // in: towards the nose (−x for the left eye), out: towards the ear
-            const double inward = side > 0 ? -yaw : yaw;
-            const double turn = n.find("Up") != std::string::npos     ? pitch
-                                : n.find("Down") != std::string::npos ? -pitch
-                                : n.find("In") != std::string::npos   ? inward
-                                                                      : -inward;
-            p = {format("the eyeball turns %.1f° that way; the other eye %.1f°", turn,
-                        std::max(std::fabs(otherPitch), std::fabs(otherYaw))),
-                 "at least 5°, the other eye still",
-                 turn >= 5.0 && std::fabs(otherPitch) < 0.05 && std::fabs(otherYaw) < 0.05};
+            const FaceFeature upper = eye == 0 ? lidLeftUpper : lidRightUpper;
+            const FaceFeature lower = eye == 0 ? lidLeftLower : lidRightLower;
+            const Vector3 up = m.move(upper), low = m.move(lower);
+            const bool vertical =
+                n.find("Up") != std::string::npos || n.find("Down") != std::string::npos;
+            // towards the ear is +x for the left eye (side +1), −x for the right
+            const double earward = side * 0.5 * (up.x + low.x);
+            const double follow = n.find("Up") != std::string::npos     ? up.y
+                                  : n.find("Down") != std::string::npos ? -up.y
+                                  : n.find("Out") != std::string::npos  ? earward
+                                                                        : -earward;
+            const double viewerTurn = vertical ? std::fabs(pitch) : std::fabs(yaw);
+            const FaceFeature otherUpper = eye == 0 ? lidRightUpper : lidLeftUpper;
+            const double otherMove = length(m.move(otherUpper));
+            p = {format(vertical ? "the upper lid's middle follows %.3f; face-viewer's eye frame "
+                                   "turns %.0f°; the other eye's lid moves %.3f"
+                                 : "the lids' middles follow %.3f; face-viewer's eye frame turns "
+                                   "%.0f°; the other eye's lid moves %.3f",
+                        follow, viewerTurn, otherMove),
+                 "the lids that way, the other eye still",
+                 follow >= 0.05 && otherMove < 0.005 && std::fabs(otherPitch) < 0.05 &&
+                     std::fabs(otherYaw) < 0.05};
         } else if (n == "jawOpen") {
             const Vector3 lip = m.move(lipLower);
             const float teeth =

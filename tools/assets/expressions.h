@@ -14,14 +14,15 @@
 #include "geometry/vector.h"
 #include "tools/assets/mesh.h"
 #include "tools/common/expression_measures.h"
+#include "tools/common/expression_names.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// The expressions in the library, by name, in ARKit's order, and the one left out.
+// The expressions in the library: the first expressionCount of arkitExpressionNames
+// (tools/common/expression_names.h), all but tongueOut; and why that one is left out.
 constexpr int expressionCount = 51;
-extern const char* const expressionNames[expressionCount];
 extern const char* const missingExpressionNote; // why tongueOut is not there
 
 // An expression: its name, what it does (a comment line of its file), and its offsets from
@@ -46,7 +47,7 @@ struct DefaultFace {
 // Builds the default face (the bytes of face-assets' model file, read back).
 void buildDefaultFace(DefaultFace& face);
 
-// The library's expressions, in expressionNames' order.
+// The library's expressions, in ARKit's order.
 void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face);
 
 // A VRM expression preset: its name and its mix of the library's expressions.

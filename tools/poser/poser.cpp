@@ -6,6 +6,7 @@
 #include "io/obj_file.h"
 #include "io/pose_file.h"
 #include "tools/common/binding_colour.h"
+#include "tools/common/expression_names.h"
 #include "tools/common/pose_mix.h"
 #include "tools/common/region.h"
 #include "tools/inspect/scene_export.h"
@@ -14,8 +15,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -483,7 +486,10 @@ void resetView(ViewerState& state) {
 
 } // namespace
 
-bool turnsTheEyes(const std::string& poseName) { return poseName.rfind("eyeLook", 0) == 0; }
+// The lower row of teeth, black_th1, on the mouth corners and the lower lip's middle.
+constexpr int32_t lowerTeethSlot = 1;
+
+bool isJawPose(const std::string& poseName) { return poseName.rfind("jaw", 0) == 0; }
 
 bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSource& source,
                   const Vector3* rest, const Vector3* points, const Vector3& centre) {
@@ -508,33 +514,84 @@ bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSour
     return isFinite(t);
 }
 
-void placeEyes(Poser& poser, Scene& scene) {
+void gazeTurn(float& pitch, float& yaw, const std::vector<MixWeight>& mix, bool left) {
+    const std::string side = left ? "Left" : "Right";
+    float up = 0.0f, down = 0.0f, in = 0.0f, out = 0.0f;
+    for (const MixWeight& w : mix) {
+        up += w.name == "eyeLookUp" + side ? w.weight : 0.0f;
+        down += w.name == "eyeLookDown" + side ? w.weight : 0.0f;
+        in += w.name == "eyeLookIn" + side ? w.weight : 0.0f;
+        out += w.name == "eyeLookOut" + side ? w.weight : 0.0f;
+    }
+    pitch = gazeDegrees * (up - down);
+    // The left eye's ear is at +x, its nose at −x; the right eye's the other way round.
+    yaw = gazeDegrees * (left ? out - in : in - out);
+}
+
+namespace {
+
+// The turn about centre by pitch (up) and yaw (towards +x), in degrees: +z, where an eye
+// looks at rest, turns to (cos p sin y, sin p, cos p cos y).
+Matrix4 turnAbout(const Vector3& centre, float pitchDegrees, float yawDegrees) {
+    const float p = pitchDegrees * 3.14159265f / 180.0f, y = yawDegrees * 3.14159265f / 180.0f;
+    const float cp = std::cos(p), sp = std::sin(p), cy = std::cos(y), sy = std::sin(y);
+    // Columns: the images of x, y and z (the yaw after the pitch).
+    const Vector3 X{cy, 0.0f, -sy}, Y{-sy * sp, cp, -cy * sp}, Z{sy * cp, sp, cy * cp};
+    const Vector3 t = centre - (X * centre.x + Y * centre.y + Z * centre.z);
+    return {{X.x, X.y, X.z, 0.0f, Y.x, Y.y, Y.z, 0.0f, Z.x, Z.y, Z.z, 0.0f, t.x, t.y, t.z, 1.0f}};
+}
+
+} // namespace
+
+void placeProps(Poser& poser, Scene& scene) {
     const Pose& pose = poser.pose;
     const int32_t K = pose.count;
-    bool same = poser.lidMixWeights.size() == pose.mix.size();
+    bool same = poser.propMixWeights.size() == pose.mix.size();
     for (size_t k = 0; same && k < pose.mix.size(); ++k)
-        same = poser.lidMixWeights[k].name == pose.mix[k].name &&
-               poser.lidMixWeights[k].weight == pose.mix[k].weight;
+        same = poser.propMixWeights[k].name == pose.mix[k].name &&
+               poser.propMixWeights[k].weight == pose.mix[k].weight;
     if (!same) {
-        std::vector<MixWeight> lids;
-        for (const MixWeight& w : pose.mix)
-            if (!turnsTheEyes(w.name))
-                lids.push_back(w);
+        std::vector<MixWeight> rig, jaw;
+        for (const MixWeight& w : pose.mix) {
+            if (!isArkitExpression(w.name))
+                continue;
+            rig.push_back(w);
+            if (isJawPose(w.name))
+                jaw.push_back(w);
+        }
         std::vector<NamedPose> poses;
-        if (!lids.empty())
+        if (!rig.empty())
             readLibrary(poser, poses);
-        mixOf(poser.lidMix.get(), poses, lids, K);
-        poser.lidMixWeights = pose.mix;
+        mixOf(poser.rigMix.get(), poses, rig, K);
+        mixOf(poser.jawMix.get(), poses, jaw, K);
+        poser.propMixWeights = pose.mix;
     }
-    std::vector<Vector3> gaze(pose.points, pose.points + K);
+    // The points as the drags and other poses left them.
+    std::vector<Vector3> dragged(static_cast<size_t>(K));
     for (int32_t i = 0; i < K; ++i)
-        gaze[size_t(i)] = gaze[size_t(i)] - poser.lidMix[i];
+        dragged[size_t(i)] = pose.points[i] - poser.rigMix[i];
     for (int32_t s = 0; s < propSlotCount; ++s) {
         PropSlot& slot = scene.propSlots[s];
-        if (propSlotSources[s].alwaysDrawn)
+        const PropSlotSource& source = propSlotSources[s];
+        if (!source.alwaysDrawn) {
+            const Vector3& centre = poser.propCentres[s];
+            Matrix4 carried;
+            slot.transformGiven = eyeTransform(carried, *slot.frame, source, pose.rest.get(),
+                                               dragged.data(), centre);
+            float pitch, yaw;
+            gazeTurn(pitch, yaw, pose.mix, centre.x > 0.0f);
+            slot.givenTransform = carried * turnAbout(centre, pitch, yaw);
             continue;
-        slot.transformGiven = eyeTransform(slot.givenTransform, *slot.frame, propSlotSources[s],
-                                           pose.rest.get(), gaze.data(), poser.propCentres[s]);
+        }
+        Vector3 A, B, C;
+        propFramePoints(A, B, C, source, dragged.data());
+        slot.transformGiven = slot.frame->currentTransform(slot.givenTransform, A, B, C);
+        if (s == lowerTeethSlot) {
+            const Vector3& jawMove = poser.jawMix[source.third[0]];
+            slot.givenTransform.m[12] += jawMove.x;
+            slot.givenTransform.m[13] += jawMove.y;
+            slot.givenTransform.m[14] += jawMove.z;
+        }
     }
 }
 
@@ -586,8 +643,9 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
         face.edgeCount > 0 ? float(edgeSum / face.edgeCount / regionStepsPerEdge) : 0.0f;
     poser.regionWeights.reset(new float[K]());
     poser.dragMoves.reset(new Vector3[K]());
-    poser.lidMix.reset(new Vector3[K]());
-    poser.lidMixWeights.clear();
+    poser.rigMix.reset(new Vector3[K]());
+    poser.jawMix.reset(new Vector3[K]());
+    poser.propMixWeights.clear();
     for (int32_t s = 0; s < propSlotCount; ++s) {
         const Prop& prop = *scene.propSlots[s].prop;
         if (prop.vertexCount == 0) { // face-import's props are empty
@@ -632,6 +690,22 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
         printLine("the pose library " + libraryFolder(poser) + ": " +
                   plural(int32_t(poses.size()), "pose") + " (" + names + ")");
     }
+    // A start from one of the library's own files is that pose loaded, as "]" loads it: the
+    // mix of it alone at weight 1.
+    std::error_code failure;
+    const std::string own =
+        poseFile ? libraryPoseFile(libraryFolder(poser), poseName(poseFile)) : std::string();
+    if (poseFile && std::filesystem::equivalent(poseFile, own, failure))
+        for (size_t k = 0; k < poses.size(); ++k)
+            if (poses[k].name == poseName(poseFile)) {
+                poser.libraryIndex = int32_t(k);
+                const ArrayHolder<Vector3> target(new Vector3[K]());
+                applyMoves(target.get(), poses[k].moves.data(), poses[k].moves.size());
+                const std::vector<MixWeight> mix = {{poses[k].name, 1.0f}};
+                int32_t unused;
+                undoEdit(poser.pose, unused); // the load, made one edit with its weight
+                editPose(poser.pose, target.get(), &mix);
+            }
     return true;
 }
 

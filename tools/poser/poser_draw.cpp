@@ -365,7 +365,7 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
     drawReferenceFrame();
     if (poser.showBinding)
         drawBindingColours(poser, scene);
-    placeEyes(poser, scene);
+    placeProps(poser, scene);
     drawScene(scene, state);
     if (state.deformMode) {
         markVisible(poser.facing.get(), poser.visible.get(), scene.controlPoints.get(),

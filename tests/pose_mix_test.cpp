@@ -265,3 +265,55 @@ TEST_F(PoserMix, TheLibrarysBlinkLeavesTheEyeAndItsGazeTurnsIt) {
     ASSERT_TRUE(slot.frame->currentTransform(viewers, A, B, C));
     EXPECT_GT(length(carried(viewers, centre) - centre), 0.2f); // swung about the corners
 }
+
+// A start from the library's own file is that pose's mix at weight 1; from a file that says
+// it is a mix of library poses (a VRM preset), that mix, whose offsets face-inspect --mix
+// forms alike. The jaw's pose carries the lower teeth down with the lower lip; the preset's
+// squint turns no eye.
+TEST_F(PoserMix, StartsFromALibraryFileOrADeclaredMixAsItsMix) {
+    TempDir temp;
+    linkCommittedData(temp.path);
+    std::filesystem::create_directory_symlink(FACE_SOURCE_DIR "/poses", temp.path + "/poses");
+    struct Start {
+        const char* file;
+        std::vector<MixWeight> mix;
+    };
+    const Start starts[] = {
+        {"poses/jawOpen.txt", {{"jawOpen", 1.0f}}},
+        {"poses/vrm/happy.txt",
+         {{"mouthSmileLeft", 1.0f},
+          {"mouthSmileRight", 1.0f},
+          {"cheekSquintLeft", 0.6f},
+          {"cheekSquintRight", 0.6f},
+          {"eyeSquintLeft", 0.4f},
+          {"eyeSquintRight", 0.4f}}},
+    };
+    for (const Start& start : starts) {
+        SCOPED_TRACE(start.file);
+        Scene scene;
+        Poser poser;
+        initGLState();
+        std::string error;
+        testing::internal::CaptureStdout();
+        const bool started =
+            startPoser(poser, scene, temp.path, (temp.path + "/" + start.file).c_str(), error);
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(started) << error;
+        std::string mixArgument;
+        for (const MixWeight& w : start.mix) {
+            EXPECT_EQ(mixWeight(poser.pose, w.name), w.weight) << w.name;
+            mixArgument += (mixArgument.empty() ? "" : ",") + temp.path + "/poses/" + w.name +
+                           ".txt=" + std::to_string(w.weight);
+        }
+        const ProgramRun inspect = runProgram({FACE_INSPECT_PATH, "--dump", "positions", "--mix",
+                                               mixArgument, temp.path + "/data/retarget.model"});
+        ASSERT_EQ(inspect.status, 0) << inspect.err;
+        EXPECT_TRUE(inspect.out == dumpedPositions(*scene.faceModel, scene.controlPoints.get()));
+        placeProps(poser, scene);
+        const Matrix4& lowerTeeth = scene.propSlots[1].givenTransform;
+        const float drop = -lowerTeeth.m[13]; // the lower teeth's move down
+        EXPECT_EQ(drop > 1.0f, start.mix[0].name == "jawOpen") << drop;
+        for (int32_t eye = 2; eye < 4; ++eye) // no gaze: the eyes where they were
+            EXPECT_LT(std::fabs(scene.propSlots[eye].givenTransform.m[9]), 1e-4f);
+    }
+}

@@ -700,7 +700,7 @@ namespace {
 std::string poseText(const std::vector<std::string>& comments, const Vector3* offsets, int32_t K) {
     std::string text;
     for (const std::string& c : comments)
-        text += "# " + c + "\n";
+        text += c.rfind("#", 0) == 0 ? c + "\n" : "# " + c + "\n";
     char line[128];
     for (int32_t i = 0; i < K; ++i) {
         const Vector3& d = offsets[i];
@@ -732,16 +732,34 @@ bool writeExpressionLibrary(const std::string& folder, const std::vector<Express
                                error))
             return false;
     }
+    std::string readme =
+        "# The default face's expression library\n\n"
+        "Made by `build/tools/face-assets --expressions poses`, which measures each expression "
+        "on the face as it writes it (docs/expressions.md); a test regenerates the folder and "
+        "compares it byte for byte.\n\n"
+        "- `NAME.txt`: " +
+        std::to_string(expressions.size()) +
+        " of the 52 expressions ARKit names, one pose file each (one moved control point a "
+        "line, `I DX DY DZ`), left and right on the face's own sides.\n"
+        "- " +
+        missingExpressionNote +
+        ".\n"
+        "- `vrm/NAME.txt`: the 18 expression presets of VRM 1.0 avatars, each the mix of "
+        "the expressions below, as a pose file of its own.\n\n"
+        "| VRM preset | the mix |\n|---|---|\n";
     for (const ExpressionPreset& preset : expressionPresets) {
         std::vector<MixTerm> terms;
-        std::string mix;
+        std::string mix, listed; // as --mix takes it, and for people
         for (int t = 0; t < preset.termCount; ++t) {
             const Expression* e = findExpression(expressions, preset.terms[t].expression);
             terms.push_back({e->name, preset.terms[t].weight, nullptr, 0});
-            char weight[32];
+            char weight[96];
             std::snprintf(weight, sizeof weight, "%s%s=%g", t ? "," : "", e->name.c_str(),
                           preset.terms[t].weight);
             mix += weight;
+            std::snprintf(weight, sizeof weight, "%s%s %g", t ? ", " : "", e->name.c_str(),
+                          preset.terms[t].weight);
+            listed += weight;
         }
         // mixOffsets takes moves; the expressions' offsets are one move a point.
         std::vector<std::vector<ControlPointMove>> moves(terms.size());
@@ -755,16 +773,22 @@ bool writeExpressionLibrary(const std::string& folder, const std::vector<Express
         }
         std::vector<Vector3> offsets(K);
         mixOffsets(offsets.data(), K, terms.data(), terms.size());
-        const std::string text =
-            poseText({std::string("VRM preset ") + preset.name + ": the mix " +
-                      (mix.empty() ? std::string("of nothing (the face at rest)") : mix) +
-                      " (made by face-assets --expressions)"},
-                     offsets.data(), K);
+        const std::string text = poseText(
+            mix.empty()
+                ? std::vector<std::string>{std::string("VRM preset ") + preset.name +
+                                           ": the face at rest (made by face-assets "
+                                           "--expressions)"}
+                : std::vector<std::string>{std::string("VRM preset ") + preset.name + ": " +
+                                               listed + " (made by face-assets --expressions)",
+                                           poseMixComment + mix},
+            offsets.data(), K);
         if (!writeFileContents((folder + "/vrm/" + preset.name + ".txt").c_str(), text.data(),
                                text.size(), error))
             return false;
+        readme += std::string("| ") + preset.name + " | " +
+                  (listed.empty() ? std::string("nothing: the face at rest") : listed) + " |\n";
     }
-    return true;
+    return writeFileContents((folder + "/README.md").c_str(), readme.data(), readme.size(), error);
 }
 
 namespace {

@@ -64,7 +64,8 @@ constexpr int expressionPresetCount = 18;
 extern const ExpressionPreset expressionPresets[expressionPresetCount];
 
 // Writes the library into folder: NAME.txt for every expression and vrm/NAME.txt for every
-// preset (its offsets the mix of its terms), each with comment lines saying what it is.
+// preset (its offsets the mix of its terms), each with a comment line saying what it is, and
+// README.md, which lists them, says why tongueOut is missing and gives each preset's mix.
 // Offsets are written with four decimals. Returns false with one line in error when a
 // file cannot be written.
 bool writeExpressionLibrary(const std::string& folder, const std::vector<Expression>& expressions,

@@ -36,6 +36,10 @@ void mixOffsets(Vector3* offsets, int32_t K, const MixTerm* terms, size_t count)
 // the decimal "0.k" reads.
 float steppedMixWeight(float weight, int32_t steps);
 
+// A pose file may say in a comment that it is a mix of library poses, "# mix: NAME=W,...":
+// face-poser loads such a file as that mix of its library (the VRM presets are written so).
+constexpr const char poseMixComment[] = "# mix: ";
+
 // One file of a --mix argument and its weight.
 struct MixFile {
     std::string file;

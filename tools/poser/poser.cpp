@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -426,6 +427,31 @@ void mixOf(Vector3* offsets, const std::vector<NamedPose>& poses,
     mixOffsets(offsets, K, terms.data(), terms.size());
 }
 
+// The mix a pose file says it is ("# mix: NAME=W,..."), into mix when every pose it names is
+// in the library (poses); mix stays empty otherwise.
+void declaredMix(std::vector<MixWeight>& mix, const char* poseFile,
+                 const std::vector<NamedPose>& poses) {
+    std::ifstream in(poseFile);
+    const std::string prefix = poseMixComment;
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::vector<MixFile> terms;
+        std::string problem;
+        if (!parseMixArgument(terms, line.substr(prefix.size()), problem))
+            return;
+        for (const MixFile& term : terms) {
+            if (std::none_of(poses.begin(), poses.end(),
+                             [&](const NamedPose& p) { return p.name == term.file; })) {
+                mix.clear();
+                return;
+            }
+            mix.push_back({term.file, term.weight});
+        }
+        return;
+    }
+}
+
 // The mix's line: every weight not zero, in the library's order.
 std::string mixLine(const Poser& poser) {
     std::string line;
@@ -576,8 +602,8 @@ void placeProps(Poser& poser, Scene& scene) {
         if (!source.alwaysDrawn) {
             const Vector3& centre = poser.propCentres[s];
             Matrix4 carried;
-            slot.transformGiven = eyeTransform(carried, *slot.frame, source, pose.rest.get(),
-                                               dragged.data(), centre);
+            slot.transformGiven =
+                eyeTransform(carried, *slot.frame, source, pose.rest.get(), dragged.data(), centre);
             float pitch, yaw;
             gazeTurn(pitch, yaw, pose.mix, centre.x > 0.0f);
             slot.givenTransform = carried * turnAbout(centre, pitch, yaw);
@@ -689,23 +715,44 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
             names += (names.empty() ? "" : ", ") + pose.name;
         printLine("the pose library " + libraryFolder(poser) + ": " +
                   plural(int32_t(poses.size()), "pose") + " (" + names + ")");
+        // A library of ARKit's expressions says which of them it lacks (the default face's
+        // has no tongue to put out).
+        std::string missing;
+        int32_t known = 0;
+        for (const char* name : arkitExpressionNames) {
+            const bool there = std::any_of(poses.begin(), poses.end(),
+                                           [&](const NamedPose& p) { return p.name == name; });
+            known += there ? 1 : 0;
+            if (!there)
+                missing += (missing.empty() ? "" : ", ") + std::string(name);
+        }
+        if (known > 0 && !missing.empty())
+            printLine("of ARKit's " + std::to_string(arkitExpressionCount) +
+                      " expressions the library lacks " + missing);
     }
     // A start from one of the library's own files is that pose loaded, as "]" loads it: the
-    // mix of it alone at weight 1.
-    std::error_code failure;
-    const std::string own =
-        poseFile ? libraryPoseFile(libraryFolder(poser), poseName(poseFile)) : std::string();
-    if (poseFile && std::filesystem::equivalent(poseFile, own, failure))
-        for (size_t k = 0; k < poses.size(); ++k)
-            if (poses[k].name == poseName(poseFile)) {
-                poser.libraryIndex = int32_t(k);
-                const ArrayHolder<Vector3> target(new Vector3[K]());
-                applyMoves(target.get(), poses[k].moves.data(), poses[k].moves.size());
-                const std::vector<MixWeight> mix = {{poses[k].name, 1.0f}};
-                int32_t unused;
-                undoEdit(poser.pose, unused); // the load, made one edit with its weight
-                editPose(poser.pose, target.get(), &mix);
-            }
+    // mix of it alone at weight 1; from a file that says it is a mix of library poses, that
+    // mix. Either way the load becomes one edit with its weights.
+    if (poseFile) {
+        std::vector<MixWeight> mix;
+        std::error_code failure;
+        const std::string name = poseName(poseFile);
+        if (std::filesystem::equivalent(poseFile, libraryPoseFile(libraryFolder(poser), name),
+                                        failure)) {
+            mix.push_back({name, 1.0f});
+            poser.libraryIndex =
+                int32_t(std::find(poser.library.begin(), poser.library.end(), name) -
+                        poser.library.begin());
+        } else
+            declaredMix(mix, poseFile, poses);
+        if (!mix.empty()) {
+            const ArrayHolder<Vector3> target(new Vector3[K]());
+            mixOf(target.get(), poses, mix, K);
+            int32_t unused;
+            undoEdit(poser.pose, unused);
+            editPose(poser.pose, target.get(), &mix);
+        }
+    }
     return true;
 }
 

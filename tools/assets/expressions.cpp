@@ -209,14 +209,18 @@ void turnLids(Field& f, const Layout& l, int s, double angle) {
             f[i] = f[i] + (turned(l.at(i), c, angle) - l.at(i));
 }
 
+// How much of the jaw's move the lower lip's edge takes at X: all of it in the middle, less
+// towards the corners, so that the open mouth is round rather than boxed.
+double lipEdgeJawShare(double X) { return 0.6 + 0.4 * smooth01(1.0 - std::fabs(X) / mouthCornerX); }
+
 // How much of the jaw's move a point takes: everything below the lip line all of it, the
-// lower lip's edge most of it (less towards the corners), the corners and the cheeks beside
-// the mouth a share (fading upwards), the upper lip none.
+// lower lip's edge most of it (lipEdgeJawShare), the corners and the cheeks beside the mouth
+// a share (fading upwards), the upper lip none.
 double jawWeight(const Layout& l, int i) {
     if (l.row(i) > controlRow::mouth)
         return 1.0;
-    if (l.onLipEdge(i)) // the lower lip's edge, less towards the corners; the upper's none
-        return l.side(i) < 0 ? 0.6 + 0.4 * smooth01(1.0 - std::fabs(l.X(i)) / mouthCornerX) : 0.0;
+    if (l.onLipEdge(i))
+        return l.side(i) < 0 ? lipEdgeJawShare(l.X(i)) : 0.0;
     if (l.isMouthCorner(i))
         return 0.3;
     if (l.row(i) == controlRow::mouth)
@@ -273,8 +277,8 @@ double jawSlideWeight(const Layout& l, int i) {
 
 // ---- The expressions, each made on the face's left (s = +1) or on both sides -------------
 
-// mouthClose's moves at scale k: the lips meet where jawOpen parts them, the upper coming
-// down upperLipClosingShare of the way.
+// mouthClose's moves at scale k: the lips' edges meet where jawOpen parts them, the upper
+// coming down upperLipClosingShare of the way, their borders following a little.
 void mouthCloseField(Field& f, const Layout& l, double k) {
     for (int i = 0; i < l.K; ++i) {
         const Point3 jaw = jawTurn(l.at(i), jawOpenAngle);
@@ -282,7 +286,7 @@ void mouthCloseField(Field& f, const Layout& l, double k) {
         if (l.onLipEdge(i))
             f[i] = f[i] +
                    jaw * ((l.side(i) > 0 ? upperLipClosingShare : -(1.0 - upperLipClosingShare)) *
-                          k * (0.25 + 0.75 * taper));
+                          k * lipEdgeJawShare(l.X(i)));
         else if (l.row(i) == controlRow::upperLip && std::fabs(l.X(i)) < mouthCornerX)
             f[i] = f[i] + jaw * (upperLipClosingShare * 0.3 * k * taper);
         else if (onLowerLipBorder(l, i) && std::fabs(l.X(i)) < mouthCornerX)
@@ -515,6 +519,51 @@ template <class G> double solveScale(G g) {
     return k1;
 }
 
+// The render vertices of the lip line at domain X (0 ≤ X < mouthCornerX): the upper lip's
+// copy first, then the lower's.
+bool lipLinePair(int32_t& upper, int32_t& lower, const FaceMesh& render, double X) {
+    upper = lower = -1;
+    double best = 1e30;
+    for (size_t v = 0; v < render.domain.size(); ++v) {
+        const DomainPoint& d = render.domain[v];
+        if (d.Y != mouthY || d.X < 0.0 || d.X >= mouthCornerX)
+            continue;
+        const double distance = std::fabs(d.X - X);
+        if (distance < best - 1e-9) {
+            best = distance;
+            upper = static_cast<int32_t>(v);
+            lower = -1;
+        } else if (distance < best + 1e-9)
+            lower = static_cast<int32_t>(v);
+    }
+    return upper >= 0 && lower >= 0;
+}
+
+// Moves each point of the lips' edges in close (mouthClose's field, mirrored alike on both
+// sides) by the lips' gap left at its own place when close is added to jaw (jawOpen's
+// offsets): the upper lip's points down by upperLipClosingShare of it, the lower's up by the
+// rest. A few rounds, each measured on the bound face.
+void sealLipEdges(Field& close, const Layout& l, DefaultFace& face,
+                  const std::vector<Vector3>& jaw) {
+    FaceModel& model = *face.model;
+    const int32_t K = model.controlPointCount;
+    PosedFace posed;
+    std::vector<Vector3> offsets;
+    for (int round = 0; round < 3; ++round) {
+        toOffsets(offsets, close);
+        for (int32_t i = 0; i < K; ++i)
+            offsets[i] = offsets[i] + jaw[i];
+        poseFace(posed, model, face.rest.get(), offsets.data());
+        for (int i = 0; i < l.K; ++i) {
+            int32_t upper, lower;
+            if (!l.onLipEdge(i) || !lipLinePair(upper, lower, face.render, std::fabs(l.X(i))))
+                continue;
+            const double gap = posed.positions[upper].y - posed.positions[lower].y;
+            close[i].y -= gap * (l.side(i) > 0 ? upperLipClosingShare : upperLipClosingShare - 1.0);
+        }
+    }
+}
+
 } // namespace
 
 void buildDefaultFace(DefaultFace& face) {
@@ -665,6 +714,11 @@ void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face) {
         poseFace(posed, model, face.rest.get(), o.data());
         return lipGap(posed, face.features);
     });
+    // Then each point of the lips' edges closes the gap that is left where it is: between
+    // the middle and the corners the edges bow apart by up to a tenth of jawOpen's gap.
+    Field close;
+    makeField(close, layout, "mouthClose", closeScale);
+    sealLipEdges(close, layout, face, jaw);
 
     expressions.clear();
     for (int n = 0; n < expressionCount; ++n) {
@@ -680,11 +734,9 @@ void buildExpressions(std::vector<Expression>& expressions, DefaultFace& face) {
             e.offsets.assign(K, Vector3{0.0f, 0.0f, 0.0f});
             mirrorOffsets(e.offsets.data(), left->offsets.data(), pairs.partners.get(), K);
         } else {
-            const double scale = e.name == "eyeBlinkLeft" ? blinkScale
-                                 : e.name == "mouthClose" ? closeScale
-                                                          : 1.0;
-            Field f;
-            if (!makeField(f, layout, e.name, scale)) {
+            Field f = close;
+            if (e.name != "mouthClose" &&
+                !makeField(f, layout, e.name, e.name == "eyeBlinkLeft" ? blinkScale : 1.0)) {
                 std::fprintf(stderr, "face-assets: no moves for the expression %s\n", name);
                 std::exit(1);
             }

@@ -9,11 +9,13 @@
 #include "tests/support/poser_drag.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/viewer_session.h"
+#include "tools/assets/shape.h"
 
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -342,5 +344,28 @@ TEST(EndToEndBlender, DefaultFaceLibraryIsOneNamedShapeKeyPerPoseFile) {
         const float largest = largestDistance(face.keys[k].second, face.positions);
         EXPECT_GT(largest, 1e-3f * size);
         EXPECT_LT(largest, size / 8);
+        // The eyes come along: the vertices on each eyeball's sphere move in its eye's gaze
+        // keys alone (turned by 25°, their front about 0.7 units), not in a blink.
+        for (int sign : {1, -1}) {
+            const Point3 c = eyeballCentre(sign); // glTF's y up is Blender's z up
+            const Vector3 centre{float(c.x), float(-c.z), float(c.y)};
+            float eyeMove = 0.0f;
+            int32_t eyeVertices = 0;
+            for (size_t v = 0; v + 2 < face.positions.size(); v += 3) {
+                const Vector3 p{face.positions[v], face.positions[v + 1], face.positions[v + 2]};
+                if (length(p - centre) > float(eyeballRadius) + 0.005f)
+                    continue;
+                ++eyeVertices;
+                const std::vector<float>& q = face.keys[k].second;
+                eyeMove = std::max(eyeMove, length(Vector3{q[v], q[v + 1], q[v + 2]} - p));
+            }
+            const bool gaze = name.rfind("eyeLook", 0) == 0 &&
+                              name.find(sign > 0 ? "Left" : "Right") != std::string::npos;
+            EXPECT_GT(eyeVertices, 100);
+            if (gaze)
+                EXPECT_GT(eyeMove, 0.5f);
+            else
+                EXPECT_LT(eyeMove, 1e-4f);
+        }
     }
 }

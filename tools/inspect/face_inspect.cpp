@@ -449,6 +449,14 @@ void dumpPairs(const FaceModel& model, const Vector3* controlPoints) {
         std::printf("%d\n", pairs.partners[i]);
 }
 
+// The folder whose data/ holds the model file (with its skin and props); false when the model
+// file is not in a folder named data.
+bool dataFolderOf(std::string& folder, const std::string& modelFile) {
+    const std::filesystem::path data = std::filesystem::path(modelFile).parent_path();
+    folder = data.parent_path().string();
+    return data.filename() == "data";
+}
+
 // The pose as face-poser forms it, as offsets from rest: the mix of the --mix files, plus
 // moves (a pose file's summed from zero, as face-poser loads it), mirrored under --mirror,
 // then halved under --half; every point (K, at rest) is then set to rest + offset, the one
@@ -593,10 +601,13 @@ int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
                     return fail(std::string(file) + ": a second pose named \"" + poses.back().name +
                                 "\" (shape keys are named after their files)");
         }
-        if (renderShapes ? !exportRenderShapes(options.exportScene, model, points, poses.data(),
-                                               poses.size(), error)
-                         : !exportShapeScene(options.exportScene, record, model, points,
-                                             poses.data(), poses.size(), error))
+        std::string folder;
+        const bool inDataFolder = dataFolderOf(folder, options.model);
+        if (renderShapes
+                ? !exportRenderShapes(options.exportScene, model, points, poses.data(),
+                                      poses.size(), inDataFolder ? folder.c_str() : nullptr, error)
+                : !exportShapeScene(options.exportScene, record, model, points, poses.data(),
+                                    poses.size(), error))
             return fail(error);
         return 0;
     }

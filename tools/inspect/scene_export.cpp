@@ -4,9 +4,13 @@
 #include "io/file_contents.h"
 #include "io/image_file.h"
 #include "io/messages.h"
+#include "io/prop.h"
+#include "tools/common/expression_names.h"
+#include "tools/common/prop_rig.h"
 #include "tools/inspect/own_scene_file.h"
 
 #include <assimp/Exporter.hpp>
+#include <assimp/GltfMaterial.h>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -543,8 +547,114 @@ bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel
                        normals.data(), model.renderVertexCount, shapes.data(), count, error);
 }
 
+namespace {
+
+// The skin's picture and the four props of folder/data/, for the render mesh's export; empty
+// (no props) unless every prop is there and holds a mesh.
+struct DefaultProps {
+    std::unique_ptr<Prop> props[propSlotCount];
+    bool complete = false;
+};
+
+void loadDefaultProps(DefaultProps& out, const std::string& folder) {
+    out.complete = false;
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        std::string ignored;
+        if (!loadProp(out.props[s], sceneFilePath(folder, propSlotSources[s].propFile).c_str(),
+                      ignored) ||
+            out.props[s]->vertexCount == 0)
+            return;
+    }
+    out.complete = true;
+}
+
+// A picture file embedded as a glTF texture; null when it cannot be read or decoded.
+aiTexture* embeddedPicture(const std::string& file) {
+    std::string bytes, format;
+    if (!gltfPicture(bytes, format, file))
+        return nullptr;
+    aiTexture* texture = new aiTexture;
+    texture->mWidth = unsigned(bytes.size());
+    texture->mHeight = 0; // compressed: mWidth bytes in pcData
+    texture->pcData = new aiTexel[(bytes.size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
+    std::memcpy(texture->pcData, bytes.data(), bytes.size());
+    std::strncpy(texture->achFormatHint, format.c_str(), sizeof texture->achFormatHint - 1);
+    texture->mFilename = aiString(std::filesystem::path(file).filename().string());
+    return texture;
+}
+
+// A material named name showing embedded texture index (−1: none); cutOut cuts away the
+// picture's transparent pixels (the gaps between the teeth).
+aiMaterial* pictureMaterial(const std::string& name, int index, bool cutOut) {
+    aiMaterial* material = new aiMaterial;
+    const aiString named(name);
+    material->AddProperty(&named, AI_MATKEY_NAME);
+    if (index >= 0) {
+        const aiString path("*" + std::to_string(index));
+        material->AddProperty(&path, AI_MATKEY_TEXTURE_DIFFUSE(0));
+    }
+    if (cutOut) {
+        const aiString mode("MASK");
+        material->AddProperty(&mode, AI_MATKEY_GLTF_ALPHAMODE);
+        const float cutoff = 0.5f;
+        material->AddProperty(&cutoff, 1, AI_MATKEY_GLTF_ALPHACUTOFF);
+    }
+    return material;
+}
+
+// A mesh of N vertices (positions, normals, texture coordinates with v = 0 at the top of the
+// picture, flipped to assimp's v = 0 at the bottom) and M triangles (front winding as stored).
+aiMesh* plainMesh(const char* name, unsigned material, const Vector3* positions,
+                  const Vector3* normals, const TexCoord* texCoords, unsigned N,
+                  const Triangle* triangles, unsigned M) {
+    aiMesh* mesh = new aiMesh;
+    mesh->mName = aiString(name);
+    mesh->mMaterialIndex = material;
+    mesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
+    mesh->mNumVertices = N;
+    mesh->mVertices = new aiVector3D[N];
+    mesh->mNormals = new aiVector3D[N];
+    mesh->mTextureCoords[0] = new aiVector3D[N];
+    mesh->mNumUVComponents[0] = 2;
+    for (unsigned i = 0; i < N; ++i) {
+        mesh->mVertices[i] = toAssimp(positions[i]);
+        mesh->mNormals[i] = toAssimp(normals[i]);
+        mesh->mTextureCoords[0][i] = aiVector3D(texCoords[i].u, 1.0f - texCoords[i].v, 0.0f);
+    }
+    mesh->mNumFaces = M;
+    mesh->mFaces = new aiFace[M];
+    for (unsigned f = 0; f < M; ++f) {
+        mesh->mFaces[f].mNumIndices = 3;
+        mesh->mFaces[f].mIndices = new unsigned[3];
+        for (int c = 0; c < 3; ++c)
+            mesh->mFaces[f].mIndices[c] = unsigned(triangles[f].index[c]);
+    }
+    return mesh;
+}
+
+// Each prop's transform for a pose at weight 1, as the rig moves the props: a pose named as
+// one of ARKit's expressions by its name (gaze, jaw, or nothing), any other by its moves
+// through the frames.
+void poseProps(Matrix4* transforms, bool* usable, const PropRig& rig, const Vector3* rest,
+               int32_t K, const NamedPose& pose) {
+    std::vector<Vector3> offsets(static_cast<size_t>(K), Vector3{0.0f, 0.0f, 0.0f});
+    applyMoves(offsets.data(), pose.moves.data(), pose.moves.size());
+    const bool arkit = isArkitExpression(pose.name);
+    std::vector<Vector3> dragged(rest, rest + K);
+    if (!arkit)
+        applyMoves(dragged.data(), pose.moves.data(), pose.moves.size());
+    float pitch[2] = {0.0f, 0.0f}, yaw[2] = {0.0f, 0.0f};
+    for (int32_t eye = 0; eye < 2; ++eye)
+        addGaze(pitch[eye], yaw[eye], pose.name, 1.0f, eye == 0);
+    rigPropTransforms(transforms, usable, rig, rest, dragged.data(),
+                      arkit && isJawPose(pose.name) ? offsets.data() : nullptr, pitch, yaw);
+}
+
+} // namespace
+
 bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
-                        const NamedPose* poses, size_t count, std::string& error) {
+                        const NamedPose* poses, size_t count, const char* folder,
+                        std::string& error) {
     const std::string extension = lowerExtension(outFile);
     const SceneFormat* format = formatOf(outFile);
     if (!format || (extension != ".glb" && extension != ".gltf"))
@@ -553,39 +663,49 @@ bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* re
     std::vector<Vector3> positions, normals;
     std::vector<ShapePose> shapes;
     poseShapes(positions, normals, shapes, model, restPoints, poses, count);
+    DefaultProps props;
+    if (folder != nullptr)
+        loadDefaultProps(props, folder);
 
-    // One mesh of the render vertices and triangles (front winding as stored), its texture
-    // coordinates with v = 0 at the bottom as assimp holds them, one plain material.
+    // One mesh of the render vertices and triangles, then the props', all in one node (glTF
+    // gathers them as the primitives of one mesh, each with every shape key); a material
+    // each, with its picture embedded where it can be read.
     const unsigned N = unsigned(model.renderVertexCount), M = unsigned(model.renderTriangleCount);
+    const unsigned meshCount = props.complete ? 1 + propSlotCount : 1;
     aiScene scene;
+    std::vector<aiTexture*> textures;
+    const auto embed = [&](const char* file) {
+        aiTexture* texture = folder ? embeddedPicture(sceneFilePath(folder, file)) : nullptr;
+        if (texture == nullptr)
+            return -1;
+        textures.push_back(texture);
+        return int(textures.size()) - 1;
+    };
     scene.mRootNode = new aiNode("face");
-    scene.mRootNode->mNumMeshes = 1;
-    scene.mRootNode->mMeshes = new unsigned[1]{0};
-    scene.mNumMaterials = 1;
-    scene.mMaterials = new aiMaterial* [1] { new aiMaterial };
-    scene.mNumMeshes = 1;
-    scene.mMeshes = new aiMesh* [1] { new aiMesh };
-    aiMesh& mesh = *scene.mMeshes[0];
-    mesh.mName = aiString("face");
-    mesh.mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
-    mesh.mNumVertices = N;
-    mesh.mVertices = new aiVector3D[N];
-    mesh.mNormals = new aiVector3D[N];
-    mesh.mTextureCoords[0] = new aiVector3D[N];
-    mesh.mNumUVComponents[0] = 2;
-    for (unsigned i = 0; i < N; ++i) {
-        mesh.mVertices[i] = toAssimp(positions[i]);
-        mesh.mNormals[i] = toAssimp(normals[i]);
-        const TexCoord& t = model.renderTexCoords[i];
-        mesh.mTextureCoords[0][i] = aiVector3D(t.u, 1.0f - t.v, 0.0f);
+    scene.mRootNode->mNumMeshes = meshCount;
+    scene.mRootNode->mMeshes = new unsigned[meshCount];
+    scene.mNumMaterials = meshCount;
+    scene.mMaterials = new aiMaterial*[meshCount];
+    scene.mNumMeshes = meshCount;
+    scene.mMeshes = new aiMesh*[meshCount];
+    scene.mRootNode->mMeshes[0] = 0;
+    scene.mMaterials[0] = pictureMaterial("skin", embed(sceneSkinTextureFile), false);
+    scene.mMeshes[0] = plainMesh("face", 0, positions.data(), normals.data(),
+                                 model.renderTexCoords.get(), N, model.renderTriangles.get(), M);
+    for (unsigned p = 1; p < meshCount; ++p) {
+        const PropSlotSource& source = propSlotSources[p - 1];
+        const Prop& prop = *props.props[p - 1];
+        scene.mRootNode->mMeshes[p] = p;
+        scene.mMaterials[p] = pictureMaterial(source.name, embed(source.textureFile),
+                                              source.alwaysDrawn); // the teeth's gaps cut out
+        scene.mMeshes[p] = plainMesh(source.name, p, prop.positions.get(), prop.normals.get(),
+                                     prop.texCoords.get(), unsigned(prop.vertexCount),
+                                     prop.triangles.get(), unsigned(prop.triangleCount));
     }
-    mesh.mNumFaces = M;
-    mesh.mFaces = new aiFace[M];
-    for (unsigned f = 0; f < M; ++f) {
-        mesh.mFaces[f].mNumIndices = 3;
-        mesh.mFaces[f].mIndices = new unsigned[3];
-        for (int c = 0; c < 3; ++c)
-            mesh.mFaces[f].mIndices[c] = unsigned(model.renderTriangles[f].index[c]);
+    if (!textures.empty()) {
+        scene.mNumTextures = unsigned(textures.size());
+        scene.mTextures = new aiTexture*[textures.size()];
+        std::copy(textures.begin(), textures.end(), scene.mTextures);
     }
     if (count > 0) {
         std::vector<aiVector3D> shapePositions, shapeNormals;
@@ -594,7 +714,50 @@ bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* re
                 shapePositions.push_back(toAssimp(shapes[s].positions[i]));
                 shapeNormals.push_back(toAssimp(shapes[s].normals[i]));
             }
-        setShapes(mesh, shapes.data(), count, shapePositions.data(), shapeNormals.data());
+        setShapes(*scene.mMeshes[0], shapes.data(), count, shapePositions.data(),
+                  shapeNormals.data());
+    }
+    if (count > 0 && props.complete) {
+        // The props in every shape key, carried by the rig from their frames at rest.
+        const int32_t K = model.controlPointCount;
+        std::unique_ptr<PropFrame> frames[propSlotCount];
+        PropRig rig;
+        for (int32_t s = 0; s < propSlotCount; ++s) {
+            Vector3 A, B, C;
+            propFramePoints(A, B, C, propSlotSources[s], restPoints);
+            frames[s].reset(new PropFrame(A, B, C));
+            rig.frames[s] = frames[s].get();
+            const Prop& prop = *props.props[s];
+            Vector3 low = prop.positions[0], high = prop.positions[0];
+            for (int32_t v = 1; v < prop.vertexCount; ++v) {
+                const Vector3& q = prop.positions[v];
+                low = {std::min(low.x, q.x), std::min(low.y, q.y), std::min(low.z, q.z)};
+                high = {std::max(high.x, q.x), std::max(high.y, q.y), std::max(high.z, q.z)};
+            }
+            rig.centres[s] = (low + high) * 0.5f;
+        }
+        std::vector<std::vector<aiVector3D>> propPositions(propSlotCount),
+            propNormals(propSlotCount);
+        for (size_t k = 0; k < count; ++k) {
+            Matrix4 transforms[propSlotCount];
+            bool usable[propSlotCount];
+            poseProps(transforms, usable, rig, restPoints, K, poses[k]);
+            for (int32_t s = 0; s < propSlotCount; ++s) {
+                const Prop& prop = *props.props[s];
+                const Matrix4& m = usable[s] ? transforms[s] : Matrix4::identity();
+                for (int32_t v = 0; v < prop.vertexCount; ++v) {
+                    const Vector3 &q = prop.positions[v], &n = prop.normals[v];
+                    const Vector4 moved = m * Vector4{q.x, q.y, q.z, 1.0f};
+                    const Vector4 turned = m * Vector4{n.x, n.y, n.z, 0.0f};
+                    propPositions[size_t(s)].push_back(aiVector3D(moved.x, moved.y, moved.z));
+                    propNormals[size_t(s)].push_back(
+                        toAssimp(unitOrZero({turned.x, turned.y, turned.z})));
+                }
+            }
+        }
+        for (int32_t s = 0; s < propSlotCount; ++s)
+            setShapes(*scene.mMeshes[s + 1], shapes.data(), count, propPositions[size_t(s)].data(),
+                      propNormals[size_t(s)].data());
     }
     return writeThroughFolder(outFile, error, [&](const std::string& file, std::string& problem) {
         Assimp::Exporter exporter;

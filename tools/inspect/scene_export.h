@@ -76,7 +76,13 @@ bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel
 // texture coordinates, and one shape key per pose (count, may be 0) posed as
 // exportShapeScene poses them, named after it, as glTF (outFile .glb or .gltf, its folder
 // made when missing; each shape a morph target, the names in the mesh's
-// extras.targetNames). model's render arrays are left at rest. Returns false with one line
-// in error for another extension or a file that cannot be written.
+// extras.targetNames). When folder's data/ holds the skin and the four props (folder may be
+// null: no props; empty: the working directory), they come too: the skin's picture on the face, and
+// the eyes and teeth as primitives of the same mesh with their own pictures, each shape key moving
+// them as the rig of tools/common/prop_rig.h moves them for that pose at weight 1 (a gaze key turns
+// its eye, a jaw key carries the lower teeth, other ARKit keys leave them). model's render
+// arrays are left at rest. Returns false with one line in error for another extension or a
+// file that cannot be written.
 bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
-                        const NamedPose* poses, size_t count, std::string& error);
+                        const NamedPose* poses, size_t count, const char* folder,
+                        std::string& error);

@@ -8,6 +8,7 @@
 #include "tools/common/binding_colour.h"
 #include "tools/common/expression_names.h"
 #include "tools/common/pose_mix.h"
+#include "tools/common/prop_rig.h"
 #include "tools/common/region.h"
 #include "tools/inspect/scene_export.h"
 
@@ -371,7 +372,7 @@ void exportShapesKey(Poser& poser, Scene& scene) {
         const std::string file =
             sceneFilePath(poser.folder, (shapesFileName + std::string(".glb")).c_str());
         if (!exportRenderShapes(file.c_str(), *scene.faceModel, poser.pose.rest.get(), poses.data(),
-                                poses.size(), error))
+                                poses.size(), poser.folder.c_str(), error))
             return printError(error);
         return printLine("wrote the render mesh at rest with " +
                          plural(int32_t(poses.size()), "shape key") + " to " + file);
@@ -512,63 +513,6 @@ void resetView(ViewerState& state) {
 
 } // namespace
 
-// The lower row of teeth, black_th1, on the mouth corners and the lower lip's middle.
-constexpr int32_t lowerTeethSlot = 1;
-
-bool isJawPose(const std::string& poseName) { return poseName.rfind("jaw", 0) == 0; }
-
-bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSource& source,
-                  const Vector3* rest, const Vector3* points, const Vector3& centre) {
-    Vector3 A, B, C, a, b, c;
-    propFramePoints(A, B, C, source, rest);
-    propFramePoints(a, b, c, source, points);
-    Matrix4 carried;
-    if (!frame.currentTransform(carried, a, b, c))
-        return false;
-    // The frame's linear part applied about the centre, then the centre moved with the
-    // corners' middle: x' = L·(x − centre) + centre + (m' − m).
-    transform = carried;
-    const Vector3 move = (a + b) * 0.5f - (A + B) * 0.5f;
-    const float* m = carried.m;
-    const Vector3 turnedCentre = {m[0] * centre.x + m[4] * centre.y + m[8] * centre.z,
-                                  m[1] * centre.x + m[5] * centre.y + m[9] * centre.z,
-                                  m[2] * centre.x + m[6] * centre.y + m[10] * centre.z};
-    const Vector3 t = centre + move - turnedCentre;
-    transform.m[12] = t.x;
-    transform.m[13] = t.y;
-    transform.m[14] = t.z;
-    return isFinite(t);
-}
-
-void gazeTurn(float& pitch, float& yaw, const std::vector<MixWeight>& mix, bool left) {
-    const std::string side = left ? "Left" : "Right";
-    float up = 0.0f, down = 0.0f, in = 0.0f, out = 0.0f;
-    for (const MixWeight& w : mix) {
-        up += w.name == "eyeLookUp" + side ? w.weight : 0.0f;
-        down += w.name == "eyeLookDown" + side ? w.weight : 0.0f;
-        in += w.name == "eyeLookIn" + side ? w.weight : 0.0f;
-        out += w.name == "eyeLookOut" + side ? w.weight : 0.0f;
-    }
-    pitch = gazeDegrees * (up - down);
-    // The left eye's ear is at +x, its nose at −x; the right eye's the other way round.
-    yaw = gazeDegrees * (left ? out - in : in - out);
-}
-
-namespace {
-
-// The turn about centre by pitch (up) and yaw (towards +x), in degrees: +z, where an eye
-// looks at rest, turns to (cos p sin y, sin p, cos p cos y).
-Matrix4 turnAbout(const Vector3& centre, float pitchDegrees, float yawDegrees) {
-    const float p = pitchDegrees * 3.14159265f / 180.0f, y = yawDegrees * 3.14159265f / 180.0f;
-    const float cp = std::cos(p), sp = std::sin(p), cy = std::cos(y), sy = std::sin(y);
-    // Columns: the images of x, y and z (the yaw after the pitch).
-    const Vector3 X{cy, 0.0f, -sy}, Y{-sy * sp, cp, -cy * sp}, Z{sy * cp, sp, cy * cp};
-    const Vector3 t = centre - (X * centre.x + Y * centre.y + Z * centre.z);
-    return {{X.x, X.y, X.z, 0.0f, Y.x, Y.y, Y.z, 0.0f, Z.x, Z.y, Z.z, 0.0f, t.x, t.y, t.z, 1.0f}};
-}
-
-} // namespace
-
 void placeProps(Poser& poser, Scene& scene) {
     const Pose& pose = poser.pose;
     const int32_t K = pose.count;
@@ -592,32 +536,26 @@ void placeProps(Poser& poser, Scene& scene) {
         mixOf(poser.jawMix.get(), poses, jaw, K);
         poser.propMixWeights = pose.mix;
     }
-    // The points as the drags and other poses left them.
+    // The points as the drags and other poses left them, and the mix's gaze.
     std::vector<Vector3> dragged(static_cast<size_t>(K));
     for (int32_t i = 0; i < K; ++i)
         dragged[size_t(i)] = pose.points[i] - poser.rigMix[i];
+    float pitch[2] = {0.0f, 0.0f}, yaw[2] = {0.0f, 0.0f};
+    for (const MixWeight& w : pose.mix)
+        for (int32_t eye = 0; eye < 2; ++eye)
+            addGaze(pitch[eye], yaw[eye], w.name, w.weight, eye == 0);
+    PropRig rig;
     for (int32_t s = 0; s < propSlotCount; ++s) {
-        PropSlot& slot = scene.propSlots[s];
-        const PropSlotSource& source = propSlotSources[s];
-        if (!source.alwaysDrawn) {
-            const Vector3& centre = poser.propCentres[s];
-            Matrix4 carried;
-            slot.transformGiven =
-                eyeTransform(carried, *slot.frame, source, pose.rest.get(), dragged.data(), centre);
-            float pitch, yaw;
-            gazeTurn(pitch, yaw, pose.mix, centre.x > 0.0f);
-            slot.givenTransform = carried * turnAbout(centre, pitch, yaw);
-            continue;
-        }
-        Vector3 A, B, C;
-        propFramePoints(A, B, C, source, dragged.data());
-        slot.transformGiven = slot.frame->currentTransform(slot.givenTransform, A, B, C);
-        if (s == lowerTeethSlot) {
-            const Vector3& jawMove = poser.jawMix[source.third[0]];
-            slot.givenTransform.m[12] += jawMove.x;
-            slot.givenTransform.m[13] += jawMove.y;
-            slot.givenTransform.m[14] += jawMove.z;
-        }
+        rig.frames[s] = scene.propSlots[s].frame.get();
+        rig.centres[s] = poser.propCentres[s];
+    }
+    Matrix4 transforms[propSlotCount];
+    bool usable[propSlotCount];
+    rigPropTransforms(transforms, usable, rig, pose.rest.get(), dragged.data(), poser.jawMix.get(),
+                      pitch, yaw);
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        scene.propSlots[s].transformGiven = usable[s];
+        scene.propSlots[s].givenTransform = transforms[s];
     }
 }
 

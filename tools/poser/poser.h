@@ -89,44 +89,20 @@ struct Poser {
     // The mix panel ("b"): the library pose whose weight "9" and "0" change.
     bool showMix = false;
     int32_t mixIndex = 0;
-    // The props as face-poser shows them. The library's poses named as ARKit names its
-    // expressions (the default face's library), mixed in, move them as a face rig's joints
-    // move: the gaze poses turn the eyes by their weights, the jaw poses carry the lower
-    // teeth, and the others move no prop (a blink moves the lids over an eye that stays where
-    // it looks). Every other pose moves the props as a drag does. The mixes of the weights
-    // propMixWeights: of the ARKit poses and of the jaw poses; and each prop's centre at rest
-    // (the middle of its box), which an eye turns about.
+    // The props as face-poser shows them (placeProps): the mixes of the weights
+    // propMixWeights, of ARKit's expressions and of the jaw poses among them; and each prop's
+    // centre at rest (the middle of its box), which an eye turns about.
     std::vector<MixWeight> propMixWeights;
     ArrayHolder<Vector3> rigMix, jawMix; // K each
     Vector3 propCentres[propSlotCount];
 };
 
-// Among ARKit's expressions, those that move props when mixed: the jaw poses (jaw...) carry
-// the lower teeth, and the gaze poses (eyeLookUpLeft, ...) turn their eye, each by
-// gazeDegrees times its weight: up, down, towards the nose (In) or the ear (Out), the eye at
-// the end of its usual range at weight 1, as capture apps give them.
-bool isJawPose(const std::string& poseName);
-constexpr float gazeDegrees = 25.0f;
-
-// An eye's turn from the mix's gaze weights, in degrees: pitch up and yaw towards +x, for
-// the eye on the face's left (+x) when left, else the right.
-void gazeTurn(float& pitch, float& yaw, const std::vector<MixWeight>& mix, bool left);
-
-// An eye's transform as face-poser draws it: its frame's (frame, from the slot's three points
-// of `points` against those of `rest`, K each) with the turn and stretch applied about the
-// prop's own centre, and the centre carried as the middle of the first two points (the eye's
-// corners) moves, so that the eyeball turns in its socket rather than about the corners. The
-// identity while the points are at rest. False when the frame is degenerate.
-bool eyeTransform(Matrix4& transform, const PropFrame& frame, const PropSlotSource& source,
-                  const Vector3* rest, const Vector3* points, const Vector3& centre);
-
-// Gives the scene's props face-poser's transforms for the current pose: each prop's frame
-// (face-viewer's) of the control points less the mix of ARKit's expressions, so that drags
-// and other poses move the props as in face-viewer; then the eyes turned about their centres
-// (eyeTransform) by the gaze poses in the mix, and the lower teeth (black_th1) carried by the jaw
-// poses' move of their frame's third point. Reads the pose library again only when the mix's
-// weights have changed since the last call. A degenerate frame leaves the prop to face-viewer's
-// drawing.
+// Gives the scene's props face-poser's transforms for the current pose, as the rig of
+// tools/common/prop_rig.h moves them: the control points less the mix of ARKit's expressions
+// move them by their frames (drags and other poses, as in face-viewer, an eye about its own
+// centre), the gaze poses in the mix turn the eyes, the jaw poses carry the lower teeth. Reads
+// the pose library again only when the mix's weights have changed since the last call. A
+// degenerate frame leaves the prop to face-viewer's drawing.
 void placeProps(Poser& poser, Scene& scene);
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).

@@ -1,6 +1,7 @@
 // The props of an expression library, rigged (prop_rig.h).
 #include "tools/common/prop_rig.h"
 
+#include <algorithm>
 #include <cmath>
 
 bool isJawPose(const std::string& poseName) { return poseName.rfind("jaw", 0) == 0; }
@@ -17,6 +18,18 @@ void addGaze(float& pitch, float& yaw, const std::string& poseName, float weight
         yaw += left ? turn : -turn;
     else if (poseName == "eyeLookIn" + side)
         yaw += left ? -turn : turn;
+}
+
+Vector3 propCentre(const Vector3* positions, int32_t count) {
+    if (count == 0)
+        return {0.0f, 0.0f, 0.0f};
+    Vector3 low = positions[0], high = positions[0];
+    for (int32_t v = 1; v < count; ++v) {
+        const Vector3& p = positions[v];
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    return (low + high) * 0.5f;
 }
 
 namespace {

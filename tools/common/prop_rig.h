@@ -32,8 +32,12 @@ bool isJawPose(const std::string& poseName);
 // pitch up and yaw towards +x, in degrees, added to pitch and yaw. Nothing for other poses.
 void addGaze(float& pitch, float& yaw, const std::string& poseName, float weight, bool left);
 
-// The rig of a scene's props: their frames at rest and each prop's centre at rest (the
-// middle of its box; the origin for an empty prop).
+// A prop's centre at rest: the middle of the box of its positions (count; the origin for
+// none), which an eye turns about.
+Vector3 propCentre(const Vector3* positions, int32_t count);
+
+// The rig of a scene's props: their frames at rest and each prop's centre at rest
+// (propCentre).
 struct PropRig {
     const PropFrame* frames[propSlotCount];
     Vector3 centres[propSlotCount];

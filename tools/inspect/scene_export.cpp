@@ -251,6 +251,21 @@ bool gltfPicture(std::string& bytes, std::string& format, const std::string& fil
     return encodePng(bytes, image);
 }
 
+// A picture file embedded as a glTF texture; null when it cannot be read or decoded.
+aiTexture* embeddedPicture(const std::string& file) {
+    std::string bytes, format;
+    if (!gltfPicture(bytes, format, file))
+        return nullptr;
+    aiTexture* texture = new aiTexture;
+    texture->mWidth = unsigned(bytes.size());
+    texture->mHeight = 0; // compressed: mWidth bytes in pcData
+    texture->pcData = new aiTexel[(bytes.size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
+    std::memcpy(texture->pcData, bytes.data(), bytes.size());
+    std::strncpy(texture->achFormatHint, format.c_str(), sizeof texture->achFormatHint - 1);
+    texture->mFilename = aiString(std::filesystem::path(file).filename().string());
+    return texture;
+}
+
 // The file a material's texture path names, looked for as face-import looks for a skin: as
 // written (relative to the source's folder), then by its last part (either slash) beside the
 // source. Empty when neither is a regular file.
@@ -286,16 +301,9 @@ void embedTextures(aiScene& scene, const ImportRecord& record, const std::string
         const auto found = embedded.find(file);
         if (found != embedded.end())
             return int(found->second);
-        std::string bytes, format;
-        if (file.empty() || !gltfPicture(bytes, format, file))
+        aiTexture* texture = file.empty() ? nullptr : embeddedPicture(file);
+        if (texture == nullptr)
             return -1;
-        aiTexture* texture = new aiTexture;
-        texture->mWidth = unsigned(bytes.size());
-        texture->mHeight = 0; // compressed: mWidth bytes in pcData
-        texture->pcData = new aiTexel[(bytes.size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
-        std::memcpy(texture->pcData, bytes.data(), bytes.size());
-        std::strncpy(texture->achFormatHint, format.c_str(), sizeof texture->achFormatHint - 1);
-        texture->mFilename = aiString(std::filesystem::path(file).filename().string());
         textures.push_back(texture);
         return int(embedded[file] = unsigned(textures.size() - 1));
     };
@@ -568,21 +576,6 @@ void loadDefaultProps(DefaultProps& out, const std::string& folder) {
     out.complete = true;
 }
 
-// A picture file embedded as a glTF texture; null when it cannot be read or decoded.
-aiTexture* embeddedPicture(const std::string& file) {
-    std::string bytes, format;
-    if (!gltfPicture(bytes, format, file))
-        return nullptr;
-    aiTexture* texture = new aiTexture;
-    texture->mWidth = unsigned(bytes.size());
-    texture->mHeight = 0; // compressed: mWidth bytes in pcData
-    texture->pcData = new aiTexel[(bytes.size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
-    std::memcpy(texture->pcData, bytes.data(), bytes.size());
-    std::strncpy(texture->achFormatHint, format.c_str(), sizeof texture->achFormatHint - 1);
-    texture->mFilename = aiString(std::filesystem::path(file).filename().string());
-    return texture;
-}
-
 // A material named name showing embedded texture index (−1: none); cutOut cuts away the
 // picture's transparent pixels (the gaps between the teeth).
 aiMaterial* pictureMaterial(const std::string& name, int index, bool cutOut) {
@@ -727,14 +720,8 @@ bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* re
             propFramePoints(A, B, C, propSlotSources[s], restPoints);
             frames[s].reset(new PropFrame(A, B, C));
             rig.frames[s] = frames[s].get();
-            const Prop& prop = *props.props[s];
-            Vector3 low = prop.positions[0], high = prop.positions[0];
-            for (int32_t v = 1; v < prop.vertexCount; ++v) {
-                const Vector3& q = prop.positions[v];
-                low = {std::min(low.x, q.x), std::min(low.y, q.y), std::min(low.z, q.z)};
-                high = {std::max(high.x, q.x), std::max(high.y, q.y), std::max(high.z, q.z)};
-            }
-            rig.centres[s] = (low + high) * 0.5f;
+            rig.centres[s] =
+                propCentre(props.props[s]->positions.get(), props.props[s]->vertexCount);
         }
         std::vector<std::vector<aiVector3D>> propPositions(propSlotCount),
             propNormals(propSlotCount);

@@ -610,20 +610,9 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
     poser.rigMix.reset(new Vector3[K]());
     poser.jawMix.reset(new Vector3[K]());
     poser.propMixWeights.clear();
-    for (int32_t s = 0; s < propSlotCount; ++s) {
-        const Prop& prop = *scene.propSlots[s].prop;
-        if (prop.vertexCount == 0) { // face-import's props are empty
-            poser.propCentres[s] = {0.0f, 0.0f, 0.0f};
-            continue;
-        }
-        Vector3 low = prop.positions[0], high = prop.positions[0];
-        for (int32_t v = 1; v < prop.vertexCount; ++v) {
-            const Vector3& p = prop.positions[v];
-            low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-            high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-        }
-        poser.propCentres[s] = (low + high) * 0.5f;
-    }
+    for (int32_t s = 0; s < propSlotCount; ++s) // face-import's props are empty
+        poser.propCentres[s] = propCentre(scene.propSlots[s].prop->positions.get(),
+                                          scene.propSlots[s].prop->vertexCount);
     poser.bindingRgb.reset(new float[3 * size_t(face.renderVertexCount)]);
     // The binding's quality at rest: how far each vertex moves per unit move of one control
     // point (face/amplification.h).

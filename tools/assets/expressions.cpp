@@ -1036,19 +1036,13 @@ int measureExpressions(FILE* out, std::vector<std::string>* misses,
                              : dimple ? -c.z > 0.2f && outward > 0.0
                                       : outward > 0.2;
             p = sidedPromise(m, mouthLeft, 1, what, met);
-        } else if (n == "mouthRollLower" || n == "mouthShrugLower") {
-            const Vector3 lip = m.move(lipLower);
-            const bool roll = n == "mouthRollLower";
-            p = {format(roll ? "the lower lip's middle moves back %.3f"
-                             : "the lower lip's middle rises %.3f",
-                        roll ? -lip.z : lip.y),
-                 roll ? "back" : "up", roll ? lip.z < -0.2f : lip.y > 0.2f};
-        } else if (n == "mouthRollUpper" || n == "mouthShrugUpper") {
-            const Vector3 lip = m.move(lipUpper);
-            const bool roll = n == "mouthRollUpper";
-            p = {format(roll ? "the upper lip's middle moves back %.3f"
-                             : "the upper lip's middle rises %.3f",
-                        roll ? -lip.z : lip.y),
+        } else if (n.rfind("mouthRoll", 0) == 0 || n.rfind("mouthShrug", 0) == 0) {
+            const bool upper = n.find("Upper") != std::string::npos;
+            const bool roll = n.rfind("mouthRoll", 0) == 0;
+            const Vector3 lip = m.move(upper ? lipUpper : lipLower);
+            p = {std::string(upper ? "the upper" : "the lower") +
+                     format(roll ? " lip's middle moves back %.3f" : " lip's middle rises %.3f",
+                            roll ? -lip.z : lip.y),
                  roll ? "back" : "up", roll ? lip.z < -0.2f : lip.y > 0.15f};
         } else if (n.rfind("mouthPress", 0) == 0) {
             const double upper = m.move(m.own(lipLeftUpper, 2)).y,

@@ -1014,7 +1014,7 @@ int measureExpressions(FILE* out, std::vector<std::string>* misses,
             const double forward = 0.5 * (m.move(lipUpper).z + m.move(lipLower).z);
             const double narrower = m.move(mouthRight).x - m.move(mouthLeft).x;
             const double open = lipGap(posed, features);
-            p = {format("the lips come forward %.3f, the mouth narrows %.3f, the lips part %.3f",
+            p = {format("the lips come forward %.3f, the mouth narrows %.3f, the lips open %.3f",
                         forward, narrower, open),
                  n == "mouthFunnel" ? "forward, narrower, parted" : "forward, narrower, closed",
                  forward > 0.2 && narrower > 0.2 &&

@@ -88,19 +88,11 @@ float propMove(const PosedFace& face, PropPart part, const Vector3& point) {
     return length(carry(face.prop[part], point) - point);
 }
 
-float largestMoveOnSide(const PosedFace& face, const PosedFace& rest, int32_t side) {
-    float largest = 0.0f;
-    for (int32_t v = 0; v < face.vertexCount; ++v) {
-        const Vector3& r = rest.positions[v];
-        if (side != 0 && !(side > 0 ? r.x > 0.0f : r.x < 0.0f))
-            continue;
-        largest = std::max(largest, length(face.positions[v] - r));
-    }
-    return largest;
-}
-
 float largestMove(const PosedFace& face, const PosedFace& rest) {
-    return largestMoveOnSide(face, rest, 0);
+    float largest = 0.0f;
+    for (int32_t v = 0; v < face.vertexCount; ++v)
+        largest = std::max(largest, length(face.positions[v] - rest.positions[v]));
+    return largest;
 }
 
 void mirrorRenderVertices(int32_t* partners, const Vector3* restPositions, int32_t N) {

@@ -96,10 +96,8 @@ void eyeTurn(float& pitchDegrees, float& yawDegrees, const PosedFace& face, int3
 // How far a prop's transform carries a point from its rest place.
 float propMove(const PosedFace& face, PropPart part, const Vector3& point);
 
-// The largest of |face − rest| over every render vertex, and over the vertices whose rest
-// position lies on the side of x = 0 that side names (+1 the left, −1 the right).
+// The largest of |face − rest| over every render vertex.
 float largestMove(const PosedFace& face, const PosedFace& rest);
-float largestMoveOnSide(const PosedFace& face, const PosedFace& rest, int32_t side);
 
 // How far a pose throws the render mesh: the largest over the attached render vertices of
 // the vertex's move divided by the largest move among the control points that carry it (the

@@ -14,14 +14,14 @@
 #include "geometry/vector.h"
 #include "tools/assets/mesh.h"
 #include "tools/common/expression_measures.h"
-#include "tools/common/expression_names.h"
+#include "io/expression_names.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 // The expressions in the library: the first expressionCount of arkitExpressionNames
-// (tools/common/expression_names.h), all but tongueOut; and why that one is left out.
+// (io/expression_names.h), all but tongueOut; and why that one is left out.
 constexpr int expressionCount = 51;
 extern const char* const missingExpressionNote; // why tongueOut is not there
 

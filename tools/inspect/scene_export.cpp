@@ -5,7 +5,7 @@
 #include "io/image_file.h"
 #include "io/messages.h"
 #include "io/prop.h"
-#include "tools/common/expression_names.h"
+#include "io/expression_names.h"
 #include "tools/common/prop_rig.h"
 #include "tools/inspect/own_scene_file.h"
 

@@ -6,7 +6,7 @@
 #include "io/obj_file.h"
 #include "io/pose_file.h"
 #include "tools/common/binding_colour.h"
-#include "tools/common/expression_names.h"
+#include "io/expression_names.h"
 #include "tools/common/pose_mix.h"
 #include "tools/common/prop_rig.h"
 #include "tools/common/region.h"

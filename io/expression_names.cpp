@@ -1,4 +1,4 @@
-#include "tools/common/expression_names.h"
+#include "io/expression_names.h"
 
 const char* const arkitExpressionNames[arkitExpressionCount] = {
     "eyeBlinkLeft",      "eyeLookDownLeft",    "eyeLookInLeft",

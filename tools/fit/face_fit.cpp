@@ -1,0 +1,1 @@
+#include "tools/fit/face_fit.h"

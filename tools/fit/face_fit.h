@@ -1,0 +1,2 @@
+// The default face fitted to a head.
+#pragma once

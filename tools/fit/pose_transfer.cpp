@@ -1,0 +1,1 @@
+#include "tools/fit/pose_transfer.h"

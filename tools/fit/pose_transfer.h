@@ -1,0 +1,2 @@
+// The expression library carried to a fitted face.
+#pragma once

@@ -9,16 +9,19 @@
 #include "io/model_file.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
+#include "io/take_file.h"
 #include "tools/common/arguments.h"
 #include "tools/common/model_report.h"
 #include "tools/common/pose_mix.h"
 #include "tools/common/symmetry.h"
+#include "tools/common/take_pose.h"
 #include "tools/inspect/binding_picture.h"
 #include "tools/inspect/scene_export.h"
 
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +81,15 @@ const char usageText[] =
     "  --mirror            with those: the pose mirrored, its left becoming its right\n"
     "  --half left|right   with those: the pose's left or right half (after --mirror), as\n"
     "                      face-poser's \"H\" saves it\n"
+    "  --take FILE         a recorded performance (Live Link Face CSV, a CSV of time and\n"
+    "                      expression names, or a web tracker's JSON) on the face: its\n"
+    "                      weights mix the library poses FOLDER/poses/ of ARKit's names, as\n"
+    "                      face-poser plays it. With --export-scene OUT.glb: the scene at rest\n"
+    "                      with every library pose a shape key and the take as an animation\n"
+    "                      (the weights, and the head's turn); with --picture PATTERN: one\n"
+    "                      picture a frame, PATTERN holding %d for the frame (%04d: 0012)\n"
+    "  --frame F           with --take: frame F alone (from 0), posed as --mix of its weights,\n"
+    "                      for --dump positions, --export-obj, --export-scene or --picture\n"
     "  --help, -h          this text\n";
 
 // The model file while it is read and the face model built from it, for the out-of-memory
@@ -122,6 +134,8 @@ struct Options {
     std::vector<MixFile> mix;           // --mix: the pose files and their weights
     bool mirror = false;                // --mirror
     int half = -1;                      // --half: 0 left, 1 right, −1 the whole pose
+    const char* take = nullptr;         // --take
+    int32_t frame = -1;                 // --frame, −1 every frame
     // Whether the pose is formed as offsets from rest (a pose file, a mix, mirrored or
     // halved), as face-poser forms it, rather than by adding each --move to the point.
     bool posedByOffsets() const { return pose || !mix.empty() || mirror || half >= 0; }
@@ -161,7 +175,9 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         shapesOption,
         mixOption,
         mirrorOption,
-        halfOption
+        halfOption,
+        takeOption,
+        frameOption
     };
     const option longOptions[] = {
         {"dump", required_argument, nullptr, dumpOption},
@@ -180,6 +196,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         {"mix", required_argument, nullptr, mixOption},
         {"mirror", no_argument, nullptr, mirrorOption},
         {"half", required_argument, nullptr, halfOption},
+        {"take", required_argument, nullptr, takeOption},
+        {"frame", required_argument, nullptr, frameOption},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0}};
     const std::string dumpProblem =
@@ -191,10 +209,12 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
     const std::string colourProblem = "--colour takes weight or amplification";
     const std::string viewsProblem = "--views takes front or three";
     const std::string stepProblem = "--step takes a positive number, once";
+    const std::string frameProblem = "--frame takes a frame number (0 and up), once";
     const auto fileProblem = [](int c) {
         return std::string(c == exportObjOption     ? "--export-obj"
                            : c == exportSceneOption ? "--export-scene"
                            : c == pictureOption     ? "--picture"
+                           : c == takeOption        ? "--take"
                                                     : "--pose") +
                " takes a file name, once";
     };
@@ -263,6 +283,10 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
             if (options.half >= 0 || (options.half = nameIndex(optarg, halfNames)) < 0)
                 return problem = halfProblem, false;
             break;
+        case frameOption:
+            if (options.frame >= 0 || !parseInteger(options.frame, optarg, 0))
+                return problem = frameProblem, false;
+            break;
         case stepOption:
             if (options.stepGiven || !parseFinite(options.step, optarg) || !(options.step > 0.0f))
                 return problem = stepProblem, false;
@@ -275,10 +299,12 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
         case exportObjOption:
         case exportSceneOption:
         case pictureOption:
+        case takeOption:
         case poseOption: {
             const char*& file = c == exportObjOption     ? options.exportObj
                                 : c == exportSceneOption ? options.exportScene
                                 : c == pictureOption     ? options.picture
+                                : c == takeOption        ? options.take
                                                          : options.pose;
             if (file)
                 return problem = fileProblem(c), false;
@@ -311,6 +337,8 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                 return problem = viewsProblem, false;
             case stepOption:
                 return problem = stepProblem, false;
+            case frameOption:
+                return problem = frameProblem, false;
             case mixOption:
                 return problem = "--mix takes FILE=WEIGHT, separated by commas", false;
             case halfOption:
@@ -366,6 +394,24 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                false;
     if (options.posedByOffsets() && !options.shapes.empty())
         return problem = "--shapes writes the scene at rest: it takes no --mix, --mirror or --half",
+               false;
+    if (options.frame >= 0 && !options.take)
+        return problem = "--frame needs --take", false;
+    if (options.take &&
+        (options.posedByOffsets() || !options.moves.empty() || !options.shapes.empty()))
+        return problem = "--take poses the face itself: it takes no --move, --pose, --mix, "
+                         "--mirror, --half or --shapes",
+               false;
+    if (options.take && options.frame < 0 &&
+        (options.exportObj || options.dump != Dump::none ||
+         (!options.exportScene && !options.picture)))
+        return problem =
+                   "--take writes every frame with --export-scene (an animation) or --picture "
+                   "(a picture a frame); --dump and --export-obj take one --frame",
+               false;
+    if (options.take && options.frame >= 0 && options.dump != Dump::positions && !output)
+        return problem = "--take --frame needs --dump positions, --export-obj, --export-scene or "
+                         "--picture",
                false;
     return true;
 }
@@ -572,6 +618,116 @@ bool writeRenderObj(const char* fileName, const FaceModel& model, const ImportRe
         model.renderTriangles.get(), model.renderTriangleCount, error);
 }
 
+// The take of --take and the library poses it drives, FOLDER/poses/ beside the model's data/.
+struct TakeOnFace {
+    Take take;
+    std::string posesFolder;
+    std::vector<NamedPose> poses;
+    int32_t poseOf[arkitExpressionCount];
+};
+
+bool readTakeOnFace(TakeOnFace& face, const Options& options, int32_t K, std::string& error) {
+    std::vector<std::string> lines;
+    if (!readTakeFile(face.take, options.take, lines, error))
+        return false;
+    std::string folder;
+    dataFolderOf(folder, options.model);
+    face.posesFolder = (folder.empty() ? "" : folder + "/") + poseLibraryFolder;
+    if (!readPoseLibrary(face.poses, lines, face.posesFolder, K, error))
+        return false;
+    for (const std::string& line : lines) // the take's warnings, the library's refusals
+        std::fprintf(stderr, "face-inspect: %s\n", line.c_str());
+    findDrivenPoses(face.poseOf, face.poses.data(), face.poses.size());
+    if (drivenPoseCount(face.take, face.poseOf) == 0)
+        return fileError(error, face.posesFolder,
+                         "holds none of the expressions the take names (the library's poses "
+                         "are named as ARKit names them: eyeBlinkLeft, jawOpen, ...)");
+    if (options.frame >= face.take.frameCount)
+        return fileError(error, options.take,
+                         "--frame " + std::to_string(options.frame) + " is past the take's " +
+                             std::to_string(face.take.frameCount) + " frames");
+    return true;
+}
+
+// --frame as --mix: each library pose the frame weighs, at its weight.
+void frameMix(std::vector<MixFile>& mix, const TakeOnFace& face, int32_t frame) {
+    const float* weights = &face.take.weights[size_t(frame) * arkitExpressionCount];
+    for (int32_t e = 0; e < arkitExpressionCount; ++e)
+        if (face.poseOf[e] >= 0 && weights[e] != 0.0f)
+            mix.push_back({libraryPoseFile(face.posesFolder, arkitExpressionNames[e]), weights[e]});
+}
+
+// A picture file name for each frame: pattern with one "%d", "%Nd" or "%0Nd" (N one or two
+// digits) and no other '%' but "%%". False when pattern is not such.
+bool framePattern(const std::string& pattern) {
+    int conversions = 0;
+    for (size_t k = 0; k < pattern.size(); ++k) {
+        if (pattern[k] != '%')
+            continue;
+        if (k + 1 < pattern.size() && pattern[k + 1] == '%') {
+            ++k;
+            continue;
+        }
+        size_t j = k + 1, digits = 0;
+        for (; j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])); ++j)
+            ++digits;
+        if (digits > 2 || j == pattern.size() || pattern[j] != 'd')
+            return false;
+        ++conversions;
+        k = j;
+    }
+    return conversions == 1;
+}
+
+// The take without --frame: the animated scene of --export-scene, the pictures of --picture.
+int writeTakeOutputs(FaceModel& model, ModelData& data, const Options& options,
+                     const TakeOnFace& face) {
+    Vector3* points = data.controlPoints.get();
+    const int32_t K = data.controlPointCount;
+    std::string error;
+    if (options.picture && !framePattern(options.picture))
+        return fail(std::string(options.picture) +
+                    ": --picture with --take names one picture a frame: a pattern holding "
+                    "one %d (or %04d ...) for the frame's number");
+    if (options.exportScene) {
+        std::error_code unused;
+        const bool ownScene = std::filesystem::exists(recordPathOf(options.model), unused);
+        ImportRecord record;
+        if (ownScene && !readRecordOf(record, options.model, error))
+            return fail(error);
+        model.update(model.renderPositions.get(), model.renderNormals.get(), points);
+        SceneAnimation animation;
+        takeAnimation(animation, std::filesystem::path(options.take).filename().string(), face.take,
+                      face.poses.data(), face.poses.size(), ownScene ? &record : nullptr,
+                      headPivot(model.renderPositions.get(), model.renderVertexCount), true);
+        std::string folder;
+        const bool inDataFolder = dataFolderOf(folder, options.model);
+        if (ownScene ? !exportShapeScene(options.exportScene, record, model, points,
+                                         face.poses.data(), face.poses.size(), error, &animation)
+                     : !exportRenderShapes(
+                           options.exportScene, model, points, face.poses.data(), face.poses.size(),
+                           inDataFolder ? folder.c_str() : nullptr, error, &animation))
+            return fail(error);
+    }
+    if (options.picture) {
+        std::vector<Vector3> offsets(static_cast<size_t>(K)), posed(static_cast<size_t>(K));
+        std::vector<MixTerm> terms;
+        for (int32_t f = 0; f < face.take.frameCount; ++f) {
+            takeFrameTerms(terms, face.take, f, face.poses.data(), face.poseOf);
+            mixOffsets(offsets.data(), K, terms.data(), terms.size());
+            for (int32_t i = 0; i < K; ++i)
+                posed[size_t(i)] = points[i] + offsets[size_t(i)];
+            model.update(model.renderPositions.get(), model.renderNormals.get(), posed.data());
+            char name[4096];
+            if (std::snprintf(name, sizeof name, options.picture, int(f)) >= int(sizeof name))
+                return fail(std::string(options.picture) + ": the pattern makes too long a name");
+            if (!writePicture(name, model, posed.data(), options, error))
+                return fail(error);
+        }
+    }
+    return 0;
+}
+
 // --export-obj, --export-scene and --picture: the moves of the command line, then those of
 // the pose file, one update, then the files.
 int writeOutputs(FaceModel& model, ModelData& data, const Options& options) {
@@ -683,6 +839,14 @@ int main(int argc, char** argv) try {
                     data.renderTriangleCount, options.search);
     const double bindMs = millisecondsSince(bindStart);
     loadingFile = nullptr;
+    if (options.take) {
+        TakeOnFace face;
+        if (!readTakeOnFace(face, options, data.controlPointCount, error))
+            return fail(error);
+        if (options.frame < 0)
+            return writeTakeOutputs(model, data, options, face);
+        frameMix(options.mix, face, options.frame); // the frame is --mix of its weights
+    }
     if (options.exportObj || options.exportScene || options.picture)
         return writeOutputs(model, data, options);
 

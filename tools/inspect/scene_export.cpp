@@ -1,11 +1,11 @@
 #include "tools/inspect/scene_export.h"
 
 #include "io/data_folder.h"
+#include "io/expression_names.h"
 #include "io/file_contents.h"
 #include "io/image_file.h"
 #include "io/messages.h"
 #include "io/prop.h"
-#include "io/expression_names.h"
 #include "tools/common/prop_rig.h"
 #include "tools/inspect/own_scene_file.h"
 
@@ -383,6 +383,21 @@ bool nameMorphTargets(const char* fileName, const ShapePose* shapes, size_t shap
     return writeFileContents(fileName, out.data(), out.size(), error);
 }
 
+// The animation into a .glb written here (scene_animation.h).
+bool addAnimation(const char* fileName, const SceneAnimation& animation, size_t shapeCount,
+                  std::string& error) {
+    std::string glb, problem;
+    {
+        FileContents contents;
+        if (!openFileContents(contents, fileName, error))
+            return false;
+        glb.assign(contents.data, contents.size);
+    }
+    if (!animateGlb(glb, animation, shapeCount, problem))
+        return fileError(error, fileName, "the animation cannot be added: " + problem);
+    return writeFileContents(fileName, glb.data(), glb.size(), error);
+}
+
 } // namespace
 
 std::string sceneFormatList() {
@@ -422,7 +437,8 @@ std::string shapeExtensionFor(const std::string& sourceFile, std::string& why) {
 
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
-                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error) {
+                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error,
+                 const SceneAnimation* animation) {
     const SceneFormat* format = formatOf(outFile);
     if (!format && lowerExtension(outFile) == ".fbx")
         return fileError(error, outFile,
@@ -431,6 +447,8 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
     if (!format)
         return fileError(error, outFile,
                          "the extension names no format written here (" + sceneFormatList() + ")");
+    if (animation && std::string(format->extension) != ".glb")
+        return fileError(error, outFile, "an animation is written as .glb");
     if (shapeCount > 0 && !format->shapeKeys)
         return fileError(error, outFile,
                          std::string(format->extension + 1) +
@@ -504,10 +522,10 @@ bool exportScene(const char* outFile, const ImportRecord& record, const Vector3*
         if (exporter.Export(scene.get(), format->exporterId, file) != AI_SUCCESS)
             return fileError(problem, outFile,
                              std::string("cannot be written (") + exporter.GetErrorString() + ")");
-        if (shapeCount > 0 && (outExtension == ".glb" || outExtension == ".gltf"))
-            return nameMorphTargets(file.c_str(), shapes, shapeCount, outExtension == ".glb",
-                                    problem);
-        return true;
+        if (shapeCount > 0 && (outExtension == ".glb" || outExtension == ".gltf") &&
+            !nameMorphTargets(file.c_str(), shapes, shapeCount, outExtension == ".glb", problem))
+            return false;
+        return !animation || addAnimation(file.c_str(), *animation, shapeCount, problem);
     });
 }
 
@@ -547,12 +565,13 @@ aiVector3D toAssimp(const Vector3& v) { return aiVector3D(v.x, v.y, v.z); }
 
 bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
                       const Vector3* restPoints, const NamedPose* poses, size_t count,
-                      std::string& error) {
+                      std::string& error, const SceneAnimation* animation) {
     std::vector<Vector3> positions, normals;
     std::vector<ShapePose> shapes;
     poseShapes(positions, normals, shapes, model, restPoints, poses, count);
     return exportScene(outFile, record, positions.data(), normals.data(), positions.data(),
-                       normals.data(), model.renderVertexCount, shapes.data(), count, error);
+                       normals.data(), model.renderVertexCount, shapes.data(), count, error,
+                       animation);
 }
 
 namespace {
@@ -647,12 +666,14 @@ void poseProps(Matrix4* transforms, bool* usable, const PropRig& rig, const Vect
 
 bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
                         const NamedPose* poses, size_t count, const char* folder,
-                        std::string& error) {
+                        std::string& error, const SceneAnimation* animation) {
     const std::string extension = lowerExtension(outFile);
     const SceneFormat* format = formatOf(outFile);
     if (!format || (extension != ".glb" && extension != ".gltf"))
         return fileError(error, outFile,
                          "the render mesh with shape keys is written as glTF: .glb or .gltf");
+    if (animation && extension != ".glb")
+        return fileError(error, outFile, "an animation is written as .glb");
     std::vector<Vector3> positions, normals;
     std::vector<ShapePose> shapes;
     poseShapes(positions, normals, shapes, model, restPoints, poses, count);
@@ -751,7 +772,8 @@ bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* re
         if (exporter.Export(&scene, format->exporterId, file) != AI_SUCCESS)
             return fileError(problem, outFile,
                              std::string("cannot be written (") + exporter.GetErrorString() + ")");
-        return count == 0 ||
-               nameMorphTargets(file.c_str(), shapes.data(), count, extension == ".glb", problem);
+        return (count == 0 || nameMorphTargets(file.c_str(), shapes.data(), count,
+                                               extension == ".glb", problem)) &&
+               (!animation || addAnimation(file.c_str(), *animation, count, problem));
     });
 }

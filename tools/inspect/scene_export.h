@@ -14,6 +14,7 @@
 #include "geometry/vector.h"
 #include "io/import_record.h"
 #include "io/pose_file.h"
+#include "tools/inspect/scene_animation.h"
 
 #include <cstddef>
 #include <string>
@@ -55,21 +56,24 @@ std::string shapeExtensionFor(const std::string& sourceFile, std::string& why);
 // one glTF mesh have equal morph targets, and every texture is embedded (found beside the
 // source as face-import finds a skin; one not found is the data folder's skin beside the
 // record on the imported meshes, and left out elsewhere). Returns false with one line in
-// error when the extension names no format written here (".fbx": why not), shapes are asked
+// error when the extension names no format written here (".fbx": why not), an animation
+// (scene_animation.h; may be null) is asked of another format than .glb, shapes are asked
 // of a format without shape keys or of Collada from a source that is not Collada, the
 // source cannot be read or no longer matches the record, a render vertex of the record is
 // not below N, or the file cannot be written.
 bool exportScene(const char* outFile, const ImportRecord& record, const Vector3* restPositions,
                  const Vector3* restNormals, const Vector3* positions, const Vector3* normals,
-                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error);
+                 int32_t N, const ShapePose* shapes, size_t shapeCount, std::string& error,
+                 const SceneAnimation* animation = nullptr);
 
 // The scene at rest with one shape key per pose (count, at least 1): each pose's moves
 // applied to restPoints (the model's K control points at rest) and one update of model, its
 // move measured from one update at rest (so that a vertex the pose does not reach does not
-// move at all). Writes as exportScene; model's render arrays are left at rest.
+// move at all). Writes as exportScene (with its animation); model's render arrays are left at
+// rest.
 bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel& model,
                       const Vector3* restPoints, const NamedPose* poses, size_t count,
-                      std::string& error);
+                      std::string& error, const SceneAnimation* animation = nullptr);
 
 // For a model face-import did not make (the default face), which has no scene of the user's
 // to write into: the render mesh at rest (one update of model from restPoints, K) with its
@@ -81,8 +85,9 @@ bool exportShapeScene(const char* outFile, const ImportRecord& record, FaceModel
 // the eyes and teeth as primitives of the same mesh with their own pictures, each shape key moving
 // them as the rig of tools/common/prop_rig.h moves them for that pose at weight 1 (a gaze key turns
 // its eye, a jaw key carries the lower teeth, other ARKit keys leave them). model's render
-// arrays are left at rest. Returns false with one line in error for another extension or a
+// arrays are left at rest. With an animation (may be null), a .glb that plays it. Returns
+// false with one line in error for another extension (or not .glb with an animation) or a
 // file that cannot be written.
 bool exportRenderShapes(const char* outFile, FaceModel& model, const Vector3* restPoints,
                         const NamedPose* poses, size_t count, const char* folder,
-                        std::string& error);
+                        std::string& error, const SceneAnimation* animation = nullptr);

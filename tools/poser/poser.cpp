@@ -1,12 +1,12 @@
 #include "tools/poser/poser.h"
 
 #include "face/amplification.h"
+#include "io/expression_names.h"
 #include "io/import_record.h"
 #include "io/messages.h"
 #include "io/obj_file.h"
 #include "io/pose_file.h"
 #include "tools/common/binding_colour.h"
-#include "io/expression_names.h"
 #include "tools/common/pose_mix.h"
 #include "tools/common/prop_rig.h"
 #include "tools/common/region.h"
@@ -25,6 +25,8 @@
 namespace {
 
 constexpr int wheelUp = 3, wheelDown = 4; // freeglut's buttons of a turn of the wheel
+// GLUT's codes of the arrow keys (GLUT_KEY_LEFT, _UP, _RIGHT, _DOWN).
+constexpr int arrowLeft = 100, arrowUp = 101, arrowRight = 102, arrowDown = 103;
 constexpr unsigned char escapeKey = 27;
 constexpr unsigned char backspaceKey = 8, deleteKey = 127;
 
@@ -55,6 +57,11 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t'b' show the mix: the library's poses with their weights",
     "\t'{' '}' choose the previous / next pose of the mix",
     "\t'9' '0' lower / raise its weight by 0.1 (from -1 to 2)",
+    "\t'T' play a take: type its file (Enter loads it); with one loaded, close it",
+    "\t'g' play / pause the take; 'L' loop it on / off; 'R' its head turn on / off",
+    "\t<Left> <Right> the take a frame back / forward, <Up> <Down> a second",
+    "\t(a click or a drag on the bar at the bottom puts the take at that time)",
+    "\t'E' export the take as an animation (take.glb, or the scene as 'k' writes it)",
     "\t'?' show the keys in the window",
     "\t'q' <Esc> quit",
 };
@@ -301,8 +308,108 @@ void saveHalves(Poser& poser) {
               "\" (" + plural(moved[1], "moved control point") + ") in " + files[1]);
 }
 
+// The scene's control points as the take's frame shows them (rest + the frame's mix), or,
+// without a take, as the pose has them.
+void showFaceOf(Poser& poser, Scene& scene) {
+    const Pose& pose = poser.pose;
+    const bool take = !poser.player.file.empty();
+    for (int32_t i = 0; i < pose.count; ++i)
+        scene.controlPoints[i] = pose.rest[i] + (take ? poser.player.offsets[i] : pose.offsets[i]);
+}
+
+// A key while a take's file name is typed: any printable character, Backspace, Enter loads
+// it, Escape gives up.
+void takeFileKey(Poser& poser, Scene& scene, unsigned char key) {
+    if (key == '\r' || key == '\n') {
+        poser.naming = false;
+        std::string error;
+        if (!loadPoserTake(poser, scene, poser.typedName.c_str(), error))
+            printError(error);
+        return;
+    }
+    if (key == escapeKey) {
+        poser.naming = false;
+        return printLine("no take was loaded");
+    }
+    if (key == backspaceKey || key == deleteKey) {
+        if (!poser.typedName.empty())
+            poser.typedName.pop_back();
+        return;
+    }
+    if (key >= ' ' && key < deleteKey && poser.typedName.size() < 4096)
+        poser.typedName += char(key);
+}
+
+// "E": the take as an animation: the render mesh (the default face) as FOLDER/take.glb, or
+// the user's scene as "k" writes it, with every library pose a shape key.
+void exportTakeKey(Poser& poser, Scene& scene) {
+    const TakePlayer& player = poser.player;
+    FaceModel& model = *scene.faceModel;
+    const Vector3* rest = poser.pose.rest.get();
+    const Vector3 pivot = poser.takePivot;
+    const std::string name = std::filesystem::path(player.file).filename().string();
+    const std::string recordFile = sceneFilePath(poser.folder, importRecordFile);
+    std::string error;
+    SceneAnimation animation;
+    struct stat info;
+    if (stat(recordFile.c_str(), &info) != 0) {
+        const std::string file = sceneFilePath(poser.folder, "take.glb");
+        takeAnimation(animation, name, player.take, player.poses.data(), player.poses.size(),
+                      nullptr, pivot, player.headTurn);
+        if (!exportRenderShapes(file.c_str(), model, rest, player.poses.data(), player.poses.size(),
+                                poser.folder.c_str(), error, &animation))
+            return printError(error);
+        return printLine("wrote the face with the take " + name + " as an animation (" +
+                         plural(int32_t(animation.times.size()), "key") + ") to " + file);
+    }
+    ImportRecord record;
+    if (!readImportRecord(record, recordFile.c_str(), error))
+        return printError(error);
+    takeAnimation(animation, name, player.take, player.poses.data(), player.poses.size(), &record,
+                  pivot, player.headTurn);
+    const std::string file = sceneFilePath(poser.folder, "take.glb");
+    if (!exportShapeScene(file.c_str(), record, model, rest, player.poses.data(),
+                          player.poses.size(), error, &animation))
+        return printError(error);
+    printLine("wrote " + record.source + "'s scene with the take " + name + " as an animation (" +
+              plural(int32_t(animation.times.size()), "key") + ") to " + file);
+}
+
+// The keys of a take: 'T' (close), 'g', 'L', 'R', 'E'.
+void takeKey(Poser& poser, Scene& scene, unsigned char key) {
+    TakePlayer& player = poser.player;
+    if (player.file.empty())
+        return printLine("no take is loaded: 'T' loads one");
+    switch (key) {
+    case 'T':
+        printLine("closed the take " + player.file);
+        closeTake(player);
+        showFaceOf(poser, scene);
+        break;
+    case 'g':
+        if (!player.playing && !player.loop && player.frame == player.take.frameCount - 1)
+            seekTake(player, 0.0); // played to its end: again from the start
+        player.playing = !player.playing;
+        showFaceOf(poser, scene);
+        break;
+    case 'L':
+        player.loop = !player.loop;
+        break;
+    case 'R':
+        player.headTurn = !player.headTurn;
+        if (player.take.rotations.empty())
+            printLine("the take " + player.file + " gives no head rotation");
+        break;
+    case 'E':
+        exportTakeKey(poser, scene);
+        break;
+    }
+}
+
 // A key while a name is typed: the name grows, shrinks, is saved or given up.
-void nameKey(Poser& poser, unsigned char key) {
+void nameKey(Poser& poser, Scene& scene, unsigned char key) {
+    if (poser.namingFor == Naming::take)
+        return takeFileKey(poser, scene, key);
     const bool halves = poser.namingFor == Naming::halves;
     if (key == '\r' || key == '\n')
         return halves ? saveHalves(poser) : saveNamedPose(poser);
@@ -510,11 +617,39 @@ void resetView(ViewerState& state) {
     state.viewOffset = {0.0f, 0.0f, 0.0f};
 }
 
+// The props' transforms from the rig: dragged points (K: the control points less the mix of
+// ARKit's expressions), the jaw poses' mix (K), and the weights whose gaze turns the eyes.
+void placeRig(Poser& poser, Scene& scene, const Vector3* dragged, const Vector3* jawMix,
+              const std::vector<MixWeight>& weights) {
+    const Pose& pose = poser.pose;
+    float pitch[2] = {0.0f, 0.0f}, yaw[2] = {0.0f, 0.0f};
+    for (const MixWeight& w : weights)
+        for (int32_t eye = 0; eye < 2; ++eye)
+            addGaze(pitch[eye], yaw[eye], w.name, w.weight, eye == 0);
+    PropRig rig;
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        rig.frames[s] = scene.propSlots[s].frame.get();
+        rig.centres[s] = poser.propCentres[s];
+    }
+    Matrix4 transforms[propSlotCount];
+    bool usable[propSlotCount];
+    rigPropTransforms(transforms, usable, rig, pose.rest.get(), dragged, jawMix, pitch, yaw);
+    for (int32_t s = 0; s < propSlotCount; ++s) {
+        scene.propSlots[s].transformGiven = usable[s];
+        scene.propSlots[s].givenTransform = transforms[s];
+    }
+}
+
 } // namespace
 
 void placeProps(Poser& poser, Scene& scene) {
     const Pose& pose = poser.pose;
     const int32_t K = pose.count;
+    const TakePlayer& player = poser.player;
+    if (!player.file.empty()) { // the take's frame: only ARKit's expressions, no drag
+        placeRig(poser, scene, pose.rest.get(), player.jawOffsets.get(), player.weights);
+        return;
+    }
     bool same = poser.propMixWeights.size() == pose.mix.size();
     for (size_t k = 0; same && k < pose.mix.size(); ++k)
         same = poser.propMixWeights[k].name == pose.mix[k].name &&
@@ -539,24 +674,71 @@ void placeProps(Poser& poser, Scene& scene) {
     std::vector<Vector3> dragged(static_cast<size_t>(K));
     for (int32_t i = 0; i < K; ++i)
         dragged[size_t(i)] = pose.points[i] - poser.rigMix[i];
-    float pitch[2] = {0.0f, 0.0f}, yaw[2] = {0.0f, 0.0f};
-    for (const MixWeight& w : pose.mix)
-        for (int32_t eye = 0; eye < 2; ++eye)
-            addGaze(pitch[eye], yaw[eye], w.name, w.weight, eye == 0);
-    PropRig rig;
-    for (int32_t s = 0; s < propSlotCount; ++s) {
-        rig.frames[s] = scene.propSlots[s].frame.get();
-        rig.centres[s] = poser.propCentres[s];
-    }
-    Matrix4 transforms[propSlotCount];
-    bool usable[propSlotCount];
-    rigPropTransforms(transforms, usable, rig, pose.rest.get(), dragged.data(), poser.jawMix.get(),
-                      pitch, yaw);
-    for (int32_t s = 0; s < propSlotCount; ++s) {
-        scene.propSlots[s].transformGiven = usable[s];
-        scene.propSlots[s].givenTransform = transforms[s];
-    }
+    placeRig(poser, scene, dragged.data(), poser.jawMix.get(), pose.mix);
 }
+
+bool loadPoserTake(Poser& poser, Scene& scene, const char* fileName, std::string& error) {
+    std::vector<NamedPose> poses;
+    readLibrary(poser, poses);
+    std::vector<std::string> warnings;
+    if (!loadTake(poser.player, fileName, poses, poser.pose.count, warnings, error))
+        return false;
+    for (const std::string& line : warnings)
+        printError(line);
+    poser.scrubbing = false;
+    showFaceOf(poser, scene);
+    // The head turns about the middle of the render mesh's box at rest.
+    FaceModel& model = *scene.faceModel;
+    std::vector<Vector3> positions(static_cast<size_t>(model.renderVertexCount)),
+        normals(static_cast<size_t>(model.renderVertexCount));
+    model.update(positions.data(), normals.data(), poser.pose.rest.get());
+    poser.takePivot = headPivot(positions.data(), model.renderVertexCount);
+    const Take& take = poser.player.take;
+    char figures[128];
+    std::snprintf(figures, sizeof figures, "%.2f s, %.1f frames a second", takeDuration(take),
+                  takeRate(take));
+    printLine("loaded the take " + std::string(fileName) + ": " + plural(take.frameCount, "frame") +
+              ", " + figures + ", " +
+              plural(drivenPoseCount(take, poser.player.poseOf), "library pose") + " driven" +
+              (take.rotations.empty() ? "" : ", the head turning") + " ('g' plays it)");
+    return true;
+}
+
+bool poserTick(Poser& poser, Scene& scene, double seconds) {
+    if (poser.player.file.empty() || !advanceTake(poser.player, seconds))
+        return false;
+    showFaceOf(poser, scene);
+    return true;
+}
+
+void poserSpecialKey(Poser& poser, ViewerState& state, Scene& scene, int key) {
+    TakePlayer& player = poser.player;
+    if (player.file.empty() || key < arrowLeft || key > arrowDown)
+        return specialKeyViewer(state, key);
+    if (key == arrowLeft || key == arrowRight)
+        stepTake(player, key == arrowRight ? 1 : -1);
+    else {
+        player.playing = false;
+        seekTake(player, player.time + (key == arrowUp ? 1.0 : -1.0));
+    }
+    showFaceOf(poser, scene);
+}
+
+namespace {
+
+// Puts the take's time where x lies along the bar (window width).
+void scrubTo(Poser& poser, Scene& scene, const ViewerState& state, int32_t x) {
+    TakePlayer& player = poser.player;
+    const double share = state.windowWidth > 1 ? double(x) / double(state.windowWidth - 1) : 0.0;
+    player.playing = false;
+    const bool loop = player.loop;
+    player.loop = false; // the bar's ends are the take's
+    seekTake(player, std::min(std::max(share, 0.0), 1.0) * takeDuration(player.take));
+    player.loop = loop;
+    showFaceOf(poser, scene);
+}
+
+} // namespace
 
 bool checkPoserStart(std::string& error, const std::string& folder, const char* poseFile) {
     struct stat info;
@@ -684,6 +866,19 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
 
 void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button, bool pressed,
                       int32_t x, int32_t y) {
+    if (!poser.player.file.empty()) {
+        // The time bar takes a press on it, and the button's release after.
+        if (poser.scrubbing && !pressed)
+            return void(poser.scrubbing = false);
+        if (pressed && button != wheelUp && button != wheelDown &&
+            y >= state.windowHeight - takeBarHeight) {
+            poser.scrubbing = true;
+            return scrubTo(poser, scene, state, x);
+        }
+        if (pressed && button == rightButton && state.deformMode)
+            return printLine("the take " + poser.player.file +
+                             " is on the face: 'T' closes it to pose the face");
+    }
     const bool picks =
         button == rightButton && pressed && state.deformMode && state.selectedPoint == -1;
     // The nearest point on the near side under the cursor, taken only where the face does
@@ -704,6 +899,8 @@ void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button
 }
 
 void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int32_t y) {
+    if (poser.scrubbing)
+        return scrubTo(poser, scene, state, x);
     motionViewer(state, scene.dragger.get(), x, y);
     syncDrag(poser, state);
     followDrag(poser);
@@ -711,7 +908,13 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
     if (poser.naming) {
-        nameKey(poser, key);
+        nameKey(poser, scene, key);
+        return PoserKey::redraw;
+    }
+    if (!poser.player.file.empty() && key != '\0' && std::strchr("slouyrn[]xmMH{}90", key)) {
+        printLine("the take " + poser.player.file +
+                  " is on the face: 'T' closes it to pose "
+                  "the face");
         return PoserKey::redraw;
     }
     if (key != '\0' && std::strchr("slouyrn[]kmMHb{}90", key)) {
@@ -790,6 +993,20 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
         break;
     case 'k':
         exportShapesKey(poser, scene);
+        break;
+    case 'T':
+        if (poser.player.file.empty()) {
+            poser.naming = true;
+            poser.namingFor = Naming::take;
+            poser.typedName.clear();
+        } else
+            takeKey(poser, scene, key);
+        break;
+    case 'g':
+    case 'L':
+    case 'R':
+    case 'E':
+        takeKey(poser, scene, key);
         break;
     case '?':
         poser.showKeys = !poser.showKeys;

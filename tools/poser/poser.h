@@ -21,6 +21,7 @@
 #include "app/viewer.h"
 #include "tools/common/symmetry.h"
 #include "tools/poser/pose.h"
+#include "tools/poser/take_player.h"
 
 #include <cstdint>
 #include <string>
@@ -51,8 +52,12 @@ constexpr float regionPointSize = 6.0f;
 constexpr int32_t regionStepsPerEdge = 2;
 constexpr int32_t largestRegionSteps = 40;
 
-// What a name typed after "n" or "H" is for.
-enum class Naming { none, pose, halves };
+// What a name typed after "n", "H" or "T" is for: a pose, its halves, or the file of a take.
+enum class Naming { none, pose, halves, take };
+
+// The take's time bar along the bottom of the window, in pixels: a press on it (or a drag
+// along it) puts the take at that time.
+constexpr int32_t takeBarHeight = 12;
 
 struct Poser {
     std::string folder; // as the user gave it; empty for the working directory
@@ -95,6 +100,11 @@ struct Poser {
     std::vector<MixWeight> propMixWeights;
     ArrayHolder<Vector3> rigMix, jawMix; // K each
     Vector3 propCentres[propSlotCount];
+    // A take played on the face ("T", --take): while one is loaded the face shows its frame
+    // and the pose waits, unchanged, until the take is closed.
+    TakePlayer player;
+    bool scrubbing = false;                 // a button went down on the time bar and is held
+    Vector3 takePivot = {0.0f, 0.0f, 0.0f}; // the point the head turns about (headPivot)
 };
 
 // Gives the scene's props face-poser's transforms for the current pose, as the rig of
@@ -106,7 +116,7 @@ struct Poser {
 void placeProps(Poser& poser, Scene& scene);
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
-constexpr int32_t poserKeyLineCount = 22;
+constexpr int32_t poserKeyLineCount = 27;
 extern const char* const poserKeyLines[poserKeyLineCount];
 
 // What a key asks of the GLUT layer.
@@ -124,6 +134,18 @@ bool checkPoserStart(std::string& error, const std::string& folder, const char* 
 // one line in error (a file's message).
 bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const char* poseFile,
                 std::string& error);
+
+// Loads fileName as the take played on the face (from the library FOLDER/poses/ as it is
+// now), paused at its first frame, and prints a line saying what it holds; the reader's
+// warnings go to standard error. False with one line in error, nothing changed.
+bool loadPoserTake(Poser& poser, Scene& scene, const char* fileName, std::string& error);
+
+// Real time gone by (seconds) for a playing take. Returns whether the face changed.
+bool poserTick(Poser& poser, Scene& scene, double seconds);
+
+// Arrow and page keys (GLUT's codes): with a take loaded, Left and Right step a frame back and
+// forward, Up and Down a second; otherwise face-viewer's (specialKeyViewer).
+void poserSpecialKey(Poser& poser, ViewerState& state, Scene& scene, int key);
 
 // A mouse button event: face-viewer's (mouseButtonViewer), picking only among the points that
 // faced the camera; a right press in deformation mode shows what it picked (or clears what was
@@ -156,6 +178,7 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
 // coloured by amplification under "w", the points facing away dimmed and the shown point (and
 // its partner while dragging is mirrored) enlarged in deformation mode, the region's points
 // coloured by weight, the text (the shown point's index and displacement, mirroring and the
-// region in deformation mode, the key list, the mix panel, the legend), and the picture that
+// region in deformation mode, the key list, the mix panel, the legend), a take's line and
+// time bar at the bottom with the face turned as the take turns the head, and the picture that
 // "p" asked for. GL state is left as face-viewer's frame leaves it.
 void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state);

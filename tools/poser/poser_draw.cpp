@@ -269,7 +269,9 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
     char pointLine[160];
     // The name being typed, or the library pose last saved, loaded or stepped to.
     std::string poseLine;
-    if (poser.naming && poser.namingFor == Naming::halves)
+    if (poser.naming && poser.namingFor == Naming::take)
+        poseLine = "play the take: " + poser.typedName + "_   (Enter loads, Esc cancels)";
+    else if (poser.naming && poser.namingFor == Naming::halves)
         poseLine = "save the halves as: " + poser.typedName + "_-left, -right   (Enter saves, " +
                    "Esc cancels)";
     else if (poser.naming)
@@ -331,6 +333,28 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
     }
 }
 
+// The take along the bottom: its line over the time bar, the bar filled up to the time shown.
+void drawTakeBar(const Poser& poser, const ViewerState& state) {
+    const TakePlayer& player = poser.player;
+    const int32_t width = state.windowWidth;
+    drawPanel(0, 0, width, takeBarHeight + textLineHeight + textMargin / 2);
+    const double length = takeDuration(player.take);
+    const float filled = length > 0.0 ? float(player.time / length) * float(width) : 0.0f;
+    glBegin(GL_QUADS);
+    glColor3f(0.35f, 0.35f, 0.4f); // the bar
+    glVertex2f(0.0f, 2.0f);
+    glVertex2f(float(width), 2.0f);
+    glVertex2f(float(width), float(takeBarHeight - 2));
+    glVertex2f(0.0f, float(takeBarHeight - 2));
+    glColor3f(0.3f, 0.8f, 0.9f); // the part played
+    glVertex2f(0.0f, 2.0f);
+    glVertex2f(filled, 2.0f);
+    glVertex2f(filled, float(takeBarHeight - 2));
+    glVertex2f(0.0f, float(takeBarHeight - 2));
+    glEnd();
+    textAt(poser, textMargin, takeBarHeight + 4, takeStatusLine(player).c_str());
+}
+
 // The window's pixels as FOLDER/shot-NNN.png, NNN the first number not yet taken.
 bool saveWindowPicture(std::string& file, std::string& error, const std::string& folder,
                        int32_t width, int32_t height) {
@@ -363,11 +387,23 @@ bool saveWindowPicture(std::string& file, std::string& error, const std::string&
 void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
     beginFrame(state);
     drawReferenceFrame();
+    // A take's head turn turns everything drawn of the face.
+    const TakePlayer& player = poser.player;
+    const bool take = !player.file.empty();
+    const bool turned = take && player.headTurn && !player.take.rotations.empty();
+    if (turned) {
+        glMatrixMode(GL_MODELVIEW);
+        glPushMatrix();
+        const Matrix4 turn = turnAbout(takeHeadTurn(player.take, player.frame), poser.takePivot);
+        glMultMatrixf(turn.m);
+    }
     if (poser.showBinding)
         drawBindingColours(poser, scene);
     placeProps(poser, scene);
     drawScene(scene, state);
-    if (state.deformMode) {
+    if (turned)
+        glPopMatrix();
+    if (state.deformMode && !take) {
         markVisible(poser.facing.get(), poser.visible.get(), scene.controlPoints.get(),
                     scene.faceModel->controlNormals.get(), scene.controlPointCount, state.camera,
                     state.windowWidth, state.windowHeight);
@@ -378,12 +414,14 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
         ((state.deformMode &&
           (poser.shownPoint >= 0 || poser.mirrorDrag || poser.regionSteps > 0)) ||
          poser.showKeys || poser.naming || poser.libraryIndex >= 0 || poser.showMix);
-    if (topText || poser.showBinding) {
+    if (topText || poser.showBinding || (take && poser.drawText)) {
         beginWindowOverlay(state.windowWidth, state.windowHeight);
         if (topText)
             drawTopText(poser, scene, state);
         if (poser.showBinding)
             drawLegend(poser);
+        if (take && poser.drawText)
+            drawTakeBar(poser, state);
         endWindowOverlay();
     }
     if (poser.shotPending && state.windowWidth > 0 && state.windowHeight > 0) {

@@ -186,21 +186,18 @@ bool addFrame(TakeBuilder& b, double time, Place at, std::string& error) {
     return true;
 }
 
-// Sets the last frame's weight of expression e to value, clamped to the weights' range.
-void setWeight(TakeBuilder& b, int32_t e, double value, Place at) {
-    double kept = value;
-    if (!(value >= lowestTakeWeight && value <= highestTakeWeight)) {
-        kept = value < lowestTakeWeight ? lowestTakeWeight : highestTakeWeight;
-        if (b.clamped++ == 0)
-            b.firstClamped =
-                std::string(arkitExpressionNames[e]) + " " + number(value) + " at " + placeText(at);
-    }
-    b.take.weights[(b.take.times.size() - 1) * expressionCount + size_t(e)] = float(kept);
+// A weight of expression e read at a place, clamped to the weights' range (and counted).
+float clampedWeight(TakeBuilder& b, int32_t e, double value, Place at) {
+    if (value >= lowestTakeWeight && value <= highestTakeWeight)
+        return float(value);
+    if (b.clamped++ == 0)
+        b.firstClamped =
+            std::string(arkitExpressionNames[e]) + " " + number(value) + " at " + placeText(at);
+    return value < lowestTakeWeight ? lowestTakeWeight : highestTakeWeight;
 }
 
-// The take read: into take (replaced) with the warnings appended.
-// The nouns name what was passed over ("column"/"columns" or "name"/"names") and the
-// frames that held the last weights.
+// The take read: into take (replaced) with the warnings appended. The nouns name what was passed
+// over ("column"/"columns" or "name"/"names") and the frames that held the last weights.
 bool finishTake(TakeBuilder& b, Take& take, std::vector<std::string>& warnings,
                 ItemNoun passedOverNoun, ItemNoun heldNoun) {
     const std::string file = b.fileName;
@@ -233,11 +230,6 @@ bool finishTake(TakeBuilder& b, Take& take, std::vector<std::string>& warnings,
 
 // ---- CSV ----
 
-struct Field {
-    const char* text;
-    size_t length;
-};
-
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 // The next line of [cursor, end) that is not blank: [start, stop) without its line end
@@ -262,7 +254,7 @@ bool nextRow(const char*& cursor, const char* end, long& line, const char*& star
 
 // The comma-separated fields of [start, stop), each without the blanks around it and
 // without a pair of double quotes around it.
-void splitFields(std::vector<Field>& fields, const char* start, const char* stop) {
+void splitFields(std::vector<LineToken>& fields, const char* start, const char* stop) {
     fields.clear();
     for (const char* p = start;;) {
         const char* q = p;
@@ -337,14 +329,14 @@ bool readCsv(Take& take, const char* data, const char* end, const char* fileName
     const char *start = nullptr, *stop = nullptr;
     if (!nextRow(cursor, end, line, start, stop))
         return lineError(error, fileName, 1, "the file is empty (no header and no frame)");
-    std::vector<Field> fields;
+    std::vector<LineToken> fields;
     splitFields(fields, start, stop);
     if (fields.size() > 1 && fields.back().length == 0)
         fields.pop_back(); // a trailing comma
     const long headerLine = line;
 
     bool liveLinkFace = false, plain = false;
-    for (const Field& f : fields) {
+    for (const LineToken& f : fields) {
         liveLinkFace = liveLinkFace || sameName(f.text, f.length, "Timecode");
         plain = plain || sameName(f.text, f.length, "time");
     }
@@ -370,7 +362,7 @@ bool readCsv(Take& take, const char* data, const char* end, const char* fileName
     bool timeFound = false;
     std::vector<uint8_t> rotationFound(takeRotationCount, 0);
     for (size_t i = 0; i < fields.size(); ++i) {
-        const Field& f = fields[i];
+        const LineToken& f = fields[i];
         Column& c = columns[i];
         c.name.assign(f.text, f.length);
         int32_t index = -1;
@@ -405,7 +397,7 @@ bool readCsv(Take& take, const char* data, const char* end, const char* fileName
         return printable(columns[i].name.data(), columns[i].name.size()) + " (column " +
                std::to_string(i + 1) + ")";
     };
-    const auto valueError = [&](size_t i, const Field& f, NumberStatus status) {
+    const auto valueError = [&](size_t i, const LineToken& f, NumberStatus status) {
         return lineError(error, fileName, line,
                          columnLabel(i) + ": " + quoted(f.text, f.length) +
                              (status == NumberStatus::noNumber ? " is not a number"
@@ -434,7 +426,7 @@ bool readCsv(Take& take, const char* data, const char* end, const char* fileName
             return lineError(error, fileName, line,
                              countOf(int64_t(n), "field", "fields") + " where the header has " +
                                  countOf(int64_t(columnCount), "column", "columns"));
-        const Field& timeField = fields[timeColumn];
+        const LineToken& timeField = fields[timeColumn];
         double time = 0.0;
         if (liveLinkFace) {
             if (!parseTimecode(time, timeField.text, timeField.length))
@@ -468,7 +460,8 @@ bool readCsv(Take& take, const char* data, const char* end, const char* fileName
             if (status != NumberStatus::ok)
                 return valueError(i, fields[i], status);
             if (c.kind == ColumnKind::expression) {
-                setWeight(b, c.index, value, at);
+                b.take.weights[(b.take.times.size() - 1) * expressionCount + size_t(c.index)] =
+                    clampedWeight(b, c.index, value, at);
             } else if (c.kind == ColumnKind::rotation) {
                 if (!(std::fabs(value) <= std::numeric_limits<float>::max()))
                     return valueError(i, fields[i], NumberStatus::notFinite);
@@ -633,8 +626,8 @@ bool jsonOpen(FrameListState& s, bool object) {
     return true;
 }
 
-// A blend shape read whole: its weight kept for the frame (clamped as it is set, so that the
-// warning names this frame), "_neutral" passed over silently, another name noted.
+// A blend shape read whole: its weight kept for the frame (clamped as it is read, so that
+// the warning names this frame), "_neutral" passed over silently, another name noted.
 bool finishShape(FrameListState& s) {
     if (!s.nameGiven)
         return refuseJson(s, shapeLabel(s) + " has no categoryName");
@@ -643,14 +636,7 @@ bool finishShape(FrameListState& s) {
     TakeBuilder& b = *s.b;
     const int32_t e = expressionIndex(s.shapeName.data(), s.shapeName.size());
     if (e >= 0) {
-        double kept = s.score;
-        if (!(s.score >= lowestTakeWeight && s.score <= highestTakeWeight)) {
-            kept = s.score < lowestTakeWeight ? lowestTakeWeight : highestTakeWeight;
-            if (b.clamped++ == 0)
-                b.firstClamped = std::string(arkitExpressionNames[e]) + " " + number(s.score) +
-                                 " at frame " + std::to_string(s.frame);
-        }
-        s.given[e] = float(kept);
+        s.given[e] = clampedWeight(b, e, s.score, Place{"frame", s.frame});
         s.has[e] = true;
         b.take.named[size_t(e)] = 1;
     } else if (!sameName(s.shapeName.data(), s.shapeName.size(), "_neutral")) {

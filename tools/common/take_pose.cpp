@@ -20,6 +20,17 @@ int32_t drivenPoseCount(const Take& take, const int32_t* poseOf) {
     return count;
 }
 
+std::string undrivenExpressions(const Take& take, const int32_t* poseOf) {
+    std::vector<std::string> names;
+    for (int32_t e = 0; e < arkitExpressionCount; ++e)
+        if (take.named[size_t(e)] && poseOf[e] < 0)
+            names.push_back(arkitExpressionNames[e]);
+    std::string list;
+    for (size_t k = 0; k < names.size(); ++k)
+        list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+    return list;
+}
+
 void takeFrameTerms(std::vector<MixTerm>& terms, const Take& take, int32_t frame,
                     const NamedPose* poses, const int32_t* poseOf) {
     terms.clear();

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // For each of ARKit's expressions (arkitExpressionNames' order), the index of the pose of
@@ -21,6 +22,10 @@ void findDrivenPoses(int32_t* poseOf, const NamedPose* poses, size_t count);
 
 // The library's poses that a take drives (poseOf not −1 for an expression the take names).
 int32_t drivenPoseCount(const Take& take, const int32_t* poseOf);
+
+// The expressions the take names that the library has no pose of, "a, b and c" (empty for
+// none).
+std::string undrivenExpressions(const Take& take, const int32_t* poseOf);
 
 // The terms of frame's mix (replaced): each driven pose at the frame's weight, those of
 // weight 0 left out, for mixOffsets (tools/common/pose_mix.h), which sums them in the

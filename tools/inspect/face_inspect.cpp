@@ -154,6 +154,36 @@ bool sameFile(const char* a, const char* b) {
            std::filesystem::weakly_canonical(std::filesystem::absolute(b, ignored), ignored);
 }
 
+// A picture file name for each frame: pattern with one "%d", "%Nd" or "%0Nd" (N one or two
+// digits) and no other '%' but "%%". False when pattern is not such.
+bool framePattern(const std::string& pattern) {
+    int conversions = 0;
+    for (size_t k = 0; k < pattern.size(); ++k) {
+        if (pattern[k] != '%')
+            continue;
+        if (k + 1 < pattern.size() && pattern[k + 1] == '%') {
+            ++k;
+            continue;
+        }
+        size_t j = k + 1, digits = 0;
+        for (; j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])); ++j)
+            ++digits;
+        if (digits > 2 || j == pattern.size() || pattern[j] != 'd')
+            return false;
+        ++conversions;
+        k = j;
+    }
+    return conversions == 1;
+}
+
+// The file name's extension, in lower case (".glb").
+std::string lowerExtension(const char* file) {
+    std::string extension = std::filesystem::path(file).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
 // Reads the arguments into options; on a bad argument returns false with the problem. The
 // options and the model file come in any order; "-" in getopt's option string hands every
 // other argument over in place, so nothing is permuted and --move can take its three
@@ -409,6 +439,15 @@ bool parseArguments(Options& options, bool& help, std::string& problem, int argc
                    "--take writes every frame with --export-scene (an animation) or --picture "
                    "(a picture a frame); --dump and --export-obj take one --frame",
                false;
+    if (options.take && options.frame < 0 && options.picture && !framePattern(options.picture))
+        return problem = std::string(options.picture) +
+                         ": --picture with --take names one picture a frame: a pattern holding "
+                         "one %d (or %04d ...) for the frame's number",
+               false;
+    if (options.take && options.frame < 0 && options.exportScene &&
+        lowerExtension(options.exportScene) != ".glb")
+        return problem = std::string(options.exportScene) + ": an animation is written as .glb",
+               false;
     if (options.take && options.frame >= 0 && options.dump != Dump::positions && !output)
         return problem = "--take --frame needs --dump positions, --export-obj, --export-scene or "
                          "--picture",
@@ -642,6 +681,12 @@ bool readTakeOnFace(TakeOnFace& face, const Options& options, int32_t K, std::st
         return fileError(error, face.posesFolder,
                          "holds none of the expressions the take names (the library's poses "
                          "are named as ARKit names them: eyeBlinkLeft, jawOpen, ...)");
+    const std::string missing = undrivenExpressions(face.take, face.poseOf);
+    if (!missing.empty())
+        std::fprintf(stderr,
+                     "face-inspect: %s has no pose of %s, which the take names: left at rest\n",
+                     face.posesFolder.c_str(), missing.c_str());
+
     if (options.frame >= face.take.frameCount)
         return fileError(error, options.take,
                          "--frame " + std::to_string(options.frame) + " is past the take's " +
@@ -657,38 +702,12 @@ void frameMix(std::vector<MixFile>& mix, const TakeOnFace& face, int32_t frame) 
             mix.push_back({libraryPoseFile(face.posesFolder, arkitExpressionNames[e]), weights[e]});
 }
 
-// A picture file name for each frame: pattern with one "%d", "%Nd" or "%0Nd" (N one or two
-// digits) and no other '%' but "%%". False when pattern is not such.
-bool framePattern(const std::string& pattern) {
-    int conversions = 0;
-    for (size_t k = 0; k < pattern.size(); ++k) {
-        if (pattern[k] != '%')
-            continue;
-        if (k + 1 < pattern.size() && pattern[k + 1] == '%') {
-            ++k;
-            continue;
-        }
-        size_t j = k + 1, digits = 0;
-        for (; j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])); ++j)
-            ++digits;
-        if (digits > 2 || j == pattern.size() || pattern[j] != 'd')
-            return false;
-        ++conversions;
-        k = j;
-    }
-    return conversions == 1;
-}
-
 // The take without --frame: the animated scene of --export-scene, the pictures of --picture.
 int writeTakeOutputs(FaceModel& model, ModelData& data, const Options& options,
                      const TakeOnFace& face) {
     Vector3* points = data.controlPoints.get();
     const int32_t K = data.controlPointCount;
     std::string error;
-    if (options.picture && !framePattern(options.picture))
-        return fail(std::string(options.picture) +
-                    ": --picture with --take names one picture a frame: a pattern holding "
-                    "one %d (or %04d ...) for the frame's number");
     if (options.exportScene) {
         std::error_code unused;
         const bool ownScene = std::filesystem::exists(recordPathOf(options.model), unused);

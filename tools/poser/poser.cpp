@@ -701,6 +701,9 @@ bool loadPoserTake(Poser& poser, Scene& scene, const char* fileName, std::string
               ", " + figures + ", " +
               plural(drivenPoseCount(take, poser.player.poseOf), "library pose") + " driven" +
               (take.rotations.empty() ? "" : ", the head turning") + " ('g' plays it)");
+    const std::string missing = undrivenExpressions(take, poser.player.poseOf);
+    if (!missing.empty())
+        printLine("the library has no pose of " + missing + ", which the take names: left at rest");
     return true;
 }
 

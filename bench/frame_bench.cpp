@@ -5,6 +5,7 @@
 #include "app/viewer.h"
 #include "tools/common/pose_mix.h"
 #include "tools/common/region.h"
+#include "tools/common/take_pose.h"
 #include "tools/poser/poser.h"
 
 #include <GL/osmesa.h>
@@ -246,6 +247,80 @@ void posingAgainstWithout(benchmark::State& state, bool dragging) {
         std::chrono::duration<double, std::milli>(withoutTime).count() / frames;
 }
 
+// A take played in face-poser against a mix held still, one frame of each in turn (the order
+// switching every iteration) on two posers of the default face with its library: the take's
+// frame moves on by a 60th of a second (its mix of the library at the frame's weights, made
+// anew) and is drawn with its time bar and head turn; the mix's frame is drawn with the same
+// weights (the take's first frame) mixed once, with its panel as "b" shows it while a user
+// mixes. Eyes on, no dots. The counter "take/mix" is the ratio of their total times, "take_ms"
+// and "mix_ms" their mean frame times, "tick_ms" the take's mean time to move on a frame (its
+// mix made anew) before drawing.
+void takeAgainstMix(benchmark::State& state) {
+    ViewerState viewer;
+    OffscreenScene* ready = poserReady(state, viewer, false, false);
+    if (!ready)
+        return;
+    OffscreenScene& s = *ready;
+    viewer.showEyes = true;
+    static Scene takeScene;
+    static Poser takePoser;
+    static bool takeReady = false;
+    std::string error;
+    if (!takeReady) {
+        std::fflush(stdout);
+        const int savedOutput = dup(1), devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        takeReady = startPoser(takePoser, takeScene, "", nullptr, error) &&
+                    loadPoserTake(takePoser, takeScene, "takes/hello.csv", error);
+        std::fflush(stdout);
+        dup2(savedOutput, 1);
+        close(devNull);
+        close(savedOutput);
+        takePoser.drawText = drawGlyphs;
+        takePoser.player.playing = true;
+    }
+    if (!takeReady)
+        return state.SkipWithError(error.c_str());
+    // The mix: the take's weights of its first frame, on face-poser's own pose.
+    const std::vector<MixWeight> weights = takePoser.player.weights;
+    std::vector<MixTerm> terms;
+    takeFrameTerms(terms, takePoser.player.take, 0, takePoser.player.poses.data(),
+                   takePoser.player.poseOf);
+    std::vector<Vector3> mixed(static_cast<size_t>(s.poser.pose.count));
+    mixOffsets(mixed.data(), s.poser.pose.count, terms.data(), terms.size());
+    editPose(s.poser.pose, mixed.data(), &weights);
+    s.poser.showMix = true;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration takeTime{}, mixTime{}, tickTime{};
+    bool takeFirst = false;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool takeTurn = (turn == 0) == takeFirst;
+            const Clock::time_point start = Clock::now();
+            if (takeTurn) {
+                poserTick(takePoser, takeScene, 1.0 / 60.0);
+                tickTime += Clock::now() - start;
+                drawPoserFrame(takePoser, takeScene, viewer);
+            } else {
+                drawPoserFrame(s.poser, s.poserScene, viewer);
+            }
+            glFinish();
+            (takeTurn ? takeTime : mixTime) += Clock::now() - start;
+        }
+        takeFirst = !takeFirst;
+    }
+    resetPose(s.poser.pose);
+    s.poser.showMix = false;
+    const double frames = double(std::max<int64_t>(1, int64_t(state.iterations())));
+    state.counters["take/mix"] =
+        std::chrono::duration<double>(takeTime) / std::chrono::duration<double>(mixTime);
+    state.counters["take_ms"] =
+        std::chrono::duration<double, std::milli>(takeTime).count() / frames;
+    state.counters["mix_ms"] = std::chrono::duration<double, std::milli>(mixTime).count() / frames;
+    state.counters["tick_ms"] =
+        std::chrono::duration<double, std::milli>(tickTime).count() / frames;
+}
+
 void frameNoOverlays(benchmark::State& state) { frame(state, 0, false, false); }
 void poserFrameNoOverlays(benchmark::State& state) { poserFrame(state, false, false); }
 void poserFrameEyesDotsPicked(benchmark::State& state) { poserFrame(state, true, false); }
@@ -318,6 +393,7 @@ void registerFrameBenchmarks() {
         {"poserAgainstViewerEyesDotsPicked", poserAgainstViewerEyesDotsPicked},
         {"poserPosingAgainstWithout", poserPosingAgainstWithout},
         {"poserPosingDragAgainstWithout", poserPosingDragAgainstWithout},
+        {"takeAgainstMix", takeAgainstMix},
         {"frameControlMesh", frameControlMesh},
         {"frameAttachments", frameAttachments},
         {"frameHintingSamples", frameHintingSamples},

@@ -9,9 +9,10 @@
 
 namespace {
 
-// frame shown, with its mix.
+// frame shown, with its mix (made anew only for another frame).
 bool showFrame(TakePlayer& player, int32_t frame) {
-    const bool changed = frame != player.frame;
+    if (frame == player.frame)
+        return false;
     player.frame = frame;
     std::vector<MixTerm> terms, jaw;
     takeFrameTerms(terms, player.take, frame, player.poses.data(), player.poseOf);
@@ -23,7 +24,7 @@ bool showFrame(TakePlayer& player, int32_t frame) {
     }
     mixOffsets(player.offsets.get(), player.count, terms.data(), terms.size());
     mixOffsets(player.jawOffsets.get(), player.count, jaw.data(), jaw.size());
-    return changed;
+    return true;
 }
 
 } // namespace

@@ -198,6 +198,14 @@ Vector3 sourcePosition(const ImportRecord& record, const Vector3& p) {
                                    R[0][2] * q.x + R[1][2] * q.y + R[2][2] * q.z};
 }
 
+Vector3 modelPosition(const ImportRecord& record, const Vector3& p) {
+    const float(*R)[3] = record.rotation;
+    const Vector3 q = p - record.centre;
+    return record.scale * Vector3{R[0][0] * q.x + R[0][1] * q.y + R[0][2] * q.z,
+                                  R[1][0] * q.x + R[1][1] * q.y + R[1][2] * q.z,
+                                  R[2][0] * q.x + R[2][1] * q.y + R[2][2] * q.z};
+}
+
 Vector3 sourceDirection(const ImportRecord& record, const Vector3& n) {
     const float(*R)[3] = record.rotation;
     return {R[0][0] * n.x + R[1][0] * n.y + R[2][0] * n.z,

@@ -64,6 +64,9 @@ bool readImportRecordBuffer(ImportRecord& record, const char* data, size_t size,
 // Source position from model units: centre + Rᵀ · p' / scale (the placement undone).
 Vector3 sourcePosition(const ImportRecord& record, const Vector3& modelPosition);
 
+// Model units from a source position: scale · R · (p − centre) (the placement).
+Vector3 modelPosition(const ImportRecord& record, const Vector3& sourcePosition);
+
 // Source direction (a normal) from model units: Rᵀ · n' (rotations keep unit length).
 Vector3 sourceDirection(const ImportRecord& record, const Vector3& modelDirection);
 

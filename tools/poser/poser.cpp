@@ -62,6 +62,8 @@ const char* const poserKeyLines[poserKeyLineCount] = {
     "\t<Left> <Right> the take a frame back / forward, <Up> <Down> a second",
     "\t(a click or a drag on the bar at the bottom puts the take at that time)",
     "\t'E' export the take as an animation (take.glb, or the scene as 'k' writes it)",
+    "\t'F' place the face's landmarks: a right press on the head puts the one asked for",
+    "\t(Enter keeps its guess, Backspace goes back one, 'F' leaves; saved when all are placed)",
     "\t'?' show the keys in the window",
     "\t'q' <Esc> quit",
 };
@@ -707,6 +709,61 @@ bool loadPoserTake(Poser& poser, Scene& scene, const char* fileName, std::string
     return true;
 }
 
+namespace {
+
+// Every landmark placed: FOLDER/landmarks.txt written, the command to import again printed.
+void finishLandmarks(Poser& poser) {
+    LandmarkPlacing& placing = poser.landmarks;
+    const std::string file = sceneFilePath(poser.folder, "landmarks.txt");
+    std::string error;
+    if (!saveLandmarks(placing, file.c_str(), error))
+        return printError(error);
+    placing.on = false;
+    printLine("saved the 18 landmarks to " + file +
+              "; import the head again with them: " + reimportCommand(placing, poser.folder, file));
+}
+
+} // namespace
+
+bool landmarkPressed(Poser& poser, const Scene& scene, const Vector3& point) {
+    // On the head's surface, not a line of the reference cube behind it.
+    const FaceModel& model = *scene.faceModel;
+    float distance = 0.0f;
+    nearestSurfacePoint(distance, point, model.renderPositions.get(), model.renderTriangles.get(),
+                        model.renderTriangleCount);
+    if (!(distance <= landmarkPressTolerance)) {
+        printLine("no surface of the head under the cursor");
+        return false;
+    }
+    if (placeLandmark(poser.landmarks, point))
+        finishLandmarks(poser);
+    return true;
+}
+
+void switchLandmarkPlacing(Poser& poser) {
+    LandmarkPlacing& placing = poser.landmarks;
+    if (placing.on) {
+        placing.on = false;
+        return printLine("left the landmarks unsaved");
+    }
+    if (!poser.player.file.empty())
+        return printLine("the take " + poser.player.file + " is on the face: 'T' closes it first");
+    if (movedPointCount(poser.pose) > 0)
+        return printLine("landmarks are placed on the head at rest: 'r' resets the pose first");
+    std::string warning, error;
+    if (!startLandmarkPlacing(placing, poser.folder, warning, error))
+        return printError(error);
+    if (!warning.empty())
+        printError(warning + " (no guesses shown)");
+    int32_t guesses = 0;
+    for (bool g : placing.guessed)
+        guesses += g ? 1 : 0;
+    printLine("placing the face's 18 landmarks on " + placing.record.source + " (" +
+              std::to_string(guesses) + (guesses == 1 ? " guess" : " guesses") + " from " +
+              sceneFilePath(poser.folder, "landmarks.txt") +
+              "): a right press on the head places each");
+}
+
 bool poserTick(Poser& poser, Scene& scene, double seconds) {
     if (poser.player.file.empty() || !advanceTake(poser.player, seconds))
         return false;
@@ -869,6 +926,15 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
 
 void poserMouseButton(Poser& poser, ViewerState& state, Scene& scene, int button, bool pressed,
                       int32_t x, int32_t y) {
+    if (poser.landmarks.on && button == rightButton) {
+        // Placed where the next frame's depth buffer says the surface is.
+        if (pressed) {
+            poser.landmarks.pressPending = true;
+            poser.landmarks.pressX = x;
+            poser.landmarks.pressY = y;
+        }
+        return;
+    }
     if (!poser.player.file.empty()) {
         // The time bar takes a press on it, and the button's release after.
         if (poser.scrubbing && !pressed)
@@ -912,6 +978,21 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char key) {
     if (poser.naming) {
         nameKey(poser, scene, key);
+        return PoserKey::redraw;
+    }
+    LandmarkPlacing& placing = poser.landmarks;
+    if (placing.on && (key == '\r' || key == '\n') && placing.guessed[placing.current]) {
+        if (placeLandmark(placing, placing.points[placing.current]))
+            finishLandmarks(poser);
+        return PoserKey::redraw;
+    }
+    if (placing.on && (key == backspaceKey || key == deleteKey)) {
+        placing.current = (placing.current + landmarkCount - 1) % landmarkCount;
+        placing.placed[placing.current] = false;
+        return PoserKey::redraw;
+    }
+    if (placing.on && key == escapeKey) {
+        switchLandmarkPlacing(poser);
         return PoserKey::redraw;
     }
     if (!poser.player.file.empty() && key != '\0' && std::strchr("slouyrn[]xmMH{}90", key)) {
@@ -997,8 +1078,13 @@ PoserKey poserKey(Poser& poser, ViewerState& state, Scene& scene, unsigned char 
     case 'k':
         exportShapesKey(poser, scene);
         break;
+    case 'F':
+        switchLandmarkPlacing(poser);
+        break;
     case 'T':
-        if (poser.player.file.empty()) {
+        if (placing.on)
+            printLine("placing landmarks: 'F' leaves it first");
+        else if (poser.player.file.empty()) {
             poser.naming = true;
             poser.namingFor = Naming::take;
             poser.typedName.clear();

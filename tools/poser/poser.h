@@ -20,6 +20,7 @@
 #include "app/scene.h"
 #include "app/viewer.h"
 #include "tools/common/symmetry.h"
+#include "tools/poser/landmark_placing.h"
 #include "tools/poser/pose.h"
 #include "tools/poser/take_player.h"
 
@@ -105,6 +106,8 @@ struct Poser {
     TakePlayer player;
     bool scrubbing = false;                 // a button went down on the time bar and is held
     Vector3 takePivot = {0.0f, 0.0f, 0.0f}; // the point the head turns about (headPivot)
+    // Placing the face's landmarks ("F"): while on, a right press places the one asked for.
+    LandmarkPlacing landmarks;
 };
 
 // Gives the scene's props face-poser's transforms for the current pose, as the rig of
@@ -139,6 +142,20 @@ bool startPoser(Poser& poser, Scene& scene, const std::string& folder, const cha
 // now), paused at its first frame, and prints a line saying what it holds; the reader's
 // warnings go to standard error. False with one line in error, nothing changed.
 bool loadPoserTake(Poser& poser, Scene& scene, const char* fileName, std::string& error);
+
+// "F": starts placing the landmarks on the folder (landmark_placing.h), or leaves it unsaved.
+// Prints one line; one that cannot start gives its line on standard error.
+void switchLandmarkPlacing(Poser& poser);
+
+// A right press of the landmark mode met the drawn surface at point (model units): the
+// landmark asked for is placed there when point lies on the head's render mesh (within
+// landmarkPressTolerance), and when it is the last, the landmarks are saved to
+// FOLDER/landmarks.txt and the command to import again printed. Else one line says no head
+// is there. Returns whether it was placed.
+bool landmarkPressed(Poser& poser, const Scene& scene, const Vector3& point);
+// The depth buffer holds the surface to its precision; a press on the reference cube's line
+// or on the background lies far from the render mesh.
+constexpr float landmarkPressTolerance = 0.1f;
 
 // Real time gone by (seconds) for a playing take. Returns whether the face changed.
 bool poserTick(Poser& poser, Scene& scene, double seconds);

@@ -269,6 +269,15 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
     char pointLine[160];
     // The name being typed, or the library pose last saved, loaded or stepped to.
     std::string poseLine;
+    const LandmarkPlacing& placing = poser.landmarks;
+    if (placing.on) {
+        const int32_t i = placing.current;
+        lines.push_back("landmark " + std::to_string(i + 1) + " of 18: " + faceFeatureNames[i] +
+                        ", " + landmarkDescriptions[i]);
+        lines.push_back(std::string("right press on the head places it") +
+                        (placing.guessed[i] ? "; Enter keeps the guess (yellow)" : "") +
+                        "; Backspace: back");
+    }
     if (poser.naming && poser.namingFor == Naming::take)
         poseLine = "play the take: " + poser.typedName + "_   (Enter loads, Esc cancels)";
     else if (poser.naming && poser.namingFor == Naming::halves)
@@ -331,6 +340,50 @@ void drawTopText(const Poser& poser, const Scene& scene, const ViewerState& stat
         textAt(poser, textMargin + (tab ? 2 * textGlyphWidth : 0),
                top - (k + 1) * textLineHeight + 3, lines[size_t(k)].c_str() + (tab ? 1 : 0));
     }
+}
+
+// The landmark mode's press, where the frame just drawn has the surface: the depth at its
+// pixel back into model units.
+void placePressedLandmark(Poser& poser, const Scene& scene, const ViewerState& state) {
+    LandmarkPlacing& placing = poser.landmarks;
+    placing.pressPending = false;
+    const int32_t x = placing.pressX, y = placing.pressY;
+    if (x < 0 || y < 0 || x >= state.windowWidth || y >= state.windowHeight)
+        return;
+    float depth = 1.0f;
+    glReadPixels(x, state.windowHeight - 1 - y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    Vector3 point;
+    if (pressedSurfacePoint(point, state.camera, state.windowWidth, state.windowHeight, x, y,
+                            depth))
+        landmarkPressed(poser, scene, point);
+    else
+        landmarkPressed(poser, scene, {1e30f, 1e30f, 1e30f}); // says nothing is there
+}
+
+// The landmarks over the face: placed ones green, the one asked for larger (its guess
+// yellow, if any), the other guesses grey.
+void drawLandmarkMarks(const Poser& poser) {
+    const LandmarkPlacing& placing = poser.landmarks;
+    glPushAttrib(GL_ENABLE_BIT | GL_POINT_BIT | GL_CURRENT_BIT);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    for (int32_t i = 0; i < landmarkCount; ++i) {
+        const bool asked = i == placing.current;
+        if (!placing.placed[i] && !placing.guessed[i])
+            continue;
+        glPointSize(asked ? 10.0f : 6.0f);
+        if (placing.placed[i] && !asked)
+            glColor3f(0.2f, 0.9f, 0.3f);
+        else if (asked)
+            glColor3f(1.0f, 0.9f, 0.1f);
+        else
+            glColor3f(0.6f, 0.6f, 0.6f);
+        glBegin(GL_POINTS);
+        glVertex3fv(&placing.points[i].x);
+        glEnd();
+    }
+    glPopAttrib();
 }
 
 // The take along the bottom: its line over the time bar, the bar filled up to the time shown.
@@ -403,6 +456,10 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
     drawScene(scene, state);
     if (turned)
         glPopMatrix();
+    if (poser.landmarks.on && poser.landmarks.pressPending)
+        placePressedLandmark(poser, scene, state);
+    if (poser.landmarks.on)
+        drawLandmarkMarks(poser);
     if (state.deformMode && !take) {
         markVisible(poser.facing.get(), poser.visible.get(), scene.controlPoints.get(),
                     scene.faceModel->controlNormals.get(), scene.controlPointCount, state.camera,
@@ -410,10 +467,10 @@ void drawPoserFrame(Poser& poser, Scene& scene, ViewerState& state) {
         drawPointMarks(poser, scene);
     }
     const bool topText =
-        poser.drawText &&
-        ((state.deformMode &&
-          (poser.shownPoint >= 0 || poser.mirrorDrag || poser.regionSteps > 0)) ||
-         poser.showKeys || poser.naming || poser.libraryIndex >= 0 || poser.showMix);
+        poser.drawText && ((state.deformMode &&
+                            (poser.shownPoint >= 0 || poser.mirrorDrag || poser.regionSteps > 0)) ||
+                           poser.showKeys || poser.naming || poser.libraryIndex >= 0 ||
+                           poser.showMix || poser.landmarks.on);
     if (topText || poser.showBinding || (take && poser.drawText)) {
         beginWindowOverlay(state.windowWidth, state.windowHeight);
         if (topText)

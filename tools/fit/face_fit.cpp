@@ -256,8 +256,25 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
     std::vector<Vector3> placedLandmarks(fitLandmarkCount);
     for (int32_t k = 0; k < fitLandmarkCount; ++k)
         placedLandmarks[size_t(k)] = applySimilarity(S, faceLandmarks[k]);
+    // The nodes: spread over the default face's left half (+x) and mirrored, in its own
+    // frame, then put under the similarity.
     FaceWarp& warp = fit.warp;
-    spreadWarpNodes(warp, placedVertices.data(), V, float(S.scale) * settings.nodeSpacing);
+    {
+        std::vector<Vector3> half;
+        for (int32_t v = 0; v < V; ++v) {
+            Vector3 p = model.attachments[v].restPosition;
+            if (p.x < 0.0f)
+                continue;
+            if (p.x < 0.5f * settings.nodeSpacing)
+                p.x = 0.0f;
+            half.push_back(p);
+        }
+        spreadWarpNodes(warp, half.data(), int32_t(half.size()), settings.nodeSpacing);
+        mirrorWarpNodes(warp);
+        for (Vector3& g : warp.nodes)
+            g = applySimilarity(S, g);
+        warp.spacing = float(S.scale) * settings.nodeSpacing;
+    }
     const int32_t n = static_cast<int32_t>(warp.nodes.size());
     fit.figures.nodes = n;
     const double h = double(warp.spacing);

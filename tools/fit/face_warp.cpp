@@ -100,6 +100,19 @@ void spreadWarpNodes(FaceWarp& warp, const Vector3* points, int32_t count, float
     }
 }
 
+void mirrorWarpNodes(FaceWarp& warp) {
+    const size_t n = warp.nodes.size();
+    for (size_t j = 0; j < n; ++j)
+        if (warp.nodes[j].x > 0.0f)
+            warp.nodes.push_back({-warp.nodes[j].x, warp.nodes[j].y, warp.nodes[j].z});
+    warp.transforms.assign(warp.nodes.size() * 12, 0.0);
+    for (size_t j = 0; j < warp.nodes.size(); ++j) {
+        warp.transforms[12 * j + 0] = 1.0;
+        warp.transforms[12 * j + 4] = 1.0;
+        warp.transforms[12 * j + 8] = 1.0;
+    }
+}
+
 void findNodeWeights(NodeWeights* weights, const FaceWarp& warp, const Vector3* points,
                      int32_t count, WorkerPool& workers) {
     assert(warp.nodes.size() > size_t(warpNeighbours));

@@ -36,6 +36,12 @@ struct NodeWeights {
 // closer than spacing (> 0); their transforms the identity.
 void spreadWarpNodes(FaceWarp& warp, const Vector3* points, int32_t count, float spacing);
 
+// Adds the mirror image (x negated) of every node off the plane x = 0 (those with x > 0),
+// transforms the identity: nodes spread over one half of a face symmetric about x = 0 (the
+// points on the other half skipped, those within half the spacing of the plane put on it)
+// become a layout as symmetric as the face, so that a fit to a symmetric head is symmetric.
+void mirrorWarpNodes(FaceWarp& warp);
+
 // The nodes and weights of points[0..count−1] into weights (count), in blocks on the
 // workers. Needs at least warpNeighbours + 1 nodes (asserted).
 void findNodeWeights(NodeWeights* weights, const FaceWarp& warp, const Vector3* points,

@@ -19,8 +19,11 @@ constexpr float jawLeastDrop = 0.04f;
 constexpr float closeLargestGap = 0.10f;
 constexpr float otherSideLargest = 0.10f;
 
-// Secant steps of a closing pose's scale (the measure is nearly linear in it).
+// Secant steps of a closing pose's scale (the measure is nearly linear in it), and the
+// largest scale taken: a head whose lids or lips W leaves nearly still (a mouth the jaw
+// hardly opens) is not closed by a pose thrown many times its size.
 constexpr int secantSteps = 8;
+constexpr double largestClosingScale = 3.0;
 
 std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0) {
     char text[200];
@@ -71,7 +74,7 @@ template <class G> float secantScale(G g, float tolerance) {
         const double k2 = k1 - g1 * (k1 - k0) / (g1 - g0);
         k0 = k1;
         g0 = g1;
-        k1 = std::max(0.0, k2);
+        k1 = std::min(largestClosingScale, std::max(0.0, k2));
         g1 = g(k1);
     }
     return float(k1);
@@ -158,23 +161,23 @@ void findHeadFeatures(FaceFeatures& features, const FaceModel& headModel, const 
                         around[size_t(u)] |=
                             uint8_t(fit.controlTriangles[size_t(u)].index[j] == t.index[i]);
         }
-        int32_t best[3] = {-1, -1, -1};
-        float distance[3] = {std::numeric_limits<float>::infinity(),
-                             std::numeric_limits<float>::infinity(),
+        // The nearest attached vertex near the feature's own control triangle, else the
+        // nearest attached vertex.
+        int32_t best[2] = {-1, -1};
+        float distance[2] = {std::numeric_limits<float>::infinity(),
                              std::numeric_limits<float>::infinity()};
         for (int32_t v = 0; v < N; ++v) {
             const int32_t s = headModel.attachments[v].subPatch;
             if (s < 0)
                 continue;
             const float d = length(headModel.attachments[v].restPosition - fit.featurePoints[f]);
-            const int32_t rank = s / 3 == own ? 0 : around[size_t(s / 3)] ? 1 : 2;
-            for (int32_t r = rank; r < 3; ++r)
+            for (int32_t r = around[size_t(s / 3)] ? 0 : 1; r < 2; ++r)
                 if (d < distance[r]) {
                     distance[r] = d;
                     best[r] = v;
                 }
         }
-        features.vertex[f] = best[0] >= 0 ? best[0] : best[1] >= 0 ? best[1] : best[2];
+        features.vertex[f] = best[0] >= 0 ? best[0] : best[1];
         if (features.vertex[f] < 0)
             features.vertex[f] = 0;
     }
@@ -314,13 +317,13 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
                                     100.0 * restGap[eye] / fit.faceHeight,
                                     -100.0 * std::min(own, 0.0f), 100.0 * closedEyeShare);
                 c.aim = "the lids pass by at most 5 %";
-                c.met = own >= -blinkLargestPass;
+                c.promised = own >= -blinkLargestPass;
             } else {
                 c.measured = format("lid gap %.1f %% of rest; the other eye's %.1f %%", 100.0 * own,
                                     100.0 * other);
                 c.aim = "gap at most 10 %, passing at most 5 %, the other eye within 5 %";
-                c.met = own <= blinkLargestGap && own >= -blinkLargestPass &&
-                        std::fabs(other - 1.0f) <= otherEyeTolerance;
+                c.promised = own <= blinkLargestGap && own >= -blinkLargestPass &&
+                             std::fabs(other - 1.0f) <= otherEyeTolerance;
             }
         } else if (n == "jawOpen") {
             const float drop = -dot(move(lipLower), fit.up) / fit.faceHeight;
@@ -330,21 +333,27 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
                                 "lips part %.1f %%",
                                 100.0 * drop, 100.0 * opened);
             c.aim = "a drop of at least 4 %";
-            c.met = drop >= jawLeastDrop && opened > 0.0f;
+            c.promised = drop >= jawLeastDrop && opened > 0.0f;
         } else if (n == "mouthClose" && jaw) {
             PosedFace jawOnly;
-            offsetsOf(offsets, K, *jaw, 1.0f);
-            poseFace(jawOnly, headModel, fit.controlPoints.data(), offsets.data());
+            std::vector<Vector3> other;
+            offsetsOf(other, K, *jaw, 1.0f);
+            poseFace(jawOnly, headModel, fit.controlPoints.data(), other.data());
             const float jawGap = heightAbove(jawOnly, f, lipUpper, lipLower, fit.up) - restLips;
-            offsetsOf(offsets, K, pose, 1.0f, jaw);
+            offsetsOf(other, K, pose, 1.0f, jaw);
             PosedFace both;
-            poseFace(both, headModel, fit.controlPoints.data(), offsets.data());
-            const float share =
-                (heightAbove(both, f, lipUpper, lipLower, fit.up) - restLips) / jawGap;
-            c.measured = format("with jawOpen at 1, the lip gap is %.1f %% of jawOpen's alone",
-                                100.0 * share);
+            poseFace(both, headModel, fit.controlPoints.data(), other.data());
             c.aim = "at most 10 %";
-            c.met = jawGap > 0.0f && std::fabs(share) <= closeLargestGap;
+            if (jawGap > 0.0f) {
+                const float share =
+                    (heightAbove(both, f, lipUpper, lipLower, fit.up) - restLips) / jawGap;
+                c.measured = format("with jawOpen at 1, the lip gap is %.1f %% of jawOpen's alone",
+                                    100.0 * share);
+                c.promised = std::fabs(share) <= closeLargestGap;
+            } else {
+                c.measured = "jawOpen does not part the lips at their middle";
+                c.promised = false;
+            }
         } else if (sided != 0 && (startsWith(n, "mouthSmile") || startsWith(n, "mouthFrown") ||
                                   startsWith(n, "mouthDimple") || startsWith(n, "mouthStretch"))) {
             const Vector3 own = move(sided > 0 ? mouthLeft : mouthRight);
@@ -353,7 +362,7 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
             c.measured = format("its corner moves %.3f (up %.3f); the other %.1f %% of it",
                                 length(own), dot(own, fit.up), 100.0 * share);
             c.aim = "the other corner at most 10 %";
-            c.met = length(own) > 0.0f && share <= otherSideLargest;
+            c.promised = length(own) > 0.0f && share <= otherSideLargest;
         }
         c.thrown = poseThrow(posed, rest, headModel, offsets.data());
         const float largest = largestMove(posed, rest);
@@ -381,11 +390,20 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
                 c.mirror = leftLargest > 0.0f ? departure / leftLargest : 0.0f;
             }
         }
-        const bool met = c.met && c.thrown <= maxPoseThrow && c.behind <= maxBehindMove &&
+        const bool met = c.promised && c.thrown <= maxPoseThrow && c.behind <= maxBehindMove &&
                          (c.mirror < 0.0f || c.mirror <= maxMirrorDeparture) && posed.finite;
         c.met = met;
         missed += !met;
         checks.push_back(std::move(c));
     }
     return missed;
+}
+
+void transferLibrary(LibraryTransfer& t, FaceModel& headModel, const FaceFit& fit,
+                     DefaultFace& face, const std::vector<NamedPose>& library,
+                     WorkerPool& workers) {
+    carryPoses(t.poses, library, fit, workers);
+    findHeadFeatures(t.headFeatures, headModel, fit, face);
+    correctClosingPoses(t.poses, t.corrections, headModel, t.headFeatures, fit, face, library);
+    t.missed = checkCarriedPoses(t.checks, headModel, t.headFeatures, fit, face, t.poses);
 }

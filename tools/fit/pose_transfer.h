@@ -43,11 +43,11 @@ void carryPoses(std::vector<NamedPose>& carried, const std::vector<NamedPose>& l
 
 // The head's render vertices at the default face's features: for each FaceFeature, of the
 // head's render vertices attached to the control triangle that holds the default face's own
-// feature vertex (the fitted control mesh keeps the default face's triangles, so the upper
-// lid's vertex is taken from the upper lid), the one nearest the fitted feature point;
-// where none is attached there, of those attached to a triangle sharing a corner with it;
-// else of every attached vertex. headModel is the head's render mesh bound to
-// fit.controlPoints.
+// feature vertex or to one sharing a corner with it (the fitted control mesh keeps the
+// default face's triangles, so the upper lid's vertex is taken from the upper lid, not from
+// the lower, whose triangles share no corner with it at the lids' middles), the one nearest
+// the fitted feature point; where none is attached there, of every attached vertex.
+// headModel is the head's render mesh bound to fit.controlPoints.
 void findHeadFeatures(FaceFeatures& features, const FaceModel& headModel, const FaceFit& fit,
                       const DefaultFace& face);
 
@@ -80,7 +80,8 @@ struct CarriedPoseCheck {
     std::string name;
     std::string measured; // what is measured, with the figures ("lid gap 2.1 % of rest ...")
     std::string aim;      // what the library promises ("at most 10 % ...")
-    bool met = true;      // the aim met (a pose with no promise of its own: true)
+    bool promised = true; // the pose's own promise kept (true for a pose without one)
+    bool met = true;      // that, and the aims below (and every position finite)
     // The largest move of a render vertex against the largest move of the control points
     // that carry it (poseThrow; aim 1.5), and the largest move of a render vertex behind
     // the face (behind the rearmost point of the fitted render mesh along its front), as a
@@ -112,3 +113,16 @@ constexpr float maxPoseThrow = 1.5f;
 int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& headModel,
                           const FaceFeatures& headFeatures, const FaceFit& fit,
                           const DefaultFace& face, const std::vector<NamedPose>& carried);
+
+// Everything above in one call, for face-import: the library carried to the fitted control
+// mesh, the head's features found, the closing poses corrected and every pose checked.
+struct LibraryTransfer {
+    std::vector<NamedPose> poses; // the library's names and order, fitted numbering
+    FaceFeatures headFeatures;
+    std::vector<ClosingCorrection> corrections;
+    std::vector<CarriedPoseCheck> checks; // one per pose, in order
+    int32_t missed = 0;                   // poses that miss an aim
+};
+void transferLibrary(LibraryTransfer& transfer, FaceModel& headModel, const FaceFit& fit,
+                     DefaultFace& face, const std::vector<NamedPose>& library,
+                     WorkerPool& workers = sharedWorkers());

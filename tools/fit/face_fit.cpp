@@ -580,3 +580,32 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
         fit.figures.onSurface += snapped[size_t(i)];
     return true;
 }
+
+void describeFit(std::string& text, const FaceFit& fit) {
+    const FitFigures& f = fit.figures;
+    int32_t farthest = 0;
+    for (int32_t k = 1; k < fitLandmarkCount; ++k)
+        if (f.landmarkResidual[k] > f.landmarkResidual[farthest])
+            farthest = k;
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "fit: %d landmarks, the farthest %.2f %% of the head's height off (%s); the "
+                  "face lies %.3f %% (median) and %.3f %% (95th percentile) of the head's height "
+                  "from the head's surface over the %.0f %% of it the head covers\n",
+                  int(fitLandmarkCount), 100.0 * f.landmarkResidual[farthest],
+                  faceFeatureNames[farthest], 100.0 * f.distanceMedian, 100.0 * f.distance95,
+                  100.0 * f.covered);
+    text = line;
+    std::snprintf(line, sizeof line,
+                  "fitted control mesh: %d of %zu points on the head's surface, %d held where the "
+                  "warp put them and %d drawn back to keep the control mesh's rules; ",
+                  f.onSurface, fit.controlPoints.size(), f.heldBack, f.drawnBack);
+    text += line;
+    std::string broken;
+    for (int kind = 0; kind < cageFaultCount; ++kind)
+        if (!fit.faults.triangles[kind].empty())
+            broken += (broken.empty() ? "" : "; ") +
+                      std::to_string(fit.faults.triangles[kind].size()) + " triangles " +
+                      cageFaultText(CageFault(kind));
+    text += broken.empty() ? "every rule kept\n" : "still broken: " + broken + "\n";
+}

@@ -128,3 +128,12 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
                     int32_t headTriangleCount, const Vector3 headLandmarks[fitLandmarkCount],
                     const DefaultFace& face, const FitSettings& settings = FitSettings(),
                     WorkerPool& workers = sharedWorkers());
+
+// The fit's figures in words, for face-import's report (two lines, each ending in '\n'):
+//   fit: 18 landmarks, the farthest 0.42 % of the head's height off (lip_lower); the face
+//   lies 0.076 % (median) and 0.44 % (95th percentile) of the head's height from the
+//   head's surface over the 96 % of it the head covers
+//   fitted control mesh: 216 of 240 points on the head's surface, 0 held where the warp put
+//   them and 0 drawn back to keep the control mesh's rules; every rule kept
+// (where a rule is still broken, the second line names how many triangles break each).
+void describeFit(std::string& text, const FaceFit& fit);

@@ -151,15 +151,19 @@ void findHeadFeatures(FaceFeatures& features, const FaceModel& headModel, const 
     features.height = fit.faceHeight;
     for (int32_t f = 0; f < faceFeatureCount; ++f) {
         const int32_t own = faceModel.attachments[face.features.vertex[f]].subPatch / 3;
-        // The triangles that share a corner with the feature's own.
+        // The feature's own triangle and those across its sides: the triangles around a
+        // point of a cut (a lid's edge, the lip line) lie on both sides of it, while a side
+        // on the cut belongs to one triangle only.
         std::vector<uint8_t> around(size_t(L), 0);
         if (own >= 0) {
             const Triangle& t = fit.controlTriangles[size_t(own)];
-            for (int32_t u = 0; u < L; ++u)
+            for (int32_t u = 0; u < L; ++u) {
+                int32_t shared = 0;
                 for (int32_t j = 0; j < 3; ++j)
                     for (int32_t i = 0; i < 3; ++i)
-                        around[size_t(u)] |=
-                            uint8_t(fit.controlTriangles[size_t(u)].index[j] == t.index[i]);
+                        shared += fit.controlTriangles[size_t(u)].index[j] == t.index[i];
+                around[size_t(u)] = shared >= 2;
+            }
         }
         // The nearest attached vertex near the feature's own control triangle, else the
         // nearest attached vertex.
@@ -406,4 +410,34 @@ void transferLibrary(LibraryTransfer& t, FaceModel& headModel, const FaceFit& fi
     findHeadFeatures(t.headFeatures, headModel, fit, face);
     correctClosingPoses(t.poses, t.corrections, headModel, t.headFeatures, fit, face, library);
     t.missed = checkCarriedPoses(t.checks, headModel, t.headFeatures, fit, face, t.poses);
+}
+
+void describeTransfer(std::string& text, const LibraryTransfer& t) {
+    text = format("expressions: %.0f carried to the fitted control mesh, %.0f keep every aim\n",
+                  double(t.poses.size()), double(int32_t(t.checks.size()) - t.missed));
+    for (const ClosingCorrection& c : t.corrections)
+        if (c.scale != 1.0f)
+            text += c.name +
+                    format(" scaled by %.3f to close on the head's own geometry: %.1f %% before, "
+                           "%.1f %% after",
+                           c.scale, 100.0 * c.before, 100.0 * c.after) +
+                    (startsWith(c.name, "eyeBlink") ? " (lid gap against rest)\n"
+                                                    : " (lip gap against jawOpen's)\n");
+    for (const CarriedPoseCheck& c : t.checks) {
+        if (c.met)
+            continue;
+        std::string why = c.promised ? "" : c.measured + " (aim: " + c.aim + ")";
+        auto add = [&why](const std::string& part) { why += (why.empty() ? "" : "; ") + part; };
+        if (c.thrown > maxPoseThrow)
+            add(format("thrown %.3f (aim 1.5)", c.thrown));
+        if (c.behind > maxBehindMove)
+            add(format("a vertex behind the face moves %.1f %% of the largest move",
+                       100.0 * c.behind));
+        if (c.mirror > maxMirrorDeparture)
+            add(format("mirror %.1f %% of its Left pose's largest move (aim %.0f %%)",
+                       100.0 * c.mirror, 100.0 * maxMirrorDeparture));
+        if (why.empty())
+            why = "a position not finite";
+        text += c.name + " misses an aim: " + why + "\n";
+    }
 }

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -54,10 +53,13 @@ struct Row {
 };
 
 // The entries of W at a point, as a row: W(p)_c = base_c + row · U_c.
-void warpRow(Row& row, Vector3& base, const FaceWarp& warp, const NodeWeights& w,
-             const Vector3& p) {
+struct Base {
+    double b[3];
+};
+void warpRow(Row& row, Base& base, const FaceWarp& warp, const NodeWeights& w, const Vector3& p) {
     row.count = 0;
-    double b[3] = {0.0, 0.0, 0.0};
+    double* b = base.b;
+    b[0] = b[1] = b[2] = 0.0;
     for (int32_t k = 0; k < warpNeighbours; ++k) {
         const Vector3& g = warp.nodes[size_t(w.node[k])];
         const double d[3] = {double(p.x) - g.x, double(p.y) - g.y, double(p.z) - g.z};
@@ -70,15 +72,7 @@ void warpRow(Row& row, Vector3& base, const FaceWarp& warp, const NodeWeights& w
         b[1] += w.weight[k] * g.y;
         b[2] += w.weight[k] * g.z;
     }
-    base = {float(b[0]), float(b[1]), float(b[2])};
 }
-
-// The normal equations of rows with fixed pattern: every row's products are added into
-// the lower triangle of one sparse matrix, each at an index found once.
-struct NormalEquations {
-    SparseMatrix matrix;
-    std::vector<std::vector<int32_t>> slots; // per row group: the value index of each product
-};
 
 // The value index of entry (r, c), r ≥ c, of a compressed column-major matrix.
 int32_t entryIndex(const SparseMatrix& m, int32_t r, int32_t c) {
@@ -291,7 +285,7 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
     // node's transform at the other's place, and the difference of their A column by column),
     // the identity's pull on each A.
     std::vector<Row> vertexRows(static_cast<size_t>(V)), landmarkRows(fitLandmarkCount);
-    std::vector<Vector3> vertexBase(static_cast<size_t>(V)), landmarkBase(fitLandmarkCount);
+    std::vector<Base> vertexBase(static_cast<size_t>(V)), landmarkBase(fitLandmarkCount);
     for (int32_t v = 0; v < V; ++v)
         warpRow(vertexRows[size_t(v)], vertexBase[size_t(v)], warp, vertexWeights[size_t(v)],
                 placedVertices[size_t(v)]);
@@ -377,8 +371,8 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
         const int32_t* slot = slots.data();
         for (int32_t k = 0; k < fitLandmarkCount; ++k) {
             const Vector3& L = headLandmarks[k];
-            const Vector3& b = landmarkBase[size_t(k)];
-            const double target[3] = {double(L.x) - b.x, double(L.y) - b.y, double(L.z) - b.z};
+            const double* b = landmarkBase[size_t(k)].b;
+            const double target[3] = {double(L.x) - b[0], double(L.y) - b[1], double(L.z) - b[2]};
             addRow(landmarkValues.data(), landmarkRhs, slot, landmarkRows[size_t(k)],
                    1.0 / fitLandmarkCount, target);
         }
@@ -447,8 +441,9 @@ bool fitDefaultFace(FaceFit& fit, std::string& error, const Vector3* headPositio
                     continue;
                 }
                 const Vector3& c = pairing.closest[size_t(v)].point;
-                const Vector3& b = vertexBase[size_t(v)];
-                const double target[3] = {double(c.x) - b.x, double(c.y) - b.y, double(c.z) - b.z};
+                const double* b = vertexBase[size_t(v)].b;
+                const double target[3] = {double(c.x) - b[0], double(c.y) - b[1],
+                                          double(c.z) - b[2]};
                 addRow(values.data(), rhs, slot, row, weight, target);
             }
             std::copy(values.begin(), values.end(), Q.valuePtr());

@@ -8,14 +8,17 @@
 //    transformation parameters between two point patterns", 1991);
 // 2. a non-rigid fit of the default face's render mesh onto the head's surface, guided by the
 //    landmarks: non-rigid ICP (Amberg, Romdhani and Vetter, "Optimal step nonrigid ICP
-//    algorithms for surface registration", 2007) on the deformation graph of face_warp.h.
-//    Each round pairs every render vertex with its closest point on the head, dropping pairs
-//    farther than a share of the face's height, whose normals differ by more than 60°, or
-//    whose head point lies on the head's border (a hole, the edge of a scan); then solves one
-//    sparse least-squares problem for the nodes' transforms (pairs, landmarks, smoothness
-//    between neighbouring nodes; Eigen's SimplicialLDLT, its pattern analysed once). The
-//    stiffness is lowered in steps, a few rounds each. The result is the warp W, a smooth map
-//    of space;
+//    algorithms for surface registration", 2007) on the deformation graph of face_warp.h,
+//    its nodes spread over the default face's left half and mirrored (a symmetric head gets a
+//    symmetric fit). Each round pairs every render vertex with its closest point on the head,
+//    dropping pairs farther apart than 8 % of the face's height, whose normals differ by more
+//    than 60°, or whose head point lies on the head's border (a hole, the edge of a scan);
+//    then solves one sparse least-squares problem for the nodes' transforms (the pairs, the
+//    landmarks, each node's map against its neighbours' at their places and their A against
+//    each other, a weak pull of every A to the identity; Eigen's SimplicialLDLT, the pattern
+//    analysed once and factored each round, x, y and z solved apart on one factor). The
+//    stiffness falls from 100 to 0.5 of the pairs' weight in steps, the landmarks' weight
+//    from 10 to 1, two rounds each. The result is the warp W, a smooth map of space;
 // 3. the default face's control points carried by W, and each put on the head's surface
 //    where that lies near (at its own height above the default face's render surface, as a
 //    control point keeps it there), the control mesh kept to face-import's rules

@@ -300,8 +300,8 @@ TEST(FaceImportAxes, AMissingOrPlaceholderSkinGivesWayToThePictureNamedAfterTheM
     }
 }
 
-// A file that states no axes gets a warning with the orientations its shape suggests; the
-// guess itself, on an egg-shaped head with a nose, turned every way a rotation of the axes
+// A file that states no axes gets a warning with the up and front of the face found on it
+// (tools/fit/face_finding.h). The shape's guess of axis_guess.h, on an egg-shaped head with a nose, turned every way a rotation of the axes
 // can turn it, finds its left-right axis, its long axis toward the top and its short axis
 // toward the face.
 TEST(FaceImportAxes, AFileWithoutAxesGetsTheOrientationItsShapeSuggests) {
@@ -365,9 +365,9 @@ TEST(FaceImportAxes, AFileWithoutAxesGetsTheOrientationItsShapeSuggests) {
     const ProgramRun r = runImport(models + "X/Testwuson.X --out " + dir.path + "/out");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Testwuson.X states no axes and its format has no convention: taken up "
-                         "+y, front +z; it is mirror-symmetric across x: standing (a head, a "
-                         "figure) it would take --up +y --front -z, on four legs --up -z "
-                         "--front +y\n"),
+                         "+y, front +z; its face (found on the mesh, agreeing 0.61 with a face's "
+                         "depth) has up (-0.00 0.29 -0.96) and looks along (-0.00 -0.96 -0.29): "
+                         "--up -z --front -y stands it facing the viewer\n"),
               std::string::npos)
         << r.err;
     // A file with axes of its own gets no such warning; one whose meshes left out are as

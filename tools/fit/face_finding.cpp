@@ -1,5 +1,7 @@
 #include "tools/fit/face_finding.h"
 
+#include "tools/assets/expressions.h"
+
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cassert>
@@ -544,6 +546,22 @@ void makeFaceTemplate(FaceTemplate& face, const Vector3* positions, int32_t N,
             face.weight[r][c] = float(double(seen) / double(fine * fine));
             face.depth[r][c] = seen > 0 ? float(sum / seen / unit) : 0.0f;
         }
+}
+
+void makeDefaultFaceTemplate(FaceTemplate& face) {
+    DefaultFace made;
+    buildDefaultFace(made);
+    std::vector<Vector3> positions;
+    for (const Point3& p : made.render.positions)
+        positions.push_back({float(p.x), float(p.y), float(p.z)});
+    Landmarks landmarks;
+    for (int32_t i = 0; i < landmarkCount; ++i) {
+        landmarks.points[i] = positions[size_t(made.features.vertex[i])];
+        landmarks.given[i] = true;
+    }
+    makeFaceTemplate(face, positions.data(), int32_t(positions.size()),
+                     made.render.triangles.data(), int32_t(made.render.triangles.size()),
+                     landmarks);
 }
 
 namespace {

@@ -62,6 +62,10 @@ struct FaceTemplate {
 void makeFaceTemplate(FaceTemplate& face, const Vector3* positions, int32_t N,
                       const Triangle* triangles, int32_t M, const Landmarks& landmarks);
 
+// makeFaceTemplate of the default face (tools/assets/expressions.h buildDefaultFace) and its
+// features: the face this system looks for.
+void makeDefaultFaceTemplate(FaceTemplate& face);
+
 // Below this agreement (the detail's normalised correlation times the share of the template
 // seen) no face is found: over the meshes of docs/face-import.md, the faces found score 0.65
 // to 0.98, the duck, the spider and a box 0.26 to 0.27.

@@ -12,8 +12,8 @@
 #include "io/normals.h"
 #include "tools/common/arguments.h"
 #include "tools/common/model_report.h"
+#include "tools/fit/face_finding.h"
 #include "tools/import/automatic_cage.h"
-#include "tools/import/axis_guess.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_refine.h"
 #include "tools/import/cage_rules.h"
@@ -24,6 +24,7 @@
 #include "tools/import/left_behind.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -272,23 +273,49 @@ bool chooseAxes(Vector3& up, Vector3& front, std::string& why, std::string& prob
     return false;
 }
 
-// The warning for a file that states no axes, with the orientation its shape suggests
-// (guessAxes) where the mesh is symmetric enough to be a head or a body.
+// The signed axes nearest a face's up and front (two different axes).
+void nearestAxes(Vector3& up, Vector3& front, const Vector3& faceUp, const Vector3& faceFront) {
+    const float u[3] = {faceUp.x, faceUp.y, faceUp.z};
+    const float f[3] = {faceFront.x, faceFront.y, faceFront.z};
+    int a = 0, b = -1;
+    for (int k = 1; k < 3; ++k)
+        if (std::fabs(u[k]) > std::fabs(u[a]))
+            a = k;
+    for (int k = 0; k < 3; ++k)
+        if (k != a && (b < 0 || std::fabs(f[k]) > std::fabs(f[b])))
+            b = k;
+    up = front = {0.0f, 0.0f, 0.0f};
+    (a == 0 ? up.x : a == 1 ? up.y : up.z) = u[a] < 0.0f ? -1.0f : 1.0f;
+    (b == 0 ? front.x : b == 1 ? front.y : front.z) = f[b] < 0.0f ? -1.0f : 1.0f;
+}
+
+// The warning for a file that states no axes: the up and front of the face found on the mesh
+// (findFace), nothing where they are the axes taken; where no face is found, that none was.
 std::string axesWarning(const char* file, const Vector3& up, const Vector3& front,
-                        const std::vector<Vector3>& positions) {
-    std::string line = std::string("face-import: warning: ") + file +
-                       " states no axes and its format has no convention: taken up " +
-                       axisName(up) + ", front " + axisName(front) + "; ";
-    AxisGuess guess;
-    guessAxes(guess, positions);
-    const char* const names[] = {"x", "y", "z"};
-    if (guess.mirrorError >= maxGuessMirrorError)
-        return line + "if the head lies or faces away, give --up and --front\n";
-    // Standing (a head, a figure): up along the longest; on four legs: front along it.
-    return line + "it is mirror-symmetric across " + names[guess.mirrorAxis] +
-           ": standing (a head, a figure) it would take --up " + axisName(guess.longest) +
-           " --front " + axisName(guess.shortest) + ", on four legs --up " +
-           axisName(guess.shortest) + " --front " + axisName(guess.longest) + "\n";
+                        const ImportedMesh& mesh) {
+    FaceTemplate face;
+    makeDefaultFaceTemplate(face);
+    FaceFinding found;
+    findFace(found, face, mesh.positions.data(), int32_t(mesh.positions.size()),
+             mesh.triangles.data(), int32_t(mesh.triangles.size()));
+    const std::string line = std::string("face-import: warning: ") + file +
+                             " states no axes and its format has no convention: taken up " +
+                             axisName(up) + ", front " + axisName(front) + "; ";
+    if (!found.found)
+        return line + found.problem + "; if the head lies or faces away, give --up and --front\n";
+    Vector3 faceUp, faceFront;
+    nearestAxes(faceUp, faceFront, found.up, found.front);
+    if (faceUp == up && faceFront == front)
+        return std::string();
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "its face (found on the mesh, agreeing %.2f with a face's depth) has up (%.2f "
+                  "%.2f %.2f) and looks along (%.2f %.2f %.2f): --up %s --front %s stands it "
+                  "facing the viewer\n",
+                  double(found.score), double(found.up.x), double(found.up.y), double(found.up.z),
+                  double(found.front.x), double(found.front.y), double(found.front.z),
+                  axisName(faceUp), axisName(faceFront));
+    return line + text;
 }
 
 // The picture beside the mesh file named after it (sydney.bmp beside sydney.md2), with one of
@@ -420,7 +447,7 @@ int main(int argc, char** argv) try {
             return refuse(program, std::string(options.mesh) + ": " + problem);
         report("axes: up %s, front %s: %s\n", axisName(up), axisName(front), why.c_str());
         if (render.axes.source.empty() && !options.upGiven && !options.frontGiven)
-            warnings += axesWarning(options.mesh, up, front, render.positions);
+            warnings += axesWarning(options.mesh, up, front, render);
         applyPlacement(render.positions, placement);
         report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
                float(placement.scale), options.height);

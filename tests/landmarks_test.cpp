@@ -1,10 +1,18 @@
 // Landmark files: every refusal in one line naming the file and the line, a written file
-// read back bit for bit, landmarks checked against the mesh and completed from a few.
+// read back bit for bit, landmarks checked against the mesh and completed from a few; and
+// faces found on meshes without landmarks, against landmarks placed by hand.
 #include "tests/support/temp_dir.h"
 #include "tools/assets/expressions.h"
+#include "tools/fit/face_finding.h"
 #include "tools/fit/landmarks.h"
 
+#include <assimp/cimport.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include <cmath>
 #include <string>
@@ -234,5 +242,148 @@ TEST(LandmarkFile, FewLandmarksCompleteToTheFaces) {
             EXPECT_LT(distance(landmarks.points[i], move(mesh.landmarks.points[i])), 1e-3f * 3.7f)
                 << faceFeatureNames[i] << " from " << given.size() << " given";
         }
+    }
+}
+
+namespace {
+
+// A mesh read by assimp, every mesh of the file joined with its node transforms applied.
+bool readMesh(std::vector<Vector3>& positions, std::vector<Triangle>& triangles,
+              const std::string& file) {
+    const aiScene* scene =
+        aiImportFile(file.c_str(), aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
+                                       aiProcess_PreTransformVertices);
+    if (!scene)
+        return false;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+        const aiMesh* mesh = scene->mMeshes[m];
+        const int32_t base = int32_t(positions.size());
+        for (unsigned v = 0; v < mesh->mNumVertices; ++v)
+            positions.push_back({mesh->mVertices[v].x, mesh->mVertices[v].y, mesh->mVertices[v].z});
+        for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+            if (mesh->mFaces[f].mNumIndices == 3)
+                triangles.push_back({{base + int32_t(mesh->mFaces[f].mIndices[0]),
+                                      base + int32_t(mesh->mFaces[f].mIndices[1]),
+                                      base + int32_t(mesh->mFaces[f].mIndices[2])}});
+    }
+    aiReleaseImport(scene);
+    return !triangles.empty();
+}
+
+// The head's height as these tests measure it: twice the distance from the chin to the middle
+// of the eyes' corners.
+float headHeight(const Landmarks& l) {
+    const Vector3 eyes = (l.points[eyeLeftOuter] + l.points[eyeLeftInner] +
+                          l.points[eyeRightOuter] + l.points[eyeRightInner]) *
+                         0.25f;
+    return 2.0f * distance(l.points[chin], eyes);
+}
+
+float degreesBetween(const Vector3& a, const Vector3& b) {
+    return std::acos(std::clamp(dot(normalize(a), normalize(b)), -1.0f, 1.0f)) * 180.0f /
+           float(M_PI);
+}
+
+const FaceTemplate& defaultTemplate() {
+    static const FaceTemplate face = [] {
+        FaceTemplate t;
+        makeDefaultFaceTemplate(t);
+        return t;
+    }();
+    return face;
+}
+
+} // namespace
+
+// The default face moved, turned and scaled is found where its features are.
+TEST(FaceFinding, TheDefaultFaceIsFoundHoweverItIsPlaced) {
+    const DefaultMesh& mesh = defaultMesh();
+    const struct {
+        Vector3 axis;
+        float degrees, scale;
+        Vector3 shift;
+    } placements[] = {
+        {{0, 1, 0}, 0.0f, 1.0f, {0, 0, 0}},
+        {{1, 0, 0}, 90.0f, 0.01f, {3, 4, 5}},      // lying, in metres
+        {{1, 2, 3}, 140.0f, 25.0f, {-100, 0, 40}}, // any way
+        {{0, 0, 1}, 180.0f, 1.0f, {0, 0, 0}},      // upside down
+    };
+    for (const auto& p : placements) {
+        SCOPED_TRACE(p.degrees);
+        const Vector3 axis = normalize(p.axis);
+        const float a = p.degrees * float(M_PI) / 180.0f, c = std::cos(a), s = std::sin(a);
+        const auto turn = [&](const Vector3& v) {
+            return v * c + cross(axis, v) * s + axis * (dot(axis, v) * (1.0f - c));
+        };
+        const auto move = [&](const Vector3& v) { return turn(v) * p.scale + p.shift; };
+        std::vector<Vector3> positions;
+        for (const Vector3& v : mesh.positions)
+            positions.push_back(move(v));
+        FaceFinding found;
+        findFace(found, defaultTemplate(), positions.data(), int32_t(positions.size()),
+                 mesh.triangles.data(), int32_t(mesh.triangles.size()));
+        ASSERT_TRUE(found.found) << found.problem;
+        Landmarks truth;
+        for (int32_t i = 0; i < landmarkCount; ++i)
+            truth.points[i] = move(mesh.landmarks.points[i]);
+        const float height = headHeight(truth);
+        for (int32_t i = 0; i < landmarkCount; ++i)
+            EXPECT_LT(distance(found.landmarks.points[i], truth.points[i]), 0.05f * height)
+                << faceFeatureNames[i];
+        Vector3 up, front;
+        truth.given[eyeLeftOuter] = truth.given[eyeRightOuter] = truth.given[lipUpper] = true;
+        landmarkFrame(up, front, truth);
+        EXPECT_LT(degreesBetween(found.up, up), 20.0f);
+        EXPECT_LT(degreesBetween(found.front, front), 20.0f);
+    }
+}
+
+// Heads nobody here made: the face found against landmarks placed by hand (tests/landmarks),
+// the largest miss within a share of the head's height, up and front within 20 degrees; and
+// meshes that are no face refused. A head whose file is missing is passed over.
+TEST(FaceFinding, HeadsAreFoundAndOtherMeshesRefused) {
+    const std::string shared = std::string(FACE_SOURCE_DIR) + "/../shared/heads/";
+    const std::string models = "/usr/share/assimp/models/";
+    const struct {
+        std::string mesh;
+        std::string hand;  // "" for a mesh that is no face
+        float largestMiss; // share of the head's height
+    } heads[] = {
+        {shared + "gpreg_male.obj", "gpreg_male.txt", 0.05f},
+        // Her mouth is wider than the default face's, and her brows' outer ends higher.
+        {shared + "gpreg_female.obj", "gpreg_female.txt", 0.08f},
+        {models + "Collada/duck.dae", "", 0.0f},
+        {models + "OBJ/spider.obj", "", 0.0f},
+        {models + "OBJ/box.obj", "", 0.0f},
+    };
+    for (const auto& head : heads) {
+        SCOPED_TRACE(head.mesh);
+        if (!std::filesystem::exists(head.mesh))
+            continue;
+        std::vector<Vector3> positions;
+        std::vector<Triangle> triangles;
+        ASSERT_TRUE(readMesh(positions, triangles, head.mesh));
+        FaceFinding found;
+        findFace(found, defaultTemplate(), positions.data(), int32_t(positions.size()),
+                 triangles.data(), int32_t(triangles.size()));
+        if (head.hand.empty()) {
+            EXPECT_FALSE(found.found) << found.score;
+            EXPECT_EQ(found.problem.rfind("no face found: ", 0), 0u) << found.problem;
+            continue;
+        }
+        ASSERT_TRUE(found.found) << found.problem;
+        Landmarks hand;
+        std::string error;
+        const std::string file = std::string(FACE_SOURCE_DIR) + "/tests/landmarks/" + head.hand;
+        ASSERT_TRUE(readLandmarkFile(hand, file.c_str(), error)) << error;
+        const float height = headHeight(hand);
+        for (int32_t i = 0; i < landmarkCount; ++i)
+            EXPECT_LT(distance(found.landmarks.points[i], hand.points[i]),
+                      head.largestMiss * height)
+                << faceFeatureNames[i];
+        Vector3 up, front;
+        landmarkFrame(up, front, hand);
+        EXPECT_LT(degreesBetween(found.up, up), 20.0f);
+        EXPECT_LT(degreesBetween(found.front, front), 20.0f);
     }
 }

@@ -1,5 +1,7 @@
 #include "tools/fit/landmarks.h"
 
+#include "tools/fit/face_fit.h"
+
 #include "io/file_contents.h"
 #include "io/messages.h"
 #include "io/text_scanner.h"
@@ -362,30 +364,6 @@ bool checkLandmarksOnSurface(const Landmarks& l, const char* fileName, const Vec
     return true;
 }
 
-void fitSimilarity(Similarity& similarity, const Vector3* from, const Vector3* to, int32_t count) {
-    assert(count >= 3);
-    Eigen::Matrix3Xd a(3, count), b(3, count);
-    for (int32_t i = 0; i < count; ++i) {
-        a.col(i) = toPoint(from[i]);
-        b.col(i) = toPoint(to[i]);
-    }
-    const Eigen::Matrix4d m = Eigen::umeyama(a, b, true);
-    const double scale = m.block<3, 3>(0, 0).col(0).norm();
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            similarity.rotation[r][c] = float(m(r, c) / scale);
-    similarity.scale = float(scale);
-    similarity.translation = {float(m(0, 3)), float(m(1, 3)), float(m(2, 3))};
-}
-
-Vector3 applySimilarity(const Similarity& s, const Vector3& p) {
-    const float(&r)[3][3] = s.rotation;
-    return Vector3{r[0][0] * p.x + r[0][1] * p.y + r[0][2] * p.z,
-                   r[1][0] * p.x + r[1][1] * p.y + r[1][2] * p.z,
-                   r[2][0] * p.x + r[2][1] * p.y + r[2][2] * p.z} *
-               s.scale +
-           s.translation;
-}
 
 void completeLandmarks(Landmarks& l, const Vector3* reference, const Vector3* positions, int32_t N,
                        const Triangle* triangles, int32_t M) {

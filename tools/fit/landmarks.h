@@ -106,17 +106,6 @@ Vector3 nearestSurfacePoint(float& distance, const Vector3& query, const Vector3
 void completeLandmarks(Landmarks& landmarks, const Vector3* reference, const Vector3* positions,
                        int32_t N, const Triangle* triangles, int32_t M);
 
-// The similarity transform of least squares from from[i] to to[i] over the count pairs
-// (count ≥ 3, not all on one line): to ≈ scale · rotation · from + translation, the
-// rotation proper (Umeyama's method). rotation is row-major.
-struct Similarity {
-    float rotation[3][3];
-    float scale;
-    Vector3 translation;
-};
-void fitSimilarity(Similarity& similarity, const Vector3* from, const Vector3* to, int32_t count);
-Vector3 applySimilarity(const Similarity& similarity, const Vector3& p);
-
 // The face's own up and front from its landmarks (which must place the face): left from the
 // right eye's landmarks to the left's, up from the mouth's middle (or the chin's, else the
 // nose tip's) to the eyes', made perpendicular to left, and front = left × up. Unit vectors.

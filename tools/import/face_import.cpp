@@ -10,9 +10,13 @@
 #include "io/messages.h"
 #include "io/model_file.h"
 #include "io/normals.h"
+#include "tools/assets/expressions.h"
 #include "tools/common/arguments.h"
 #include "tools/common/model_report.h"
 #include "tools/fit/face_finding.h"
+#include "tools/fit/face_fit.h"
+#include "tools/fit/head_library.h"
+#include "tools/fit/pose_transfer.h"
 #include "tools/import/automatic_cage.h"
 #include "tools/import/cage_fit.h"
 #include "tools/import/cage_refine.h"
@@ -56,6 +60,12 @@ const char usageText[] =
     "  --points K        points of the automatic control mesh, at most (default 240, at\n"
     "                    least 88)\n"
     "  --texture IMAGE   skin texture (PNG, JPEG, TGA, BMP; default: the mesh's own)\n"
+    "  --expressions     the default face fitted to the head by its landmarks as the control\n"
+    "                    mesh, and its expression library (ARKit's names) carried into\n"
+    "                    FOLDER/poses/; the landmarks found on the mesh are written to\n"
+    "                    FOLDER/landmarks.txt, the head placed by its face's own axes\n"
+    "  --landmarks FILE  with --expressions: the landmarks from FILE (NAME X Y Z a line, in\n"
+    "                    the mesh file's coordinates; those missing are guessed)\n"
     "  --threads N       threads for the binding, the fit and the measurements (default:\n"
     "                    every core; the result is the same for every N)\n";
 
@@ -81,7 +91,10 @@ struct Options {
     bool frontGiven = false;
     bool keepPlacement = false;
     bool fitCage = false; // --fit-cage
-    bool help = false;    // --help or -h: the usage only
+    bool pointsGiven = false;
+    bool expressions = false;        // --expressions
+    const char* landmarks = nullptr; // --landmarks
+    bool help = false;               // --help or -h: the usage only
 };
 
 // A mesh left out with at least this share of the triangles of the one taken is as large as
@@ -127,7 +140,9 @@ enum OptionCode {
     optionFront,
     optionKeepPlacement,
     optionFitCage,
-    optionThreads
+    optionThreads,
+    optionExpressions,
+    optionLandmarks
 };
 
 const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
@@ -142,6 +157,8 @@ const option longOptions[] = {{"out", required_argument, nullptr, optionOut},
                               {"keep-placement", no_argument, nullptr, optionKeepPlacement},
                               {"fit-cage", no_argument, nullptr, optionFitCage},
                               {"threads", required_argument, nullptr, optionThreads},
+                              {"expressions", no_argument, nullptr, optionExpressions},
+                              {"landmarks", required_argument, nullptr, optionLandmarks},
                               {"help", no_argument, nullptr, 'h'},
                               {nullptr, 0, nullptr, 0}};
 
@@ -182,6 +199,12 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         case optionFitCage:
             o.fitCage = true;
             break;
+        case optionExpressions:
+            o.expressions = true;
+            break;
+        case optionLandmarks:
+            o.landmarks = optarg;
+            break;
         case optionOut:
             o.out = optarg;
             break;
@@ -200,6 +223,7 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
                 return problem = "--crease takes an angle from 0 to 180 degrees", false;
             break;
         case optionPoints:
+            o.pointsGiven = true;
             if (!parseInteger(o.points, optarg, minControlPointCount))
                 return problem = "--points takes a count of at least " +
                                  std::to_string(minControlPointCount),
@@ -225,6 +249,12 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         return problem = "no --out folder", false;
     if (o.fitCage && !o.cage)
         return problem = "--fit-cage needs --cage", false;
+    if (o.landmarks && !o.expressions)
+        return problem = "--landmarks needs --expressions", false;
+    if (o.expressions && (o.cage || o.pointsGiven))
+        return problem = "--expressions makes the control mesh (the default face's, fitted): it "
+                         "takes no --cage or --points",
+               false;
     if (o.upGiven && o.frontGiven && dot(o.up, o.front) != 0.0f)
         return problem = "--up and --front must be different axes", false;
     return true;
@@ -438,15 +468,36 @@ int main(int argc, char** argv) try {
     ImportRecord record;
     if (!recordImport(record, options.mesh, render, problem))
         return refuse(program, problem);
+    // --expressions: the head's landmarks, in the file's coordinates, from the user's file or
+    // found on the mesh; they decide the axes the head stands by.
+    DefaultFace defaultFace;
+    Landmarks landmarks;
+    const int32_t renderCount = int32_t(render.positions.size());
+    if (options.expressions) {
+        activity = "finding the face";
+        buildDefaultFace(defaultFace);
+        std::string how;
+        if (!headLandmarks(landmarks, how, problem, options.landmarks, options.mesh,
+                           render.positions.data(), renderCount, render.triangles.data(),
+                           int32_t(render.triangles.size()), defaultFace))
+            return refuse(program, problem);
+        report("landmarks: %s\n", how.c_str());
+    }
     Placement placement = keptPlacement();
     if (!options.keepPlacement) {
         Vector3 up, front;
         std::string why;
-        if (!chooseAxes(up, front, why, problem, options, render.axes) ||
-            !computePlacement(placement, render.positions, up, front, options.height, problem))
+        if (!chooseAxes(up, front, why, problem, options, render.axes))
+            return refuse(program, std::string(options.mesh) + ": " + problem);
+        if (options.expressions && !options.upGiven && !options.frontGiven) {
+            faceAxes(up, front, landmarks);
+            why = "the face's own, by its landmarks; --up and --front change them";
+        }
+        if (!computePlacement(placement, render.positions, up, front, options.height, problem))
             return refuse(program, std::string(options.mesh) + ": " + problem);
         report("axes: up %s, front %s: %s\n", axisName(up), axisName(front), why.c_str());
-        if (render.axes.source.empty() && !options.upGiven && !options.frontGiven)
+        if (render.axes.source.empty() && !options.upGiven && !options.frontGiven &&
+            !options.expressions)
             warnings += axesWarning(options.mesh, up, front, render);
         applyPlacement(render.positions, placement);
         report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
@@ -472,7 +523,26 @@ int main(int argc, char** argv) try {
                        static_cast<int32_t>(render.positions.size()), render.triangles.data(),
                        static_cast<int32_t>(render.triangles.size()));
     ControlCage cage;
-    if (options.cage) {
+    FaceFit fit;
+    if (options.expressions) {
+        // The default face's control mesh, fitted to the head by its landmarks.
+        activity = "fitting the default face to the head";
+        std::vector<Vector3> placed(landmarks.points, landmarks.points + landmarkCount);
+        if (!options.keepPlacement)
+            applyPlacement(placed, placement);
+        if (!fitDefaultFace(fit, problem, render.positions.data(), renderCount,
+                            render.triangles.data(), int32_t(render.triangles.size()),
+                            placed.data(), defaultFace))
+            return refuse(program, std::string(options.mesh) + ": " + problem);
+        cage.points = fit.controlPoints;
+        cage.triangles = fit.controlTriangles;
+        report("control mesh: the default face's, %zu points, %zu triangles, fitted to the head "
+               "by its landmarks\n",
+               cage.points.size(), cage.triangles.size());
+        std::string text;
+        describeFit(text, fit);
+        pending += text;
+    } else if (options.cage) {
         ImportedMesh source;
         MeshFileListing cageListing;
         EmbeddedPicture unused;
@@ -620,6 +690,22 @@ int main(int argc, char** argv) try {
     measureAmplification(amplification, values, model, cage.points.data());
     if (!written.get())
         return refuse(program, writeProblem);
+    // --expressions: the library carried to the fitted control mesh, checked on the head and
+    // written into the folder with the landmarks, in the same batch.
+    LibraryTransfer transfer;
+    FaceRegion region;
+    if (options.expressions) {
+        activity = "carrying the expression library";
+        std::vector<Expression> expressions;
+        buildExpressions(expressions, defaultFace);
+        std::vector<NamedPose> library;
+        expressionPoses(library, expressions);
+        transferLibrary(transfer, model, fit, defaultFace, library);
+        model.update(model.renderPositions.get(), model.renderNormals.get(), cage.points.data());
+        measureFaceRegion(region, model, render.positions.data(), renderCount, fit);
+        if (!writeHeadLibrary(options.out, transfer.poses, landmarks, options.mesh, problem))
+            return refuse(program, problem);
+    }
     record.scale = float(placement.scale);
     std::copy(&placement.rotation[0][0], &placement.rotation[0][0] + 9, &record.rotation[0][0]);
     record.centre = {float(placement.centre[0]), float(placement.centre[1]),
@@ -638,6 +724,17 @@ int main(int argc, char** argv) try {
                     options.out, names.c_str());
     }
     printModelSummary(model, cage.points.data(), counts.controlPointCount, amplification);
+    if (options.expressions) {
+        std::printf("face region: %d render vertices within %.0f %% of the head's height of the "
+                    "fitted face, %.2f %% attached\n",
+                    region.vertices, 100.0 * double(faceRegionReach),
+                    region.vertices > 0 ? 100.0 * region.attached / region.vertices : 0.0);
+        std::string text;
+        describeTransfer(text, transfer);
+        std::fputs(text.c_str(), stdout);
+        std::printf("wrote %s/poses (%zu expressions) and %s/landmarks.txt\n", options.out,
+                    transfer.poses.size(), options.out);
+    }
     // The parts of the render mesh the surface does not reach, one line each.
     std::vector<LeftBehind> parts;
     findPartsLeftBehind(parts, model, render.positions);

@@ -1,0 +1,144 @@
+#include "tools/fit/head_library.h"
+
+#include "io/file_contents.h"
+#include "io/messages.h"
+#include "tools/assets/expressions.h"
+#include "tools/fit/face_finding.h"
+
+#include <nanoflann.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+// The default face's landmarks at rest: the render positions of its first 18 features.
+void defaultLandmarks(Vector3* points, const DefaultFace& face) {
+    for (int32_t k = 0; k < landmarkCount; ++k)
+        points[k] = face.model->attachments[face.features.vertex[k]].restPosition;
+}
+
+} // namespace
+
+bool headLandmarks(Landmarks& landmarks, std::string& how, std::string& error,
+                   const char* landmarkFile, const char* meshFile, const Vector3* positions,
+                   int32_t N, const Triangle* triangles, int32_t M, const DefaultFace& face) {
+    if (landmarkFile) {
+        Landmarks read;
+        if (!readLandmarkFile(read, landmarkFile, error) ||
+            !checkLandmarksOnSurface(read, landmarkFile, positions, N, triangles, M, error))
+            return false;
+        int32_t given = 0;
+        for (bool g : read.given)
+            given += g ? 1 : 0;
+        Vector3 reference[landmarkCount];
+        defaultLandmarks(reference, face);
+        completeLandmarks(read, reference, positions, N, triangles, M);
+        landmarks = read;
+        how = std::to_string(given) + " of 18 from " + landmarkFile +
+              (given < landmarkCount ? ", " + std::to_string(landmarkCount - given) +
+                                           " completed from the default face's"
+                                     : std::string());
+        return true;
+    }
+    FaceTemplate faceTemplate;
+    makeDefaultFaceTemplate(faceTemplate);
+    FaceFinding found;
+    findFace(found, faceTemplate, positions, N, triangles, M);
+    if (!found.found)
+        return fileError(error, meshFile,
+                         found.problem +
+                             "; place its landmarks (face-poser's 'F' on a plain import, or a "
+                             "file of NAME X Y Z lines) and give --landmarks FILE");
+    landmarks = found.landmarks;
+    char text[128];
+    std::snprintf(text, sizeof text, "found on the mesh, agreeing %.2f with a face's depth",
+                  double(found.score));
+    how = text;
+    return true;
+}
+
+void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
+    Vector3 faceUp, faceFront;
+    landmarkFrame(faceUp, faceFront, landmarks);
+    const float u[3] = {faceUp.x, faceUp.y, faceUp.z};
+    const float f[3] = {faceFront.x, faceFront.y, faceFront.z};
+    int a = 0, b = -1;
+    for (int k = 1; k < 3; ++k)
+        if (std::fabs(u[k]) > std::fabs(u[a]))
+            a = k;
+    for (int k = 0; k < 3; ++k)
+        if (k != a && (b < 0 || std::fabs(f[k]) > std::fabs(f[b])))
+            b = k;
+    up = front = {0.0f, 0.0f, 0.0f};
+    (a == 0 ? up.x : a == 1 ? up.y : up.z) = u[a] < 0.0f ? -1.0f : 1.0f;
+    (b == 0 ? front.x : b == 1 ? front.y : front.z) = f[b] < 0.0f ? -1.0f : 1.0f;
+}
+
+namespace {
+
+// The fitted face's vertices as nanoflann's point cloud.
+struct FittedCloud {
+    const std::vector<Vector3>* points;
+    size_t kdtree_get_point_count() const { return points->size(); }
+    float kdtree_get_pt(size_t i, size_t d) const {
+        const Vector3& p = (*points)[i];
+        return d == 0 ? p.x : d == 1 ? p.y : p.z;
+    }
+    template <class Box> bool kdtree_get_bbox(Box&) const { return false; }
+};
+
+} // namespace
+
+void measureFaceRegion(FaceRegion& region, const FaceModel& model, const Vector3* positions,
+                       int32_t N, const FaceFit& fit) {
+    region = FaceRegion();
+    if (fit.fittedVertices.empty())
+        return;
+    using Tree =
+        nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, FittedCloud>,
+                                            FittedCloud, 3>;
+    const FittedCloud cloud{&fit.fittedVertices};
+    Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    tree.buildIndex();
+    const float reach = faceRegionReach * fit.figures.headHeight;
+    for (int32_t v = 0; v < N; ++v) {
+        uint32_t nearest = 0;
+        float squared = 0.0f;
+        tree.knnSearch(&positions[v].x, 1, &nearest, &squared);
+        if (!(squared <= reach * reach))
+            continue;
+        ++region.vertices;
+        region.attached += model.attachments[v].subPatch >= 0 ? 1 : 0;
+    }
+}
+
+bool writeHeadLibrary(const std::string& folder, const std::vector<NamedPose>& poses,
+                      const Landmarks& landmarks, const char* meshFile, std::string& error) {
+    const std::string library = folder + "/" + poseLibraryFolder;
+    std::error_code failure;
+    std::filesystem::create_directories(library, failure);
+    if (failure)
+        return fileError(error, library, "cannot be made (" + failure.message() + ")");
+    for (const NamedPose& pose : poses) {
+        std::string text = "# " + pose.name +
+                           ": the default face's expression, carried to this head by "
+                           "face-import --expressions\n";
+        std::vector<ControlPointMove> moves = pose.moves;
+        std::sort(
+            moves.begin(), moves.end(),
+            [](const ControlPointMove& a, const ControlPointMove& b) { return a.index < b.index; });
+        for (const ControlPointMove& m : moves) {
+            char line[160];
+            std::snprintf(line, sizeof line, "%d %.9g %.9g %.9g\n", m.index, double(m.delta.x),
+                          double(m.delta.y), double(m.delta.z));
+            text += line;
+        }
+        const std::string file = libraryPoseFile(library, pose.name);
+        if (!writeFileContents(file.c_str(), text.data(), text.size(), error))
+            return false;
+    }
+    return writeLandmarkFile((folder + "/landmarks.txt").c_str(), landmarks, meshFile, error);
+}

@@ -115,6 +115,28 @@ void measureFaceRegion(FaceRegion& region, const FaceModel& model, const Vector3
     }
 }
 
+void describeKeyPoses(std::string& text, const std::vector<CarriedPoseCheck>& checks) {
+    const char* const keyPoses[] = {"eyeBlinkLeft", "eyeBlinkRight",  "jawOpen",
+                                    "mouthClose",   "mouthSmileLeft", "mouthSmileRight"};
+    for (const char* name : keyPoses)
+        for (const CarriedPoseCheck& c : checks)
+            if (c.name == name)
+                text += "  " + c.name + ": " + c.measured + " (aim: " + c.aim + ")" +
+                        (c.met ? "" : ", missed") + "\n";
+    const CarriedPoseCheck* worst = nullptr;
+    for (const CarriedPoseCheck& c : checks)
+        if (c.mirror >= 0.0f && (!worst || c.mirror > worst->mirror))
+            worst = &c;
+    if (worst) {
+        char line[200];
+        std::snprintf(
+            line, sizeof line,
+            "  mirror: the Right poses within %.1f %% of their Left's mirror image (%s)\n",
+            100.0 * double(worst->mirror), worst->name.c_str());
+        text += line;
+    }
+}
+
 bool writeHeadLibrary(const std::string& folder, const std::vector<NamedPose>& poses,
                       const Landmarks& landmarks, const char* meshFile, std::string& error) {
     const std::string library = folder + "/" + poseLibraryFolder;

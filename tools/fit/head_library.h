@@ -9,6 +9,7 @@
 #include "io/pose_file.h"
 #include "tools/fit/face_fit.h"
 #include "tools/fit/landmarks.h"
+#include "tools/fit/pose_transfer.h"
 
 #include <cstdint>
 #include <string>
@@ -40,6 +41,13 @@ struct FaceRegion {
 constexpr float faceRegionReach = 0.02f;
 void measureFaceRegion(FaceRegion& region, const FaceModel& model, const Vector3* positions,
                        int32_t N, const FaceFit& fit);
+
+// The measures of the poses a user tries first, for face-import's report, one line each: the
+// blinks, jawOpen, mouthClose and the smiles as checked on the head (their figures and aims),
+// and the largest departure of a …Right pose from its …Left's mirror image.
+//   eyeBlinkLeft: lid gap 2.1 % of rest; the other eye's 100.0 % (aim: ...)
+//   mirror: the Right poses within 12.3 % of their Left's mirror image (eyeLookInRight)
+void describeKeyPoses(std::string& text, const std::vector<CarriedPoseCheck>& checks);
 
 // The carried poses as the folder's library, FOLDER/poses/NAME.txt each (one move a line,
 // nine significant digits, under a comment naming the pose and where it came from), and the

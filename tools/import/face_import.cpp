@@ -731,13 +731,24 @@ int main(int argc, char** argv) try {
                     region.vertices > 0 ? 100.0 * region.attached / region.vertices : 0.0);
         std::string text;
         describeTransfer(text, transfer);
+        describeKeyPoses(text, transfer.checks);
         std::fputs(text.c_str(), stdout);
         std::printf("wrote %s/poses (%zu expressions) and %s/landmarks.txt\n", options.out,
                     transfer.poses.size(), options.out);
     }
     // The parts of the render mesh the surface does not reach, one line each.
     std::vector<LeftBehind> parts;
-    findPartsLeftBehind(parts, model, render.positions);
+    if (options.expressions) {
+        // The fitted face covers the face alone: the rest of the head stays at rest.
+        int32_t beyond = 0;
+        for (int32_t v = 0; v < renderCount; ++v)
+            beyond += model.attachments[v].subPatch < 0 ? 1 : 0;
+        if (beyond > 0)
+            std::printf("beyond the face: %d render vertices (the back of the head, ears, neck) "
+                        "stay at rest\n",
+                        beyond);
+    } else
+        findPartsLeftBehind(parts, model, render.positions);
     for (size_t p = 0; p < parts.size() && p < maxNamedParts; ++p)
         std::fprintf(
             stderr,

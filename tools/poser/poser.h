@@ -119,7 +119,7 @@ struct Poser {
 void placeProps(Poser& poser, Scene& scene);
 
 // face-poser's own key bindings, printed after face-viewer's (viewerKeyLines).
-constexpr int32_t poserKeyLineCount = 27;
+constexpr int32_t poserKeyLineCount = 29;
 extern const char* const poserKeyLines[poserKeyLineCount];
 
 // What a key asks of the GLUT layer.

@@ -40,20 +40,6 @@ std::vector<Vector3> loaded(const std::vector<ControlPointMove>& moves, int32_t 
     return offsets;
 }
 
-// The render mesh's positions and normals as face-inspect --dump positions prints them.
-std::string dumpedPositions(FaceModel& face, const Vector3* controlPoints) {
-    face.update(face.renderPositions.get(), face.renderNormals.get(), controlPoints);
-    std::string text;
-    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
-        const Vector3 &p = face.renderPositions[i], &n = face.renderNormals[i];
-        char line[256];
-        std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.9g %.9g %.9g\n", p.x, p.y, p.z, n.x, n.y,
-                      n.z);
-        text += line;
-    }
-    return text;
-}
-
 } // namespace
 
 // One pose at weight 1 is the pose as loaded, bit for bit; 2 and −1 double and reverse it

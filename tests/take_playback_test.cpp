@@ -68,20 +68,6 @@ ProgramRun inspect(const std::vector<std::string>& arguments) {
     return runProgram(argv);
 }
 
-// The render mesh's positions and normals as face-inspect --dump positions prints them.
-std::string dumpedPositions(FaceModel& face, const Vector3* controlPoints) {
-    face.update(face.renderPositions.get(), face.renderNormals.get(), controlPoints);
-    std::string text;
-    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
-        const Vector3 &p = face.renderPositions[i], &n = face.renderNormals[i];
-        char line[256];
-        std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.9g %.9g %.9g\n", p.x, p.y, p.z, n.x, n.y,
-                      n.z);
-        text += line;
-    }
-    return text;
-}
-
 // A .glb's JSON and binary chunk.
 bool readGlb(nlohmann::json& gltf, std::string& bin, const std::string& file) {
     const std::string bytes = readFile(file);

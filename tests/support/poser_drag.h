@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -62,4 +63,19 @@ inline void typeKeys(Poser& poser, ViewerState& state, Scene& scene, const std::
     for (char key : keys)
         poserKey(poser, state, scene, static_cast<unsigned char>(key));
     testing::internal::GetCapturedStdout();
+}
+
+// The render mesh's positions and normals after one update from controlPoints, as face-inspect
+// --dump positions prints them.
+inline std::string dumpedPositions(FaceModel& face, const Vector3* controlPoints) {
+    face.update(face.renderPositions.get(), face.renderNormals.get(), controlPoints);
+    std::string text;
+    for (int32_t i = 0; i < face.renderVertexCount; ++i) {
+        const Vector3 &p = face.renderPositions[i], &n = face.renderNormals[i];
+        char line[256];
+        std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.9g %.9g %.9g\n", p.x, p.y, p.z, n.x, n.y,
+                      n.z);
+        text += line;
+    }
+    return text;
 }

@@ -60,9 +60,7 @@ bool headLandmarks(Landmarks& landmarks, std::string& how, std::string& error,
     return true;
 }
 
-void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
-    Vector3 faceUp, faceFront;
-    landmarkFrame(faceUp, faceFront, landmarks);
+void nearestAxes(Vector3& up, Vector3& front, const Vector3& faceUp, const Vector3& faceFront) {
     const float u[3] = {faceUp.x, faceUp.y, faceUp.z};
     const float f[3] = {faceFront.x, faceFront.y, faceFront.z};
     int a = 0, b = -1;
@@ -75,6 +73,12 @@ void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
     up = front = {0.0f, 0.0f, 0.0f};
     (a == 0 ? up.x : a == 1 ? up.y : up.z) = u[a] < 0.0f ? -1.0f : 1.0f;
     (b == 0 ? front.x : b == 1 ? front.y : front.z) = f[b] < 0.0f ? -1.0f : 1.0f;
+}
+
+void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
+    Vector3 faceUp, faceFront;
+    landmarkFrame(faceUp, faceFront, landmarks);
+    nearestAxes(up, front, faceUp, faceFront);
 }
 
 namespace {

@@ -27,8 +27,11 @@ bool headLandmarks(Landmarks& landmarks, std::string& how, std::string& error,
                    const char* landmarkFile, const char* meshFile, const Vector3* positions,
                    int32_t N, const Triangle* triangles, int32_t M, const DefaultFace& face);
 
-// The signed coordinate axes nearest the face's own up and front (landmarkFrame): the axes
-// the head is placed by, so that it stands facing +z.
+// The signed coordinate axes nearest a face's up and front (two different axes).
+void nearestAxes(Vector3& up, Vector3& front, const Vector3& faceUp, const Vector3& faceFront);
+
+// The axes nearest the face's own up and front (landmarkFrame): the axes the head is placed
+// by, so that it stands facing +z.
 void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks);
 
 // The head's face region: its render vertices (positions N) within faceRegionReach of the

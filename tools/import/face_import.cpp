@@ -303,22 +303,6 @@ bool chooseAxes(Vector3& up, Vector3& front, std::string& why, std::string& prob
     return false;
 }
 
-// The signed axes nearest a face's up and front (two different axes).
-void nearestAxes(Vector3& up, Vector3& front, const Vector3& faceUp, const Vector3& faceFront) {
-    const float u[3] = {faceUp.x, faceUp.y, faceUp.z};
-    const float f[3] = {faceFront.x, faceFront.y, faceFront.z};
-    int a = 0, b = -1;
-    for (int k = 1; k < 3; ++k)
-        if (std::fabs(u[k]) > std::fabs(u[a]))
-            a = k;
-    for (int k = 0; k < 3; ++k)
-        if (k != a && (b < 0 || std::fabs(f[k]) > std::fabs(f[b])))
-            b = k;
-    up = front = {0.0f, 0.0f, 0.0f};
-    (a == 0 ? up.x : a == 1 ? up.y : up.z) = u[a] < 0.0f ? -1.0f : 1.0f;
-    (b == 0 ? front.x : b == 1 ? front.y : front.z) = f[b] < 0.0f ? -1.0f : 1.0f;
-}
-
 // The warning for a file that states no axes: the up and front of the face found on the mesh
 // (findFace), nothing where they are the axes taken; where no face is found, that none was.
 std::string axesWarning(const char* file, const Vector3& up, const Vector3& front,

@@ -301,9 +301,9 @@ TEST(FaceImportAxes, AMissingOrPlaceholderSkinGivesWayToThePictureNamedAfterTheM
 }
 
 // A file that states no axes gets a warning with the up and front of the face found on it
-// (tools/fit/face_finding.h). The shape's guess of axis_guess.h, on an egg-shaped head with a nose, turned every way a rotation of the axes
-// can turn it, finds its left-right axis, its long axis toward the top and its short axis
-// toward the face.
+// (tools/fit/face_finding.h). The shape's guess of axis_guess.h, on an egg-shaped head with a
+// nose, turned every way a rotation of the axes can turn it, finds its left-right axis, its
+// long axis toward the top and its short axis toward the face.
 TEST(FaceImportAxes, AFileWithoutAxesGetsTheOrientationItsShapeSuggests) {
     std::vector<Vector3> head; // x left-right, y up (longest), z front (shortest)
     for (int i = 0; i <= 40; ++i)

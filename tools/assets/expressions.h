@@ -12,9 +12,9 @@
 
 #include "face/face_model.h"
 #include "geometry/vector.h"
+#include "io/expression_names.h"
 #include "tools/assets/mesh.h"
 #include "tools/common/expression_measures.h"
-#include "io/expression_names.h"
 
 #include <cstdio>
 #include <string>

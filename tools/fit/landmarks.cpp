@@ -364,7 +364,6 @@ bool checkLandmarksOnSurface(const Landmarks& l, const char* fileName, const Vec
     return true;
 }
 
-
 void completeLandmarks(Landmarks& l, const Vector3* reference, const Vector3* positions, int32_t N,
                        const Triangle* triangles, int32_t M) {
     assert(N > 0 && M > 0);

@@ -182,10 +182,14 @@ void poserMotion(Poser& poser, ViewerState& state, Scene& scene, int32_t x, int3
 // face-import made, else the render mesh as FOLDER/shapes.glb); symmetry's "m" mirrored dragging on
 // and off, "M" the pose mirrored, "H" name its halves and save them; "," and "." the region smaller
 // and larger; the mix's "b" panel, "{" / "}" previous / next library pose in it, "9" / "0" its
-// weight down / up a step; the pose keys end a drag in progress first), any other as face-viewer's
-// (keyboardViewer). While a name is typed ("n", "H"), every key goes to it: letters, digits, '-'
-// and '_' are added, Backspace takes one back, Enter saves the pose as FOLDER/poses/NAME.txt (or
-// its halves as NAME-left.txt and NAME-right.txt) and Escape cancels. A file written or removed, a
+// weight down / up a step; the pose keys end a drag in progress first; a take's "T" load (a file
+// name typed) or close, "g" play / pause, "L" loop, "R" head turn, "E" export as an animation,
+// while a take is loaded the pose keys say that "T" closes it first; "F" landmark placing on or
+// off, in which Enter keeps the guess, Backspace goes back one and Escape leaves), any other as
+// face-viewer's (keyboardViewer). While a name is typed ("n", "H", "T"), every key goes to it:
+// letters, digits, '-' and '_' (any printable character for a take's file) are added, Backspace
+// takes one back, Enter saves the pose as FOLDER/poses/NAME.txt (or its halves as NAME-left.txt
+// and NAME-right.txt, or loads the take) and Escape cancels. A file written or removed, a
 // pose loaded, mirrored or mixed and mirrored dragging switched print one line on standard output;
 // one that cannot be read or written, one line on standard error ("face-poser: <message>"), and the
 // program goes on.

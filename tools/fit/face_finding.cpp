@@ -566,18 +566,6 @@ void makeDefaultFaceTemplate(FaceTemplate& face) {
 
 namespace {
 
-// The samples seen from the frame within [x0, x1] × [y0, y1], in cells of the given size.
-void splatRegion(DepthImage& image, const Frame& frame, const std::vector<Point>& points, double x0,
-                 double x1, double y0, double y1, double cell) {
-    sizeImage(image, x0, x1, y0, y1, cell);
-    for (const Point& p : points) {
-        const Point q = inFrame(frame, p);
-        if (q.x() >= x0 && q.y() >= y0)
-            see(image, int32_t((q.x() - x0) / cell), int32_t((q.y() - y0) / cell), q.z());
-    }
-    summarise(image);
-}
-
 // ---------------------------------------------------------------------------------------
 // Noses: where the mirror plane's surface stands out most.
 
@@ -594,7 +582,6 @@ constexpr int32_t nosesPerScale = 3;
 // A face's size (face units in mesh units) from a nose's scale: from the first to the second
 // times the scale.
 constexpr double noseSizes[2] = {1.5, 8.0};
-constexpr int32_t localSampleCount = 32768;
 // The candidates compared again on the fine level.
 constexpr size_t refinedCandidates = 3;
 
@@ -653,17 +640,22 @@ void findNoses(std::vector<Nose>& noses, const Plane& plane, const Cloud& cloud,
     }
 }
 
-// The triangles with a corner within radius of centre.
+// The triangles that may reach within radius of centre: those whose bounding sphere (about
+// their centroid, through their farthest corner) meets the ball, so that a large triangle
+// across the face is drawn though its corners lie outside.
 void trianglesNear(std::vector<int32_t>& chosen, const Vector3* positions,
                    const Triangle* triangles, int32_t M, const Point& centre, double radius) {
     chosen.clear();
-    const double squared = radius * radius;
-    for (int32_t t = 0; t < M; ++t)
-        for (int k = 0; k < 3; ++k)
-            if ((toPoint(positions[triangles[t].index[k]]) - centre).squaredNorm() <= squared) {
-                chosen.push_back(t);
-                break;
-            }
+    for (int32_t t = 0; t < M; ++t) {
+        const Point a = toPoint(positions[triangles[t].index[0]]);
+        const Point b = toPoint(positions[triangles[t].index[1]]);
+        const Point c = toPoint(positions[triangles[t].index[2]]);
+        const Point middle = (a + b + c) / 3.0;
+        const double reach = std::sqrt(std::max(
+            {(a - middle).squaredNorm(), (b - middle).squaredNorm(), (c - middle).squaredNorm()}));
+        if ((middle - centre).norm() <= radius + reach)
+            chosen.push_back(t);
+    }
 }
 
 // The best view of a face with its nose tip at the nose: the front turned within ±span
@@ -671,8 +663,8 @@ void trianglesNear(std::vector<int32_t>& chosen, const Vector3* positions,
 // (or within 10 % of the candidate's, once placed), the template's nose tip at the nose's
 // height or a cell above or below.
 void viewNose(Candidate& candidate, const std::vector<Plane>& planes, const Nose& nose,
-              const TemplateLevel& level, const std::vector<Point>& local, double span,
-              double step) {
+              const TemplateLevel& level, const Vector3* positions, const Triangle* triangles,
+              const std::vector<int32_t>& chosen, double span, double step) {
     const Candidate start = candidate;
     const bool placed = start.placement.score > -2.0;
     const double smallest = placed ? start.placement.size / 1.1 : noseSizes[0] * nose.scale;
@@ -688,8 +680,8 @@ void viewNose(Candidate& candidate, const std::vector<Plane>& planes, const Nose
             const double top = std::min(largest, octave * 2.0);
             const double cell = 0.25 * level.cell * octave;
             DepthImage image;
-            splatRegion(image, frame, local, -0.85 * top, 0.85 * top, -(1.1 + noseY) * top - cell,
-                        (0.7 - noseY) * top + cell, cell);
+            rasterImage(image, frame, positions, triangles, chosen, -0.85 * top, 0.85 * top,
+                        -(1.1 + noseY) * top - cell, (0.7 - noseY) * top + cell, cell);
             for (double size = octave; size <= top * 1.0001; size *= 1.05)
                 for (int shift = -1; shift <= 1; ++shift) {
                     const double eyesY = -noseY * size + shift * 0.5 * level.cell * size;
@@ -705,6 +697,30 @@ void viewNose(Candidate& candidate, const std::vector<Plane>& planes, const Nose
                 break;
         }
     }
+}
+
+// How deep the mesh lies behind the candidate's face: over the sample's points within the
+// face's column (half its eyes-to-chin distance either side of the mirror plane, from the
+// chin to half that distance above the eyes), the 95th percentile of their depth behind the
+// nose tip, in eyes-to-chin distances. A head's skull is about twice as deep as that
+// distance; a face "found" on the end of a body (an animal's hindquarters) has the whole
+// body behind it.
+double depthBehind(const Candidate& candidate, const FaceTemplate& face,
+                   const std::vector<Point>& points) {
+    const Placement& placed = candidate.placement;
+    const double noseZ = placed.depthShift + double(face.landmarks[noseTip].z) * placed.size;
+    std::vector<double> depths;
+    for (const Point& p : points) {
+        const Point q = inFrame(candidate.frame, p);
+        const double x = q.x() / placed.size, y = (q.y() - placed.eyesY) / placed.size;
+        if (std::fabs(x) <= 0.5 && y >= -1.0 && y <= 0.5)
+            depths.push_back((noseZ - q.z()) / placed.size);
+    }
+    if (depths.empty())
+        return 0.0;
+    const size_t at = depths.size() * 95 / 100;
+    std::nth_element(depths.begin(), depths.begin() + long(at), depths.end());
+    return depths[at];
 }
 
 } // namespace
@@ -760,10 +776,8 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
     std::vector<Candidate> candidates;
     std::vector<Nose> noses;
     std::vector<int32_t> chosen;
-    std::vector<Point> local, localNormals;
-    const auto sampleAbout = [&](const Nose& nose) {
+    const auto trianglesAbout = [&](const Nose& nose) {
         trianglesNear(chosen, positions, triangles, M, nose.tip, noseSizes[1] * nose.scale * 1.3);
-        sampleSurface(local, localNormals, positions, triangles, chosen, localSampleCount);
     };
     for (size_t p = 0; p < planes.size(); ++p) {
         if (planes[p].error > 1.5 * planes[0].error &&
@@ -772,14 +786,14 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
         std::vector<Nose> found;
         findNoses(found, planes[p], cloud, fullTree, diagonal);
         for (const Nose& nose : found) {
-            sampleAbout(nose);
+            trianglesAbout(nose);
             for (int upSign = -1; upSign <= 1; upSign += 2) {
                 Candidate c;
                 c.plane = int32_t(p);
                 c.nose = int32_t(noses.size());
                 c.upSign = upSign;
                 c.angle = nose.angle;
-                viewNose(c, planes, nose, coarseLevel, local, 30.0, 7.5);
+                viewNose(c, planes, nose, coarseLevel, positions, triangles, chosen, 30.0, 7.5);
                 candidates.push_back(c);
             }
             noses.push_back(nose);
@@ -791,18 +805,29 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
     std::stable_sort(candidates.begin(), candidates.end(), better);
     candidates.resize(std::min<size_t>(candidates.size(), refinedCandidates));
     for (Candidate& c : candidates) {
-        sampleAbout(noses[size_t(c.nose)]);
-        viewNose(c, planes, noses[size_t(c.nose)], fineLevel, local, 6.0, 1.5);
+        trianglesAbout(noses[size_t(c.nose)]);
+        viewNose(c, planes, noses[size_t(c.nose)], fineLevel, positions, triangles, chosen, 6.0,
+                 1.5);
     }
     if (candidates.empty()) {
         finding.problem = "no face found: nothing on the mesh's mirror plane stands out as a nose";
         return;
     }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& x, const Candidate& y) {
-                         return x.placement.score > y.placement.score;
-                     });
-    const Candidate& best = candidates.front();
+    std::stable_sort(candidates.begin(), candidates.end(), better);
+    // The best whose depth behind is a head's; where none is, the best of all, to be refused.
+    size_t chosenCandidate = 0;
+    double deepest = 0.0;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const double depth = depthBehind(candidates[i], face, cloud.points);
+        if (i == 0)
+            deepest = depth;
+        if (depth <= maximumHeadDepth) {
+            chosenCandidate = i;
+            deepest = depth;
+            break;
+        }
+    }
+    const Candidate& best = candidates[chosenCandidate];
     finding.score = float(best.placement.score);
     finding.mirrorError = float(planes[size_t(best.plane)].error);
     // The template's landmarks carried by the placement, each moved onto the surface.
@@ -816,8 +841,18 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
     }
     // The face's own axes as its landmarks give them, as they are given for landmarks read.
     landmarkFrame(finding.up, finding.front, finding.landmarks);
-    finding.found = finding.score >= minimumFaceScore;
-    if (!finding.found) {
+    finding.depthBehind = float(deepest);
+    finding.found = finding.score >= minimumFaceScore && deepest <= maximumHeadDepth;
+    if (finding.score >= minimumFaceScore && !finding.found) {
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "no face found: the best match of a face's depth (agreeing %.2f) has %.1f "
+                      "times its eyes-to-chin distance of mesh behind its nose, more than a "
+                      "head's %.1f",
+                      double(finding.score), deepest, maximumHeadDepth);
+        finding.problem = text;
+        finding.landmarks = Landmarks();
+    } else if (!finding.found) {
         char text[200];
         std::snprintf(text, sizeof text,
                       "no face found: the best match of a face's depth agrees %.2f, less than "

@@ -12,16 +12,22 @@
 //    the box diagonal): those whose neighbours within the scale have their centroid farthest
 //    behind them. Each gives a place, a rough front (away from that centroid) and a size.
 // 3. The face about each nose, either way up: seen from fronts turned within ±30° of the
-//    nose's, its depth (a dense sample about the nose) is compared with a template face's
+//    nose's, its depth (the triangles about the nose drawn into a depth buffer, as the
+//    template is drawn, so that a small face on a large body has no holes) is compared with
+//    a template face's
 //    (the default face, makeFaceTemplate) with the template's nose tip on the nose, at sizes
 //    from 1.5 to 8 times the nose's scale. The comparison is the normalised correlation of
 //    the depths' detail (each cell's depth less the mean around it: the nose, the eyes'
 //    hollows, the brows, the mouth, the chin; not the roundness every head has), times the
-//    share of the template seen. The best view, refined in finer turns and cells, is the face.
-// 4. The landmarks: the template's, carried by that view and size, each moved to the nearest
+//    share of the template seen. The best views, refined in finer turns and cells, are the
+//    candidates.
+// 4. A head's depth: the best candidate whose column of mesh behind the nose is no deeper
+//    than a head's (maximumHeadDepth) is the face; a face-like shape on the end of a body (an
+//    animal's hindquarters) has the whole body behind it.
+// 5. The landmarks: the template's, carried by that view and size, each moved to the nearest
 //    point of the surface; up and front are the landmarks' own (landmarkFrame).
-// The correlation is the confidence: below minimumFaceScore, or with no mirror plane closer
-// than maximumMirrorError, no face is found.
+// The correlation is the confidence: below minimumFaceScore, with no mirror plane closer
+// than maximumMirrorError, or with no candidate of a head's depth, no face is found.
 //
 // Deterministic: the same mesh gives the same bits on every run.
 #pragma once
@@ -67,17 +73,25 @@ void makeFaceTemplate(FaceTemplate& face, const Vector3* positions, int32_t N,
 void makeDefaultFaceTemplate(FaceTemplate& face);
 
 // Below this agreement (the detail's normalised correlation times the share of the template
-// seen) no face is found: over the meshes of docs/face-import.md, the faces found score 0.65
-// to 0.98, the duck, the spider and a box 0.26 to 0.27.
-constexpr float minimumFaceScore = 0.45f;
+// seen) no face is found: over the heads of docs/face-import.md, the faces found score 0.54
+// to 0.71; the best matches on meshes that are no face (the duck, the spider, boxes, a
+// teapot, a rock) and on heads whose face is not found score at most 0.45.
+constexpr float minimumFaceScore = 0.5f;
 // A mesh farther than this from its mirror image (the mean distance of a reflected sample
 // point to the nearest sample point, over the box diagonal) shows no face.
 constexpr float maximumMirrorError = 0.03f;
+
+// A face whose column (see depthBehind in the source) has mesh deeper than this many
+// eyes-to-chin distances behind its nose tip (the 95th percentile) is no head's: a skull is
+// about twice that distance deep, and hair or a helmet adds to it; an animal's hindquarters
+// have the whole body behind them.
+constexpr double maximumHeadDepth = 3.5;
 
 struct FaceFinding {
     bool found = false;
     float score = 0.0f;              // the template's agreement at the face found, −1 to 1
     float mirrorError = 0.0f;        // of the mirror plane used
+    float depthBehind = 0.0f;        // of the face chosen, in its eyes-to-chin distances
     Vector3 up = {0.0f, 1.0f, 0.0f}; // the face's own, unit: where found
     Vector3 front = {0.0f, 0.0f, 1.0f};
     Landmarks landmarks; // every one given where found, none where not

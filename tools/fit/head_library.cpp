@@ -81,6 +81,43 @@ void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
     nearestAxes(up, front, faceUp, faceFront);
 }
 
+void facePlacement(double& scale, double centre[3], const Landmarks& landmarks, const Vector3& up,
+                   const Vector3& front, const DefaultFace& face) {
+    const Vector3 side = cross(up, front);
+    const Vector3 rows[3] = {side, up, front};
+    double head[landmarkCount][3], target[landmarkCount][3];
+    double headMiddle[3] = {0.0, 0.0, 0.0}, fileMiddle[3] = {0.0, 0.0, 0.0};
+    double targetMiddle[3] = {0.0, 0.0, 0.0};
+    for (int32_t i = 0; i < landmarkCount; ++i) {
+        const Vector3& p = landmarks.points[i];
+        const Point3& d = face.render.positions[size_t(face.features.vertex[i])];
+        const double file[3] = {p.x, p.y, p.z};
+        target[i][0] = d.x, target[i][1] = d.y, target[i][2] = d.z;
+        for (int a = 0; a < 3; ++a) {
+            head[i][a] = double(rows[a].x) * file[0] + double(rows[a].y) * file[1] +
+                         double(rows[a].z) * file[2];
+            headMiddle[a] += head[i][a] / landmarkCount;
+            fileMiddle[a] += file[a] / landmarkCount;
+            targetMiddle[a] += target[i][a] / landmarkCount;
+        }
+    }
+    double headSpread = 0.0, targetSpread = 0.0;
+    for (int32_t i = 0; i < landmarkCount; ++i)
+        for (int a = 0; a < 3; ++a) {
+            headSpread += (head[i][a] - headMiddle[a]) * (head[i][a] - headMiddle[a]);
+            targetSpread += (target[i][a] - targetMiddle[a]) * (target[i][a] - targetMiddle[a]);
+        }
+    scale = std::sqrt(targetSpread / headSpread);
+    // R (fileMiddle − centre) · scale = targetMiddle, R's rows orthonormal.
+    const double turned[3][3] = {
+        {side.x, side.y, side.z}, {up.x, up.y, up.z}, {front.x, front.y, front.z}};
+    for (int a = 0; a < 3; ++a)
+        centre[a] =
+            fileMiddle[a] - (turned[0][a] * targetMiddle[0] + turned[1][a] * targetMiddle[1] +
+                             turned[2][a] * targetMiddle[2]) /
+                                scale;
+}
+
 namespace {
 
 // The fitted face's vertices as nanoflann's point cloud.
@@ -107,7 +144,7 @@ void measureFaceRegion(FaceRegion& region, const FaceModel& model, const Vector3
     const FittedCloud cloud{&fit.fittedVertices};
     Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
     tree.buildIndex();
-    const float reach = faceRegionReach * fit.figures.headHeight;
+    const float reach = faceRegionReach * fit.faceHeight;
     for (int32_t v = 0; v < N; ++v) {
         uint32_t nearest = 0;
         float squared = 0.0f;

@@ -34,9 +34,20 @@ void nearestAxes(Vector3& up, Vector3& front, const Vector3& faceUp, const Vecto
 // by, so that it stands facing +z.
 void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks);
 
+// Where face-import places a head that wears the library: the scale and the centre (in the
+// mesh file's coordinates) that, with the rotation whose rows are cross(up, front), up and
+// front, lay the head's landmarks over the default face's features: the scale the ratio of
+// their spreads about their centroids, the centre the point that lands on the origin. So a
+// head of any size and units, a bust or a whole body, has its face where the default face's
+// is and as large, in front of face-viewer's camera, and a drag, a move of the library or the
+// amplification's measure means the same on it as on the default face.
+void facePlacement(double& scale, double centre[3], const Landmarks& landmarks, const Vector3& up,
+                   const Vector3& front, const DefaultFace& face);
+
 // The head's face region: its render vertices (positions N) within faceRegionReach of the
-// fitted face's surface (fit.fittedVertices; a share of the head's height), and of them those
-// the binding attached (model's attachments).
+// fitted face's surface (fit.fittedVertices; a share of the fitted face's height from the
+// chin to the hairline, so that a whole body's face region is its face's, not a band as wide
+// as a share of the body), and of them those the binding attached (model's attachments).
 struct FaceRegion {
     int32_t vertices = 0;
     int32_t attached = 0;

@@ -48,7 +48,8 @@ const char usageText[] =
     "                    (--mesh 0,3,5) or all of them (--mesh all) are joined into one\n"
     "  --crease DEG      corners at one position with equal texture coordinates join when\n"
     "                    their normals differ by less than DEG degrees (default 60)\n"
-    "  --height H        height along the up axis in model units (default 16)\n"
+    "  --height H        height along the up axis in model units (default 16; with\n"
+    "                    --expressions, the face as large as the default face's)\n"
     "  --up AXIS         the source's up axis: x, y, z, -x, -y or -z (default: the file's\n"
     "                    own where it or its format states them, else y)\n"
     "  --front AXIS      the source's front axis (default: the file's own, else z)\n"
@@ -85,6 +86,7 @@ struct Options {
     int32_t points = defaultControlPoints;
     int32_t threads = 0; // 0: every core
     float height = defaultHeight;
+    bool heightGiven = false; // --height: else 16, or with --expressions the face's size
     Vector3 up = {0.0f, 1.0f, 0.0f};
     Vector3 front = {0.0f, 0.0f, 1.0f};
     bool upGiven = false; // --up, --front: else the file's axes
@@ -236,6 +238,7 @@ bool parseArguments(Options& o, std::string& problem, int argc, char** argv) {
         case optionHeight:
             if (!parseFinite(o.height, optarg) || !(o.height > 0.0f))
                 return problem = "--height takes a positive number", false;
+            o.heightGiven = true;
             break;
         default: // --up, --front
             if (!parseAxis(code == optionUp ? o.up : o.front, optarg))
@@ -483,9 +486,17 @@ int main(int argc, char** argv) try {
         if (render.axes.source.empty() && !options.upGiven && !options.frontGiven &&
             !options.expressions)
             warnings += axesWarning(options.mesh, up, front, render);
+        if (options.expressions && !options.heightGiven) {
+            facePlacement(placement.scale, placement.centre, landmarks, up, front, defaultFace);
+            report("scale: %.9g (the face laid over the default face's by its landmarks: as "
+                   "large, in its place, facing +z; --height H gives the head a height "
+                   "instead)\n",
+                   float(placement.scale));
+        } else {
+            report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
+                   float(placement.scale), options.height);
+        }
         applyPlacement(render.positions, placement);
-        report("scale: %.9g (height %.9g along the up axis, centred, facing +z)\n",
-               float(placement.scale), options.height);
     }
     if (!render.hasTexCoords) {
         frontPlanarTexCoords(render);
@@ -709,8 +720,8 @@ int main(int argc, char** argv) try {
     }
     printModelSummary(model, cage.points.data(), counts.controlPointCount, amplification);
     if (options.expressions) {
-        std::printf("face region: %d render vertices within %.0f %% of the head's height of the "
-                    "fitted face, %.2f %% attached\n",
+        std::printf("face region: %d render vertices within %.0f %% of the face's height of "
+                    "the fitted face, %.2f %% attached\n",
                     region.vertices, 100.0 * double(faceRegionReach),
                     region.vertices > 0 ? 100.0 * region.attached / region.vertices : 0.0);
         std::string text;

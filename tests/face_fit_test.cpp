@@ -8,6 +8,7 @@
 #include "tools/assets/expressions.h"
 #include "tools/fit/face_fit.h"
 #include "tools/fit/face_warp.h"
+#include "tools/fit/head_library.h"
 #include "tools/fit/pose_transfer.h"
 #include "tools/fit/surface_query.h"
 #include "tools/import/import_mesh.h"
@@ -393,6 +394,43 @@ TEST(FaceFit, CopyOfTheDefaultFaceGivesBackItsOwnControlMeshAndPoses) {
         }
     }
     EXPECT_LT(worstMove, tolerance);
+}
+
+// face-import's placement of a head that wears the library lays the landmarks of a copy of the
+// default face (a quarter or half turn, in metres or at 25 times, moved anywhere) back over
+// the default face's features: its face as large and where the default face's is.
+TEST(FaceFit, PlacementLaysTheFaceOverTheDefaultFace) {
+    const DefaultFace& face = defaultFace();
+    const Motion motions[] = {
+        makeMotion(1.0, {0.0f, 1.0f, 0.0f}, 0.0, {0.0f, 0.0f, 0.0f}),
+        makeMotion(0.01, {1.0f, 0.0f, 0.0f}, 0.5 * M_PI, {3.0f, 4.0f, 5.0f}),
+        makeMotion(25.0, {0.0f, 0.0f, 1.0f}, M_PI, {-100.0f, 0.0f, 40.0f}),
+        makeMotion(3.7, {0.0f, 1.0f, 0.0f}, -0.5 * M_PI, {0.0f, -2.0f, 1.0f}),
+    };
+    for (const Motion& m : motions) {
+        SCOPED_TRACE(m.scale);
+        Landmarks landmarks;
+        std::vector<Vector3> points;
+        for (int32_t i = 0; i < landmarkCount; ++i) {
+            const Point3& d = face.render.positions[size_t(face.features.vertex[i])];
+            landmarks.points[i] = moved(m, {float(d.x), float(d.y), float(d.z)});
+            landmarks.given[i] = true;
+            points.push_back(landmarks.points[i]);
+        }
+        Vector3 up, front;
+        faceAxes(up, front, landmarks);
+        Placement placement;
+        std::string error;
+        ASSERT_TRUE(computePlacement(placement, points, up, front, 16.0f, error)) << error;
+        facePlacement(placement.scale, placement.centre, landmarks, up, front, face);
+        applyPlacement(points, placement);
+        for (int32_t i = 0; i < landmarkCount; ++i) {
+            const Point3& d = face.render.positions[size_t(face.features.vertex[i])];
+            EXPECT_LT(length(points[size_t(i)] - Vector3{float(d.x), float(d.y), float(d.z)}),
+                      1e-5f * face.features.height)
+                << faceFeatureNames[i];
+        }
+    }
 }
 
 // On the copy the head's features are the default face's own feature vertices: the upper

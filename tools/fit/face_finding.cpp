@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <meshoptimizer.h>
 #include <nanoflann.hpp>
 #include <vector>
 
@@ -723,13 +724,34 @@ double depthBehind(const Candidate& candidate, const FaceTemplate& face,
     return depths[at];
 }
 
+// A mesh of more triangles than this is searched on a coarser copy of it (meshoptimizer's
+// sloppy simplification, a grid's clustering, to this many): the views need no more detail
+// than the template's cells, and drawing each of a million-vertex scan's triangles in every
+// view takes most of a minute. The landmarks are still put on the mesh itself.
+constexpr int32_t searchTriangleBudget = 65536;
+
+void coarserCopy(std::vector<Triangle>& coarse, const Vector3* positions, int32_t N,
+                 const Triangle* triangles, int32_t M) {
+    static_assert(sizeof(Vector3) == 3 * sizeof(float), "positions as float triples");
+    std::vector<unsigned int> indices(size_t(M) * 3), kept(size_t(M) * 3);
+    for (int32_t t = 0; t < M; ++t)
+        for (int k = 0; k < 3; ++k)
+            indices[size_t(t) * 3 + size_t(k)] = unsigned(triangles[t].index[k]);
+    const size_t count =
+        meshopt_simplifySloppy(kept.data(), indices.data(), indices.size(), &positions[0].x,
+                               size_t(N), sizeof(Vector3), size_t(searchTriangleBudget) * 3, 1.0f);
+    coarse.resize(count / 3);
+    for (size_t t = 0; t < coarse.size(); ++t)
+        for (int k = 0; k < 3; ++k)
+            coarse[t].index[k] = int32_t(kept[t * 3 + size_t(k)]);
+}
+
 } // namespace
 
 void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* positions, int32_t N,
               const Triangle* triangles, int32_t M) {
     finding = FaceFinding();
     assert(N > 0);
-    (void)N;
     std::vector<int32_t> all(static_cast<size_t>(M));
     for (int32_t t = 0; t < M; ++t)
         all[size_t(t)] = t;
@@ -775,9 +797,15 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
     // again on the fine level.
     std::vector<Candidate> candidates;
     std::vector<Nose> noses;
+    std::vector<Triangle> coarse;
+    if (M > searchTriangleBudget)
+        coarserCopy(coarse, positions, N, triangles, M);
+    const Triangle* searched = coarse.empty() ? triangles : coarse.data();
+    const int32_t searchedCount = coarse.empty() ? M : int32_t(coarse.size());
     std::vector<int32_t> chosen;
     const auto trianglesAbout = [&](const Nose& nose) {
-        trianglesNear(chosen, positions, triangles, M, nose.tip, noseSizes[1] * nose.scale * 1.3);
+        trianglesNear(chosen, positions, searched, searchedCount, nose.tip,
+                      noseSizes[1] * nose.scale * 1.3);
     };
     for (size_t p = 0; p < planes.size(); ++p) {
         if (planes[p].error > 1.5 * planes[0].error &&
@@ -793,7 +821,7 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
                 c.nose = int32_t(noses.size());
                 c.upSign = upSign;
                 c.angle = nose.angle;
-                viewNose(c, planes, nose, coarseLevel, positions, triangles, chosen, 30.0, 7.5);
+                viewNose(c, planes, nose, coarseLevel, positions, searched, chosen, 30.0, 7.5);
                 candidates.push_back(c);
             }
             noses.push_back(nose);
@@ -806,7 +834,7 @@ void findFace(FaceFinding& finding, const FaceTemplate& face, const Vector3* pos
     candidates.resize(std::min<size_t>(candidates.size(), refinedCandidates));
     for (Candidate& c : candidates) {
         trianglesAbout(noses[size_t(c.nose)]);
-        viewNose(c, planes, noses[size_t(c.nose)], fineLevel, positions, triangles, chosen, 6.0,
+        viewNose(c, planes, noses[size_t(c.nose)], fineLevel, positions, searched, chosen, 6.0,
                  1.5);
     }
     if (candidates.empty()) {

@@ -512,6 +512,52 @@ TEST(FaceFit, ClosingPosesShortOfClosingAreCorrected) {
         EXPECT_TRUE(c.met) << c.name << ": " << c.measured;
 }
 
+// A blink that no scale closes (here the brows' move under the blink's name, as on a head
+// whose lids are painted on) is kept as carried, not shrunk or swelled, and said so.
+TEST(FaceFit, ABlinkNoScaleClosesIsKeptAsCarried) {
+    Head head;
+    copyDefaultFace(head, makeMotion(1.0, {0.0f, 1.0f, 0.0f}, 0.0, {0.0f, 0.0f, 0.0f}), false);
+    FaceFit fit;
+    ASSERT_TRUE(fitHead(fit, head));
+    std::unique_ptr<FaceModel> bound = bindHead(head, fit);
+    std::vector<NamedPose> carried;
+    carryPoses(carried, library(), fit);
+    const NamedPose* brows = nullptr;
+    for (const NamedPose& p : carried)
+        if (p.name == "browInnerUp")
+            brows = &p;
+    ASSERT_NE(brows, nullptr);
+    const std::vector<ControlPointMove> browMoves = brows->moves;
+    for (NamedPose& p : carried)
+        if (p.name == "eyeBlinkLeft")
+            p.moves = browMoves;
+    FaceFeatures features;
+    findHeadFeatures(features, *bound, fit, defaultFace());
+    LibraryTransfer transfer;
+    std::vector<ClosingCorrection> corrections;
+    correctClosingPoses(carried, corrections, *bound, features, fit, defaultFace(), library());
+    const ClosingCorrection* blink = nullptr;
+    for (const ClosingCorrection& c : corrections)
+        if (c.name == "eyeBlinkLeft")
+            blink = &c;
+    ASSERT_NE(blink, nullptr);
+    EXPECT_TRUE(blink->kept);
+    EXPECT_EQ(blink->scale, 1.0f);
+    EXPECT_GT(blink->before, 0.9f); // the lids hardly move
+    for (const NamedPose& p : carried)
+        if (p.name == "eyeBlinkLeft") {
+            ASSERT_EQ(p.moves.size(), browMoves.size());
+            for (size_t i = 0; i < browMoves.size(); ++i)
+                EXPECT_TRUE(p.moves[i].delta == browMoves[i].delta);
+        }
+    transfer.corrections = corrections;
+    std::string text;
+    describeTransfer(text, transfer);
+    EXPECT_NE(text.find("eyeBlinkLeft kept as the library's: no scale closes it"),
+              std::string::npos)
+        << text;
+}
+
 // The fit and the carried poses are the same, bit for bit, on one thread and on three.
 TEST(FaceFit, ThreadCountChangesNothing) {
     Head head;

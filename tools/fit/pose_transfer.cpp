@@ -240,10 +240,23 @@ void correctClosingPoses(std::vector<NamedPose>& carried,
         const bool met = closed ? c.before >= -blinkLargestPass
                                 : c.before <= blinkLargestGap && c.before >= -blinkLargestPass;
         if (!met) {
-            c.scale = secantScale([&](double k) { return (gapAt(k) - target) / reference; }, 1e-3f);
-            c.after = (gapAt(c.scale) - (closed ? std::min(restGap, 0.0f) : 0.0f)) / reference;
-            for (ControlPointMove& m : blink->moves)
-                m.delta = m.delta * c.scale;
+            const float scale =
+                secantScale([&](double k) { return (gapAt(k) - target) / reference; }, 1e-3f);
+            const float after =
+                (gapAt(scale) - (closed ? std::min(restGap, 0.0f) : 0.0f)) / reference;
+            const bool closes = closed ? after >= -blinkLargestPass
+                                       : after <= blinkLargestGap && after >= -blinkLargestPass;
+            // A scale that does not close the eye either (lids painted on, not modelled) would
+            // only shrink or swell the move: the library's is kept.
+            c.untried = after;
+            if (closes) {
+                c.scale = scale;
+                c.after = after;
+                for (ControlPointMove& m : blink->moves)
+                    m.delta = m.delta * c.scale;
+            } else {
+                c.kept = true;
+            }
         }
         corrections.push_back(c);
     }
@@ -269,10 +282,17 @@ void correctClosingPoses(std::vector<NamedPose>& carried,
         c.name = close->name;
         c.before = c.after = jawGap > 0.0f ? gapAt(1.0) : 0.0f;
         if (jawGap > 0.0f && std::fabs(c.before) > closeLargestGap) {
-            c.scale = secantScale(gapAt, 1e-3f);
-            c.after = gapAt(c.scale);
-            for (ControlPointMove& m : close->moves)
-                m.delta = m.delta * c.scale;
+            const float scale = secantScale(gapAt, 1e-3f);
+            const float after = gapAt(scale);
+            c.untried = after;
+            if (std::fabs(after) <= closeLargestGap) {
+                c.scale = scale;
+                c.after = after;
+                for (ControlPointMove& m : close->moves)
+                    m.delta = m.delta * c.scale;
+            } else {
+                c.kept = true;
+            }
         }
         corrections.push_back(c);
     }
@@ -415,7 +435,14 @@ void transferLibrary(LibraryTransfer& t, FaceModel& headModel, const FaceFit& fi
 void describeTransfer(std::string& text, const LibraryTransfer& t) {
     text = format("expressions: %.0f carried to the fitted control mesh, %.0f keep every aim\n",
                   double(t.poses.size()), double(int32_t(t.checks.size()) - t.missed));
-    for (const ClosingCorrection& c : t.corrections)
+    for (const ClosingCorrection& c : t.corrections) {
+        if (c.kept)
+            text += c.name +
+                    format(" kept as the library's: no scale closes it on the head's own "
+                           "geometry (%.1f %% as carried, %.1f %% at the nearest)",
+                           100.0 * c.before, 100.0 * c.untried) +
+                    (startsWith(c.name, "eyeBlink") ? " (lid gap against rest)\n"
+                                                    : " (lip gap against jawOpen's)\n");
         if (c.scale != 1.0f)
             text += c.name +
                     format(" scaled by %.3f to close on the head's own geometry: %.1f %% before, "
@@ -423,6 +450,7 @@ void describeTransfer(std::string& text, const LibraryTransfer& t) {
                            c.scale, 100.0 * c.before, 100.0 * c.after) +
                     (startsWith(c.name, "eyeBlink") ? " (lid gap against rest)\n"
                                                     : " (lip gap against jawOpen's)\n");
+    }
     for (const CarriedPoseCheck& c : t.checks) {
         if (c.met)
             continue;

@@ -58,6 +58,10 @@ struct ClosingCorrection {
     std::string name;
     float scale = 1.0f;
     float before = 0.0f, after = 0.0f;
+    // Where no scale meets the aim (lids or lips painted on the skin, not modelled): the
+    // library's move kept (scale 1), and the measure at the scale that came nearest.
+    bool kept = false;
+    float untried = 0.0f;
 };
 
 // A head whose lid gap at rest is below this share of the fitted face's height has its eye
@@ -66,10 +70,10 @@ struct ClosingCorrection {
 constexpr float closedEyeShare = 0.01f;
 
 // Scales eyeBlinkLeft, eyeBlinkRight and mouthClose in carried (found by name; a name missing
-// is skipped) where W alone misses the aims of checkCarriedPoses, as the header says; the
-// others stay. face is the default face with its library (expressionPoses of buildExpressions),
-// which says what share of the rest gap the blink leaves there. headModel is the head's
-// render mesh bound to fit.controlPoints; its update is used.
+// is skipped) where W alone misses the aims of checkCarriedPoses, as the header says, and
+// where the scale found meets them; the others stay. face is the default face with its library
+// (expressionPoses of buildExpressions), which says what share of the rest gap the blink leaves
+// there. headModel is the head's render mesh bound to fit.controlPoints; its update is used.
 void correctClosingPoses(std::vector<NamedPose>& carried,
                          std::vector<ClosingCorrection>& corrections, FaceModel& headModel,
                          const FaceFeatures& headFeatures, const FaceFit& fit, DefaultFace& face,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# corpus-import.sh BUILD OUT: every file of Debian's assimp-testmodels through face-import with
-# its defaults, one line per file in OUT:
+# corpus-import.sh BUILD OUT [OPTION...]: every file of Debian's assimp-testmodels through
+# face-import with its defaults and the options given (such as --expressions), one line per
+# file in OUT:
 #   FILE<TAB>imported<TAB>POINTS<TAB>ATTACHED %<TAB>AMPLIFICATION 0.1<TAB>AMPLIFICATION 1<TAB>WARNED<TAB>SECONDS
 #   FILE<TAB>refused<TAB>the one line
 #   FILE<TAB>FAULT<TAB>what went wrong (a crash, a hang, a refusal of more than one line, a
@@ -8,6 +9,8 @@
 # then the counts. WARNED is "warned" where face-import named parts thrown beyond the aims.
 set -uo pipefail
 build=$1 out=$2
+shift 2
+options=("$@")
 models=/usr/share/assimp/models
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -15,7 +18,7 @@ trap 'rm -rf "$tmp"' EXIT
 find "$models" -type f | sort | while IFS= read -r f; do
     name=${f#"$models"/}
     start=$(date +%s.%N)
-    prlimit --as=4294967296 timeout 120 "$build/tools/face-import" "$f" --out "$tmp/o" \
+    prlimit --as=4294967296 timeout 120 "$build/tools/face-import" "$f" "${options[@]}" --out "$tmp/o" \
         > "$tmp/out" 2> "$tmp/err"
     status=$?
     seconds=$(echo "$(date +%s.%N) - $start" | bc)

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -284,6 +285,29 @@ float degreesBetween(const Vector3& a, const Vector3& b) {
            float(M_PI);
 }
 
+// Every triangle cut in four at its edges' middles (the middles shared between neighbours).
+void subdivide(std::vector<Vector3>& positions, std::vector<Triangle>& triangles) {
+    std::map<std::pair<int32_t, int32_t>, int32_t> middles;
+    const auto middle = [&](int32_t a, int32_t b) {
+        const auto key = std::make_pair(std::min(a, b), std::max(a, b));
+        const auto found = middles.find(key);
+        if (found != middles.end())
+            return found->second;
+        positions.push_back((positions[size_t(a)] + positions[size_t(b)]) * 0.5f);
+        return middles[key] = int32_t(positions.size()) - 1;
+    };
+    std::vector<Triangle> cut;
+    for (const Triangle& t : triangles) {
+        const int32_t a = t.index[0], b = t.index[1], c = t.index[2];
+        const int32_t ab = middle(a, b), bc = middle(b, c), ca = middle(c, a);
+        cut.push_back({{a, ab, ca}});
+        cut.push_back({{ab, b, bc}});
+        cut.push_back({{ca, bc, c}});
+        cut.push_back({{ab, bc, ca}});
+    }
+    triangles = cut;
+}
+
 const FaceTemplate& defaultTemplate() {
     static const FaceTemplate face = [] {
         FaceTemplate t;
@@ -302,11 +326,13 @@ TEST(FaceFinding, TheDefaultFaceIsFoundHoweverItIsPlaced) {
         Vector3 axis;
         float degrees, scale;
         Vector3 shift;
+        bool dense; // cut in four: more triangles than the search draws, searched on a copy
     } placements[] = {
-        {{0, 1, 0}, 0.0f, 1.0f, {0, 0, 0}},
-        {{1, 0, 0}, 90.0f, 0.01f, {3, 4, 5}},      // lying, in metres
-        {{1, 2, 3}, 140.0f, 25.0f, {-100, 0, 40}}, // any way
-        {{0, 0, 1}, 180.0f, 1.0f, {0, 0, 0}},      // upside down
+        {{0, 1, 0}, 0.0f, 1.0f, {0, 0, 0}, false},
+        {{1, 0, 0}, 90.0f, 0.01f, {3, 4, 5}, false},      // lying, in metres
+        {{1, 2, 3}, 140.0f, 25.0f, {-100, 0, 40}, false}, // any way
+        {{0, 0, 1}, 180.0f, 1.0f, {0, 0, 0}, false},      // upside down
+        {{0, 1, 1}, 30.0f, 2.0f, {1, 2, 3}, true},
     };
     for (const auto& p : placements) {
         SCOPED_TRACE(p.degrees);
@@ -319,9 +345,14 @@ TEST(FaceFinding, TheDefaultFaceIsFoundHoweverItIsPlaced) {
         std::vector<Vector3> positions;
         for (const Vector3& v : mesh.positions)
             positions.push_back(move(v));
+        std::vector<Triangle> triangles = mesh.triangles;
+        if (p.dense) {
+            subdivide(positions, triangles);
+            ASSERT_GT(triangles.size(), size_t(65536));
+        }
         FaceFinding found;
         findFace(found, defaultTemplate(), positions.data(), int32_t(positions.size()),
-                 mesh.triangles.data(), int32_t(mesh.triangles.size()));
+                 triangles.data(), int32_t(triangles.size()));
         ASSERT_TRUE(found.found) << found.problem;
         Landmarks truth;
         for (int32_t i = 0; i < landmarkCount; ++i)

@@ -482,6 +482,41 @@ TEST(FaceFit, SymmetricHeadKeepsEveryPromise) {
     }
 }
 
+// On a head whose left side is taller than its right, W carries each …Left pose and its
+// …Right partner through different shapes; mirrorPairedPoses makes them mirror images again.
+TEST(FaceFit, PairsAreMirrorImagesOnALopsidedHead) {
+    Head head;
+    copyDefaultFace(head, makeMotion(1.0, {0.0f, 1.0f, 0.0f}, 0.0, {0.0f, 0.0f, 0.0f}), false);
+    auto lopsided = [](Vector3 p) {
+        return Vector3{p.x, p.y * (1.0f + 0.015f * std::max(p.x, 0.0f)), p.z};
+    };
+    for (Vector3& p : head.positions)
+        p = lopsided(p);
+    for (Vector3& p : head.landmarks)
+        p = lopsided(p);
+    FaceFit fit;
+    ASSERT_TRUE(fitHead(fit, head));
+    std::unique_ptr<FaceModel> bound = bindHead(head, fit);
+    std::vector<NamedPose> carried;
+    carryPoses(carried, library(), fit);
+    FaceFeatures features;
+    findHeadFeatures(features, *bound, fit, defaultFace());
+    const auto worstMirror = [&](const std::vector<NamedPose>& poses) {
+        std::vector<CarriedPoseCheck> checks;
+        checkCarriedPoses(checks, *bound, features, fit, defaultFace(), poses);
+        float worst = 0.0f;
+        for (const CarriedPoseCheck& c : checks)
+            worst = std::max(worst, c.mirror);
+        return worst;
+    };
+    EXPECT_GT(worstMirror(carried), 0.05f); // as W carries them, the sides differ
+    mirrorPairedPoses(carried, fit, defaultFace());
+    EXPECT_LT(worstMirror(carried), 1e-4f);
+    ASSERT_EQ(carried.size(), library().size());
+    for (size_t p = 0; p < carried.size(); ++p)
+        EXPECT_EQ(carried[p].name, library()[p].name);
+}
+
 // A closing pose that W leaves short is scaled until it closes on the head: the blinks and
 // mouthClose of the symmetric copy halved, the correction doubles them back.
 TEST(FaceFit, ClosingPosesShortOfClosingAreCorrected) {

@@ -423,10 +423,57 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
     return missed;
 }
 
+void mirrorPairedPoses(std::vector<NamedPose>& carried, const FaceFit& fit,
+                       const DefaultFace& face) {
+    std::vector<int32_t> partners;
+    findFaceMirrorPartners(partners, fit, face);
+    const int32_t K = int32_t(partners.size());
+    const Vector3 side = unitOrZero(cross(fit.up, fit.front));
+    std::vector<Vector3> left, right;
+    for (NamedPose& leftPose : carried) {
+        if (!endsWith(leftPose.name, "Left"))
+            continue;
+        const std::string rightName = leftPose.name.substr(0, leftPose.name.size() - 4) + "Right";
+        NamedPose* rightPose = nullptr;
+        for (NamedPose& p : carried)
+            if (p.name == rightName)
+                rightPose = &p;
+        if (!rightPose)
+            continue;
+        offsetsOf(left, K, leftPose, 1.0f);
+        offsetsOf(right, K, *rightPose, 1.0f);
+        std::vector<Vector3> pairedRight = right;
+        for (int32_t i = 0; i < K; ++i) {
+            const int32_t partner = partners[size_t(i)];
+            if (partner >= 0)
+                pairedRight[size_t(i)] =
+                    (right[size_t(i)] + mirrored(left[size_t(partner)], side)) * 0.5f;
+        }
+        std::vector<Vector3> pairedLeft = left;
+        for (int32_t i = 0; i < K; ++i) {
+            const int32_t partner = partners[size_t(i)];
+            if (partner >= 0)
+                pairedLeft[size_t(i)] = mirrored(pairedRight[size_t(partner)], side);
+        }
+        // The moves again, of the points that move, in increasing index.
+        const auto movesOf = [K](NamedPose& pose, const std::vector<Vector3>& offsets) {
+            pose.moves.clear();
+            for (int32_t i = 0; i < K; ++i) {
+                const Vector3& d = offsets[size_t(i)];
+                if (d.x != 0.0f || d.y != 0.0f || d.z != 0.0f)
+                    pose.moves.push_back({i, d});
+            }
+        };
+        movesOf(leftPose, pairedLeft);
+        movesOf(*rightPose, pairedRight);
+    }
+}
+
 void transferLibrary(LibraryTransfer& t, FaceModel& headModel, const FaceFit& fit,
                      DefaultFace& face, const std::vector<NamedPose>& library,
                      WorkerPool& workers) {
     carryPoses(t.poses, library, fit, workers);
+    mirrorPairedPoses(t.poses, fit, face);
     findHeadFeatures(t.headFeatures, headModel, fit, face);
     correctClosingPoses(t.poses, t.corrections, headModel, t.headFeatures, fit, face, library);
     t.missed = checkCarriedPoses(t.checks, headModel, t.headFeatures, fit, face, t.poses);

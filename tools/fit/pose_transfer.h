@@ -8,6 +8,11 @@
 // the default face's, and a point W does not stretch moves as on the default face, turned
 // and scaled.
 //
+// On a head that is not its own mirror image (any scan) W carries a …Left pose and its
+// …Right partner through the two sides' own shapes, and they no longer mirror each other.
+// mirrorPairedPoses makes each pair mirror images again on the head: each side's move the
+// mean of its own and its partner's, mirrored across the fitted face's middle plane.
+//
 // W alone need not close the lids or the lips on a head whose own lid gap or lip line lies
 // otherwise than the default face's under W. correctClosingPoses then scales each closing
 // pose (eyeBlinkLeft, eyeBlinkRight; mouthClose against jawOpen) so that it meets the head's
@@ -118,8 +123,18 @@ int32_t checkCarriedPoses(std::vector<CarriedPoseCheck>& checks, FaceModel& head
                           const FaceFeatures& headFeatures, const FaceFit& fit,
                           const DefaultFace& face, const std::vector<NamedPose>& carried);
 
+// Makes every …Left pose of carried and its …Right partner (found by name) mirror images of
+// each other across the fitted face's middle plane (the plane of fit.up and fit.front), by
+// the default face's mirror pairs of control points: the …Right move of a point becomes the
+// mean of its own and the …Left move of its partner mirrored, and the …Left move the mirror
+// image of that. A point without a partner keeps its moves. On a mirror-symmetric head the
+// poses stay as W carried them.
+void mirrorPairedPoses(std::vector<NamedPose>& carried, const FaceFit& fit,
+                       const DefaultFace& face);
+
 // Everything above in one call, for face-import: the library carried to the fitted control
-// mesh, the head's features found, the closing poses corrected and every pose checked.
+// mesh, the pairs made mirror images, the head's features found, the closing poses corrected
+// and every pose checked.
 struct LibraryTransfer {
     std::vector<NamedPose> poses; // the library's names and order, fitted numbering
     FaceFeatures headFeatures;

@@ -83,8 +83,10 @@ void faceAxes(Vector3& up, Vector3& front, const Landmarks& landmarks) {
 
 void facePlacement(double& scale, double centre[3], const Landmarks& landmarks, const Vector3& up,
                    const Vector3& front, const DefaultFace& face) {
+    // The placement's rotation: its rows the source directions that become +x, +y and +z.
     const Vector3 side = cross(up, front);
-    const Vector3 rows[3] = {side, up, front};
+    const double turned[3][3] = {
+        {side.x, side.y, side.z}, {up.x, up.y, up.z}, {front.x, front.y, front.z}};
     double head[landmarkCount][3], target[landmarkCount][3];
     double headMiddle[3] = {0.0, 0.0, 0.0}, fileMiddle[3] = {0.0, 0.0, 0.0};
     double targetMiddle[3] = {0.0, 0.0, 0.0};
@@ -94,8 +96,7 @@ void facePlacement(double& scale, double centre[3], const Landmarks& landmarks, 
         const double file[3] = {p.x, p.y, p.z};
         target[i][0] = d.x, target[i][1] = d.y, target[i][2] = d.z;
         for (int a = 0; a < 3; ++a) {
-            head[i][a] = double(rows[a].x) * file[0] + double(rows[a].y) * file[1] +
-                         double(rows[a].z) * file[2];
+            head[i][a] = turned[a][0] * file[0] + turned[a][1] * file[1] + turned[a][2] * file[2];
             headMiddle[a] += head[i][a] / landmarkCount;
             fileMiddle[a] += file[a] / landmarkCount;
             targetMiddle[a] += target[i][a] / landmarkCount;
@@ -109,8 +110,6 @@ void facePlacement(double& scale, double centre[3], const Landmarks& landmarks, 
         }
     scale = std::sqrt(targetSpread / headSpread);
     // R (fileMiddle − centre) · scale = targetMiddle, R's rows orthonormal.
-    const double turned[3][3] = {
-        {side.x, side.y, side.z}, {up.x, up.y, up.z}, {front.x, front.y, front.z}};
     for (int a = 0; a < 3; ++a)
         centre[a] =
             fileMiddle[a] - (turned[0][a] * targetMiddle[0] + turned[1][a] * targetMiddle[1] +

@@ -187,6 +187,24 @@ void findHeadFeatures(FaceFeatures& features, const FaceModel& headModel, const 
     }
 }
 
+namespace {
+
+// The scale found applied to the pose where it meets the aim; else the pose is kept as it is
+// (a scale that does not close lids or lips painted on, not modelled, would only shrink or
+// swell the move), with the measure the scale reached.
+void settleCorrection(ClosingCorrection& c, NamedPose& pose, float scale, float after, bool meets) {
+    c.untried = after;
+    c.kept = !meets;
+    if (!meets)
+        return;
+    c.scale = scale;
+    c.after = after;
+    for (ControlPointMove& m : pose.moves)
+        m.delta = m.delta * scale;
+}
+
+} // namespace
+
 void correctClosingPoses(std::vector<NamedPose>& carried,
                          std::vector<ClosingCorrection>& corrections, FaceModel& headModel,
                          const FaceFeatures& headFeatures, const FaceFit& fit, DefaultFace& face,
@@ -237,26 +255,15 @@ void correctClosingPoses(std::vector<NamedPose>& carried,
         c.name = blink->name;
         const float gap = gapAt(1.0);
         c.before = c.after = (gap - (closed ? std::min(restGap, 0.0f) : 0.0f)) / reference;
-        const bool met = closed ? c.before >= -blinkLargestPass
-                                : c.before <= blinkLargestGap && c.before >= -blinkLargestPass;
-        if (!met) {
+        const auto meets = [closed](float share) {
+            return share >= -blinkLargestPass && (closed || share <= blinkLargestGap);
+        };
+        if (!meets(c.before)) {
             const float scale =
                 secantScale([&](double k) { return (gapAt(k) - target) / reference; }, 1e-3f);
             const float after =
                 (gapAt(scale) - (closed ? std::min(restGap, 0.0f) : 0.0f)) / reference;
-            const bool closes = closed ? after >= -blinkLargestPass
-                                       : after <= blinkLargestGap && after >= -blinkLargestPass;
-            // A scale that does not close the eye either (lids painted on, not modelled) would
-            // only shrink or swell the move: the library's is kept.
-            c.untried = after;
-            if (closes) {
-                c.scale = scale;
-                c.after = after;
-                for (ControlPointMove& m : blink->moves)
-                    m.delta = m.delta * c.scale;
-            } else {
-                c.kept = true;
-            }
+            settleCorrection(c, *blink, scale, after, meets(after));
         }
         corrections.push_back(c);
     }
@@ -284,15 +291,7 @@ void correctClosingPoses(std::vector<NamedPose>& carried,
         if (jawGap > 0.0f && std::fabs(c.before) > closeLargestGap) {
             const float scale = secantScale(gapAt, 1e-3f);
             const float after = gapAt(scale);
-            c.untried = after;
-            if (std::fabs(after) <= closeLargestGap) {
-                c.scale = scale;
-                c.after = after;
-                for (ControlPointMove& m : close->moves)
-                    m.delta = m.delta * c.scale;
-            } else {
-                c.kept = true;
-            }
+            settleCorrection(c, *close, scale, after, std::fabs(after) <= closeLargestGap);
         }
         corrections.push_back(c);
     }
